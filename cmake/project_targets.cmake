@@ -1,0 +1,46 @@
+# Helpers shared by every folder's CMakeLists.txt.
+#
+# project_library(NAME DIR [LINK ...]) makes one static library from the *.cpp
+# files of a folder (not its tests/). The link line is the layering: a target
+# only sees the headers of what it links.
+# project_tests(NAME [LINK ...]) makes one GoogleTest executable from tests/*.cpp
+# of the current folder and registers its cases with CTest.
+
+set(PROJECT_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+    -Wold-style-cast -Wcast-align -Wunused -Woverloaded-virtual -Wnull-dereference
+    -Wimplicit-fallthrough -Werror)
+
+function(project_warnings target)
+  target_compile_options(${target} PRIVATE ${PROJECT_WARNINGS})
+endfunction()
+
+function(project_library name)
+  cmake_parse_arguments(ARG "" "" "LINK;PRIVATE_LINK" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(_src)
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_LINK} PRIVATE ${ARG_PRIVATE_LINK})
+    project_warnings(${name})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_LINK})
+  endif()
+endfunction()
+
+function(project_tests name)
+  cmake_parse_arguments(ARG "" "" "LINK;LABELS" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  if(NOT _src)
+    return()
+  endif()
+  add_executable(${name} ${_src})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    STATION_RESOURCE_DIR="${STATION_RESOURCE_DIR}"
+    STATION_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  project_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${name};${ARG_LABELS}" TIMEOUT 600)
+endfunction()

@@ -1,0 +1,49 @@
+#pragma once
+// linetool-cli: global options, the command table and what every command gets.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/message_sink.h"
+
+namespace linetool::cli {
+
+// Options that come before the command name.
+struct GlobalOptions {
+  // --sim, --sim=N or --sim=FILE: run on the simulated station. Empty when
+  // the real hardware is used.
+  bool sim = false;
+  std::string sim_spec;  // "" (default world), a bridge count, or a JSON file
+  // --workdir DIR: the station's working directory (default: the current one).
+  std::string workdir;
+};
+
+struct CliContext {
+  GlobalOptions options;
+  std::string host_workdir;  // absolute host path of the working directory
+  std::ostream& out;
+  std::ostream& err;
+  platform::MessageSink& sink;  // message boxes go to stderr
+};
+
+struct CliCommand {
+  const char* name;
+  const char* usage;    // one line: "profile check FILE"
+  const char* summary;  // one line for the command list
+  // Runs the command with the arguments after its name. Returns the exit code.
+  int (*run)(CliContext& ctx, const std::vector<std::string>& args);
+};
+
+// Exit codes shared by the commands.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// True when args holds "--help" or "-h".
+bool WantsHelp(const std::vector<std::string>& args);
+
+// The commands, in the order `--help` lists them (cli_commands.cpp).
+const std::vector<CliCommand>& Commands();
+
+}  // namespace linetool::cli

@@ -1,0 +1,43 @@
+#pragma once
+// romwright-cli: global options, the command table and what every command gets.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/message_sink.h"
+
+namespace romwright::cli {
+
+struct GlobalOptions {
+  // --sim or --sim=CHIP[,IMAGE]: a simulated programmer with that chip on the
+  // link; IMAGE keeps the chip's contents from one run to the next.
+  bool sim = false;
+  std::string sim_chip;
+  std::string sim_image;
+  std::string chip;  // --chip NAME: the chip to select
+  std::string db;    // --db FILE: the chip database file
+};
+
+struct CliContext {
+  GlobalOptions options;
+  std::ostream& out;
+  std::ostream& err;
+  platform::MessageSink& sink;  // message boxes go to stderr
+};
+
+struct CliCommand {
+  const char* name;
+  const char* usage;
+  const char* summary;
+  int (*run)(CliContext& ctx, const std::vector<std::string>& args);
+};
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;  // bad usage or no programmer
+
+bool WantsHelp(const std::vector<std::string>& args);
+const std::vector<CliCommand>& Commands();
+
+}  // namespace romwright::cli
