@@ -5,11 +5,28 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace linetool::profile {
 
 inline constexpr std::size_t kProfileTextSize = 255;
+inline constexpr std::size_t kProfileTextMax = kProfileTextSize - 1;  // characters a field holds
 using ProfileText = std::array<char, kProfileTextSize>;
+
+// The characters of a text field up to its terminator.
+inline std::string_view TextOf(const ProfileText& field) {
+  std::size_t n = 0;
+  while (n < kProfileTextMax && field[n] != '\0') ++n;
+  return {field.data(), n};
+}
+
+// Stores `value` in a text field, cut to kProfileTextMax characters, and fills
+// the rest with NUL.
+inline void SetText(ProfileText& field, std::string_view value) {
+  field.fill('\0');
+  value = value.substr(0, kProfileTextMax);
+  for (std::size_t i = 0; i < value.size(); ++i) field[i] = value[i];
+}
 
 struct ProfileSettings {
   std::uint8_t format_enable;
@@ -48,6 +65,8 @@ struct ProfileSettings {
   std::uint8_t image1;
   std::uint8_t crc32;
   std::uint8_t cd_rom_mode;
+
+  bool operator==(const ProfileSettings&) const = default;
 };
 
 }  // namespace linetool::profile

@@ -1,0 +1,29 @@
+#pragma once
+// The station's fixed user-visible texts, looked up by their identifier. Every
+// message box, grid cell text and log text of the station comes from this table.
+
+#include <cstddef>
+#include <string_view>
+
+namespace linetool::profile {
+
+enum class MessageId : std::size_t {
+  // Profile reading, writing and validation.
+  kUnknownError,
+  kInvalidConfigType,
+  kInvalidSnSize,
+  kInvalidManufacturerSize,
+  kInvalidProductSize,
+  kInvalidSnString,
+  kInvalidDiskLabelSize,
+  kFilePathNotExist,
+  kFilePathNotReadWrite,
+  kInvalidIniLine,
+
+  kCount  // keep last
+};
+
+// The text of one message. Never empty for an identifier below kCount.
+std::string_view MessageText(MessageId id);
+
+}  // namespace linetool::profile

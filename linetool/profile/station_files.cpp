@@ -1,0 +1,71 @@
+#include "linetool/profile/station_files.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace linetool::profile {
+
+namespace fs = std::filesystem;
+
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& host_path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(host_path, ec)) return std::nullopt;
+  std::ifstream in(host_path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> data;
+  char buf[65536];
+  while (in) {
+    in.read(buf, sizeof buf);
+    data.insert(data.end(), buf, buf + in.gcount());
+  }
+  if (in.bad()) return std::nullopt;
+  return data;
+}
+
+std::optional<std::uintmax_t> FileSize(const std::string& host_path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(host_path, ec)) return std::nullopt;
+  const auto size = fs::file_size(host_path, ec);
+  if (ec) return std::nullopt;
+  return size;
+}
+
+WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data) {
+  std::error_code ec;
+  const fs::path target(host_path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec)) return WriteOutcome::kFolderMissing;
+  fs::path temp = target;
+  temp += ".saving";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return WriteOutcome::kFailed;
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      fs::remove(temp, ec);
+      return WriteOutcome::kFailed;
+    }
+  }
+  fs::rename(temp, target, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    return WriteOutcome::kFailed;
+  }
+  return WriteOutcome::kWritten;
+}
+
+bool EnsureFolder(const std::string& host_path) {
+  std::error_code ec;
+  fs::create_directories(host_path, ec);
+  return fs::is_directory(host_path, ec);
+}
+
+bool RemoveFile(const std::string& host_path) {
+  std::error_code ec;
+  fs::remove(host_path, ec);
+  return !fs::exists(fs::symlink_status(host_path, ec));
+}
+
+}  // namespace linetool::profile

@@ -1,0 +1,35 @@
+#pragma once
+// Whole-file reads and writes of the station's own files (profiles, composed
+// images, the firmware path list). Host paths.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace linetool::profile {
+
+// The whole content of a regular file; nothing when it cannot be opened or read.
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& host_path);
+
+// The size of a regular file; nothing when it is missing or not a regular file.
+std::optional<std::uintmax_t> FileSize(const std::string& host_path);
+
+enum class WriteOutcome {
+  kWritten,        // the new content is in place
+  kFolderMissing,  // the folder of the file does not exist
+  kFailed,         // the file could not be written; an old file is untouched
+};
+
+// Writes `data` to a temporary file beside `host_path` and renames it over the
+// target, so the target holds either its old or its new content, never a part.
+WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data);
+
+// Creates a folder (and its parents); an existing folder is fine.
+bool EnsureFolder(const std::string& host_path);
+
+// Removes a file when it exists; true when no file is left.
+bool RemoveFile(const std::string& host_path);
+
+}  // namespace linetool::profile
