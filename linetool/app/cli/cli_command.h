@@ -43,6 +43,11 @@ inline constexpr int kExitUsage = 2;
 // True when args holds "--help" or "-h".
 bool WantsHelp(const std::vector<std::string>& args);
 
+// A file named on the command line, in the station's path notation: a relative
+// name stays relative (to the working directory) when no --workdir was given,
+// else it is made absolute against the current directory first.
+std::string StationPathOfArgument(const CliContext& ctx, const std::string& arg);
+
 // The commands, in the order `--help` lists them (cli_commands.cpp).
 const std::vector<CliCommand>& Commands();
 

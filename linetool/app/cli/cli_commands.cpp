@@ -4,8 +4,15 @@
 
 namespace linetool::cli {
 
+int RunProfile(CliContext& ctx, const std::vector<std::string>& args);  // cmd_profile.cpp
+int RunImage(CliContext& ctx, const std::vector<std::string>& args);    // cmd_image.cpp
+
 const std::vector<CliCommand>& Commands() {
   static const std::vector<CliCommand> commands = {
+      {"profile", "profile check FILE", "load an INI profile as the station does and print its settings",
+       &RunProfile},
+      {"image", "image --fw FILE --chip CODE [--crc] [--profile FILE]",
+       "compose the firmware image and the Config_/UnConfig_ flash image file", &RunImage},
   };
   return commands;
 }

@@ -16,6 +16,12 @@ bool WantsHelp(const std::vector<std::string>& args) {
                      [](const std::string& a) { return a == "--help" || a == "-h"; });
 }
 
+std::string StationPathOfArgument(const CliContext& ctx, const std::string& arg) {
+  const std::filesystem::path p(arg);
+  if (p.is_relative() && ctx.options.workdir.empty()) return platform::ToStationPath(arg);
+  return platform::ToStationPath(std::filesystem::absolute(p).lexically_normal().string());
+}
+
 namespace {
 
 void PrintUsage(std::ostream& out) {

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The contract of `linetool-cli profile check` and `linetool-cli image`: output,
+# files and exit status, as scripts rely on them.
+# Usage: profile_image_cli_test.sh LINETOOL_CLI RESOURCE_DIR
+set -uo pipefail
+cli=$1
+res=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_status() {  # expected actual what
+  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
+}
+
+profile="kl_line_Tool v0.3.ini"
+cp -r "$res/$profile" "$res/121105_10_0000.bin" "$work/"
+cd "$work"
+
+# --help on every level.
+for args in "--help" "profile --help" "profile check --help" "image --help"; do
+  # shellcheck disable=SC2086
+  "$cli" $args >out 2>err
+  expect_status 0 $? "linetool-cli $args"
+  grep -q "^Usage: linetool-cli" out || fail "linetool-cli $args prints no usage"
+done
+
+# A valid profile: exit 0, no message, stdout is the text the station saves.
+"$cli" profile check "$profile" >out 2>err
+expect_status 0 $? "profile check of the sample profile"
+cmp -s out "$profile" || fail "profile check does not print the saved text of the sample profile"
+[ -s err ] && fail "profile check of the sample profile shows: $(cat err)"
+
+# A missing profile: its message on stderr, the zero record on stdout, exit 1.
+"$cli" profile check none.ini >out 2>err
+expect_status 1 $? "profile check of a missing file"
+grep -q "none.ini File/Path Not Exist" err || fail "missing profile: no path message"
+head -c 29 out | tr -d '\r' | grep -q "format_enable=0" || fail "missing profile: no zero record on stdout"
+
+# Validation clears a field: the cleared record is printed, exit 1.
+sed 's/^serial_number=.*/serial_number=12-34\r/' "$profile" >bad.ini
+"$cli" profile check bad.ini >out 2>err
+expect_status 1 $? "profile check with a bad serial number"
+grep -q "Invalid SN String" err || fail "bad serial number: no message"
+grep -q $'^serial_number=\r$' out || fail "bad serial number: the field is not printed cleared"
+
+# With a profile whose config_enable is 1: the Config_ image of port 0.
+"$cli" image --fw 121105_10_0000.bin --chip 001 --profile "$profile" >out 2>err
+expect_status 0 $? "image with the sample profile"
+[ "$(cat out)" = "$work/Temp/TempBinData.bin"$'\n'"$work/Temp/Config_121105_10_0000.bin" ] ||
+  fail "image prints: $(cat out)"
+[ "$(stat -c %s Temp/TempBinData.bin)" -eq $((2 + 24576 + 2)) ] || fail "TempBinData.bin size"
+[ "$(stat -c %s Temp/Config_121105_10_0000.bin)" -eq $((128 + 24580)) ] || fail "Config_ image size"
+[ "$(od -v -A n -t x1 -j 4 -N 12 Temp/Config_121105_10_0000.bin | tr -d ' \n')" = "303030304130303030303031" ] ||
+  fail "Config_ image does not start with the port 0 serial number"
+[ "$(od -v -A n -t x1 -j 126 -N 1 Temp/Config_121105_10_0000.bin | tr -d ' \n')" = "5a" ] ||
+  fail "Config_ image block has no signature"
+
+# Without a profile, with CRC: the UnConfig_ image, 0xFF block, CRC appended.
+"$cli" image --fw 121105_10_0000.bin --chip 001 --crc >out 2>err
+expect_status 0 $? "image with --crc"
+[ "$(stat -c %s Temp/UnConfig_121105_10_0000.bin)" -eq $((128 + 24584)) ] || fail "UnConfig_ image size"
+[ "$(od -v -A n -t x1 -N 128 Temp/UnConfig_121105_10_0000.bin | tr -d ' \n' | tr -d f)" = "" ] ||
+  fail "UnConfig_ block is not all 0xFF"
+[ "$(od -v -A n -t x1 -j 24578 Temp/TempBinData.bin | tr -d ' \n')" = "b49cc43d68f9" ] ||
+  fail "type byte, sum and CRC-32 of the composed image"
+
+# Failures and usage errors.
+"$cli" image --fw 121105_10_0000.bin --chip 100 >out 2>err
+expect_status 1 $? "image with an unknown chip code"
+grep -q "unknown chip code" err || fail "unknown chip code: no error text"
+head -c 65536 /dev/zero >big.bin
+"$cli" image --fw big.bin --chip 001 >out 2>err
+expect_status 1 $? "image of a 65,536-byte firmware"
+"$cli" image --chip 001 >out 2>err
+expect_status 2 $? "image without --fw"
+"$cli" profile check >out 2>err
+expect_status 2 $? "profile check without a file"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"
