@@ -4,8 +4,15 @@
 
 namespace romwright::cli {
 
+int RunChips(CliContext& ctx, const std::vector<std::string>& args);
+int RunChipdb(CliContext& ctx, const std::vector<std::string>& args);
+
 const std::vector<CliCommand>& Commands() {
   static const std::vector<CliCommand> commands = {
+      {"chips", "chips [PATTERN]", "list the chips whose name matches PATTERN ('*' wildcards, any case)",
+       RunChips},
+      {"chipdb", "chipdb build CSV OUT | chipdb dump DB",
+       "build the chip database from its readable chip list, or print a database as one", RunChipdb},
   };
   return commands;
 }

@@ -24,7 +24,7 @@ void PrintUsage(std::ostream& out) {
          "  --sim             use a simulated programmer\n"
          "  --sim=CHIP,IMAGE  simulated programmer holding chip CHIP; IMAGE keeps its contents\n"
          "  --chip NAME       select chip NAME from the database\n"
-         "  --db FILE         chip database file\n"
+         "  --db FILE         chip database file (default: chips.db beside romwright-cli)\n"
          "  --help            show this help; COMMAND --help shows a command's help\n"
          "\n"
          "Commands:\n";

@@ -1,0 +1,51 @@
+#include "romwright/app/cli/cli_database.h"
+
+#include <filesystem>
+#include <ostream>
+#include <system_error>
+
+namespace romwright::cli {
+
+std::string DatabasePath(const CliContext& ctx) {
+  if (!ctx.options.db.empty()) return ctx.options.db;
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return kDefaultDatabaseName;
+  return (exe.parent_path() / kDefaultDatabaseName).string();
+}
+
+bool LoadCliDatabase(const CliContext& ctx, app::ChipDatabase& db) {
+  const std::string path = DatabasePath(ctx);
+  if (db.LoadDatabase(path)) return true;
+  ctx.err << "Database error!\n(romwright-cli: cannot use the chip database " << path
+          << "; give one with --db FILE)\n";
+  return false;
+}
+
+void TakeChipOption(CliContext& ctx, std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size();) {
+    if (args[i] == "--chip" && i + 1 < args.size()) {
+      ctx.options.chip = args[i + 1];
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i].rfind("--chip=", 0) == 0) {
+      ctx.options.chip = args[i].substr(7);
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+
+std::optional<ChipRecord> SelectCliChip(const CliContext& ctx, const app::ChipDatabase& db) {
+  std::string name = ctx.options.chip;
+  if (name.empty()) name = ctx.options.sim_chip;
+  if (name.empty()) name = kDefaultChipName;
+  auto chip = db.FindByName(name);
+  if (!chip) {
+    ctx.err << "Database error!\n(romwright-cli: chip \"" << name
+            << "\" is not in the database; `romwright-cli chips` lists them)\n";
+  }
+  return chip;
+}
+
+}  // namespace romwright::cli

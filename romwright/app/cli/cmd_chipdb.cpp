@@ -1,0 +1,80 @@
+// romwright-cli chipdb build CSV OUT | chipdb dump DB: the chip database file
+// and its readable source.
+
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+#include "romwright/app/chip_list.h"
+#include "romwright/app/cli/cli_database.h"
+
+namespace romwright::cli {
+
+namespace {
+
+int Build(CliContext& ctx, const std::string& csv, const std::string& out_path) {
+  std::ifstream in(csv, std::ios::binary);
+  if (!in) {
+    ctx.err << "romwright-cli chipdb build: cannot read " << csv << "\n";
+    return kExitFailed;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  const auto list = app::ParseChipList(text.str());
+  for (const auto& e : list.errors) ctx.err << csv << ": " << e << "\n";
+  const auto problems = app::CheckChipList(list.chips);
+  for (const auto& p : problems) ctx.err << csv << ": " << p << "\n";
+  if (!list.errors.empty() || !problems.empty()) {
+    ctx.err << "romwright-cli chipdb build: " << csv << " not built\n";
+    return kExitFailed;
+  }
+  const auto file = app::BuildDatabaseFile(list.chips);
+  // Write beside the target and rename, so a failed build never leaves half a database.
+  const std::string temp = out_path + ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    if (!out) {
+      ctx.err << "romwright-cli chipdb build: cannot write " << out_path << "\n";
+      std::remove(temp.c_str());
+      return kExitFailed;
+    }
+  }
+  if (std::rename(temp.c_str(), out_path.c_str()) != 0) {
+    ctx.err << "romwright-cli chipdb build: cannot write " << out_path << "\n";
+    std::remove(temp.c_str());
+    return kExitFailed;
+  }
+  ctx.out << "Built " << out_path << ": " << list.chips.size() << " chips\n";
+  return kExitOk;
+}
+
+int Dump(CliContext& ctx, const std::string& db_path) {
+  app::ChipDatabase db;
+  if (!db.LoadDatabase(db_path)) {
+    ctx.err << "Database error!\n(romwright-cli chipdb dump: " << db_path << " is not a chip database)\n";
+    return kExitFailed;
+  }
+  ctx.out << app::FormatChipList(db.Records());
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunChipdb(CliContext& ctx, const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    ctx.out << "Usage: romwright-cli chipdb build CSV OUT\n"
+               "       romwright-cli chipdb dump DB\n"
+               "build: checks the readable chip list CSV (unique names, capacities within the\n"
+               "       16 MiB buffer, page sizes that divide the capacity, known types) and\n"
+               "       writes the scrambled chip database OUT.\n"
+               "dump:  prints a chip database as a chip list that build reads back.\n";
+    return kExitOk;
+  }
+  if (args.size() == 3 && args[0] == "build") return Build(ctx, args[1], args[2]);
+  if (args.size() == 2 && args[0] == "dump") return Dump(ctx, args[1]);
+  ctx.err << "Usage: romwright-cli chipdb build CSV OUT | chipdb dump DB\n";
+  return kExitUsage;
+}
+
+}  // namespace romwright::cli

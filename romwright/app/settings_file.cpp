@@ -1,0 +1,177 @@
+#include "romwright/app/settings_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace romwright::app {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// One line of the file with its line end kept apart, so that a rewrite keeps it.
+struct Line {
+  std::string text;
+  std::string end;
+};
+
+std::vector<Line> SplitLines(const std::string& content) {
+  std::vector<Line> lines;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    const auto nl = content.find('\n', pos);
+    if (nl == std::string::npos) {
+      lines.push_back({content.substr(pos), ""});
+      break;
+    }
+    std::size_t text_end = nl;
+    if (text_end > pos && content[text_end - 1] == '\r') --text_end;
+    lines.push_back({content.substr(pos, text_end - pos), content.substr(text_end, nl + 1 - text_end)});
+    pos = nl + 1;
+  }
+  return lines;
+}
+
+// The section name of a "[Name]" line, or nullopt for any other line.
+std::optional<std::string_view> SectionOf(std::string_view line) {
+  line = Trim(line);
+  if (line.size() < 2 || line.front() != '[') return std::nullopt;
+  const auto close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(1, close - 1));
+}
+
+// The key of a "Key=Value" line, or nullopt for comments and other lines.
+std::optional<std::string_view> KeyOf(std::string_view line) {
+  const auto trimmed = Trim(line);
+  if (trimmed.empty() || trimmed.front() == ';') return std::nullopt;
+  const auto eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(0, eq));
+}
+
+}  // namespace
+
+std::string SettingsFile::PathBesideExecutable(std::string_view executable_host_path) {
+  const auto slash = executable_host_path.find_last_of('/');
+  const std::string folder =
+      slash == std::string_view::npos ? std::string() : std::string(executable_host_path.substr(0, slash + 1));
+  return folder + kFileName;
+}
+
+std::optional<std::string> SettingsFile::Load() const {
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string SettingsFile::Read(std::string_view section, std::string_view key) const {
+  const auto content = Load();
+  if (!content) return {};
+  bool inside = false;
+  for (const auto& line : SplitLines(*content)) {
+    if (const auto name = SectionOf(line.text)) {
+      inside = SameName(*name, section);
+      continue;
+    }
+    if (!inside) continue;
+    const auto k = KeyOf(line.text);
+    if (!k || !SameName(*k, key)) continue;
+    std::string_view value = Trim(std::string_view(line.text).substr(line.text.find('=') + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value.substr(0, kMaxValueLength));
+  }
+  return {};
+}
+
+bool SettingsFile::Write(std::string_view section, std::string_view key, std::string_view value) {
+  const auto content = Load();
+  std::vector<Line> lines = content ? SplitLines(*content) : std::vector<Line>{};
+  // New lines take the file's own line end; a new file gets CR LF.
+  std::string eol = "\r\n";
+  for (const auto& l : lines) {
+    if (!l.end.empty()) {
+      eol = l.end;
+      break;
+    }
+  }
+  const std::string entry = std::string(key) + "=" + std::string(value);
+
+  bool inside = false;
+  std::optional<std::size_t> section_line;
+  std::optional<std::size_t> last_in_section;  // last non-blank line of the section
+  bool replaced = false;
+  for (std::size_t i = 0; i < lines.size() && !replaced; ++i) {
+    if (const auto name = SectionOf(lines[i].text)) {
+      if (inside) break;  // the section ended; add the key at its end below
+      inside = SameName(*name, section);
+      if (inside) {
+        section_line = i;
+        last_in_section = i;
+      }
+      continue;
+    }
+    if (!inside) continue;
+    if (!Trim(lines[i].text).empty()) last_in_section = i;
+    const auto k = KeyOf(lines[i].text);
+    if (k && SameName(*k, key)) {
+      lines[i].text = entry;
+      replaced = true;
+    }
+  }
+  if (!replaced) {
+    if (section_line) {
+      auto& after = lines[*last_in_section];
+      if (after.end.empty()) after.end = eol;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*last_in_section) + 1, Line{entry, eol});
+    } else {
+      if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
+      lines.push_back({"[" + std::string(section) + "]", eol});
+      lines.push_back({entry, eol});
+    }
+  }
+
+  std::string out;
+  for (const auto& l : lines) out += l.text + l.end;
+  // Write beside the file and rename, so a failed write leaves the old file whole.
+  const std::string temp = path_ + ".new";
+  {
+    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+    if (!f) return false;
+    f << out;
+    f.flush();
+    if (!f) {
+      f.close();
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path_.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace romwright::app

@@ -1,0 +1,49 @@
+#pragma once
+// "config.ini": the programmer application's settings beside its executable, in
+// the Windows profile format ("[Section]" lines, "Key=Value" lines, ";" comments).
+//
+// Reading follows the profile reader's rules: section and key names compare
+// without regard to case, blanks around names and values are dropped, a value
+// wrapped in one pair of quotes loses them, a value is cut to 199 characters,
+// and anything missing (file, section or key) reads as an empty text.
+// Writing replaces or adds one key and leaves every other line of the file as
+// it was, including its comments and line ends.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace romwright::app {
+
+class SettingsFile {
+ public:
+  // Longest value a read returns; longer values are cut.
+  static constexpr std::size_t kMaxValueLength = 199;
+  static constexpr const char* kFileName = "config.ini";
+
+  // `host_path` is the file as the host names it.
+  explicit SettingsFile(std::string host_path) : path_(std::move(host_path)) {}
+
+  // The settings file of a program: the folder of `executable_host_path` (up to
+  // and including its last "/") followed by "config.ini".
+  static std::string PathBesideExecutable(std::string_view executable_host_path);
+
+  const std::string& Path() const { return path_; }
+
+  // The value of `key` in `section`, at most kMaxValueLength characters;
+  // empty when the file, the section or the key is missing.
+  std::string Read(std::string_view section, std::string_view key) const;
+
+  // Sets `key` in `section` to `value`: an existing key line is replaced, a
+  // missing key is added at the end of its section, a missing section is added
+  // at the end of the file, and a missing file is created. False when the file
+  // cannot be written (the file is then unchanged).
+  bool Write(std::string_view section, std::string_view key, std::string_view value);
+
+ private:
+  std::optional<std::string> Load() const;
+
+  std::string path_;
+};
+
+}  // namespace romwright::app

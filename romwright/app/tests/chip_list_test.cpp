@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "romwright/app/chip_database.h"
+#include "romwright/app/chip_list.h"
+#include "romwright/app/data_buffer.h"
+#include "test_files.h"
+
+namespace romwright::app {
+namespace {
+
+// The chip list the build turns into the database, checked as a whole.
+TEST(ShippedChipList, IsFitForTheProgrammer) {
+  const auto list = ParseChipList(testing::ReadText(ROMWRIGHT_CHIP_LIST));
+  EXPECT_EQ(list.errors, std::vector<std::string>{});
+  ASSERT_GE(list.chips.size(), 90u);
+  EXPECT_EQ(CheckChipList(list.chips), std::vector<std::string>{});
+  std::set<std::string> names;
+  std::set<std::uint32_t> types;
+  for (const auto& c : list.chips) {
+    names.insert(NameOf(c));
+    types.insert(c.type);
+    EXPECT_LE(c.type, 3u);
+    EXPECT_GT(c.capacity, 0u);
+    EXPECT_LE(c.capacity, kDataBufferSize);
+    ASSERT_GT(c.page_size, 0u) << NameOf(c);
+    EXPECT_EQ(c.capacity % c.page_size, 0u) << NameOf(c);
+    if (c.type == static_cast<std::uint32_t>(ChipType::kEeprom93)) {
+      EXPECT_TRUE(c.organisation == 8 || c.organisation == 16) << NameOf(c);
+      EXPECT_GT(c.address_bits, 0u) << NameOf(c);
+    }
+  }
+  EXPECT_EQ(names.size(), list.chips.size());
+  EXPECT_EQ(types.size(), 4u);
+  // The start-up default must be there.
+  EXPECT_EQ(names.count("EN25T80"), 1u);
+}
+
+TEST(ShippedChipList, TheBuiltDatabaseHoldsExactlyTheList) {
+  const auto list = ParseChipList(testing::ReadText(ROMWRIGHT_CHIP_LIST));
+  ChipDatabase db;
+  ASSERT_TRUE(db.LoadDatabase(ROMWRIGHT_CHIP_DB));
+  EXPECT_EQ(db.Records(), list.chips);
+  // The readable form round-trips.
+  EXPECT_EQ(ParseChipList(FormatChipList(db.Records())).chips, list.chips);
+}
+
+TEST(ChipList, ReportsEveryBadLineWithItsNumber) {
+  const auto list = ParseChipList(
+      "# comment\n"
+      "name,manufacturer,type,capacity,page_write,page_size,manufacturer_id,device_id,mode,voltage,"
+      "address_bits,organisation,notes\n"
+      "\"A,1\",Maker,SPI FLASH,4096,1,256,0x1c,0x13,0,33,0,0,\"note, with comma\"\r\n"
+      "B,Maker,SPI FLASH,4096,1,256,0x1C,0x13,0,33,0,0\n"
+      "C,Maker,PARALLEL,4096,1,256,0,0,0,33,0,0,\n"
+      "D,Maker,24 EEPROM,4096,1,256,0x100,0,0,33,0,0,\n"
+      "E,Maker,24 EEPROM,4096,1\n"
+      "F,Maker,24 EEPROM,12abc,1,256,0,0,0,33,0,0,\n"
+      ",Maker,24 EEPROM,4096,1,256,0,0,0,33,0,0,\n");
+  ASSERT_EQ(list.chips.size(), 2u);
+  EXPECT_EQ(NameOf(list.chips[0]), "A,1");
+  EXPECT_EQ(list.chips[0].manufacturer_id, 0x1C);
+  EXPECT_EQ(list.chips[1], [&] {
+    auto b = list.chips[0];
+    SetNames(b, "B", "Maker");
+    return b;
+  }());
+  ASSERT_EQ(list.errors.size(), 5u);
+  EXPECT_EQ(list.errors[0].rfind("line 5:", 0), 0u);
+  EXPECT_EQ(list.errors[4].rfind("line 9:", 0), 0u);
+}
+
+TEST(ChipList, CheckFindsWhatTheProgrammerCannotUse) {
+  ChipRecord ok;
+  SetNames(ok, "OK", "M");
+  ok.capacity = 4096;
+  ok.page_size = 256;
+  auto twice = ok;
+  auto big = ok;
+  SetNames(big, "BIG", "M");
+  big.capacity = kDataBufferSize * 2;
+  auto page = ok;
+  SetNames(page, "PAGE", "M");
+  page.page_size = 384;
+  auto zero_page = ok;
+  SetNames(zero_page, "ZERO", "M");
+  zero_page.page_size = 0;
+  auto type = ok;
+  SetNames(type, "TYPE", "M");
+  type.type = 7;
+  auto no_bits = ok;
+  SetNames(no_bits, "NOBITS", "M");
+  no_bits.type = 3;
+  const auto problems = CheckChipList({ok, twice, big, page, zero_page, type, no_bits});
+  ASSERT_EQ(problems.size(), 6u);
+  EXPECT_EQ(problems[0].rfind("OK:", 0), 0u);
+  EXPECT_TRUE(CheckChipList({ok}).empty());
+}
+
+}  // namespace
+}  // namespace romwright::app

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "romwright/app/language_table.h"
+#include "romwright/app/settings_file.h"
+#include "test_files.h"
+
+namespace romwright::app {
+namespace {
+
+using testing::FreshDir;
+using testing::ReadText;
+using testing::WriteText;
+
+TEST(SettingsFile, ReadsLikeTheProfileReader) {
+  const auto dir = FreshDir();
+  WriteText(dir / "config.ini",
+            "; settings\r\n[run]\r\n  defaultlanguage = English  \r\n[English]\r\nCaption=\"Romwright \"\r\n"
+            "Long=" + std::string(250, 'x') + "\r\nEmpty=\r\n[Other]\r\nCaption=other\r\n");
+  const SettingsFile s((dir / "config.ini").string());
+  EXPECT_EQ(s.Read("Run", "DefaultLanguage"), "English");
+  EXPECT_EQ(s.Read("ENGLISH", "caption"), "Romwright ");  // quotes keep the blank inside
+  EXPECT_EQ(s.Read("English", "Long"), std::string(199, 'x'));
+  EXPECT_EQ(s.Read("English", "Empty"), "");
+  EXPECT_EQ(s.Read("English", "Missing"), "");
+  EXPECT_EQ(s.Read("Nowhere", "Caption"), "");
+  EXPECT_EQ(SettingsFile((dir / "absent.ini").string()).Read("Run", "DefaultLanguage"), "");
+}
+
+TEST(SettingsFile, WritesOneKeyAndKeepsTheRest) {
+  const auto dir = FreshDir();
+  const auto path = dir / "config.ini";
+  WriteText(path,
+            "; keep me\r\n[Run]\r\nDefaultLanguage=SimpleChinese\r\nDefaultChipName=W25Q80\r\n\r\n"
+            "[English]\r\nCaption=Romwright\r\n");
+  SettingsFile s(path.string());
+  ASSERT_TRUE(s.Write("Run", "DefaultLanguage", "English"));
+  EXPECT_EQ(ReadText(path),
+            "; keep me\r\n[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=W25Q80\r\n\r\n"
+            "[English]\r\nCaption=Romwright\r\n");
+  // A new key goes to the end of its section, before the blank line.
+  ASSERT_TRUE(s.Write("run", "Extra", "1"));
+  EXPECT_EQ(ReadText(path),
+            "; keep me\r\n[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=W25Q80\r\nExtra=1\r\n\r\n"
+            "[English]\r\nCaption=Romwright\r\n");
+  // A new section goes to the end; a file without a final line end gets one.
+  WriteText(path, "[English]\nCaption=Romwright");
+  ASSERT_TRUE(s.Write("Run", "DefaultChipName", "EN25T80"));
+  EXPECT_EQ(ReadText(path), "[English]\nCaption=Romwright\n[Run]\nDefaultChipName=EN25T80\n");
+  EXPECT_EQ(s.Read("Run", "DefaultChipName"), "EN25T80");
+}
+
+TEST(SettingsFile, CreatesAMissingFileAndReportsAnUnwritableOne) {
+  const auto dir = FreshDir();
+  SettingsFile s((dir / "config.ini").string());
+  ASSERT_TRUE(s.Write("Run", "DefaultLanguage", "English"));
+  EXPECT_EQ(ReadText(dir / "config.ini"), "[Run]\r\nDefaultLanguage=English\r\n");
+  SettingsFile nowhere((dir / "no" / "such" / "config.ini").string());
+  EXPECT_FALSE(nowhere.Write("Run", "DefaultLanguage", "English"));
+  EXPECT_EQ(SettingsFile::PathBesideExecutable("/opt/rw/bin/romwright"), "/opt/rw/bin/config.ini");
+}
+
+class LanguageTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = FreshDir();
+    WriteText(dir_ / "config.ini",
+              "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=W25Q80\r\n"
+              "[English]\r\nCaption=Romwright\r\nDataBaseFile=chips.db\r\n"
+              "[SimpleChinese]\r\nCaption=编程器\r\n");
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(LanguageTableTest, LooksUpFixedAndSettingTextsInTheCurrentLanguage) {
+  SettingsFile settings((dir_ / "config.ini").string());
+  LanguageTable table(settings);
+  ASSERT_EQ(table.Entries().size(), LanguageTable::kEntryCount);
+  for (std::uint32_t id = 0; id < LanguageTable::kEntryCount; ++id) EXPECT_EQ(table.Entries()[id].id, id);
+  EXPECT_EQ(table.Language(), "English");
+  EXPECT_TRUE(table.UsesEnglishMenu());
+  EXPECT_EQ(table.TextOf(0), "Programmer is busy, please wait a moment!");
+  EXPECT_EQ(table.TextOf(74), "Please click \"OK\", and link programmer to computer in 10 seconds!");
+  EXPECT_EQ(table.TextOf(124), "Elapsed time: ");
+  EXPECT_EQ(table.TextOf(56), "");
+  EXPECT_EQ(table.TextOf(90), "Romwright");
+  EXPECT_EQ(table.TextOf(96), "chips.db");
+  EXPECT_EQ(table.TextOf(100), "W25Q80");
+  EXPECT_EQ(table.TextOf(125), "");
+  table.SetLanguage("SimpleChinese");
+  EXPECT_EQ(table.TextOf(90), "编程器");
+  EXPECT_EQ(table.TextOf(96), "");
+  EXPECT_EQ(table.TextOf(100), "W25Q80");
+  // Every fixed entry has a Chinese text (56 too: it explains detection).
+  for (const auto& e : table.Entries()) {
+    const bool from_settings = (e.id >= 90 && e.id <= 93) || (e.id >= 95 && e.id <= 100);
+    if (!from_settings) {
+      EXPECT_FALSE(e.chinese.empty()) << e.id;
+    }
+  }
+  // Values written later are not seen by a table built before.
+  settings.Write("English", "Caption", "Changed");
+  table.SetLanguage("English");
+  EXPECT_EQ(table.TextOf(90), "Romwright");
+}
+
+TEST_F(LanguageTableTest, AnUnknownOrMissingLanguageGivesEmptyTextsAndTheChineseMenu) {
+  WriteText(dir_ / "config.ini", "[Run]\r\nDefaultLanguage=Klingon\r\n");
+  LanguageTable table(SettingsFile((dir_ / "config.ini").string()));
+  EXPECT_EQ(table.TextOf(0), "");
+  EXPECT_FALSE(table.UsesEnglishMenu());
+  LanguageTable none(SettingsFile((dir_ / "absent.ini").string()));
+  EXPECT_EQ(none.Language(), "");
+  EXPECT_EQ(none.TextOf(2), "");
+  EXPECT_FALSE(none.UsesEnglishMenu());
+}
+
+TEST_F(LanguageTableTest, SwitchWritesTheLanguageAndAnswersInIt) {
+  WriteText(dir_ / "config.ini", "[Run]\r\nDefaultLanguage=SimpleChinese\r\nDefaultChipName=W25Q80\r\n");
+  SettingsFile settings((dir_ / "config.ini").string());
+  LanguageTable table(settings);
+  EXPECT_FALSE(table.UsesEnglishMenu());
+  EXPECT_EQ(SwitchLanguage(table, settings, kLanguageEnglish), "Set language to english!");
+  EXPECT_TRUE(table.UsesEnglishMenu());
+  EXPECT_EQ(settings.Read("Run", "DefaultLanguage"), "English");
+  EXPECT_EQ(settings.Read("Run", "DefaultChipName"), "W25Q80");
+  EXPECT_EQ(SwitchLanguage(table, settings, kLanguageChinese), table.Entries()[89].chinese);
+  EXPECT_EQ(LanguageTable(settings).Language(), "SimpleChinese");
+}
+
+}  // namespace
+}  // namespace romwright::app
