@@ -41,6 +41,6 @@ function(project_tests name)
     STATION_RESOURCE_DIR="${STATION_RESOURCE_DIR}"
     STATION_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
   project_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
     PROPERTIES LABELS "${name};${ARG_LABELS}" TIMEOUT 600)
 endfunction()

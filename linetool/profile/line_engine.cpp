@@ -250,7 +250,7 @@ bool CLineEngine::RememberFirmwarePaths(std::string_view text) {
 // --- Files and folders ----------------------------------------------------------------
 
 std::string CLineEngine::HostPath(std::string_view station_path) const {
-  return platform::ToHostPath(station_path, workdir_);
+  return platform::ToHostPath(station_path, workdir_, drive_root_);
 }
 
 std::string CLineEngine::TempFolder() const { return JoinHost(workdir_, kTempFolder); }

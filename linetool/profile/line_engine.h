@@ -126,7 +126,12 @@ class CLineEngine {
 
   // --- Files and folders --------------------------------------------------------
   const std::string& WorkDir() const { return workdir_; }
-  // A station path as a host path (relative paths against the working directory).
+  // The host folder under which the volumes of bridge disks appear, one folder
+  // per drive letter ("E:\x" is <root>/E/x). Empty: below the working directory.
+  const std::string& DriveRoot() const { return drive_root_; }
+  void SetDriveRoot(std::string host_root) { drive_root_ = std::move(host_root); }
+  // A station path as a host path (relative paths against the working
+  // directory, drive letters below the drive root).
   std::string HostPath(std::string_view station_path) const;
   // Host paths of the files this engine writes.
   std::string TempFolder() const;
@@ -148,6 +153,7 @@ class CLineEngine {
   platform::MessageSink& sink_;
   platform::PathAccess& access_;
   std::string workdir_;
+  std::string drive_root_;
 
   ProfileSettings settings_{};
   int config_type_ = 1;

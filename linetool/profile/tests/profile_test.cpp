@@ -288,6 +288,19 @@ TEST_F(EngineTest, FailedSaveKeepsTheOperatorsProfile) {
   EXPECT_EQ(sink_.Texts(), Texts{"p.ini File/Path Not Read/Write"});
 }
 
+TEST_F(EngineTest, PathAccessOfFilesFoldersAndDriveRoots) {
+  WriteFile("fw.bin", "x");
+  EXPECT_TRUE(engine_.CheckPathAccess("fw.bin", true));
+  EXPECT_TRUE(engine_.CheckPathAccess(platform::ToStationPath(Host("fw.bin")), true));
+  EXPECT_FALSE(engine_.CheckPathAccess("fw2.bin", false));
+  EXPECT_TRUE(sink_.Texts().empty());
+  std::filesystem::create_directories(dir_ / "drives" / "E");
+  engine_.SetDriveRoot(Host("drives"));
+  EXPECT_TRUE(engine_.CheckPathAccess("E:\\", true));
+  EXPECT_FALSE(engine_.CheckPathAccess("F:\\", true));
+  EXPECT_EQ(sink_.Texts(), Texts{"F:\\ File/Path Not Exist"});
+}
+
 TEST_F(EngineTest, ResetClearsSettingsTypeAndBlocks) {
   engine_.Settings() = SampleSettings();
   engine_.SetConfigType(0);
