@@ -6,6 +6,7 @@ namespace linetool::cli {
 
 int RunProfile(CliContext& ctx, const std::vector<std::string>& args);  // cmd_profile.cpp
 int RunImage(CliContext& ctx, const std::vector<std::string>& args);    // cmd_image.cpp
+int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args);  // cmd_format_fat32.cpp
 
 const std::vector<CliCommand>& Commands() {
   static const std::vector<CliCommand> commands = {
@@ -13,6 +14,8 @@ const std::vector<CliCommand>& Commands() {
        &RunProfile},
       {"image", "image --fw FILE --chip CODE [--crc] [--profile FILE]",
        "compose the firmware image and the Config_/UnConfig_ flash image file", &RunImage},
+      {"format-fat32", "format-fat32 IMAGE --label NAME [--cluster N]",
+       "format an image file or block device as one FAT32 volume", &RunFormatFat32},
   };
   return commands;
 }

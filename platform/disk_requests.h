@@ -1,0 +1,84 @@
+#pragma once
+// Requests to a disk or a volume device, in the station's terms.
+//
+// The station names devices as the system it was built for does:
+// "\\.\PHYSICALDRIVE3" is the whole disk with drive number 3, "\\.\E:" the
+// volume behind drive letter E. A backend decides what such a name means on
+// its host (a block device, a partition of it, a simulated disk image).
+// Every request of an open device may block for as long as the device needs;
+// none of them retries by itself.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The geometry of a disk as the disk reports it.
+struct DiskGeometry {
+  std::uint64_t cylinders = 0;
+  std::uint32_t media_type = 0;  // 12 = fixed disk
+  std::uint32_t tracks_per_cylinder = 0;
+  std::uint32_t sectors_per_track = 0;
+  std::uint32_t bytes_per_sector = 0;
+  std::uint64_t disk_size = 0;  // length of the whole device in bytes
+};
+
+// One partition: where it lies on its disk and what its table entry says.
+struct PartitionInfo {
+  std::uint64_t starting_offset = 0;  // bytes from the start of the disk
+  std::uint64_t length = 0;           // bytes
+  std::uint32_t hidden_sectors = 0;   // sectors before the partition
+  std::uint32_t number = 0;           // 1-based; 0 = not numbered
+  std::uint8_t type = 0;              // MBR partition type (0x07 NTFS, 0x0C FAT32 LBA)
+  bool boot_indicator = false;
+};
+
+enum class DeviceAccess {
+  kQuery,      // no data access: only the queries below
+  kRead,       // queries and reads
+  kReadWrite,  // everything
+};
+
+// An open disk or volume device. Closed when destroyed.
+class DiskDevice {
+ public:
+  virtual ~DiskDevice() = default;
+
+  // Geometry and size; nullopt when the device does not answer.
+  virtual std::optional<DiskGeometry> Geometry() = 0;
+  // The partition this device is (for a volume), or the whole device as one
+  // partition starting at 0 (for a disk).
+  virtual std::optional<PartitionInfo> PartitionInformation() = 0;
+  // The entries of the disk's partition table, in table order; nullopt when
+  // the layout cannot be read.
+  virtual std::optional<std::vector<PartitionInfo>> DriveLayout() = 0;
+  // Changes the partition type in the table entry of this volume.
+  virtual bool SetPartitionType(std::uint8_t type) = 0;
+  // Makes the system read the disk's partition table and size again.
+  virtual bool UpdateProperties() = 0;
+  // Exclusive use of the volume: nobody else may have its files open.
+  virtual bool Lock() = 0;
+  // Takes the file system off the volume; it is mounted afresh on next use.
+  // Everything written before is on the medium when this returns true.
+  virtual bool Dismount() = 0;
+  virtual bool Unlock() = 0;
+  // Reads or writes whole sectors at a byte offset (a multiple of the sector
+  // size). True only when every byte was transferred.
+  virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) = 0;
+  virtual bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
+};
+
+class DiskRequests {
+ public:
+  virtual ~DiskRequests() = default;
+  // Opens "\\.\PHYSICALDRIVEn" or "\\.\X:". `exclusive` asks that nobody
+  // else has the device open. nullptr when it does not exist or is busy.
+  virtual std::unique_ptr<DiskDevice> Open(const std::string& device_name, DeviceAccess access,
+                                           bool exclusive) = 0;
+};
+
+}  // namespace platform
