@@ -1,0 +1,96 @@
+#include "sim/station/sim_disk.h"
+
+#include <algorithm>
+
+namespace sim::station {
+
+namespace {
+
+// ATA text fields: two characters per word, the first in the high byte,
+// padded with spaces.
+void PutAtaText(std::span<std::uint8_t> identify, std::size_t first_word, std::size_t words,
+                const std::string& text) {
+  for (std::size_t i = 0; i < words * 2; ++i) {
+    const char c = i < text.size() ? text[i] : ' ';
+    const std::size_t byte = (first_word * 2) + (i ^ 1u);
+    identify[byte] = static_cast<std::uint8_t>(c);
+  }
+}
+
+void PutWord(std::span<std::uint8_t> identify, std::size_t word, std::uint16_t value) {
+  identify[word * 2] = static_cast<std::uint8_t>(value & 0xFF);
+  identify[word * 2 + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+}  // namespace
+
+SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::string ata_serial)
+    : image_(std::move(image)),
+      size_(size_bytes / kSimSectorSize * kSimSectorSize),
+      ata_serial_(std::move(ata_serial)) {
+  std::error_code ec;
+  if (!image_.parent_path().empty()) std::filesystem::create_directories(image_.parent_path(), ec);
+  { std::ofstream touch(image_, std::ios::binary | std::ios::app); }
+  std::filesystem::resize_file(image_, size_, ec);
+  file_.open(image_, std::ios::binary | std::ios::in | std::ios::out);
+}
+
+platform::DriveGeometry SimDisk::Geometry() const {
+  platform::DriveGeometry g;
+  g.media_type = platform::kMediaFixed;
+  g.bytes_per_sector = kSimSectorSize;
+  g.sectors_per_track = 63;
+  g.tracks_per_cylinder = 255;
+  g.cylinders = size_ / (std::uint64_t{63} * 255 * kSimSectorSize);
+  g.disk_size = size_;
+  return g;
+}
+
+bool SimDisk::InRange(std::uint64_t offset, std::size_t length) const {
+  return offset % kSimSectorSize == 0 && length % kSimSectorSize == 0 && offset <= size_ &&
+         length <= size_ - offset;
+}
+
+bool SimDisk::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (!InRange(offset, out.size())) return false;
+  std::lock_guard lock(mutex_);
+  if (!file_.is_open()) return false;
+  file_.clear();
+  file_.seekg(static_cast<std::streamoff>(offset));
+  file_.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  const auto got = static_cast<std::size_t>(file_.gcount());
+  // Past the written end of a sparse file there are only zeros.
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(got), out.end(), std::uint8_t{0});
+  file_.clear();
+  return true;
+}
+
+bool SimDisk::Write(std::uint64_t offset, std::span<const std::uint8_t> in) {
+  if (!InRange(offset, in.size())) return false;
+  std::lock_guard lock(mutex_);
+  if (!file_.is_open()) return false;
+  file_.clear();
+  file_.seekp(static_cast<std::streamoff>(offset));
+  file_.write(reinterpret_cast<const char*>(in.data()), static_cast<std::streamsize>(in.size()));
+  file_.flush();
+  return static_cast<bool>(file_);
+}
+
+void SimDisk::FillIdentify(std::span<std::uint8_t> out) const {
+  std::fill(out.begin(), out.end(), std::uint8_t{0});
+  if (out.size() < 512) return;
+  PutWord(out, 0, 0x0040);
+  PutAtaText(out, 10, 10, ata_serial_);
+  PutAtaText(out, 23, 4, "1.00");
+  PutAtaText(out, 27, 20, "SIMULATED SATA DISK");
+  const std::uint64_t sectors = size_ / kSimSectorSize;
+  const auto sectors28 = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0x0FFFFFFF));
+  PutWord(out, 60, static_cast<std::uint16_t>(sectors28 & 0xFFFF));
+  PutWord(out, 61, static_cast<std::uint16_t>(sectors28 >> 16));
+  PutWord(out, 83, 0x0400);  // 48-bit addressing
+  for (std::size_t i = 0; i < 4; ++i) {
+    PutWord(out, 100 + i, static_cast<std::uint16_t>((sectors >> (16 * i)) & 0xFFFF));
+  }
+}
+
+}  // namespace sim::station

@@ -1,0 +1,53 @@
+#pragma once
+// A simulated disk: a sparse image file on the host, its size, its sector
+// size and the serial number its IDENTIFY data carries. A 2 TB disk costs
+// nothing until sectors are written.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "platform/device_io.h"
+
+namespace sim::station {
+
+inline constexpr std::uint32_t kSimSectorSize = 512;
+
+class SimDisk {
+ public:
+  // Creates (or reuses, resizing) the image file at `image`. `size_bytes` is
+  // rounded down to whole sectors; 0 means a bridge with no medium.
+  SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::string ata_serial);
+
+  const std::filesystem::path& ImagePath() const { return image_; }
+  std::uint64_t SizeBytes() const { return size_; }
+  std::uint32_t SectorSize() const { return kSimSectorSize; }
+  const std::string& AtaSerial() const { return ata_serial_; }
+  bool HasMedium() const { return size_ > 0; }
+
+  // Geometry as a disk driver reports it: 255 heads, 63 sectors per track.
+  platform::DriveGeometry Geometry() const;
+
+  // Whole-sector access inside the disk; false when out of range or the
+  // image cannot be read or written. Thread-safe.
+  bool Read(std::uint64_t offset, std::span<std::uint8_t> out);
+  bool Write(std::uint64_t offset, std::span<const std::uint8_t> in);
+
+  // The 512-byte IDENTIFY DEVICE data: serial number (words 10-19), model
+  // (words 27-46) and the sector count (words 60-61, 100-103).
+  void FillIdentify(std::span<std::uint8_t> out) const;
+
+ private:
+  bool InRange(std::uint64_t offset, std::size_t length) const;
+
+  std::filesystem::path image_;
+  std::uint64_t size_;
+  std::string ata_serial_;
+  std::mutex mutex_;
+  std::fstream file_;
+};
+
+}  // namespace sim::station

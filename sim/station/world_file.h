@@ -1,0 +1,35 @@
+#pragma once
+// A simulated station described in JSON:
+//
+// {
+//   "reload_delay_ms": 2000,            // a restarted bridge is back after this
+//   "system_disk_size": "256GB",        // bytes as a number, or with kB/MB/GB/TB, KiB/MiB/GiB/TiB
+//   "controllers": [
+//     { "root_hub": { "ports": 6, "devices": [
+//         { "port": 1, "bridge": { "serial": "A1", "disk_size": "1TB" } },
+//         { "port": 2, "stick": { "serial": "USB01" } },
+//         { "port": 4, "hub": { "ports": 7, "devices": [ ... ] } } ] } } ]
+// }
+//
+// A bridge starts as the default bridge of its position in the file (every
+// "bridge" and "stick" counts) and takes these fields: serial, manufacturer,
+// product, vendor_id, product_id, release (hex texts), chip_variant (number or
+// hex text), firmware_version (12 or 14 hex digits), speed ("super", "high",
+// "full"), disk_size, ata_serial, cdrom (bool), driver_key_class, faults
+// { fail_from_call: { "E4": 3 }, reject_identify, never_returns,
+// return_delay_ms }. A controller may carry "driver_key_fails": true.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sim/station/world_spec.h"
+
+namespace sim::station {
+
+// nullopt with `error` set when the text is not a valid world.
+std::optional<WorldSpec> ParseWorld(std::string_view json, std::string& error);
+std::optional<WorldSpec> ReadWorldFile(const std::filesystem::path& file, std::string& error);
+
+}  // namespace sim::station

@@ -1,0 +1,72 @@
+#pragma once
+// The description of a simulated station: host controllers, hubs, ports and
+// what hangs on them. Built in code by tests, by DefaultWorld for `--sim` and
+// `--sim=N`, or read from a JSON file (world_file.h).
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/system_info.h"
+#include "platform/usb_tree.h"
+#include "sim/station/sim_bridge.h"
+
+namespace sim::station {
+
+// A USB storage device on a port: a VX7700 bridge with its disk, or (with
+// mass_storage_only) an ordinary stick the station must ignore.
+struct BridgeSpec {
+  BridgeIdentity factory;
+  std::uint8_t chip_variant = 0x11;
+  std::array<std::uint8_t, 7> firmware_version{0x12, 0x11, 0x05, 0x10, 0x00, 0x00, 0x00};
+  platform::UsbSpeed speed = platform::UsbSpeed::kSuper;
+  std::uint64_t disk_size = 500107862016ULL;  // 0: no medium
+  std::string ata_serial;                     // the disk's own serial number
+  bool presents_cdrom = false;
+  bool mass_storage_only = false;
+  std::string driver_key_class = platform::kUsbDeviceClassGuid;
+  BridgeFaults faults;
+  std::optional<SimConfigBlock> config_slot0;
+  std::optional<SimConfigBlock> config_slot1;
+};
+
+struct HubSpec;
+
+struct PortSpec {
+  int port = 1;
+  std::optional<BridgeSpec> device;  // a storage device on this port, or
+  std::shared_ptr<HubSpec> hub;      // an external hub
+};
+
+struct HubSpec {
+  int port_count = 4;
+  std::vector<PortSpec> ports;
+};
+
+struct ControllerSpec {
+  HubSpec root_hub;
+  bool driver_key_fails = false;  // the controller is passed over
+};
+
+struct WorldSpec {
+  std::vector<ControllerSpec> controllers;
+  std::uint64_t system_disk_size = 256060514304ULL;
+  std::uint32_t reload_delay_ms = 2000;  // a restarted bridge is back after this
+  platform::OsVersion os;
+};
+
+inline constexpr int kDefaultWorldBridges = 4;
+
+// A station of `bridges` VX7700 bridges of the default chip variant (register
+// 0xC8FF = 0x11): three on root hub ports 1-3 of one controller, the rest on
+// seven-port external hubs on root ports 4, 5, ...; distinct serial numbers and
+// disk sizes from 32 GiB to 2 TB.
+WorldSpec DefaultWorld(int bridges = kDefaultWorldBridges);
+
+// The bridge DefaultWorld puts at position `index` (0-based).
+BridgeSpec DefaultBridge(int index);
+
+}  // namespace sim::station
