@@ -1,0 +1,57 @@
+// romwright-cli convert IN OUT --chip NAME: loads a data file as the window
+// does for that chip and saves the chip's bytes.
+
+#include <ostream>
+
+#include "romwright/app/cli/cli_database.h"
+#include "romwright/app/data_buffer.h"
+#include "romwright/app/data_file.h"
+#include "romwright/app/language_table.h"
+
+namespace romwright::cli {
+
+int RunConvert(CliContext& ctx, const std::vector<std::string>& arguments) {
+  std::vector<std::string> args = arguments;
+  if (WantsHelp(args)) {
+    ctx.out << "Usage: romwright-cli convert IN OUT --chip NAME\n"
+               "Loads IN into the data buffer with the capacity of chip NAME as its length\n"
+               "(Intel HEX when IN ends in HEX or hex, else a binary image; the buffer starts\n"
+               "as 0xFF) and saves those capacity bytes to OUT as a binary image.\n"
+               "Messages of the load (\"File is too long!\") go to stderr. Exit 0 when the\n"
+               "load succeeded, 1 when IN could not be loaded or OUT not written.\n";
+    return kExitOk;
+  }
+  TakeChipOption(ctx, args);
+  if (args.size() != 2) {
+    ctx.err << "Usage: romwright-cli convert IN OUT --chip NAME\n";
+    return kExitUsage;
+  }
+  if (ctx.options.chip.empty()) {
+    ctx.err << "romwright-cli convert: name the chip with --chip NAME\n";
+    return kExitUsage;
+  }
+  app::ChipDatabase db;
+  if (!LoadCliDatabase(ctx, db)) return kExitFailed;
+  const auto chip = SelectCliChip(ctx, db);
+  if (!chip) return kExitUsage;
+  const auto buffer = app::DataBuffer::Create();
+  if (!buffer) {
+    ctx.sink.Show("Memory overflow!");
+    return kExitFailed;
+  }
+  buffer->SetViewLength(chip->capacity);
+  app::LanguageTable texts;
+  texts.SetLanguage(std::string(app::kLanguageEnglish));
+  if (!app::LoadFile(*buffer, args[0], ctx.sink, texts)) {
+    ctx.sink.Show(texts.TextOf(26));  // "Open file error!"
+    return kExitFailed;
+  }
+  if (!app::SaveFile(*buffer, args[1])) {
+    ctx.err << "romwright-cli convert: cannot write " << args[1] << "\n";
+    return kExitFailed;
+  }
+  ctx.out << buffer->ChecksumText() << "\n";
+  return kExitOk;
+}
+
+}  // namespace romwright::cli

@@ -1,0 +1,157 @@
+#include "romwright/app/data_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
+#include "romwright/app/data_buffer.h"
+#include "romwright/app/language_table.h"
+
+namespace romwright::app {
+
+namespace {
+
+constexpr std::uint32_t kTextFileTooLong = 23;
+
+// Upper-case hexadecimal digit value, or -1.
+constexpr int DigitOf(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+class HexParser {
+ public:
+  explicit HexParser(std::span<const std::uint8_t> file) : file_(file) {}
+
+  bool AtEnd() const { return pos_ >= file_.size(); }
+  // Skips to the character after the next ":"; false when there is none.
+  bool NextRecord() {
+    while (pos_ < file_.size()) {
+      if (file_[pos_++] == ':') return true;
+    }
+    return false;
+  }
+  // One byte from two digits; false on a short read or a bad digit.
+  bool Byte(std::uint8_t& out) {
+    if (file_.size() - pos_ < 2) return false;
+    const int hi = DigitOf(file_[pos_]);
+    const int lo = DigitOf(file_[pos_ + 1]);
+    if (hi < 0 || lo < 0) return false;
+    pos_ += 2;
+    out = static_cast<std::uint8_t>(hi * 16 + lo);
+    return true;
+  }
+
+ private:
+  std::span<const std::uint8_t> file_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+IntelHexResult ReadIntelHex(std::span<const std::uint8_t> file, std::span<std::uint8_t> view) {
+  IntelHexResult result;
+  HexParser p(file);
+  std::uint64_t offset = 0;
+  std::uint64_t base = 0;
+  bool base_fixed = false;     // set by the first data or extended address record
+  std::uint64_t stored_end = 0;  // highest end of data stored in the view
+  std::uint64_t beyond_end = 0;  // highest end of non-0xFF data beyond the view
+  std::uint8_t data[255];
+
+  while (p.NextRecord()) {
+    std::uint8_t count = 0, addr_hi = 0, addr_lo = 0, type = 0, check = 0;
+    if (!p.Byte(count) || !p.Byte(addr_hi) || !p.Byte(addr_lo) || !p.Byte(type)) return result;
+    std::uint8_t sum = static_cast<std::uint8_t>(count + addr_hi + addr_lo + type);
+    for (unsigned i = 0; i < count; ++i) {
+      if (!p.Byte(data[i])) return result;
+      sum = static_cast<std::uint8_t>(sum + data[i]);
+    }
+    if (!p.Byte(check) || static_cast<std::uint8_t>(sum + check) != 0) return result;
+
+    switch (type) {
+      case 0x00: {
+        base_fixed = true;
+        const std::uint64_t position = offset + ((addr_hi << 8) | addr_lo) - base;
+        for (unsigned i = 0; i < count; ++i) {
+          const std::uint64_t at = position + i;
+          if (at < view.size()) {
+            view[at] = data[i];
+            stored_end = std::max(stored_end, at + 1);
+          } else if (data[i] != 0xFF) {
+            beyond_end = std::max(beyond_end, at + 1);
+          }
+        }
+        break;
+      }
+      case 0x02:
+      case 0x04: {
+        if (count != 2) return result;
+        const std::uint64_t value = (static_cast<std::uint64_t>(data[0]) << 8) | data[1];
+        offset = type == 0x02 ? value * 16 : value * 65536;
+        if (!base_fixed) {
+          base = offset;
+          base_fixed = true;
+        }
+        if (offset < base) return result;
+        break;
+      }
+      case 0x03:
+      case 0x05:
+        break;
+      case 0x01: {
+        // Trailing 0xFF bytes do not count as loaded.
+        while (stored_end > 0 && view[stored_end - 1] == 0xFF) --stored_end;
+        result.end = std::max(stored_end, beyond_end);
+        result.ok = true;
+        return result;
+      }
+      default:
+        return result;
+    }
+  }
+  return result;  // no end record
+}
+
+bool IsIntelHexPath(std::string_view path) {
+  return path.size() >= 3 && (path.substr(path.size() - 3) == "HEX" || path.substr(path.size() - 3) == "hex");
+}
+
+bool LoadFile(DataBuffer& buffer, const std::string& host_path, platform::MessageSink& sink,
+              const LanguageTable& texts) {
+  buffer.ClearView();
+  const auto view = buffer.View();
+  std::ifstream in(host_path, std::ios::binary);
+  if (!in) return false;
+
+  if (IsIntelHexPath(host_path)) {
+    in.seekg(0, std::ios::end);
+    const auto size = in.tellg();
+    if (size < 0) return false;
+    in.seekg(0);
+    std::vector<std::uint8_t> file(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(file.data()), size);
+    if (in.gcount() != size) return false;
+    const auto r = ReadIntelHex(file, view);
+    if (!r.ok) return false;
+    if (r.end > view.size()) sink.Show(texts.TextOf(kTextFileTooLong));
+    return true;
+  }
+
+  in.read(reinterpret_cast<char*>(view.data()), static_cast<std::streamsize>(view.size()));
+  const bool longer = in && in.peek() != std::char_traits<char>::eof();
+  if (longer) sink.Show(texts.TextOf(kTextFileTooLong));
+  return true;
+}
+
+bool SaveFile(const DataBuffer& buffer, const std::string& host_path) {
+  std::ofstream out(host_path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  const auto view = buffer.View();
+  out.write(reinterpret_cast<const char*>(view.data()), static_cast<std::streamsize>(view.size()));
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+}  // namespace romwright::app

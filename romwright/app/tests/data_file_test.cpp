@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+
+#include "romwright/app/data_buffer.h"
+#include "romwright/app/data_file.h"
+#include "romwright/app/language_table.h"
+#include "test_files.h"
+
+namespace romwright::app {
+namespace {
+
+// Intel HEX records written the plain way, for the reader to take apart.
+std::string Record(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(data.size()),
+                                     static_cast<std::uint8_t>(address >> 8),
+                                     static_cast<std::uint8_t>(address), type};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  std::uint8_t sum = 0;
+  for (auto b : bytes) sum = static_cast<std::uint8_t>(sum + b);
+  bytes.push_back(static_cast<std::uint8_t>(-sum));
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string line = ":";
+  for (auto b : bytes) {
+    line += kDigits[b >> 4];
+    line += kDigits[b & 15];
+  }
+  return line + "\r\n";
+}
+std::string Ext(std::uint8_t type, std::uint16_t value) {
+  return Record(type, 0, {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
+}
+const std::string kEnd = ":00000001FF\r\n";
+
+std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+class DataFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    buffer_ = DataBuffer::Create();
+    ASSERT_TRUE(buffer_);
+    texts_.SetLanguage("English");
+    dir_ = testing::FreshDir();
+  }
+  // Loads `text` as a file of that name with the view length given.
+  bool Load(const std::string& name, const std::string& text, std::uint32_t view) {
+    buffer_->SetViewLength(view);
+    testing::WriteText(dir_ / name, text);
+    return LoadFile(*buffer_, (dir_ / name).string(), sink_, texts_);
+  }
+  std::uint8_t At(std::uint32_t a) const { return buffer_->Data()[a]; }
+
+  std::unique_ptr<DataBuffer> buffer_;
+  LanguageTable texts_;
+  platform::RecordingSink sink_;
+  std::filesystem::path dir_;
+};
+
+TEST_F(DataFileTest, BinaryLoadsTheViewLengthAndSaysWhenTheFileIsLonger) {
+  std::string image(4097, '\0');
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
+  ASSERT_TRUE(Load("a.bin", image, 4096));
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"File is too long!"});
+  EXPECT_EQ(At(4095), static_cast<std::uint8_t>(4095 * 7));
+  EXPECT_EQ(At(4096), 0xFF);  // beyond the view nothing is written
+  // A shorter file leaves the rest 0xFF, with the marks cleared.
+  buffer_->Mark(10);
+  sink_.Clear();
+  ASSERT_TRUE(Load("b.bin", "AB", 4096));
+  EXPECT_TRUE(sink_.Texts().empty());
+  EXPECT_EQ(At(0), 'A');
+  EXPECT_EQ(At(2), 0xFF);
+  EXPECT_EQ(At(4095), 0xFF);
+  EXPECT_FALSE(buffer_->Marked(10));
+  // Exactly the view length is not too long; a missing file fails.
+  ASSERT_TRUE(Load("c.bin", std::string(4096, 'x'), 4096));
+  EXPECT_TRUE(sink_.Texts().empty());
+  buffer_->SetViewLength(4096);
+  EXPECT_FALSE(LoadFile(*buffer_, (dir_ / "missing.bin").string(), sink_, texts_));
+  // "...HEX" and "...hex" choose the HEX reader; other spellings do not.
+  EXPECT_TRUE(IsIntelHexPath("a.HEX"));
+  EXPECT_TRUE(IsIntelHexPath("a.hex"));
+  EXPECT_FALSE(IsIntelHexPath("a.Hex"));
+  EXPECT_FALSE(IsIntelHexPath("ex"));
+}
+
+TEST_F(DataFileTest, HexRecordsAreCheckedStrictly) {
+  const std::string good = Record(0, 0x0010, {1, 2, 3}) + kEnd;
+  ASSERT_TRUE(Load("a.hex", "junk before\n" + good, 4096));
+  EXPECT_EQ(At(0x10), 1);
+  EXPECT_EQ(At(0x12), 3);
+  EXPECT_EQ(At(0x13), 0xFF);
+
+  // Lower-case digits fail the load.
+  const std::string with_lower = Record(0, 0, {0xAB}) + kEnd;
+  std::string l = with_lower;
+  for (auto& c : l) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_FALSE(Load("l.hex", l, 4096));
+  EXPECT_EQ(At(0), 0xFF);
+  // Checksum off by one, a short record, an unknown type, no end record.
+  std::string bad_sum = good;
+  bad_sum[good.find("\r") - 1] = bad_sum[good.find("\r") - 1] == '0' ? '1' : '0';
+  EXPECT_FALSE(Load("s.hex", bad_sum, 4096));
+  EXPECT_FALSE(Load("t.hex", ":0300100001", 4096));
+  EXPECT_FALSE(Load("u.hex", Record(6, 0, {}) + kEnd, 4096));
+  EXPECT_FALSE(Load("v.hex", Record(0, 0, {1}), 4096));
+  EXPECT_FALSE(Load("w.hex", Record(4, 0, {1}) + kEnd, 4096));  // extended record of one byte
+  // Records placed before a fault stay.
+  EXPECT_FALSE(Load("x.hex", Record(0, 0, {0x42}) + ":zz", 4096));
+  EXPECT_EQ(At(0), 0x42);
+  // Types 03 and 05 are skipped; nothing after the end record counts.
+  ASSERT_TRUE(Load("y.hex", Record(3, 0, {1, 2, 3, 4}) + Record(5, 0, {0, 0, 1, 0}) + Record(0, 0, {9}) + kEnd +
+                                "garbage",
+                   4096));
+  EXPECT_EQ(At(0), 9);
+}
+
+TEST_F(DataFileTest, ExtendedAddressesTakeTheFirstOneAsBaseOnlyWhenItComesFirst) {
+  // First record type 02 for segment 0x1000: the data land at position 0.
+  ASSERT_TRUE(Load("a.hex", Ext(2, 0x1000) + Record(0, 0, {0x11}) + Ext(2, 0x1001) + Record(0, 0, {0x22}) + kEnd,
+                   4096));
+  EXPECT_EQ(At(0), 0x11);
+  EXPECT_EQ(At(16), 0x22);
+  // Type 04 segments above 64 KiB keep their distance instead of overlapping.
+  ASSERT_TRUE(Load("b.hex", Ext(4, 0) + Record(0, 0, {0xA0}) + Ext(4, 1) + Record(0, 0, {0xA1}) + Ext(4, 2) +
+                                Record(0, 0xFFFF, {0xA2}) + kEnd,
+                   0x30000));
+  EXPECT_EQ(At(0), 0xA0);
+  EXPECT_EQ(At(0x10000), 0xA1);
+  EXPECT_EQ(At(0x2FFFF), 0xA2);
+  // Data first (as objcopy writes it): the base stays 0.
+  ASSERT_TRUE(Load("c.hex", Record(0, 0, {0xB0}) + Ext(4, 1) + Record(0, 4, {0xB1}) + kEnd, 0x20000));
+  EXPECT_EQ(At(0), 0xB0);
+  EXPECT_EQ(At(0x10004), 0xB1);
+  // A part mapped at 0x08000000 loads at 0.
+  ASSERT_TRUE(Load("d.hex", Ext(4, 0x0800) + Record(0, 0x0100, {0xC0}) + Ext(4, 0x0801) + Record(0, 0, {0xC1}) + kEnd,
+                   0x20000));
+  EXPECT_EQ(At(0x100), 0xC0);
+  EXPECT_EQ(At(0x10000), 0xC1);
+  // An offset below the base is invalid.
+  EXPECT_FALSE(Load("e.hex", Ext(4, 0x0800) + Record(0, 0, {1}) + Ext(4, 0x07FF) + Record(0, 0, {2}) + kEnd, 4096));
+  // Data before any extended record, then one: base 0, so a low offset is fine.
+  ASSERT_TRUE(Load("f.hex", Record(0, 0, {1}) + Ext(2, 0) + Record(0, 1, {2}) + kEnd, 4096));
+  EXPECT_EQ(At(1), 2);
+}
+
+TEST_F(DataFileTest, HexDataBeyondTheViewIsCutAndOnlyRealDataIsTooLong) {
+  // A record that runs past the view length is cut there.
+  ASSERT_TRUE(Load("a.hex", Record(0, 4094, {1, 2, 3, 4}) + kEnd, 4096));
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"File is too long!"});
+  EXPECT_EQ(At(4094), 1);
+  EXPECT_EQ(At(4095), 2);
+  EXPECT_EQ(At(4096), 0xFF);
+  // Trailing 0xFF bytes beyond the view do not count.
+  sink_.Clear();
+  ASSERT_TRUE(Load("b.hex", Record(0, 4094, {1, 2, 0xFF, 0xFF}) + Record(0, 8000, {0xFF}) + kEnd, 4096));
+  EXPECT_TRUE(sink_.Texts().empty());
+  // Nor do 0xFF bytes inside the view after the last real byte.
+  ASSERT_TRUE(Load("c.hex", Record(0, 0, std::vector<std::uint8_t>(32, 0xFF)) + kEnd, 16));
+  EXPECT_TRUE(sink_.Texts().empty());
+}
+
+TEST_F(DataFileTest, ASixteenMebibyteHexImageLoadsByteForByteHoweverItStarts) {
+  std::vector<std::uint8_t> image(kDataBufferSize);
+  std::uint32_t x = 7;
+  for (auto& b : image) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<std::uint8_t>(x >> 23);
+  }
+  // Written the fast way: 16-byte data records, a type 04 record at every
+  // 64 KiB boundary (also at 0 when `leading_ext`).
+  const auto write = [&](bool leading_ext) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(image.size() / 16 * 45 + 65536, '\0');
+    std::size_t n = 0;
+    const auto put = [&](std::uint8_t b, std::uint8_t& sum) {
+      text[n++] = kDigits[b >> 4];
+      text[n++] = kDigits[b & 15];
+      sum = static_cast<std::uint8_t>(sum + b);
+    };
+    for (std::uint32_t a = 0; a < image.size(); a += 16) {
+      if ((a & 0xFFFF) == 0 && (a != 0 || leading_ext)) {
+        const auto ext = Ext(4, static_cast<std::uint16_t>(a >> 16));
+        std::copy(ext.begin(), ext.end(), text.begin() + static_cast<std::ptrdiff_t>(n));
+        n += ext.size();
+      }
+      std::uint8_t sum = 0;
+      text[n++] = ':';
+      put(16, sum);
+      put(static_cast<std::uint8_t>(a >> 8), sum);
+      put(static_cast<std::uint8_t>(a), sum);
+      put(0, sum);
+      for (std::uint32_t i = 0; i < 16; ++i) put(image[a + i], sum);
+      std::uint8_t ignored = 0;
+      put(static_cast<std::uint8_t>(-sum), ignored);
+      text[n++] = '\r';
+      text[n++] = '\n';
+    }
+    text.resize(n);
+    return text + kEnd;
+  };
+  // In memory: the file round trip is covered above, and 46 MB on disk twice
+  // would only measure the disk.
+  for (const bool leading_ext : {true, false}) {
+    buffer_->SetViewLength(kDataBufferSize);
+    buffer_->ClearView();
+    const std::string text = write(leading_ext);
+    const auto r = ReadIntelHex({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, buffer_->View());
+    ASSERT_TRUE(r.ok);
+    EXPECT_LE(r.end, kDataBufferSize);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), buffer_->Data())) << leading_ext;
+  }
+}
+
+TEST_F(DataFileTest, SaveWritesTheViewLengthAndReportsFailure) {
+  buffer_->SetViewLength(100);
+  buffer_->Data()[99] = 0x12;
+  ASSERT_TRUE(SaveFile(*buffer_, (dir_ / "out.bin").string()));
+  const auto saved = testing::ReadText(dir_ / "out.bin");
+  ASSERT_EQ(saved.size(), 100u);
+  EXPECT_EQ(static_cast<std::uint8_t>(saved[99]), 0x12);
+  EXPECT_FALSE(SaveFile(*buffer_, (dir_ / "no" / "out.bin").string()));
+}
+
+TEST(IntelHexReader, ReportsTheLoadedEnd) {
+  std::vector<std::uint8_t> view(64, 0xFF);
+  const auto r = ReadIntelHex(Bytes(Record(0, 8, {1, 0xFF}) + kEnd), view);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.end, 9u);
+  EXPECT_FALSE(ReadIntelHex(Bytes(""), view).ok);
+}
+
+}  // namespace
+}  // namespace romwright::app
