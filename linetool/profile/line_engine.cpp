@@ -187,7 +187,7 @@ bool CLineEngine::CheckFirmwareName() const { return FirmwareNameAccepted(firmwa
 bool CLineEngine::ComposeImageFile(bool with_crc, const std::string& crc_source) {
   image_status_ = ImageStatus::kOk;
   const std::string image_path = ImageFilePath();
-  if (!EnsureFolder(TempFolder()) || ReplaceFile(image_path, {}) != WriteOutcome::kWritten) {
+  if (!EnsureFolder(TempFolder()) || !CreateEmptyFile(image_path)) {
     image_status_ = ImageStatus::kWriteFailed;
     return false;
   }
@@ -213,7 +213,7 @@ bool CLineEngine::ComposeImageFile(bool with_crc, const std::string& crc_source)
     crc = Crc32(*source);
   }
   const auto image = ComposeImage(*firmware, type_byte.value_or(0), crc);
-  if (ReplaceFile(image_path, AsChars(image)) != WriteOutcome::kWritten) {
+  if (!WriteFileBytes(image_path, AsChars(image))) {
     image_status_ = ImageStatus::kWriteFailed;
     return false;
   }
@@ -222,7 +222,7 @@ bool CLineEngine::ComposeImageFile(bool with_crc, const std::string& crc_source)
 
 bool CLineEngine::BuildFlashImage(FlashImageKind kind, bool with_crc) {
   const std::string target = FlashImagePath(kind);
-  if (!EnsureFolder(TempFolder()) || ReplaceFile(target, {}) != WriteOutcome::kWritten) {
+  if (!EnsureFolder(TempFolder()) || !CreateEmptyFile(target)) {
     image_status_ = ImageStatus::kWriteFailed;
     return false;
   }
@@ -236,7 +236,7 @@ bool CLineEngine::BuildFlashImage(FlashImageKind kind, bool with_crc) {
   std::vector<std::uint8_t> out(kConfigBlockSize, 0xFF);
   if (kind == FlashImageKind::kConfig) out.assign(active_block_.begin(), active_block_.end());
   out.insert(out.end(), image->begin(), image->end());
-  if (ReplaceFile(target, AsChars(out)) != WriteOutcome::kWritten) {
+  if (!WriteFileBytes(target, AsChars(out))) {
     image_status_ = ImageStatus::kWriteFailed;
     return false;
   }

@@ -70,7 +70,10 @@ class CLineEngine {
   bool SaveProfile(const std::string& path);
   // 0 when the settings are valid, else the code of the last failed check:
   // 1 configuration type, 2 a length, 4 serial number characters, 5 label
-  // length, 3 unexpected failure. One message box per failed check.
+  // length, 3 unexpected failure. One message box per failed check; a failed
+  // field is cleared (an invalid configuration type clears the whole record).
+  // The type checked is the engine's ConfigType(): a caller that changes
+  // config_format in the record calls SetConfigType as well.
   std::uint8_t ValidateProfile();
   // True when the path (station notation) exists and can be read and written.
   // With `show_message`, a failure shows "<path> File/Path Not Exist" or

@@ -56,6 +56,17 @@ WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data) {
   return WriteOutcome::kWritten;
 }
 
+bool CreateEmptyFile(const std::string& host_path) {
+  return RemoveFile(host_path) && WriteFileBytes(host_path, {});
+}
+
+bool WriteFileBytes(const std::string& host_path, std::string_view data) {
+  std::ofstream out(host_path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  out.flush();
+  return static_cast<bool>(out);
+}
+
 bool EnsureFolder(const std::string& host_path) {
   std::error_code ec;
   fs::create_directories(host_path, ec);

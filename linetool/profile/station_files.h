@@ -26,6 +26,14 @@ enum class WriteOutcome {
 // target, so the target holds either its old or its new content, never a part.
 WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data);
 
+// Deletes the file when it exists and creates it anew, empty. False when that
+// fails.
+bool CreateEmptyFile(const std::string& host_path);
+
+// Writes `data` as the whole content of the file, in place. False when the file
+// cannot be opened or a write fails (the file may then hold a part).
+bool WriteFileBytes(const std::string& host_path, std::string_view data);
+
 // Creates a folder (and its parents); an existing folder is fine.
 bool EnsureFolder(const std::string& host_path);
 
