@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <istream>
 #include <vector>
 
 #include "romwright/app/data_buffer.h"
@@ -20,39 +21,72 @@ constexpr int DigitOf(std::uint8_t c) {
   return -1;
 }
 
-class HexParser {
+// Characters from a file in memory.
+class SpanSource {
  public:
-  explicit HexParser(std::span<const std::uint8_t> file) : file_(file) {}
-
-  bool AtEnd() const { return pos_ >= file_.size(); }
-  // Skips to the character after the next ":"; false when there is none.
-  bool NextRecord() {
-    while (pos_ < file_.size()) {
-      if (file_[pos_++] == ':') return true;
-    }
-    return false;
-  }
-  // One byte from two digits; false on a short read or a bad digit.
-  bool Byte(std::uint8_t& out) {
-    if (file_.size() - pos_ < 2) return false;
-    const int hi = DigitOf(file_[pos_]);
-    const int lo = DigitOf(file_[pos_ + 1]);
-    if (hi < 0 || lo < 0) return false;
-    pos_ += 2;
-    out = static_cast<std::uint8_t>(hi * 16 + lo);
-    return true;
-  }
+  explicit SpanSource(std::span<const std::uint8_t> file) : file_(file) {}
+  // The next character, or -1 at the end.
+  int Get() { return pos_ < file_.size() ? file_[pos_++] : -1; }
 
  private:
   std::span<const std::uint8_t> file_;
   std::size_t pos_ = 0;
 };
 
-}  // namespace
+// Characters from a stream, read in blocks, so that a file of any size is
+// parsed in constant memory.
+class StreamSource {
+ public:
+  explicit StreamSource(std::istream& in) : in_(in), block_(1 << 16) {}
+  int Get() {
+    if (pos_ == size_) {
+      in_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(block_.size()));
+      size_ = static_cast<std::size_t>(in_.gcount());
+      pos_ = 0;
+      if (size_ == 0) return -1;
+    }
+    return block_[pos_++];
+  }
 
-IntelHexResult ReadIntelHex(std::span<const std::uint8_t> file, std::span<std::uint8_t> view) {
+ private:
+  std::istream& in_;
+  std::vector<std::uint8_t> block_;
+  std::size_t pos_ = 0;
+  std::size_t size_ = 0;
+};
+
+template <typename Source>
+class HexParser {
+ public:
+  explicit HexParser(Source& source) : source_(source) {}
+
+  // Skips to the character after the next ":"; false when there is none.
+  bool NextRecord() {
+    for (int c = source_.Get(); c >= 0; c = source_.Get()) {
+      if (c == ':') return true;
+    }
+    return false;
+  }
+  // One byte from two digits; false on a short read or a bad digit.
+  bool Byte(std::uint8_t& out) {
+    const int a = source_.Get();
+    const int b = source_.Get();
+    if (a < 0 || b < 0) return false;
+    const int hi = DigitOf(static_cast<std::uint8_t>(a));
+    const int lo = DigitOf(static_cast<std::uint8_t>(b));
+    if (hi < 0 || lo < 0) return false;
+    out = static_cast<std::uint8_t>(hi * 16 + lo);
+    return true;
+  }
+
+ private:
+  Source& source_;
+};
+
+template <typename Source>
+IntelHexResult ReadRecords(Source& source, std::span<std::uint8_t> view) {
   IntelHexResult result;
-  HexParser p(file);
+  HexParser<Source> p(source);
   std::uint64_t offset = 0;
   std::uint64_t base = 0;
   bool base_fixed = false;     // set by the first data or extended address record
@@ -114,6 +148,18 @@ IntelHexResult ReadIntelHex(std::span<const std::uint8_t> file, std::span<std::u
   return result;  // no end record
 }
 
+}  // namespace
+
+IntelHexResult ReadIntelHex(std::span<const std::uint8_t> file, std::span<std::uint8_t> view) {
+  SpanSource source(file);
+  return ReadRecords(source, view);
+}
+
+IntelHexResult ReadIntelHex(std::istream& file, std::span<std::uint8_t> view) {
+  StreamSource source(file);
+  return ReadRecords(source, view);
+}
+
 bool IsIntelHexPath(std::string_view path) {
   return path.size() >= 3 && (path.substr(path.size() - 3) == "HEX" || path.substr(path.size() - 3) == "hex");
 }
@@ -126,14 +172,7 @@ bool LoadFile(DataBuffer& buffer, const std::string& host_path, platform::Messag
   if (!in) return false;
 
   if (IsIntelHexPath(host_path)) {
-    in.seekg(0, std::ios::end);
-    const auto size = in.tellg();
-    if (size < 0) return false;
-    in.seekg(0);
-    std::vector<std::uint8_t> file(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(file.data()), size);
-    if (in.gcount() != size) return false;
-    const auto r = ReadIntelHex(file, view);
+    const auto r = ReadIntelHex(in, view);
     if (!r.ok) return false;
     if (r.end > view.size()) sink.Show(texts.TextOf(kTextFileTooLong));
     return true;

@@ -7,6 +7,7 @@
 // 0xFF with whatever was placed before the fault.
 
 #include <cstdint>
+#include <iosfwd>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,6 +36,8 @@ struct IntelHexResult {
 // type 01 ends the file. Anything else (a short record, a bad digit, a
 // checksum that does not sum to 0, another type, no end record) fails.
 IntelHexResult ReadIntelHex(std::span<const std::uint8_t> file, std::span<std::uint8_t> view);
+// The same, reading the file from a stream in blocks.
+IntelHexResult ReadIntelHex(std::istream& file, std::span<std::uint8_t> view);
 
 // True when the path names an Intel HEX file ("...HEX" or "...hex").
 bool IsIntelHexPath(std::string_view path);
