@@ -123,6 +123,35 @@ bool HexViewModel::Type(char c) {
   return true;
 }
 
+void HexViewModel::ScrollToCursor() {
+  const std::uint32_t row = cursor_ / 32;
+  if (row < top_row_) {
+    ScrollTo(row);
+  } else if (row >= top_row_ + kDataRows) {
+    ScrollTo(static_cast<std::int64_t>(row) - kDataRows + 1);
+  }
+}
+
+void HexViewModel::Navigate(Key key) {
+  const std::int64_t step = area_ == Area::kHex ? 1 : 2;  // nibbles
+  const std::int64_t last = 2 * static_cast<std::int64_t>(buffer_.ViewLength());
+  std::int64_t n = cursor_;
+  switch (key) {
+    case Key::kLeft: n -= step; break;
+    case Key::kRight: n += step; break;
+    case Key::kUp: n -= 32; break;
+    case Key::kDown: n += 32; break;
+    case Key::kPageUp: n -= 32 * kDataRows; break;
+    case Key::kPageDown: n += 32 * kDataRows; break;
+    case Key::kHome: n = 0; break;
+    case Key::kEnd: n = last - step; break;
+  }
+  n = std::clamp<std::int64_t>(n, 0, std::max<std::int64_t>(last - step, 0));
+  if (area_ == Area::kAscii) n &= ~std::int64_t{1};
+  cursor_ = anchor_ = end_ = static_cast<std::uint32_t>(n);
+  ScrollToCursor();
+}
+
 void HexViewModel::GoToAddress(std::uint32_t address) {
   cursor_ = anchor_ = end_ = 2 * address;
   ScrollTo(address / 16);

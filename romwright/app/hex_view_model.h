@@ -28,6 +28,9 @@ class HexViewModel {
   static constexpr int kLastAsciiColumn = 70;
 
   enum class Area { kHex, kAscii };
+  // Cursor keys: by one nibble (hex) or byte (ASCII), one row, one page of
+  // 24 rows, or to the first or last byte.
+  enum class Key { kLeft, kRight, kUp, kDown, kPageUp, kPageDown, kHome, kEnd };
 
   struct ByteCell {
     std::uint32_t address = 0;
@@ -64,6 +67,9 @@ class HexViewModel {
   // the checksum).
   bool Type(char c);
 
+  // Moves the cursor (anchor and end follow) and scrolls so it stays in view.
+  void Navigate(Key key);
+
   // Cursor, anchor and end at `address`; top row = address / 16, limited.
   void GoToAddress(std::uint32_t address);
 
@@ -97,6 +103,7 @@ class HexViewModel {
 
  private:
   void ScrollTo(std::int64_t row);
+  void ScrollToCursor();
   // The nibble a click at (x, y) points at and its area; false outside.
   bool HitTest(int x, int y, std::uint32_t& nibble, Area& area) const;
 

@@ -227,3 +227,33 @@ TEST_F(HexViewTest, ScrollingStaysWithinItsLimits) {
 
 }  // namespace
 }  // namespace romwright::app
+
+namespace romwright::app {
+namespace {
+
+TEST_F(HexViewTest, CursorKeysMoveWithinTheViewAndScroll) {
+  buffer_->SetViewLength(1024);  // 64 rows
+  HexViewModel view(*buffer_);
+  view.Navigate(HexViewModel::Key::kLeft);
+  EXPECT_EQ(view.CursorNibble(), 0u);
+  view.Navigate(HexViewModel::Key::kRight);
+  EXPECT_EQ(view.CursorNibble(), 1u);
+  for (int i = 0; i < 24; ++i) view.Navigate(HexViewModel::Key::kDown);
+  EXPECT_EQ(view.CursorNibble(), 1u + 24u * 32u);
+  EXPECT_EQ(view.TopRow(), 1u);  // row 24 is now the last row shown
+  view.Navigate(HexViewModel::Key::kEnd);
+  EXPECT_EQ(view.CursorAddress(), 1023u);
+  EXPECT_EQ(view.TopRow(), view.MaxTopRow());
+  view.Navigate(HexViewModel::Key::kPageDown);
+  EXPECT_EQ(view.CursorAddress(), 1023u);  // never past the last byte
+  ASSERT_TRUE(view.Click(X(60), Y(1)));  // ASCII area moves by whole bytes
+  const auto at = view.CursorAddress();
+  view.Navigate(HexViewModel::Key::kRight);
+  EXPECT_EQ(view.CursorNibble(), 2u * (at + 1));
+  view.Navigate(HexViewModel::Key::kHome);
+  EXPECT_EQ(view.CursorNibble(), 0u);
+  EXPECT_EQ(view.TopRow(), 0u);
+}
+
+}  // namespace
+}  // namespace romwright::app

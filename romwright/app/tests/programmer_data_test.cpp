@@ -35,6 +35,19 @@ TEST_F(ProgrammerDataTest, StartsWithTheDefaultChipFromTheNamedDatabase) {
   EXPECT_TRUE(sink_.Texts().empty());
 }
 
+TEST_F(ProgrammerDataTest, TheSampleSettingsStartInBothLanguages) {
+  std::filesystem::copy_file(STATION_RESOURCE_DIR "/romwright/config.ini", dir_ / "config.ini");
+  std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db");
+  auto data = Make();
+  ASSERT_EQ(data.StartUp(), ProgrammerData::StartResult::kReady);
+  EXPECT_EQ(NameOf(data.SelectedChip()), "EN25T80");
+  EXPECT_EQ(data.Texts().TextOf(90), "Romwright");
+  EXPECT_EQ(data.Texts().TextOf(91).substr(0, 7), "FPR7100");
+  data.Texts().SetLanguage("SimpleChinese");
+  EXPECT_EQ(data.Texts().TextOf(96), "chips.db");
+  EXPECT_EQ(data.Texts().TextOf(91).substr(0, 7), "FPR7100");
+}
+
 TEST_F(ProgrammerDataTest, FallsBackToEN25T80) {
   Config("DefaultLanguage=SimpleChinese\r\nDefaultChipName=NOT A CHIP\r\n", "data\\chips.db");
   auto data = Make();
