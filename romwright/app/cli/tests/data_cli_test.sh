@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The contract of `romwright-cli chips`, `convert` and `chipdb`: output, files
+# and exit status, as scripts rely on them.
+# Usage: data_cli_test.sh ROMWRIGHT_CLI CHIP_LIST
+set -uo pipefail
+cli=$1
+list=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_status() {  # expected actual what
+  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
+}
+
+for args in "--help" "chips --help" "convert --help" "chipdb --help"; do
+  # shellcheck disable=SC2086
+  "$cli" $args >out 2>err
+  expect_status 0 $? "romwright-cli $args"
+  grep -q "^Usage: romwright-cli" out || fail "romwright-cli $args prints no usage"
+done
+
+# chips: the database beside the executable, the search's count line, one row per chip.
+total=$(grep -c -v -e '^#' -e '^name,' -e '^$' "$list")
+"$cli" chips >out 2>err
+expect_status 0 $? "chips"
+[ "$(head -1 out)" = "Find $total Chips!" ] || fail "chips: first line '$(head -1 out)', expected Find $total Chips!"
+[ "$(wc -l <out)" -eq $((total + 1)) ] || fail "chips: not one row per chip"
+"$cli" chips 'en25*80' >lower 2>err
+"$cli" chips 'EN25*80' >upper 2>err
+cmp -s lower upper || fail "chips: en25*80 and EN25*80 differ"
+grep -q '^EN25T80 .* 1024KB .* Eon .* SPI FLASH$' upper || fail "chips: no EN25T80 row with capacity, maker and type"
+# A stored lower-case x is matched only by a pattern without a letter there.
+"$cli" chips '93C46*16' >out 2>err
+grep -q '^93C46 (x16) .* 64 x16bit ' out || fail "chips: 93C46 (x16) capacity text"
+"$cli" --db missing.db chips >out 2>err
+expect_status 1 $? "chips with a missing database"
+grep -q "Database error!" err || fail "chips with a missing database: no message"
+"$cli" chips a b >out 2>err
+expect_status 2 $? "chips with two patterns"
+
+# convert: binary and Intel HEX, with the chip's capacity as the length.
+head -c 4097 /dev/urandom >in.bin
+"$cli" convert in.bin out.bin --chip AT24C32 >out 2>err
+expect_status 0 $? "convert of a file one byte too long"
+grep -q "File is too long!" err || fail "convert: no File is too long! on stderr"
+cmp -s out.bin <(head -c 4096 in.bin) || fail "convert: the first 4096 bytes are not saved"
+printf ':020000021000EC\r\n:020000001234B8\r\n:00000001FF\r\n' >seg.hex
+"$cli" --chip AT24C02 convert seg.hex seg.bin >out 2>err
+expect_status 0 $? "convert of a HEX file starting at segment 0x1000"
+[ "$(head -c 2 seg.bin | od -An -tx1 | tr -d ' ')" = "1234" ] || fail "convert: segment 0x1000 does not load at 0"
+[ "$(wc -c <seg.bin)" -eq 256 ] || fail "convert: AT24C02 image is not 256 bytes"
+printf ':020000001234b8\r\n:00000001FF\r\n' >lower.hex
+"$cli" convert lower.hex x.bin --chip AT24C02 >out 2>err
+expect_status 1 $? "convert of a HEX file with lower-case digits"
+grep -q "Open file error!" err || fail "convert of a bad HEX file: no message"
+"$cli" convert in.bin x.bin >out 2>err
+expect_status 2 $? "convert without --chip"
+"$cli" convert in.bin x.bin --chip NO-SUCH-CHIP >out 2>err
+expect_status 2 $? "convert with an unknown chip"
+
+# chipdb: dump and build round-trip to the same bytes; a bad list builds nothing.
+db="$(dirname "$cli")/chips.db"
+"$cli" chipdb dump "$db" >dump.csv 2>err
+expect_status 0 $? "chipdb dump"
+"$cli" chipdb build dump.csv again.db >out 2>err
+expect_status 0 $? "chipdb build of a dump"
+cmp -s again.db "$db" || fail "chipdb: dump and build do not give the same database"
+{ cat dump.csv; sed -n 2p dump.csv; } >twice.csv
+"$cli" chipdb build twice.csv bad.db >out 2>err
+expect_status 1 $? "chipdb build of a list with a name twice"
+grep -q "used more than once" err || fail "chipdb build: duplicate name not reported"
+[ -e bad.db ] && fail "chipdb build of a bad list left a database"
+"$cli" chipdb dump in.bin >out 2>err
+expect_status 1 $? "chipdb dump of a file that is no database"
+
+[ "$failures" -eq 0 ] && echo "all romwright-cli data contract checks passed"
+exit $((failures > 0))
