@@ -100,7 +100,13 @@ std::string SettingsFile::Read(std::string_view section, std::string_view key) c
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
-    return std::string(value.substr(0, kMaxValueLength));
+    if (value.size() > kMaxValueLength) {
+      // Cut at 199 bytes, but never inside a UTF-8 character.
+      std::size_t cut = kMaxValueLength;
+      while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+      value = value.substr(0, cut);
+    }
+    return std::string(value);
   }
   return {};
 }

@@ -4,8 +4,9 @@
 //
 // Reading follows the profile reader's rules: section and key names compare
 // without regard to case, blanks around names and values are dropped, a value
-// wrapped in one pair of quotes loses them, a value is cut to 199 characters,
-// and anything missing (file, section or key) reads as an empty text.
+// wrapped in one pair of quotes loses them, a value is cut to 199 bytes (never
+// inside a UTF-8 character), and anything missing (file, section or key) reads
+// as an empty text.
 // Writing replaces or adds one key and leaves every other line of the file as
 // it was, including its comments and line ends.
 
@@ -17,7 +18,7 @@ namespace romwright::app {
 
 class SettingsFile {
  public:
-  // Longest value a read returns; longer values are cut.
+  // Longest value a read returns, in bytes; longer values are cut.
   static constexpr std::size_t kMaxValueLength = 199;
   static constexpr const char* kFileName = "config.ini";
 
@@ -30,7 +31,7 @@ class SettingsFile {
 
   const std::string& Path() const { return path_; }
 
-  // The value of `key` in `section`, at most kMaxValueLength characters;
+  // The value of `key` in `section`, at most kMaxValueLength bytes;
   // empty when the file, the section or the key is missing.
   std::string Read(std::string_view section, std::string_view key) const;
 

@@ -15,11 +15,16 @@ TEST(SettingsFile, ReadsLikeTheProfileReader) {
   const auto dir = FreshDir();
   WriteText(dir / "config.ini",
             "; settings\r\n[run]\r\n  defaultlanguage = English  \r\n[English]\r\nCaption=\"Romwright \"\r\n"
-            "Long=" + std::string(250, 'x') + "\r\nEmpty=\r\n[Other]\r\nCaption=other\r\n");
+            "Long=" + std::string(250, 'x') + "\r\nWide=x" + [] {
+              std::string s;
+              for (int i = 0; i < 80; ++i) s += "编";  // 3 bytes each
+              return s;
+            }() + "\r\nEmpty=\r\n[Other]\r\nCaption=other\r\n");
   const SettingsFile s((dir / "config.ini").string());
   EXPECT_EQ(s.Read("Run", "DefaultLanguage"), "English");
   EXPECT_EQ(s.Read("ENGLISH", "caption"), "Romwright ");  // quotes keep the blank inside
   EXPECT_EQ(s.Read("English", "Long"), std::string(199, 'x'));
+  EXPECT_EQ(s.Read("English", "Wide").size(), 1u + 3u * 66u);  // 199 bytes would split a character
   EXPECT_EQ(s.Read("English", "Empty"), "");
   EXPECT_EQ(s.Read("English", "Missing"), "");
   EXPECT_EQ(s.Read("Nowhere", "Caption"), "");
