@@ -12,12 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "linetool/disk/disk_services.h"
 #include "platform/clock.h"
 #include "platform/disk_requests.h"
 
 namespace linetool::disk {
-
-inline constexpr char kNoDriveLetter = 127;
 
 class CFat32Format {
  public:

@@ -1,0 +1,92 @@
+#include "linetool/disk/format_step.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace linetool::disk {
+
+namespace {
+
+constexpr char kFormatTool[] = "format.com";
+constexpr char kLabelTool[] = "label.exe";
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
+const char* FormatStep::FileSystemFor(SizeClass size_class, std::uint8_t format_drive_type) {
+  if (size_class == SizeClass::kSmall && format_drive_type != 0) return "FAT32";
+  return "NTFS";
+}
+
+std::uint32_t FormatStep::FatSectorsPerCluster(std::uint32_t disk_mib) {
+  if (disk_mib == 0 || disk_mib == kUnknownMiB) return 64;
+  if (disk_mib <= 0x22400) return 16;
+  if (disk_mib <= 280'576) return 32;
+  return 64;
+}
+
+std::string FormatStep::FormatParameters(char letter, const std::string& file_system) {
+  return " " + std::string(1, letter) + ":/Q /FS:" + file_system + " /y";
+}
+
+std::string FormatStep::LabelParameters(char letter, const std::string& label) {
+  return std::string(1, letter) + ": " + label;
+}
+
+bool FormatStep::Run(const DiskServices& s, CFat32Format& formatter, const profile::ProfileSettings& settings,
+                     const PortDisk& port) {
+  file_system_.clear();
+  attempts_ = 0;
+  PollingPause pause(s.polling_allowed);
+  const std::uint32_t disk_mib = DiskSizeMiB(s.disks, port.drive_number);
+  const SizeClass size_class = SizeClassOf(disk_mib);
+  if (port.drive_letter == kNoDriveLetter) return false;
+  // The system volume is never formatted, by either file system.
+  if (std::toupper(static_cast<unsigned char>(port.drive_letter)) == 'C') return false;
+  // The volume device itself must not be an ordinary, usable path.
+  if (s.PathUsable(VolumeDeviceName(port.drive_letter)) || size_class == SizeClass::kUnknown) return false;
+
+  const std::string label = FieldText(settings.drive_label_name);
+  for (attempts_ = 1; attempts_ <= kAttempts; ++attempts_) {
+    if (Attempt(s, formatter, label, size_class, disk_mib, settings.format_drive_type, port.drive_letter)) {
+      return true;
+    }
+    if (auto disk = s.disks.Open(PhysicalDriveName(port.drive_number), platform::DeviceAccess::kReadWrite, false)) {
+      disk->UpdateProperties();
+    }
+    if (s.stop.stop_requested()) break;
+  }
+  attempts_ = std::min(attempts_, kAttempts);
+  return false;
+}
+
+bool FormatStep::Attempt(const DiskServices& s, CFat32Format& formatter, const std::string& label,
+                         SizeClass size_class, std::uint32_t disk_mib, std::uint8_t format_drive_type,
+                         char letter) {
+  file_system_ = FileSystemFor(size_class, format_drive_type);
+  if (file_system_ == "FAT32") {
+    formatter.SetTarget(letter, FatSectorsPerCluster(disk_mib));
+    formatter.Format(label);
+  } else if (auto tool = s.tools.Launch(kFormatTool, FormatParameters(letter, file_system_))) {
+    tool->Wait(kFormatTimeout);
+  }
+
+  const std::string probe = s.HostPath(std::string(1, letter) + ":\\tmp");
+  if (!s.files.CreateFolder(probe)) {
+    s.clock.WaitFor(kProbePause, s.stop);
+    return false;
+  }
+  s.files.RemoveFolder(probe);
+  if (file_system_ == "NTFS" && !s.volumes.SetLabel(letter, label)) {
+    if (auto tool = s.tools.Launch(kLabelTool, LabelParameters(letter, label))) tool->Wait(kLabelTimeout);
+  }
+  const auto info = s.volumes.Information(letter);
+  return info && SameText(info->file_system, file_system_) && SameText(info->label, label);
+}
+
+}  // namespace linetool::disk

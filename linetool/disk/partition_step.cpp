@@ -1,0 +1,121 @@
+#include "linetool/disk/partition_step.h"
+
+#include <optional>
+#include <vector>
+
+#include "linetool/disk/disk_queries.h"
+#include "linetool/disk/le_bytes.h"
+
+namespace linetool::disk {
+
+namespace {
+constexpr std::size_t kFirstEntry = 446;
+constexpr std::size_t kBootFlag = kFirstEntry;
+constexpr std::size_t kStartSector = kFirstEntry + 8;   // 454
+constexpr std::size_t kSectorCount = kFirstEntry + 12;  // 458
+constexpr char kScriptBase[] = "DiskPartTarget";
+constexpr char kScriptExtension[] = "sc";
+constexpr char kPartitionTool[] = "diskpart.exe";
+}  // namespace
+
+std::string PartitionStep::ScriptName(int drive_number) {
+  return std::string(kScriptBase) + std::to_string(drive_number) + "." + kScriptExtension;
+}
+
+std::string PartitionStep::ScriptText(int drive_number, char letter) {
+  return " list disk\n select disk " + std::to_string(drive_number) +
+         "\n clean \ncreate partition primary \n active\n select partition 1\n assign letter=" +
+         std::string(1, letter) + "\n";
+}
+
+std::string PartitionStep::ToolParameters(int drive_number) { return " /s " + ScriptName(drive_number); }
+
+bool PartitionStep::RealignFirstPartition(std::span<std::uint8_t> sector) {
+  if (sector.size() < 512) return false;
+  if (sector[510] != 0x55 || sector[511] != 0xAA) return false;
+  if (sector[kBootFlag] != 0x80 || sector[kStartSector] != 63) return false;
+  sector[kStartSector] = 64;
+  const std::uint32_t count = GetLe32(sector, kSectorCount);
+  PutLe32(sector, kSectorCount, (count - 1) & ~std::uint32_t{63});
+  return true;
+}
+
+bool PartitionStep::WriteScript(const DiskServices& s, const PortDisk& port) {
+  const std::string name = ScriptName(port.drive_number);
+  const std::string path = s.HostPath(name);
+  if (s.files.Exists(path)) s.files.RemoveFile(path);
+  auto file = s.files.Open(path, platform::FileOpen::kOpenAlways);
+  if (!file) return false;
+  const std::string text = ScriptText(port.drive_number, port.drive_letter);
+  const bool written = file->WriteAt(0, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) &&
+                       file->Flush();
+  file.reset();
+  return written && s.PathUsable(name);
+}
+
+bool PartitionStep::Run(const DiskServices& s, std::mutex& partition_lock, PortDisk& port) {
+  failure_ = Failure::kNone;
+  launches_ = 0;
+  std::lock_guard lock(partition_lock);
+  PollingPause pause(s.polling_allowed);
+  const std::string script_path = s.HostPath(ScriptName(port.drive_number));
+  struct ScriptCleanup {
+    const DiskServices& s;
+    const std::string& path;
+    ~ScriptCleanup() {
+      if (s.files.Exists(path)) s.files.RemoveFile(path);
+    }
+  } cleanup{s, script_path};
+
+  // The disk that holds drive number 0 is the system's own: never partitioned.
+  if (port.drive_number <= 0) return Fail(Failure::kSystemDisk);
+  if (port.drive_letter == kNoDriveLetter) {
+    port.drive_letter = FreeDriveLetter(s.volumes);
+    // Without a letter the script would assign nonsense.
+    if (port.drive_letter == kNoDriveLetter) return Fail(Failure::kNoFreeLetter);
+  }
+  if (!WriteScript(s, port)) return Fail(Failure::kScript);
+
+  const std::string parameters = ToolParameters(port.drive_number);
+  std::optional<std::uint32_t> number;
+  while (launches_ < kMaxLaunches && !number) {
+    ++launches_;
+    auto tool = s.tools.Launch(kPartitionTool, parameters);
+    if (!tool) {
+      if (!s.clock.WaitFor(kRelaunchPause, s.stop)) return Fail(Failure::kStopped);
+      continue;
+    }
+    tool->Wait(kToolTimeout);
+    number = PartitionNumber(s.disks, port.drive_number);
+  }
+  if (!number) return Fail(Failure::kLaunch);
+  return AfterTool(s, port, *number);
+}
+
+bool PartitionStep::AfterTool(const DiskServices& s, const PortDisk& port, std::uint32_t partition_number) {
+  auto disk = s.disks.Open(PhysicalDriveName(port.drive_number), platform::DeviceAccess::kReadWrite, false);
+  if (!disk) return partition_number == 1 ? Fail(Failure::kDiskOpen) : true;
+  disk->UpdateProperties();
+  if (partition_number != 1) return true;
+
+  std::vector<std::uint8_t> sector(port.sector_size, 0);
+  if (sector.size() < 512 || !disk->ReadAt(0, sector)) return Fail(Failure::kBootSector);
+  RealignFirstPartition(sector);
+  bool ok = true;
+  const bool locked = disk->Lock();
+  if (locked) ok = disk->WriteAt(0, sector);
+  disk->Dismount();
+  if (locked) disk->Unlock();
+
+  // Wait for the volume to come back under its letter, within a bound.
+  const auto deadline = s.clock.Now() + kVolumeReturnLimit;
+  for (;;) {
+    disk->UpdateProperties();
+    if (LetterTaken(s.volumes, port.drive_letter)) break;
+    if (s.clock.Now() >= deadline) return Fail(Failure::kVolumeNotBack);
+    if (!s.clock.WaitFor(kVolumePollPause, s.stop)) return Fail(Failure::kStopped);
+  }
+  return ok ? true : Fail(Failure::kBootSector);
+}
+
+}  // namespace linetool::disk

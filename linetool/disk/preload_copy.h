@@ -1,0 +1,61 @@
+#pragma once
+// The preload copy: the contents of a folder on the station go onto the
+// freshly formatted volume of a port, one port at a time, in chunks of at most
+// 64 MiB. Symbolic links in the folder are never followed: they are skipped
+// and counted, so a link cannot bring the station's own files onto every
+// device or send the copy round in a loop.
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "linetool/disk/disk_services.h"
+
+namespace linetool::disk {
+
+inline constexpr std::uint32_t kCopyChunkBytes = 0x4000000;  // 64 MiB
+
+class PreloadCopy {
+ public:
+  static constexpr std::chrono::milliseconds kSettlePause{500};
+
+  enum class Outcome {
+    kCopied,
+    kNoLetter,
+    kSourceUnusable,  // the preload folder fails the path check
+    kTooLittleRoom,
+    kCopyFailed,
+  };
+
+  // What the last run did.
+  struct Report {
+    std::uint64_t files = 0;
+    std::uint64_t folders = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t links_skipped = 0;
+    std::uint64_t chunks = 0;
+    std::string failed_path;  // host path of the entry that failed
+  };
+
+  // Total size in bytes of the files below a host folder (links not followed),
+  // or of one file with `single_file`.
+  double FolderSize(const DiskServices& s, const std::string& host_path, bool single_file);
+  // Copies a host folder tree into another; false at the first failure. A
+  // source that cannot be listed counts as empty.
+  bool CopyFolder(const DiskServices& s, const std::string& source, const std::string& destination);
+  // Copies one file in chunks of at most 64 MiB.
+  bool CopyFile(const DiskServices& s, const std::string& source, const std::string& destination);
+
+  // The preload step of a port under `preload_lock`: looks the drive letter up
+  // again from the drive number (stored in `port`), checks the folder and the
+  // room, copies, then has the disk's volume mounted afresh.
+  Outcome Run(const DiskServices& s, std::mutex& preload_lock, PortDisk& port, const std::string& preload_folder);
+
+  const Report& LastReport() const { return report_; }
+
+ private:
+  Report report_;
+};
+
+}  // namespace linetool::disk

@@ -1,0 +1,49 @@
+#pragma once
+// The write/read test of a freshly formatted volume: the reference file from
+// the station's working directory is written to the volume's root, read back
+// from the device and compared byte for byte, a given number of times.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "linetool/disk/disk_services.h"
+
+namespace linetool::disk {
+
+// The largest reference file: both buffers together stay within 360 MiB.
+inline constexpr std::uint32_t kMaxTestFileBytes = 0xB400000;
+
+// Reads the whole file (never more than `count` bytes) into `buffer`; true
+// when exactly `count` bytes arrived. The path must pass the path check.
+bool ReadFileInto(const DiskServices& s, const std::string& station_path, std::span<std::uint8_t> buffer);
+// Writes `data` as a new file and puts it on the medium; true when every byte
+// was written and the file's size can be queried.
+bool WriteFileFrom(const DiskServices& s, const std::string& station_path, std::span<const std::uint8_t> data);
+// Free space of a volume in MiB, kUnknownMiB when the system cannot tell.
+std::uint32_t FreeSpaceMiB(platform::Volumes& volumes, char letter);
+
+class WriteReadTest {
+ public:
+  enum class Outcome {
+    kPassed,
+    kNoLetter,
+    kReferenceUnusable,  // the reference file fails the path check
+    kTooLittleRoom,      // less than ten times the file size free
+    kReadReference,
+    kWriteTarget,
+    kReadTarget,
+    kMismatch,
+  };
+
+  // Runs `cycles` cycles with the reference file `binary_name` (relative to
+  // the working directory) of `length` bytes, as measured before the run.
+  Outcome Run(const DiskServices& s, char letter, const std::string& binary_name, std::uint32_t length,
+              std::uint8_t cycles);
+  int CyclesPassed() const { return cycles_passed_; }
+
+ private:
+  int cycles_passed_ = 0;
+};
+
+}  // namespace linetool::disk

@@ -1,0 +1,67 @@
+#pragma once
+// The volumes the station sees, named by drive letter: what kind of drive a
+// letter is, which disk a volume lies on, its label, file system and free
+// space. The files of a volume are reached through a host folder, one per
+// letter, below DriveRoot() ("E:\x" is <DriveRoot()>/E/x).
+//
+// Every call answers from the system's current state and may block briefly;
+// none waits for a volume to appear.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The kinds of drive a letter can name.
+enum class DriveType {
+  kUnknown,        // the system cannot tell
+  kNoRootDir,      // no volume under this letter
+  kRemovable,
+  kFixed,
+  kRemote,
+  kCdRom,
+  kRamDisk,
+};
+
+// Where a volume lies: one extent on one disk.
+struct DiskExtent {
+  std::uint32_t disk_number = 0;
+  std::uint64_t starting_offset = 0;  // bytes
+  std::uint64_t length = 0;           // bytes
+};
+
+struct VolumeInformation {
+  std::string label;        // the volume name ("" when none)
+  std::uint32_t serial = 0;
+  std::string file_system;  // "NTFS", "FAT32", ...
+};
+
+// Free room as the file system counts it.
+struct FreeSpace {
+  std::uint32_t sectors_per_cluster = 0;
+  std::uint32_t bytes_per_sector = 0;
+  std::uint32_t free_clusters = 0;
+  std::uint32_t total_clusters = 0;
+};
+
+class Volumes {
+ public:
+  virtual ~Volumes() = default;
+
+  virtual DriveType TypeOf(char letter) = 0;
+  // The system's name of the volume mounted at "X:\", nullopt when none.
+  virtual std::optional<std::string> VolumeName(char letter) = 0;
+  // The extents of a volume by its name; nullopt when it cannot be opened.
+  virtual std::optional<std::vector<DiskExtent>> Extents(const std::string& volume_name) = 0;
+  // Label, serial and file system of "X:\"; nullopt when no file system is
+  // mounted there.
+  virtual std::optional<VolumeInformation> Information(char letter) = 0;
+  virtual bool SetLabel(char letter, const std::string& label) = 0;
+  virtual std::optional<FreeSpace> Free(char letter) = 0;
+  // The host folder under which each letter's folder appears.
+  virtual std::string DriveRoot() const = 0;
+};
+
+}  // namespace platform
