@@ -6,7 +6,8 @@
 // volume behind drive letter E. A backend decides what such a name means on
 // its host (a block device, a partition of it, a simulated disk image).
 // Every request of an open device may block for as long as the device needs;
-// none of them retries by itself.
+// none of them retries by itself. Opening takes the same request as DeviceIo
+// (access, sharing, flags); the geometry is the DeviceIo one.
 
 #include <cstdint>
 #include <memory>
@@ -15,17 +16,9 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/device_io.h"
 
-// The geometry of a disk as the disk reports it.
-struct DiskGeometry {
-  std::uint64_t cylinders = 0;
-  std::uint32_t media_type = 0;  // 12 = fixed disk
-  std::uint32_t tracks_per_cylinder = 0;
-  std::uint32_t sectors_per_track = 0;
-  std::uint32_t bytes_per_sector = 0;
-  std::uint64_t disk_size = 0;  // length of the whole device in bytes
-};
+namespace platform {
 
 // One partition: where it lies on its disk and what its table entry says.
 struct PartitionInfo {
@@ -37,19 +30,13 @@ struct PartitionInfo {
   bool boot_indicator = false;
 };
 
-enum class DeviceAccess {
-  kQuery,      // no data access: only the queries below
-  kRead,       // queries and reads
-  kReadWrite,  // everything
-};
-
 // An open disk or volume device. Closed when destroyed.
 class DiskDevice {
  public:
   virtual ~DiskDevice() = default;
 
   // Geometry and size; nullopt when the device does not answer.
-  virtual std::optional<DiskGeometry> Geometry() = 0;
+  virtual std::optional<DriveGeometry> Geometry() = 0;
   // The partition this device is (for a volume), or the whole device as one
   // partition starting at 0 (for a disk).
   virtual std::optional<PartitionInfo> PartitionInformation() = 0;
@@ -75,10 +62,9 @@ class DiskDevice {
 class DiskRequests {
  public:
   virtual ~DiskRequests() = default;
-  // Opens "\\.\PHYSICALDRIVEn" or "\\.\X:". `exclusive` asks that nobody
+  // Opens "\\.\PHYSICALDRIVEn" or "\\.\X:". kShareNone asks that nobody
   // else has the device open. nullptr when it does not exist or is busy.
-  virtual std::unique_ptr<DiskDevice> Open(const std::string& device_name, DeviceAccess access,
-                                           bool exclusive) = 0;
+  virtual std::unique_ptr<DiskDevice> Open(const DeviceOpenRequest& request) = 0;
 };
 
 }  // namespace platform

@@ -43,7 +43,7 @@ char DriveLetterOfDisk(const DiskServices& s, int drive_number) {
 }
 
 std::uint32_t DiskSizeMiB(platform::DiskRequests& disks, int drive_number) {
-  auto disk = disks.Open(PhysicalDriveName(drive_number), platform::DeviceAccess::kQuery, false);
+  auto disk = disks.Open(QueryRequest(PhysicalDriveName(drive_number)));
   if (!disk) return kUnknownMiB;
   const auto g = disk->Geometry();
   if (!g) return kUnknownMiB;
@@ -56,7 +56,7 @@ SizeClass SizeClassOf(std::uint32_t size_mib) {
 }
 
 std::optional<std::uint32_t> PartitionNumber(platform::DiskRequests& disks, int drive_number) {
-  auto disk = disks.Open(PhysicalDriveName(drive_number), platform::DeviceAccess::kQuery, false);
+  auto disk = disks.Open(QueryRequest(PhysicalDriveName(drive_number)));
   if (!disk) return std::nullopt;
   const auto layout = disk->DriveLayout();
   if (!layout) return std::nullopt;

@@ -72,6 +72,11 @@ class PollingPause {
 
 // "\\.\PHYSICALDRIVE3"
 std::string PhysicalDriveName(int drive_number);
+// Open requests: for queries only (no access, shared), for reading and
+// writing shared with others, and for reading and writing alone.
+platform::DeviceOpenRequest QueryRequest(std::string name);
+platform::DeviceOpenRequest SharedRequest(std::string name);
+platform::DeviceOpenRequest ExclusiveRequest(std::string name);
 // "\\.\E:"
 std::string VolumeDeviceName(char letter);
 // "E:\"

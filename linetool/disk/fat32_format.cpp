@@ -73,8 +73,7 @@ bool CFat32Format::Format(std::string_view label) {
   if (drive_letter_ == kNoDriveLetter || requested_spc_ > 64) return Fail(Failure::kNoTarget);
   // The system volume is never formatted.
   if (std::toupper(static_cast<unsigned char>(drive_letter_)) == 'C') return Fail(Failure::kSystemDrive);
-  const std::string name = std::string("\\\\.\\") + drive_letter_ + ":";
-  auto volume = disks_.Open(name, platform::DeviceAccess::kReadWrite, /*exclusive=*/true);
+  auto volume = disks_.Open(ExclusiveRequest(VolumeDeviceName(drive_letter_)));
   if (!volume) return Fail(Failure::kOpen);
   return WriteSystemArea(*volume, label);
 }

@@ -108,7 +108,7 @@ class CFat32Format {
   const platform::Clock& clock_;
   char drive_letter_ = kNoDriveLetter;
   std::uint32_t requested_spc_ = 0;
-  platform::DiskGeometry geometry_{};
+  platform::DriveGeometry geometry_{};
   platform::PartitionInfo partition_{};
   Layout layout_{};
   Failure failure_ = Failure::kNone;

@@ -56,7 +56,7 @@ bool FormatStep::Run(const DiskServices& s, CFat32Format& formatter, const profi
     if (Attempt(s, formatter, label, size_class, disk_mib, settings.format_drive_type, port.drive_letter)) {
       return true;
     }
-    if (auto disk = s.disks.Open(PhysicalDriveName(port.drive_number), platform::DeviceAccess::kReadWrite, false)) {
+    if (auto disk = s.disks.Open(SharedRequest(PhysicalDriveName(port.drive_number)))) {
       disk->UpdateProperties();
     }
     if (s.stop.stop_requested()) break;

@@ -93,7 +93,7 @@ bool PartitionStep::Run(const DiskServices& s, std::mutex& partition_lock, PortD
 }
 
 bool PartitionStep::AfterTool(const DiskServices& s, const PortDisk& port, std::uint32_t partition_number) {
-  auto disk = s.disks.Open(PhysicalDriveName(port.drive_number), platform::DeviceAccess::kReadWrite, false);
+  auto disk = s.disks.Open(SharedRequest(PhysicalDriveName(port.drive_number)));
   if (!disk) return partition_number == 1 ? Fail(Failure::kDiskOpen) : true;
   disk->UpdateProperties();
   if (partition_number != 1) return true;

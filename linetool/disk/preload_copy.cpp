@@ -117,7 +117,7 @@ PreloadCopy::Outcome PreloadCopy::Run(const DiskServices& s, std::mutex& preload
 
   // Everything written goes to the medium and the volume is mounted afresh.
   s.clock.WaitFor(kSettlePause, s.stop);
-  if (auto disk = s.disks.Open(PhysicalDriveName(port.drive_number), platform::DeviceAccess::kReadWrite, true)) {
+  if (auto disk = s.disks.Open(ExclusiveRequest(PhysicalDriveName(port.drive_number)))) {
     disk->Lock();
     disk->Dismount();
     disk->Unlock();

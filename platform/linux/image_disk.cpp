@@ -68,8 +68,8 @@ ImageDisk::ImageDisk(int fd, bool block_device, std::uint64_t size, std::uint32_
 
 ImageDisk::~ImageDisk() { ::close(fd_); }
 
-std::optional<DiskGeometry> ImageDisk::Geometry() {
-  DiskGeometry g;
+std::optional<DriveGeometry> ImageDisk::Geometry() {
+  DriveGeometry g;
   g.bytes_per_sector = sector_size_;
   g.sectors_per_track = sectors_per_track_;
   g.tracks_per_cylinder = heads_;

@@ -17,7 +17,7 @@ class ImageDisk final : public DiskDevice {
   static std::unique_ptr<ImageDisk> Open(const std::string& path, std::string& error);
   ~ImageDisk() override;
 
-  std::optional<DiskGeometry> Geometry() override;
+  std::optional<DriveGeometry> Geometry() override;
   std::optional<PartitionInfo> PartitionInformation() override;
   std::optional<std::vector<PartitionInfo>> DriveLayout() override;
   bool SetPartitionType(std::uint8_t type) override;

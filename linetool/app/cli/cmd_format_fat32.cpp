@@ -46,7 +46,7 @@ bool IsLabelChar(char c) {
 // The station has no drive letters here: the formatter gets its device directly.
 class NoVolumes final : public platform::DiskRequests {
  public:
-  std::unique_ptr<platform::DiskDevice> Open(const std::string&, platform::DeviceAccess, bool) override {
+  std::unique_ptr<platform::DiskDevice> Open(const platform::DeviceOpenRequest&) override {
     return nullptr;
   }
 };

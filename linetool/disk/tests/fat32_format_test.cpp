@@ -29,8 +29,8 @@ class MemoryVolume final : public platform::DiskDevice {
     partition_.number = 1;
     partition_.type = 0x07;
   }
-  std::optional<platform::DiskGeometry> Geometry() override {
-    platform::DiskGeometry g;
+  std::optional<platform::DriveGeometry> Geometry() override {
+    platform::DriveGeometry g;
     g.bytes_per_sector = bps_;
     g.sectors_per_track = 63;
     g.tracks_per_cylinder = 255;
@@ -100,8 +100,8 @@ class MemoryVolume final : public platform::DiskDevice {
 
 class CountingDisks final : public platform::DiskRequests {
  public:
-  std::unique_ptr<platform::DiskDevice> Open(const std::string& name, platform::DeviceAccess, bool) override {
-    opened.push_back(name);
+  std::unique_ptr<platform::DiskDevice> Open(const platform::DeviceOpenRequest& request) override {
+    opened.push_back(request.name);
     return nullptr;
   }
   std::vector<std::string> opened;
