@@ -1,0 +1,312 @@
+// The work done on a formatted volume: the write/read test, the preload copy,
+// and the daily log.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "linetool/disk/fat32_format.h"
+#include "linetool/disk/format_step.h"
+#include "linetool/disk/preload_copy.h"
+#include "linetool/disk/production_log.h"
+#include "linetool/disk/write_read_test.h"
+#include "sim_station_fixture.h"
+
+namespace disk_test {
+namespace {
+
+using linetool::disk::PreloadCopy;
+using linetool::disk::WriteReadTest;
+using namespace std::chrono_literals;
+
+// Reports a chosen free space (in MiB), everything else from the simulator.
+class RoomOverride final : public platform::Volumes {
+ public:
+  explicit RoomOverride(platform::Volumes& inner) : inner_(inner) {}
+  std::optional<std::uint32_t> free_mib;
+  bool unknown = false;
+  platform::DriveType TypeOf(char l) override { return inner_.TypeOf(l); }
+  std::optional<std::string> VolumeName(char l) override { return inner_.VolumeName(l); }
+  std::optional<std::vector<platform::DiskExtent>> Extents(const std::string& n) override { return inner_.Extents(n); }
+  std::optional<platform::VolumeInformation> Information(char l) override { return inner_.Information(l); }
+  bool SetLabel(char l, const std::string& t) override { return inner_.SetLabel(l, t); }
+  std::optional<platform::FreeSpace> Free(char l) override {
+    if (unknown) return std::nullopt;
+    if (!free_mib) return inner_.Free(l);
+    // 4 KiB clusters: free clusters / 1024 * 4096 / 1024 = free MiB.
+    return platform::FreeSpace{8, 512, *free_mib * 256u, *free_mib * 256u};
+  }
+  std::string DriveRoot() const override { return inner_.DriveRoot(); }
+
+ private:
+  platform::Volumes& inner_;
+};
+
+// Counts the writes of files and the bytes of each.
+class CountingFiles final : public platform::HostFiles {
+ public:
+  explicit CountingFiles(platform::HostFiles& inner) : inner_(inner) {}
+  std::vector<std::size_t> writes;
+  std::unique_ptr<platform::HostFile> Open(const std::string& p, platform::FileOpen m) override {
+    auto f = inner_.Open(p, m);
+    if (!f) return f;
+    return std::make_unique<File>(std::move(f), writes);
+  }
+  bool Exists(const std::string& p) override { return inner_.Exists(p); }
+  bool RemoveFile(const std::string& p) override { return inner_.RemoveFile(p); }
+  bool CreateFolder(const std::string& p) override { return inner_.CreateFolder(p); }
+  bool RemoveFolder(const std::string& p) override { return inner_.RemoveFolder(p); }
+  std::optional<std::vector<platform::FolderEntry>> List(const std::string& p) override { return inner_.List(p); }
+
+ private:
+  class File final : public platform::HostFile {
+   public:
+    File(std::unique_ptr<platform::HostFile> f, std::vector<std::size_t>& w) : f_(std::move(f)), w_(w) {}
+    std::optional<std::uint64_t> Size() override { return f_->Size(); }
+    std::optional<std::size_t> ReadAt(std::uint64_t o, std::span<std::uint8_t> d) override { return f_->ReadAt(o, d); }
+    bool WriteAt(std::uint64_t o, std::span<const std::uint8_t> d) override {
+      w_.push_back(d.size());
+      return f_->WriteAt(o, d);
+    }
+    bool Flush() override { return f_->Flush(); }
+
+   private:
+    std::unique_ptr<platform::HostFile> f_;
+    std::vector<std::size_t>& w_;
+  };
+  platform::HostFiles& inner_;
+};
+
+class VolumeWorkTest : public SimStationTest {
+ protected:
+  // Disk 1 partitioned and formatted FAT32 under E.
+  void SetUp() override {
+    Build({32 * 1024 * kMiB});
+    PrepareVolume(1, 'E');
+    linetool::disk::CFat32Format formatter(*disks_, clock_);
+    ASSERT_TRUE(formatter.SetTarget('E', 0));
+    ASSERT_TRUE(formatter.Format("LINE"));
+    ASSERT_EQ(volumes_->Information('E')->file_system, "FAT32");
+  }
+  linetool::disk::DiskServices With(platform::Volumes& v) {
+    linetool::disk::DiskServices s = *services_;
+    return linetool::disk::DiskServices{s.disks, v, s.tools, s.files, s.access, s.clock, s.host_workdir, s.polling_allowed, {}};
+  }
+  linetool::disk::DiskServices With(platform::HostFiles& f) {
+    linetool::disk::DiskServices s = *services_;
+    return linetool::disk::DiskServices{s.disks, s.volumes, s.tools, f, s.access, s.clock, s.host_workdir, s.polling_allowed, {}};
+  }
+  std::mutex preload_lock_;
+};
+
+TEST_F(VolumeWorkTest, WriteReadTestCyclesAndTheirFailures) {
+  MakeFile(fs::path(Workdir()) / "wr.bin", 3 * kMiB + 5, true);
+  WriteReadTest test;
+  EXPECT_EQ(test.Run(*services_, 'E', "wr.bin", 3 * kMiB + 5, 3), WriteReadTest::Outcome::kPassed);
+  EXPECT_EQ(test.CyclesPassed(), 3);
+  EXPECT_FALSE(fs::exists(DriveFolder('E') / "wr.bin"));  // deleted after each cycle
+  EXPECT_EQ(test.Run(*services_, 'E', "wr.bin", 3 * kMiB + 5, 0), WriteReadTest::Outcome::kPassed);
+
+  EXPECT_EQ(test.Run(*services_, linetool::disk::kNoDriveLetter, "wr.bin", 3 * kMiB + 5, 1),
+            WriteReadTest::Outcome::kNoLetter);
+  EXPECT_EQ(test.Run(*services_, 'E', "missing.bin", 10, 1), WriteReadTest::Outcome::kReferenceUnusable);
+
+  // The disk hands back something else in the file's last byte.
+  set_->SetFaults('E', {.corrupt_reads = true});
+  EXPECT_EQ(test.Run(*services_, 'E', "wr.bin", 3 * kMiB + 5, 3), WriteReadTest::Outcome::kMismatch);
+  EXPECT_EQ(test.CyclesPassed(), 0);
+  EXPECT_TRUE(fs::exists(DriveFolder('E') / "wr.bin"));  // left behind by the failed cycle
+
+  // A full volume: the free-space check stops it before the first cycle.
+  set_->SetFaults('E', {.full = true});
+  EXPECT_EQ(test.Run(*services_, 'E', "wr.bin", 3 * kMiB + 5, 1), WriteReadTest::Outcome::kTooLittleRoom);
+}
+
+TEST_F(VolumeWorkTest, WriteReadTestNeedsTenTimesTheFileInRoom) {
+  MakeFile(fs::path(Workdir()) / "wr100.bin", 100 * kMiB);
+  RoomOverride room(*volumes_);
+  const auto s = With(room);
+  WriteReadTest test;
+  room.free_mib = 999;
+  EXPECT_EQ(test.Run(s, 'E', "wr100.bin", 100 * kMiB, 1), WriteReadTest::Outcome::kTooLittleRoom);
+  room.free_mib = 1000;
+  EXPECT_EQ(test.Run(s, 'E', "wr100.bin", 100 * kMiB, 0), WriteReadTest::Outcome::kPassed);
+  room.unknown = true;  // unknown free space: the test runs anyway
+  EXPECT_EQ(test.Run(s, 'E', "wr100.bin", 100 * kMiB, 0), WriteReadTest::Outcome::kPassed);
+  EXPECT_EQ(linetool::disk::FreeSpaceMiB(room, 'E'), linetool::disk::kUnknownMiB);
+
+  // The write stops where the volume runs out of room.
+  MakeFile(fs::path(Workdir()) / "wr1.bin", kMiB);
+  set_->SetFaults('E', {.full = true});
+  EXPECT_EQ(test.Run(s, 'E', "wr1.bin", kMiB, 1), WriteReadTest::Outcome::kWriteTarget);
+}
+
+TEST_F(VolumeWorkTest, PreloadCopiesTheTreeInChunksAndSkipsLinks) {
+  const fs::path src = fs::path(Workdir()) / "preload";
+  MakeFile(src / "big.img", 150 * kMiB);
+  MakeFile(src / "docs" / "a" / "readme.txt", 1000, true);
+  fs::create_directories(src / "empty");
+  fs::create_symlink(Workdir(), src / "station");                      // a link to a folder
+  fs::create_symlink(src / "docs" / "a" / "readme.txt", src / "link.txt");  // and to a file
+
+  CountingFiles counting(*files_);
+  const auto s = With(counting);
+  PreloadCopy copy;
+  linetool::disk::PortDisk port{1, linetool::disk::kNoDriveLetter, 512};
+  // A trailing backslash is dropped.
+  EXPECT_EQ(copy.Run(s, preload_lock_, port, "preload\\"), PreloadCopy::Outcome::kCopied);
+  EXPECT_EQ(port.drive_letter, 'E');
+  EXPECT_EQ(fs::file_size(DriveFolder('E') / "big.img"), 150 * kMiB);
+  EXPECT_EQ(fs::file_size(DriveFolder('E') / "docs" / "a" / "readme.txt"), 1000u);
+  EXPECT_TRUE(fs::is_directory(DriveFolder('E') / "empty"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(DriveFolder('E') / "station")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(DriveFolder('E') / "link.txt")));
+  EXPECT_EQ(copy.LastReport().links_skipped, 2u);
+  EXPECT_EQ(copy.LastReport().files, 2u);
+  std::vector<std::size_t> big;
+  for (auto w : counting.writes) {
+    if (w >= kMiB) big.push_back(w);
+  }
+  EXPECT_EQ(big, (std::vector<std::size_t>{64 * kMiB, 64 * kMiB, 22 * kMiB}));
+  // The volume is mounted afresh after the copy.
+  EXPECT_EQ(linetool::disk::DriveLetterOfDisk(*services_, 1), 'E');
+
+  // The same folder again replaces what is there.
+  EXPECT_EQ(copy.Run(*services_, preload_lock_, port, "preload"), PreloadCopy::Outcome::kCopied);
+}
+
+TEST_F(VolumeWorkTest, PreloadRefusesBeforeCopyingAndCopiesAnEmptyFolder) {
+  linetool::disk::PortDisk port{1, 'E', 512};
+  PreloadCopy copy;
+  fs::create_directories(fs::path(Workdir()) / "nothing");
+  EXPECT_EQ(copy.Run(*services_, preload_lock_, port, "nothing"), PreloadCopy::Outcome::kCopied);
+  EXPECT_EQ(copy.LastReport().files, 0u);
+  EXPECT_EQ(copy.Run(*services_, preload_lock_, port, "absent"), PreloadCopy::Outcome::kSourceUnusable);
+
+  MakeFile(fs::path(Workdir()) / "twogig" / "image.bin", 2000 * kMiB);
+  RoomOverride room(*volumes_);
+  room.free_mib = 1999;
+  EXPECT_EQ(copy.Run(With(room), preload_lock_, port, "twogig"), PreloadCopy::Outcome::kTooLittleRoom);
+  EXPECT_FALSE(fs::exists(DriveFolder('E') / "image.bin"));
+
+  // A volume that fills up during the copy fails the step; the files copied
+  // before stay.
+  MakeFile(fs::path(Workdir()) / "two" / "a.bin", 10);
+  MakeFile(fs::path(Workdir()) / "two" / "b.bin", 10);
+  set_->SetFaults('E', {.full = true});
+  room.free_mib = 1000;
+  EXPECT_EQ(copy.Run(With(room), preload_lock_, port, "two"), PreloadCopy::Outcome::kCopyFailed);
+
+  // No volume on the disk: no letter.
+  set_->SetFaults('E', {});
+  ASSERT_EQ(tools_->RunScript(" select disk 1\n clean\n"), 0);
+  EXPECT_EQ(copy.Run(*services_, preload_lock_, port, "two"), PreloadCopy::Outcome::kNoLetter);
+  EXPECT_EQ(port.drive_letter, linetool::disk::kNoDriveLetter);
+}
+
+// The log lines as fields (record lines without their CR LF).
+std::vector<std::vector<std::string>> Records(const std::string& text) {
+  std::vector<std::vector<std::string>> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    auto end = text.find("\r\n", start);
+    const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::vector<std::string> fields;
+    std::size_t f = 0;
+    for (auto tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', f)) {
+      fields.push_back(line.substr(f, tab - f));
+      f = tab + 1;
+    }
+    fields.push_back(line.substr(f));  // after the last tab: empty
+    out.push_back(fields);
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  return out;
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST_F(VolumeWorkTest, DailyLogHeaderOnceAndItsGroups) {
+  platform::LocalTime t;
+  t.year = 2026;
+  t.month = 3;
+  t.day = 12;
+  t.hour = 9;
+  t.minute = 5;
+  t.second = 7;
+  clock_.SetLocalTime(t);
+  linetool::profile::ProfileSettings st{};
+  st.config_enable = 1;
+  st.config_format = 1;
+  std::snprintf(st.vendor_id.data(), 255, "%s", "1234");
+  std::snprintf(st.serial_number.data(), 255, "%s", "SN0001");
+  st.serial_number_increase = 1;
+  st.wr_test_enable = 1;
+  std::snprintf(st.wr_test_binary_name.data(), 255, "%s", "wr.bin");
+  st.wr_test_count = 3;
+  linetool::disk::LogPort port;
+  port.slot = 2;
+  port.usb_port = 7;
+  port.vid = "174C";
+  port.drive_number = 3;
+  port.drive_letter = 'F';
+  port.results = {1, 0, 0, 0, 0, 0, 1};
+
+  ASSERT_TRUE(linetool::disk::WriteLogRecord(*services_, port, st));
+  st.config_enable = 0;
+  st.wr_test_enable = 0;
+  ASSERT_TRUE(linetool::disk::WriteLogRecord(*services_, port, st));
+
+  const std::string text = ReadAll(fs::path(Workdir()) / "20260312.log");
+  EXPECT_NE(text.back(), '\n');  // no line break after the last record
+  const auto lines = Records(text);
+  ASSERT_EQ(lines.size(), 3u);  // header, then one line per record
+  ASSERT_EQ(lines[0].size(), 35u);
+  EXPECT_EQ(lines[0][0], "Date");
+  EXPECT_EQ(lines[0][7], "iManugacturer");
+  EXPECT_EQ(lines[0][33], "DoPreloadResult");
+  for (const auto& r : {lines[1], lines[2]}) {
+    ASSERT_EQ(r.size(), 36u);  // 34 columns, the blank field, then the line's end
+    EXPECT_EQ(r[0], "20260312");
+    EXPECT_EQ(r[1], "09:05:07");
+    EXPECT_EQ(r[2], "02");
+    EXPECT_EQ(r[3], "07");
+    EXPECT_EQ(r[4], "174C");
+    EXPECT_EQ(r[12], "03");
+    EXPECT_EQ(r[13], "F");
+    EXPECT_EQ(r[20], " ");  // the serial number column is always blank
+    EXPECT_EQ(r[23], " ");  // format group off
+    EXPECT_EQ(r[30], " ");
+    EXPECT_EQ(r[33], " ");  // preload off: its result is not written
+    EXPECT_EQ(r[34], " ");
+    EXPECT_EQ(r[35], "");
+  }
+  EXPECT_EQ(lines[1][14], "1");
+  EXPECT_EQ(lines[1][15], "1234");
+  EXPECT_EQ(lines[1][21], "1");
+  EXPECT_EQ(lines[1][25], "wr.bin");
+  EXPECT_EQ(lines[1][26], "3");
+  EXPECT_EQ(lines[1][27], "PASS");
+  EXPECT_EQ(lines[1][32], "FAIL");
+  for (int c = 14; c <= 21; ++c) EXPECT_EQ(lines[2][static_cast<std::size_t>(c)], " ") << c;
+  EXPECT_EQ(lines[2][27], " ");
+  EXPECT_EQ(lines[2][32], " ");
+
+  // A new day starts a new file with its header; an overlong record is cut.
+  clock_.Advance(24h);
+  std::string long_text(254, 'x');
+  port.vid = port.pid = port.product = port.manufacturer = port.serial_number = long_text;
+  ASSERT_TRUE(linetool::disk::WriteLogRecord(*services_, port, st));
+  const std::string next = ReadAll(fs::path(Workdir()) / "20260313.log");
+  EXPECT_EQ(next.size(), linetool::disk::kLogTextLimit);
+  EXPECT_EQ(next.rfind("Date\t", 0), 0u);
+}
+
+}  // namespace
+}  // namespace disk_test
