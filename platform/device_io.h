@@ -14,10 +14,12 @@
 #include <span>
 #include <string>
 
+#include "platform/disk_requests.h"
+
 namespace platform {
 
 // Access wanted by an open (bit set).
-enum DeviceAccess : std::uint32_t {
+enum OpenAccess : std::uint32_t {
   kAccessNone = 0,
   kAccessRead = 1u << 0,
   kAccessWrite = 1u << 1,
@@ -25,14 +27,14 @@ enum DeviceAccess : std::uint32_t {
 
 // What other opens of the same device may do while this handle is open.
 // kShareNone asks for exclusive use.
-enum DeviceShare : std::uint32_t {
+enum OpenShare : std::uint32_t {
   kShareNone = 0,
   kShareRead = 1u << 0,
   kShareWrite = 1u << 1,
 };
 
 // Open flags.
-enum DeviceOpenFlag : std::uint32_t {
+enum OpenFlag : std::uint32_t {
   kOpenPlain = 0,
   kOpenNoBuffering = 1u << 0,
   kOpenSequentialScan = 1u << 1,
@@ -95,19 +97,10 @@ enum class StorageBusType : std::uint32_t {
   kNvme = 17,
 };
 
-// Media types of a drive geometry (the subset the station meets).
+// Media types of a disk geometry (the subset the station meets).
 inline constexpr std::uint32_t kMediaUnknown = 0;
 inline constexpr std::uint32_t kMediaRemovable = 11;
 inline constexpr std::uint32_t kMediaFixed = 12;
-
-struct DriveGeometry {
-  std::uint64_t cylinders = 0;
-  std::uint32_t media_type = kMediaUnknown;
-  std::uint32_t tracks_per_cylinder = 0;
-  std::uint32_t sectors_per_track = 0;
-  std::uint32_t bytes_per_sector = 0;
-  std::uint64_t disk_size = 0;  // bytes
-};
 
 // An open device. Every call may block for the length of one device request.
 // A handle belongs to one thread at a time; different handles may be used
@@ -128,13 +121,8 @@ class DeviceHandle {
   virtual std::optional<StorageBusType> BusType() = 0;
 
   // The disk's geometry and size; nullopt when the device has no medium or is
-  // not a disk.
-  virtual std::optional<DriveGeometry> Geometry() = 0;
-
-  // Sector access to a disk: `offset` and the length are multiples of the
-  // sector size. Returns false on any failure (nothing partial is reported).
-  virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
-  virtual bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> in) = 0;
+  // not a disk. (Sector access to a disk goes through DiskRequests.)
+  virtual std::optional<DiskGeometry> Geometry() = 0;
 };
 
 class DeviceIo {

@@ -60,6 +60,31 @@ std::optional<BridgeIdentity> IdentityFromConfigBlock(const SimConfigBlock& bloc
   return id;
 }
 
+SimConfigBlock ConfigBlockFor(const BridgeIdentity& id) {
+  SimConfigBlock b;
+  b.fill(0xFF);
+  const auto put = [&](std::size_t offset, std::size_t size, const std::string& text) {
+    for (std::size_t i = 0; i < size && i < text.size(); ++i) b[offset + i] = static_cast<std::uint8_t>(text[i]);
+  };
+  const auto word = [&](std::size_t offset, std::uint16_t v) {
+    b[offset] = static_cast<std::uint8_t>(v & 0xFF);
+    b[offset + 1] = static_cast<std::uint8_t>(v >> 8);
+  };
+  put(0x04, 20, id.serial);
+  put(0x18, 28, id.manufacturer);
+  put(0x34, 28, id.product);
+  word(0x50, id.vendor_id);
+  word(0x52, id.product_id);
+  word(0x54, id.device_release);
+  b[0x57] = 0x00;
+  b[0x58] = 0x02;
+  b[126] = 0x5A;
+  unsigned sum = 0;
+  for (std::size_t i = 4; i <= 126; ++i) sum += b[i];
+  b[127] = static_cast<std::uint8_t>(sum & 0xFF);
+  return b;
+}
+
 SimBridge::SimBridge(Options options)
     : options_(std::move(options)), identity_(options_.factory), registers_(0x10000, 0x00) {
   config_[0].fill(0xFF);

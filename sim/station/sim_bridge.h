@@ -136,6 +136,10 @@ class SimBridge {
   std::vector<ScsiLogEntry> log_;
 };
 
+// A valid configuration block of the first layout naming `identity` (texts
+// cut to their fields), as a production run leaves it in slot 0.
+SimConfigBlock ConfigBlockFor(const BridgeIdentity& identity);
+
 // The descriptors a configuration block names, when its signature (0x5A at
 // byte 126) and sum (byte 127 = low 8 bits of bytes 4..126) are valid.
 std::optional<BridgeIdentity> IdentityFromConfigBlock(const SimConfigBlock& block);

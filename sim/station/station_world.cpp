@@ -130,7 +130,7 @@ class StationWorld::StorageHandle final : public platform::DeviceHandle {
     return node_->system_disk ? platform::StorageBusType::kSata : platform::StorageBusType::kUsb;
   }
 
-  std::optional<platform::DriveGeometry> Geometry() override {
+  std::optional<platform::DiskGeometry> Geometry() override {
     std::lock_guard lock(world_.mutex_);
     if (!Live() || node_->cdrom_number >= 0) return std::nullopt;
     const auto& disk = node_->model->Disk();
@@ -138,22 +138,8 @@ class StationWorld::StorageHandle final : public platform::DeviceHandle {
     return disk->Geometry();
   }
 
-  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
-    auto disk = LiveDisk();
-    return disk && disk->Read(offset, out);
-  }
-  bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> in) override {
-    auto disk = LiveDisk();
-    return disk && disk->Write(offset, in);
-  }
-
  private:
   bool Live() const { return node_->state == State::kOnline && node_->generation == generation_; }
-  std::shared_ptr<SimDisk> LiveDisk() {
-    std::lock_guard lock(world_.mutex_);
-    if (!Live() || node_->cdrom_number >= 0) return nullptr;
-    return node_->model->Disk();
-  }
 
   StationWorld& world_;
   std::shared_ptr<DeviceNode> node_;
@@ -337,6 +323,7 @@ std::unique_ptr<StationWorld::HubNode> StationWorld::BuildHub(const HubSpec& spe
       std::snprintf(key, sizeof key, "%s\\%04d", bs.driver_key_class.c_str(), node->index + 1);
       node->driver_key = key;
       node->speed = bs.speed;
+      node->instance_id = bs.instance_id;
       SimBridge::Options o;
       o.factory = bs.factory;
       o.chip_variant = bs.chip_variant;
@@ -367,8 +354,18 @@ platform::DeviceServices StationWorld::Services() {
 
 std::string StationWorld::InterfacePathOf(const DeviceNode& node) const {
   const bool cd = node.cdrom_number >= 0;
-  std::string serial = node.model->Identity().serial;
-  if (serial.empty()) serial = "7&1f2e3d" + std::to_string(node.index);
+  std::string serial = node.instance_id.empty() ? node.model->Identity().serial : node.instance_id;
+  // Without a serial number, or with one another present device already
+  // uses, the system makes up an instance name from the port.
+  const auto taken = [&](const std::string& s) {
+    for (const auto* map : {&disks_, &cdroms_}) {
+      for (const auto& [n, other] : *map) {
+        if (other != &node && other->interface_path.find("#" + s + "&0#") != std::string::npos) return true;
+      }
+    }
+    return false;
+  };
+  if (serial.empty() || taken(serial)) serial = "7&1f2e3d" + std::to_string(node.index) + "&0&1";
   const char* product = node.model->IsBridge() ? "prod_vx7700" : "prod_flash_disk";
   return std::string("\\\\?\\usbstor#") + (cd ? "cdrom" : "disk") + "&ven_vx&" + product + "&rev_0100#" +
          serial + "&0#" + (cd ? kCdRomInterfaceGuid : kDiskInterfaceGuid);

@@ -121,6 +121,7 @@ class StationWorld final : public platform::DeviceIo,
   struct DeviceNode {
     std::shared_ptr<SimBridge> model;
     std::string driver_key;
+    std::string instance_id;
     platform::UsbSpeed speed = platform::UsbSpeed::kSuper;
     bool system_disk = false;
     int index = -1;

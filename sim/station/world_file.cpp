@@ -127,6 +127,7 @@ struct Reader {
     if (j.contains("disk_size") && !Size(j.at("disk_size"), "disk_size", b.disk_size)) return false;
     if (j.contains("ata_serial")) b.ata_serial = j.at("ata_serial").get<std::string>();
     if (j.contains("cdrom")) b.presents_cdrom = j.at("cdrom").get<bool>();
+    if (j.contains("instance_id")) b.instance_id = j.at("instance_id").get<std::string>();
     if (j.contains("driver_key_class")) b.driver_key_class = j.at("driver_key_class").get<std::string>();
     if (j.contains("faults")) {
       const json& f = j.at("faults");

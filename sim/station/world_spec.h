@@ -28,6 +28,9 @@ struct BridgeSpec {
   bool presents_cdrom = false;
   bool mass_storage_only = false;
   std::string driver_key_class = platform::kUsbDeviceClassGuid;
+  // The device instance in the interface path; empty: the USB serial number,
+  // as the system names devices that carry one.
+  std::string instance_id;
   BridgeFaults faults;
   std::optional<SimConfigBlock> config_slot0;
   std::optional<SimConfigBlock> config_slot1;

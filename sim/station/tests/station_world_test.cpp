@@ -83,10 +83,12 @@ TEST(StationWorld, DefaultWorldNumbersDisksAfterTheSystemDiskWithSparseImages) {
   EXPECT_EQ(g->disk_size, disks[2].size_bytes);
   EXPECT_EQ(g->bytes_per_sector, 512u);
   std::vector<std::uint8_t> sector(512, 0xAB), back(512);
-  ASSERT_TRUE(h->WriteAt(4096, sector));
-  ASSERT_TRUE(h->ReadAt(4096, back));
+  auto image = world.DiskImage(2);
+  ASSERT_TRUE(image);
+  ASSERT_TRUE(image->Write(4096, sector));
+  ASSERT_TRUE(image->Read(4096, back));
   EXPECT_EQ(back, sector);
-  EXPECT_FALSE(h->ReadAt(disks[2].size_bytes, back));  // past the end
+  EXPECT_FALSE(image->Read(disks[2].size_bytes, back));  // past the end
   EXPECT_FALSE(OpenDrive(world, 9));
 }
 
