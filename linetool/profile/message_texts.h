@@ -20,6 +20,38 @@ enum class MessageId : std::size_t {
   kFilePathNotReadWrite,
   kInvalidIniLine,
 
+  // Pre-start checks of a run.
+  kVidFormatNotValid,
+  kPidFormatNotValid,
+  kRevisionFormatNotValid,
+  kSerialNumberTooShort,
+  kCheckDualImage,
+  kWrTestFileError,
+  kWrTestFileTooLarge,
+  kCheckSettings,
+  kChipFwMismatch,
+
+  // Grid texts.
+  kPass,
+  kFail,
+  kColumnPort,
+  kColumnStatus,
+  kColumnVid,
+  kColumnPid,
+  kColumnSerialNumber,
+  kColumnFwVersion,
+  kColumnCapacity,
+  kColumnConfigUpdate,
+  kColumnFwUpdate,
+  kColumnReLink,
+  kColumnPartition,
+  kColumnFormat,
+  kColumnRwTest,
+  kColumnPreload,
+
+  // Start-up.
+  kAlreadyRunning,
+
   kCount  // keep last
 };
 

@@ -1,0 +1,212 @@
+#pragma once
+// The main window of the production station without widgets: the settings
+// panel and its commands, the stage switches, the lock, the counters and the
+// progress display, the port grid, and the production run behind Start.
+//
+// Every control is addressed by its identifier (control_ids.h). A view
+// forwards clicks (Command), check boxes (SetCheck), typed text (EditText) and
+// list selections (SelectItem) and paints what Controls() and Grid() hold. The
+// presenter may be changed from worker threads (grid cells, progress,
+// counters): all state is guarded by one mutex, and every change is reported
+// to the observer after that mutex has been released, so an observer may block
+// on its view's thread or read the presenter again.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "linetool/app/panel_state.h"
+#include "linetool/app/port_grid.h"
+#include "linetool/app/text_filters.h"
+#include "linetool/profile/line_engine.h"
+#include "platform/clock.h"
+#include "platform/message_sink.h"
+
+namespace linetool::app {
+
+class StationRun;  // station_run.h
+
+// The file and folder pickers of the window. Answers are host paths; nothing
+// for Cancel.
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  // `filter` in the picker's notation ("Config .ini File (*.ini)|*.ini||").
+  virtual std::optional<std::string> OpenFile(const std::string& filter, const std::string& default_extension,
+                                              const std::string& host_folder) = 0;
+  virtual std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_extension,
+                                              const std::string& host_folder) = 0;
+  virtual std::optional<std::string> ChooseFolder(const std::string& title, const std::string& initial) = 0;
+};
+
+// The option flags that "More Config" edits.
+struct MoreConfigFlags {
+  std::uint8_t customized_string = 0;
+  std::uint8_t eup_enable = 0;
+  std::uint8_t two_leds = 0;
+  std::uint8_t hdd_standby = 0;  // the fourth flag: enables the idle timer
+  std::uint8_t U1U2 = 0;
+  std::uint8_t low_power_mode = 0;
+  std::uint8_t two_tb = 0;
+  std::uint8_t slow_enumeration = 0;
+  std::uint8_t Win8WTG = 0;
+  std::uint8_t HDDPC = 0;
+  std::uint8_t image0 = 0;
+  std::uint8_t image1 = 0;
+  std::uint8_t crc32 = 0;
+
+  static MoreConfigFlags From(const profile::ProfileSettings& s);
+  void To(profile::ProfileSettings& s) const;
+};
+
+// The dialogs the main window opens.
+class WindowDialogs {
+ public:
+  virtual ~WindowDialogs() = default;
+  // The login dialog: the password typed, nothing for Cancel.
+  virtual std::optional<std::string> AskPassword() = 0;
+  // The device configuration dialog over the flags; true for OK.
+  virtual bool EditMoreConfig(MoreConfigFlags& flags) = 0;
+  // The check configuration dialog (engineering).
+  virtual void ShowCheckConfig() {}
+};
+
+// The engineering password check: trimmed, compared without regard to case.
+bool PasswordAccepted(std::string_view typed);
+
+// The MRU rule of the firmware and preload drop-downs: the entry goes to the
+// top (an older copy of it is removed), at most five entries are kept.
+void PushRecent(std::vector<std::string>& list, const std::string& entry);
+inline constexpr std::size_t kRecentEntries = 5;
+
+struct PresenterEvent {
+  enum class Kind {
+    kCell,      // a grid cell changed (row, column, text)
+    kPanel,     // control states changed
+    kCounters,  // Pass/Fail/Total changed
+    kProgress,  // progress text or bar moved (text: the progress text)
+    kRunEnded,  // a run has finished (counters, serial and log are done)
+  };
+  Kind kind = Kind::kPanel;
+  int row = -1;
+  int column = -1;
+  std::string text;
+};
+
+struct Counters {
+  std::int32_t pass = 0;
+  std::int32_t fail = 0;
+  std::int32_t total = 0;
+};
+
+class LineToolPresenter {
+ public:
+  using Observer = std::function<void(const PresenterEvent&)>;
+
+  LineToolPresenter(profile::CLineEngine& engine, platform::MessageSink& sink, FileChooser& files,
+                    WindowDialogs& dialogs);
+  ~LineToolPresenter();
+  LineToolPresenter(const LineToolPresenter&) = delete;
+  LineToolPresenter& operator=(const LineToolPresenter&) = delete;
+
+  // Connects the production run (ports, jobs, auto mode). Without it Start,
+  // Safely Remove and the refresh do nothing.
+  void AttachRun(StationRun* run);
+
+  void SetObserver(Observer observer);
+
+  // Start-up of the window: the default profile into the panel, the grid,
+  // counters "0", progress "0%", then the port refresh and the panel state.
+  void Initialise();
+
+  // --- Commands by control identifier ------------------------------------------
+  // A click of a button. False when the control is unknown or disabled.
+  bool Command(int id);
+  // A check box set to `checked` by the operator. False when disabled.
+  bool SetCheck(int id, bool checked);
+  // Text typed into an edit; answers what the edit holds afterwards.
+  FilteredText EditText(int id, const std::string& typed, std::size_t caret);
+  // A list's selection changed.
+  bool SelectItem(int id, int index);
+  // The window is being closed: stops all job threads; the exit code.
+  int Close();
+
+  // --- State for views -------------------------------------------------------------
+  ControlState Control(int id) const;
+  Panel Controls() const;
+  std::string CellText(int row, int column) const;
+  widgets::CListCtrlEx::Colours CellColours(int row, int column) const;
+  // A copy of the grid's texts, rows by columns.
+  std::vector<std::vector<std::string>> GridTexts() const;
+  Counters CounterValues() const;
+  std::string ProgressText() const;
+  int ProgressBar() const;
+  bool Unlocked() const;
+  bool Closed() const;
+
+  // --- Used by the production run (any thread) ---------------------------------
+  void SetResultCell(int row, int column, const std::string& text);
+  void SetCellText(int row, int column, const std::string& text);
+  void ClearGridColumns(int first, int last);
+  void ShowDevice(int row, const DeviceRowTexts& texts);
+  void SetProgress(const std::string& text, int bar);
+  void AddCounts(bool passed);
+  // The serial number field advanced by `count` (serial mode INCREASE).
+  void AdvanceSerial(int count);
+  // The panel state between runs: busy (auto mode, locked) or idle.
+  void ApplyRestState();
+  void DisableForRun();
+  void Notify(PresenterEvent event);
+  void Notify(PresenterEvent::Kind kind) { Notify(PresenterEvent{kind, -1, -1, {}}); }
+
+  profile::CLineEngine& Engine() { return engine_; }
+  platform::MessageSink& Sink() { return sink_; }
+  std::recursive_mutex& Mutex() { return mutex_; }
+
+  // The profile into the panel, as at start-up and by Load INI.
+  void FillPanelFromSettings();
+  // Load INI with a chosen station path (what the picker's answer leads to).
+  bool LoadIni(const std::string& station_path);
+
+ private:
+  class Update;
+
+  void DefineControls();
+  void ApplyStateLocked();
+  IdleInputs IdleInputsLocked() const;
+  void SetStageSwitch(int id, bool on);
+  void ClearCounters();
+  void ToggleLock();
+  void SaveIni();
+  void BrowseFirmware();
+  void BrowsePreload();
+  void MoreConfig();
+  void StopAllJobs();
+  bool FormatChecks(bool with_serial);
+  std::size_t EditLimit(int id) const;
+
+  profile::CLineEngine& engine_;
+  platform::MessageSink& sink_;
+  FileChooser& files_;
+  WindowDialogs& dialogs_;
+  StationRun* run_ = nullptr;
+
+  mutable std::recursive_mutex mutex_;
+  mutable int update_depth_ = 0;
+  mutable std::vector<PresenterEvent> pending_;
+  Observer observer_;
+
+  Panel panel_;
+  PortGrid grid_;
+  Counters counters_;
+  std::string progress_text_ = "0%";
+  int progress_bar_ = 0;
+  std::uint8_t production_lock_ = 0;  // 1 unlocked (engineering), 0 locked
+  bool closed_ = false;
+};
+
+}  // namespace linetool::app

@@ -1,0 +1,56 @@
+#pragma once
+// The 16-row, 14-column port table of the main window over the status grid
+// model: one row per port, the device columns 1-6 and the stage columns 7-13.
+
+#include <array>
+#include <string>
+
+#include "linetool/profile/message_texts.h"
+#include "linetool/widgets/list_ctrl_ex.h"
+
+namespace linetool::app {
+
+inline constexpr int kGridRows = 16;
+inline constexpr int kGridColumns = 14;
+// The first stage column ("Config Update"); stage s is column kFirstStageColumn + s.
+inline constexpr int kFirstStageColumn = 7;
+
+struct GridColumn {
+  profile::MessageId header;
+  int width;  // pixels
+};
+
+// Headers and widths of the 14 columns.
+const std::array<GridColumn, kGridColumns>& GridColumns();
+
+// The texts of columns 1-6 of a present device.
+struct DeviceRowTexts {
+  std::string status;  // link speed
+  std::string vendor_id;
+  std::string product_id;
+  std::string serial_number;
+  std::string firmware_version;
+  std::string capacity;
+};
+
+class PortGrid {
+ public:
+  PortGrid();
+
+  // Writes a text into a cell; "FAIL" (any case) is white on red, any other
+  // text black on white.
+  void SetResultCell(int row, int column, const std::string& text);
+  // Empties columns [first, last] of every row (colours stay as they are).
+  void ClearColumns(int first, int last);
+  // Columns 1-6 of a present device's row (column 5 through SetResultCell).
+  void ShowDevice(int row, const DeviceRowTexts& texts);
+
+  const std::string& Text(int row, int column) const { return model_.Text(row, column); }
+  const widgets::CListCtrlEx& Model() const { return model_; }
+  widgets::CListCtrlEx& Model() { return model_; }
+
+ private:
+  widgets::CListCtrlEx model_;
+};
+
+}  // namespace linetool::app

@@ -1,0 +1,108 @@
+#pragma once
+// A station engine over a fresh working directory, with scripted pickers and
+// dialogs, for presenter tests.
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "linetool/app/line_tool_presenter.h"
+#include "linetool/profile/line_engine.h"
+#include "linetool/profile/station_files.h"
+#include "platform/message_sink.h"
+#include "platform/path_access.h"
+
+namespace linetool::app::testing {
+
+// Checks paths on the host file system.
+class HostPathAccess final : public platform::PathAccess {
+ public:
+  platform::PathState Check(const std::string& host_path) const override {
+    std::error_code ec;
+    if (!std::filesystem::exists(host_path, ec)) return platform::PathState::kMissing;
+    return platform::PathState::kReadWrite;
+  }
+};
+
+class ScriptedChooser final : public FileChooser {
+ public:
+  std::deque<std::optional<std::string>> answers;
+  std::vector<std::string> filters;
+  std::optional<std::string> Next(const std::string& filter) {
+    filters.push_back(filter);
+    if (answers.empty()) return std::nullopt;
+    auto a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::optional<std::string> OpenFile(const std::string& filter, const std::string&, const std::string&) override {
+    return Next(filter);
+  }
+  std::optional<std::string> SaveFile(const std::string& filter, const std::string&, const std::string&) override {
+    return Next(filter);
+  }
+  std::optional<std::string> ChooseFolder(const std::string& title, const std::string& initial) override {
+    folder_initial = initial;
+    return Next(title);
+  }
+  std::string folder_initial;
+};
+
+class ScriptedDialogs final : public WindowDialogs {
+ public:
+  std::optional<std::string> password;
+  int password_asks = 0;
+  std::optional<MoreConfigFlags> more_config;  // nothing: Cancel
+  std::optional<std::string> AskPassword() override {
+    ++password_asks;
+    return password;
+  }
+  bool EditMoreConfig(MoreConfigFlags& flags) override {
+    if (!more_config) return false;
+    flags = *more_config;
+    return true;
+  }
+};
+
+inline std::string FreshDir(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("linetool_app_" + name + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                    "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+// The sample profile of the station, with auto mode set as asked.
+inline std::string SampleProfile(bool auto_mode = false) {
+  const auto bytes = profile::ReadFileBytes(std::string(STATION_RESOURCE_DIR) + "/kl_line_Tool v0.3.ini");
+  std::string t = bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+  if (auto_mode) {
+    const auto at = t.find("auto_mp=0");
+    if (at != std::string::npos) t[at + 8] = '1';
+  }
+  return t;
+}
+
+struct PresenterRig {
+  explicit PresenterRig(const std::string& name)
+      : dir(FreshDir(name)), engine(sink, access, dir), presenter(engine, sink, chooser, dialogs) {}
+  std::string dir;
+  platform::RecordingSink sink;
+  HostPathAccess access;
+  ScriptedChooser chooser;
+  ScriptedDialogs dialogs;
+  profile::CLineEngine engine;
+  LineToolPresenter presenter;
+};
+
+}  // namespace linetool::app::testing
