@@ -14,8 +14,6 @@
 #include <span>
 #include <string>
 
-#include "platform/disk_requests.h"
-
 namespace platform {
 
 // Access wanted by an open (bit set).
@@ -97,10 +95,19 @@ enum class StorageBusType : std::uint32_t {
   kNvme = 17,
 };
 
-// Media types of a disk geometry (the subset the station meets).
+// Media types of a drive geometry (the subset the station meets).
 inline constexpr std::uint32_t kMediaUnknown = 0;
 inline constexpr std::uint32_t kMediaRemovable = 11;
 inline constexpr std::uint32_t kMediaFixed = 12;
+
+struct DriveGeometry {
+  std::uint64_t cylinders = 0;
+  std::uint32_t media_type = kMediaUnknown;
+  std::uint32_t tracks_per_cylinder = 0;
+  std::uint32_t sectors_per_track = 0;
+  std::uint32_t bytes_per_sector = 0;
+  std::uint64_t disk_size = 0;  // bytes
+};
 
 // An open device. Every call may block for the length of one device request.
 // A handle belongs to one thread at a time; different handles may be used
@@ -122,7 +129,7 @@ class DeviceHandle {
 
   // The disk's geometry and size; nullopt when the device has no medium or is
   // not a disk. (Sector access to a disk goes through DiskRequests.)
-  virtual std::optional<DiskGeometry> Geometry() = 0;
+  virtual std::optional<DriveGeometry> Geometry() = 0;
 };
 
 class DeviceIo {

@@ -35,8 +35,8 @@ SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::str
   file_.open(image_, std::ios::binary | std::ios::in | std::ios::out);
 }
 
-platform::DiskGeometry SimDisk::Geometry() const {
-  platform::DiskGeometry g;
+platform::DriveGeometry SimDisk::Geometry() const {
+  platform::DriveGeometry g;
   g.media_type = platform::kMediaFixed;
   g.bytes_per_sector = kSimSectorSize;
   g.sectors_per_track = 63;

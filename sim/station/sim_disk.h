@@ -29,7 +29,7 @@ class SimDisk {
   bool HasMedium() const { return size_ > 0; }
 
   // Geometry as a disk driver reports it: 255 heads, 63 sectors per track.
-  platform::DiskGeometry Geometry() const;
+  platform::DriveGeometry Geometry() const;
 
   // Whole-sector access inside the disk; false when out of range or the
   // image cannot be read or written. Thread-safe.

@@ -130,7 +130,7 @@ class StationWorld::StorageHandle final : public platform::DeviceHandle {
     return node_->system_disk ? platform::StorageBusType::kSata : platform::StorageBusType::kUsb;
   }
 
-  std::optional<platform::DiskGeometry> Geometry() override {
+  std::optional<platform::DriveGeometry> Geometry() override {
     std::lock_guard lock(world_.mutex_);
     if (!Live() || node_->cdrom_number >= 0) return std::nullopt;
     const auto& disk = node_->model->Disk();
