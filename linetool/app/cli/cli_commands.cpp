@@ -8,8 +8,17 @@ int RunProfile(CliContext& ctx, const std::vector<std::string>& args);  // cmd_p
 int RunImage(CliContext& ctx, const std::vector<std::string>& args);    // cmd_image.cpp
 int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args);  // cmd_format_fat32.cpp
 
+int RunList(CliContext& ctx, const std::vector<std::string>& args);    // cmd_device.cpp
+int RunRegs(CliContext& ctx, const std::vector<std::string>& args);    // cmd_device.cpp
+int RunConfig(CliContext& ctx, const std::vector<std::string>& args);  // cmd_device.cpp
+
 const std::vector<CliCommand>& Commands() {
   static const std::vector<CliCommand> commands = {
+      {"list", "list", "find the bridges once and print the port table", &RunList},
+      {"regs", "regs read --port N --addr HEX --len HEX | regs write --port N --addr HEX --value HEX",
+       "read or write bridge registers (engineering access)", &RunRegs},
+      {"config", "config read --port N --image 0|1", "print a bridge's configuration slot as a hex grid",
+       &RunConfig},
       {"profile", "profile check FILE", "load an INI profile as the station does and print its settings",
        &RunProfile},
       {"image", "image --fw FILE --chip CODE [--crc] [--profile FILE]",

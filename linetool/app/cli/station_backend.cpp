@@ -1,0 +1,68 @@
+#include "linetool/app/cli/station_backend.h"
+
+#include <random>
+
+#include "platform/linux/host_services.h"
+#include "sim/station/station_world.h"
+#include "sim/station/world_file.h"
+
+namespace linetool::cli {
+
+namespace {
+
+// The simulated station; its disk images live in a temporary folder that
+// goes with it.
+class SimBackend final : public StationBackend {
+ public:
+  SimBackend(const sim::station::WorldSpec& spec, std::filesystem::path folder)
+      : folder_(std::move(folder)), clock_(platform::linux_host::MakeSystemClock()), world_(spec, clock_, folder_) {}
+  ~SimBackend() override {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+  }
+  platform::DeviceServices Services() override { return world_.Services(); }
+  platform::Clock& GetClock() override { return clock_; }
+  sim::station::StationWorld* World() override { return &world_; }
+
+ private:
+  std::filesystem::path folder_;
+  platform::SteadyClock clock_;
+  sim::station::StationWorld world_;
+};
+
+std::filesystem::path FreshTempFolder() {
+  std::random_device rd;
+  std::error_code ec;
+  auto base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = ".";
+  return base / ("linetool-sim-" + std::to_string(rd()));
+}
+
+}  // namespace
+
+std::unique_ptr<StationBackend> StationBackend::Open(const CliContext& ctx, std::string& error) {
+  if (!ctx.options.sim) {
+    error = "the Linux device backend is not available in this build; use --sim";
+    return nullptr;
+  }
+  const std::string& spec = ctx.options.sim_spec;
+  std::optional<sim::station::WorldSpec> world;
+  if (spec.empty()) {
+    world = sim::station::DefaultWorld();
+  } else if (spec.find_first_not_of("0123456789") == std::string::npos) {
+    const unsigned long n = spec.size() > 3 ? 1000 : std::stoul(spec);
+    if (n < 1 || n > 64) {
+      error = "--sim=N takes a bridge count from 1 to 64";
+      return nullptr;
+    }
+    world = sim::station::DefaultWorld(static_cast<int>(n));
+  } else {
+    std::filesystem::path file(spec);
+    if (file.is_relative()) file = std::filesystem::path(ctx.host_workdir) / file;
+    world = sim::station::ReadWorldFile(file, error);
+    if (!world) return nullptr;
+  }
+  return std::make_unique<SimBackend>(*world, FreshTempFolder());
+}
+
+}  // namespace linetool::cli

@@ -1,0 +1,32 @@
+#pragma once
+// The device backend a linetool-cli command runs on: the simulated station
+// (--sim, --sim=N, --sim=FILE) or the Linux host.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "linetool/app/cli/cli_command.h"
+#include "platform/clock.h"
+#include "platform/device_services.h"
+
+namespace sim::station {
+class StationWorld;
+}
+
+namespace linetool::cli {
+
+class StationBackend {
+ public:
+  // nullptr with `error` set when the world cannot be built (a bad --sim
+  // value or world file).
+  static std::unique_ptr<StationBackend> Open(const CliContext& ctx, std::string& error);
+  virtual ~StationBackend() = default;
+
+  virtual platform::DeviceServices Services() = 0;
+  virtual platform::Clock& GetClock() = 0;
+  // The simulated world, or nullptr on real hardware.
+  virtual sim::station::StationWorld* World() { return nullptr; }
+};
+
+}  // namespace linetool::cli
