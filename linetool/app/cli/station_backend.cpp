@@ -3,6 +3,8 @@
 #include <random>
 
 #include "platform/linux/host_services.h"
+#include "platform/linux/scsi_transport.h"
+#include "platform/linux/sysfs_station.h"
 #include "sim/station/station_world.h"
 #include "sim/station/world_file.h"
 
@@ -30,6 +32,21 @@ class SimBackend final : public StationBackend {
   sim::station::StationWorld world_;
 };
 
+// The Linux host: sysfs for the USB tree and the disks, SG_IO for requests.
+class HostBackend final : public StationBackend {
+ public:
+  HostBackend()
+      : clock_(platform::linux_host::MakeSystemClock()),
+        station_("/sys", "/dev", transport_, platform::linux_host::RootDiskName("/sys")) {}
+  platform::DeviceServices Services() override { return station_.Services(); }
+  platform::Clock& GetClock() override { return clock_; }
+
+ private:
+  platform::SteadyClock clock_;
+  platform::linux_host::SgIoTransport transport_;
+  platform::linux_host::SysfsStation station_;
+};
+
 std::filesystem::path FreshTempFolder() {
   std::random_device rd;
   std::error_code ec;
@@ -41,10 +58,7 @@ std::filesystem::path FreshTempFolder() {
 }  // namespace
 
 std::unique_ptr<StationBackend> StationBackend::Open(const CliContext& ctx, std::string& error) {
-  if (!ctx.options.sim) {
-    error = "the Linux device backend is not available in this build; use --sim";
-    return nullptr;
-  }
+  if (!ctx.options.sim) return std::make_unique<HostBackend>();
   const std::string& spec = ctx.options.sim_spec;
   std::optional<sim::station::WorldSpec> world;
   if (spec.empty()) {

@@ -1,0 +1,89 @@
+#pragma once
+// The bridge access services on a Linux host: the USB tree and the disks and
+// CD-ROM drives read from sysfs, SCSI requests through a transport (SG_IO).
+//
+// Names: every root hub "usbN" is one host controller (in bus order) whose
+// root hub is "usbN"; an external hub is named by its sysfs device ("2-1").
+// A port whose own device is missing answers with the device on its peer
+// port (the high-speed twin of a SuperSpeed connector), so a bridge that
+// comes back on the other root hub of its connector is still found there.
+//
+// Drive numbers stay fixed for the life of the object: the disk that holds
+// the root file system is drive 0 (never a bridge disk), the other disks get
+// 1, 2, ... in the order they are first seen; CD-ROM drives likewise from 0.
+//
+// The disk count is one more than the highest drive number given so far.
+//
+// Device events: the interface is served, but no hot-plug source is wired
+// yet; listeners are kept and never called.
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/device_services.h"
+#include "platform/linux/scsi_transport.h"
+
+namespace platform::linux_host {
+
+class SysfsStation final : public DeviceIo,
+                           public UsbTree,
+                           public StorageEnumerator,
+                           public SystemInfo,
+                           public DeviceEvents {
+ public:
+  // `sysfs_root` ("/sys"), `dev_root` ("/dev"), the transport for SCSI
+  // requests, and the name of the disk holding the root file system ("sda").
+  SysfsStation(std::filesystem::path sysfs_root, std::filesystem::path dev_root, ScsiTransport& transport,
+               std::string root_disk);
+
+  DeviceServices Services() { return DeviceServices{*this, *this, *this, *this, *this}; }
+
+  std::unique_ptr<DeviceHandle> Open(const DeviceOpenRequest& request) override;
+  std::vector<std::string> HostControllerPaths() override;
+  std::unique_ptr<UsbHostController> OpenHostController(const std::string& path) override;
+  std::unique_ptr<UsbHub> OpenHub(const std::string& path) override;
+  StorageDeviceSet Enumerate() override;
+  OsVersion Version() override { return OsVersion{2, 6, 1}; }
+  std::uint32_t DiskCount() override;
+  int Subscribe(Listener listener) override;
+  void Unsubscribe(int id) override;
+
+  // The sysfs folder of a USB device ("2-1"), or of a root hub ("usb2").
+  std::filesystem::path UsbDevicePath(const std::string& name) const;
+  const std::filesystem::path& SysfsRoot() const { return sysfs_; }
+
+ private:
+  class Handle;
+  class Hub;
+  class Controller;
+
+  struct BlockInfo {
+    std::string name;  // "sdb", "sr0"
+    bool cdrom = false;
+    std::optional<std::filesystem::path> usb_device;  // the USB device it hangs on
+  };
+
+  std::vector<BlockInfo> ScanBlocks();  // numbers every disk it sees
+  std::optional<BlockInfo> BlockByName(const std::string& name);
+  std::string InterfacePath(const BlockInfo& b) const;
+
+  std::filesystem::path sysfs_;
+  std::filesystem::path dev_;
+  ScsiTransport& transport_;
+  std::string root_disk_;
+
+  std::mutex mutex_;
+  std::map<std::string, int> disk_numbers_;
+  std::map<std::string, int> cdrom_numbers_;
+  std::map<int, Listener> listeners_;
+  int next_listener_ = 1;
+};
+
+// The whole disk that holds the root file system ("sda", "nvme0n1"), found
+// through the device number of "/"; empty when it cannot be told.
+std::string RootDiskName(const std::filesystem::path& sysfs_root);
+
+}  // namespace platform::linux_host
