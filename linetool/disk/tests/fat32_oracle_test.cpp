@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/linux/linux_volumes.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -112,6 +114,12 @@ TEST_P(Fat32Oracle, FsckFindsNothingButTheBootSectorLabelAndTheLabelReadsBack) {
   const ShellRun mlabel = Shell("mlabel -s -i " + Quote(img.path()) + " ::");
   EXPECT_EQ(mlabel.status, 0) << mlabel.output;
   EXPECT_NE(mlabel.output.find("Volume label is STATION1"), std::string::npos) << mlabel.output;
+
+  // The station's own read-back on Linux (libblkid) sees the same.
+  const auto info = platform::linux_host::ProbeVolume(img.path().string());
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->file_system, "FAT32");
+  EXPECT_EQ(info->label, "STATION1");
 
   // The data area was never touched.
   EXPECT_LT(img.AllocatedBytes(), c.bytes / 512 + (16u << 20));

@@ -1,0 +1,123 @@
+#include "platform/linux/drive_naming.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace platform::linux_host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p);
+  std::string s;
+  std::getline(in, s);
+  return s;
+}
+
+bool IsDiskName(const std::string& n) {
+  for (const char* skip : {"loop", "ram", "zram", "dm-", "sr", "md", "fd", "nbd"}) {
+    if (n.rfind(skip, 0) == 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DriveNaming::DriveNaming(std::string sysfs_block, std::string dev, std::string system_disk)
+    : sysfs_(std::move(sysfs_block)), dev_(std::move(dev)), system_disk_(std::move(system_disk)) {
+  if (system_disk_.empty()) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::stringstream text;
+    text << in.rdbuf();
+    system_disk_ = SystemDiskName(text.str(), sysfs_);
+  }
+}
+
+std::vector<std::string> DriveNaming::Disks() const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(sysfs_, ec)) {
+    const std::string n = e.path().filename().string();
+    if (n != system_disk_ && IsDiskName(n) && fs::exists(e.path() / "device", ec)) names.push_back(n);
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;  // sdz before sdaa
+  });
+  if (!system_disk_.empty()) names.insert(names.begin(), system_disk_);
+  return names;
+}
+
+std::optional<std::string> DriveNaming::DiskDevice(int drive_number) const {
+  const auto disks = Disks();
+  if (drive_number < 0 || static_cast<std::size_t>(drive_number) >= disks.size()) return std::nullopt;
+  return dev_ + "/" + disks[static_cast<std::size_t>(drive_number)];
+}
+
+std::optional<int> DriveNaming::DriveNumberOf(const std::string& disk_name) const {
+  const auto disks = Disks();
+  const auto it = std::find(disks.begin(), disks.end(), disk_name);
+  if (it == disks.end()) return std::nullopt;
+  return static_cast<int>(it - disks.begin());
+}
+
+std::optional<std::string> DriveNaming::PartitionDevice(int drive_number, int partition) const {
+  const auto disks = Disks();
+  if (drive_number < 0 || static_cast<std::size_t>(drive_number) >= disks.size()) return std::nullopt;
+  const std::string disk = disks[static_cast<std::size_t>(drive_number)];
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(fs::path(sysfs_) / disk, ec)) {
+    if (ReadText(e.path() / "partition") == std::to_string(partition)) {
+      return dev_ + "/" + e.path().filename().string();
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::pair<int, int>> DriveNaming::PartitionOf(const std::string& device) const {
+  const std::string name = fs::path(device).filename().string();
+  const auto disks = Disks();
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    const fs::path part = fs::path(sysfs_) / disks[i] / name;
+    std::error_code ec;
+    if (name != disks[i] && fs::exists(part / "partition", ec)) {
+      return std::pair{static_cast<int>(i), std::stoi("0" + ReadText(part / "partition"))};
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> DriveNaming::PartitionExtent(const std::string& device) const {
+  const auto p = PartitionOf(device);
+  if (!p) return std::nullopt;
+  const fs::path part = fs::path(sysfs_) / Disks()[static_cast<std::size_t>(p->first)] / fs::path(device).filename();
+  const std::string start = ReadText(part / "start");
+  const std::string size = ReadText(part / "size");
+  if (start.empty() || size.empty()) return std::nullopt;
+  return std::pair{std::stoull(start), std::stoull(size)};
+}
+
+std::string SystemDiskName(const std::string& mountinfo_text, const std::string& sysfs_block) {
+  std::istringstream in(mountinfo_text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream f(line);
+    std::string id, parent, majmin, root, mount_point;
+    f >> id >> parent >> majmin >> root >> mount_point;
+    if (mount_point != "/") continue;
+    std::error_code ec;
+    for (const auto& disk : fs::directory_iterator(sysfs_block, ec)) {
+      if (ReadText(disk.path() / "dev") == majmin) return disk.path().filename().string();
+      for (const auto& part : fs::directory_iterator(disk.path(), ec)) {
+        if (fs::exists(part.path() / "partition", ec) && ReadText(part.path() / "dev") == majmin) {
+          return disk.path().filename().string();
+        }
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace platform::linux_host

@@ -1,0 +1,44 @@
+#pragma once
+// Drive numbers of the station ("\\.\PHYSICALDRIVEn") for the host's block
+// devices: the disk that holds the root file system is drive 0, the other
+// whole disks (SCSI, SATA, USB, NVMe, virtual) follow in name order. Loop,
+// RAM, device-mapper and optical devices are not disks here.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::linux_host {
+
+class DriveNaming {
+ public:
+  // `sysfs_block` is the folder of the block devices (/sys/block), `dev` the
+  // device folder (/dev), `system_disk` the name of the disk holding the root
+  // file system ("sda"; empty: find it from /proc/self/mountinfo).
+  DriveNaming(std::string sysfs_block = "/sys/block", std::string dev = "/dev", std::string system_disk = {});
+
+  // The disks in drive-number order ("sda", "sdb", ...).
+  std::vector<std::string> Disks() const;
+  // "/dev/sdb" for drive 1; nullopt when there is no such drive.
+  std::optional<std::string> DiskDevice(int drive_number) const;
+  std::optional<int> DriveNumberOf(const std::string& disk_name) const;
+  // "/dev/sdb1" for partition 1 of drive 1 (as sysfs names it).
+  std::optional<std::string> PartitionDevice(int drive_number, int partition) const;
+  // The disk and partition number of a partition device ("/dev/sdb1").
+  std::optional<std::pair<int, int>> PartitionOf(const std::string& device) const;
+  // Start and length in 512-byte units of a partition, from sysfs.
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> PartitionExtent(const std::string& device) const;
+
+  const std::string& SysfsBlock() const { return sysfs_; }
+
+ private:
+  std::string sysfs_;
+  std::string dev_;
+  std::string system_disk_;
+};
+
+// The name of the whole disk below the root file system, from a mountinfo
+// text ("8:2" of "/" -> the disk of that partition in `sysfs_block`).
+std::string SystemDiskName(const std::string& mountinfo_text, const std::string& sysfs_block);
+
+}  // namespace platform::linux_host

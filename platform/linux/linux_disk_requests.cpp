@@ -1,0 +1,239 @@
+#include "platform/linux/linux_disk_requests.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <filesystem>
+
+namespace platform::linux_host {
+
+namespace {
+
+constexpr std::size_t kTable = 446;
+
+class BlockDevice final : public DiskDevice {
+ public:
+  // `letter` is 0 for a whole disk.
+  BlockDevice(int fd, std::string device, int drive_number, char letter, DriveNaming& naming, LinuxVolumes& volumes)
+      : fd_(fd), device_(std::move(device)), drive_number_(drive_number), letter_(letter), naming_(naming),
+        volumes_(volumes) {}
+  ~BlockDevice() override { ::close(fd_); }
+  BlockDevice(const BlockDevice&) = delete;
+  BlockDevice& operator=(const BlockDevice&) = delete;
+
+  std::optional<DriveGeometry> Geometry() override {
+    std::uint64_t size = 0;
+    int sector = 0;
+    if (::ioctl(fd_, BLKGETSIZE64, &size) != 0 || ::ioctl(fd_, BLKSSZGET, &sector) != 0 || sector <= 0) {
+      return std::nullopt;
+    }
+    DriveGeometry g;
+    g.bytes_per_sector = static_cast<std::uint32_t>(sector);
+    g.media_type = kMediaFixed;
+    g.tracks_per_cylinder = 255;
+    g.sectors_per_track = 63;
+    hd_geometry geo{};
+    if (::ioctl(fd_, HDIO_GETGEO, &geo) == 0 && geo.heads != 0 && geo.sectors != 0) {
+      g.tracks_per_cylinder = geo.heads;
+      g.sectors_per_track = geo.sectors;
+    }
+    g.cylinders = size / (static_cast<std::uint64_t>(sector) * g.tracks_per_cylinder * g.sectors_per_track);
+    g.disk_size = size;
+    if (letter_ != 0) {  // the geometry is the disk's, as for a volume on the station's system
+      if (const auto disk = naming_.DiskDevice(drive_number_)) {
+        const int dfd = ::open(disk->c_str(), O_RDONLY | O_CLOEXEC);
+        if (dfd >= 0) {
+          std::uint64_t disk_size = 0;
+          if (::ioctl(dfd, BLKGETSIZE64, &disk_size) == 0) g.disk_size = disk_size;
+          ::close(dfd);
+        }
+      }
+    }
+    return g;
+  }
+
+  std::optional<PartitionInfo> PartitionInformation() override {
+    const auto g = Geometry();
+    if (!g) return std::nullopt;
+    PartitionInfo p;
+    if (letter_ == 0) {
+      p.length = g->disk_size;
+      return p;
+    }
+    const auto extent = naming_.PartitionExtent(device_);
+    const auto number = naming_.PartitionOf(device_);
+    if (!extent || !number) return std::nullopt;
+    p.starting_offset = extent->first * 512;
+    p.length = extent->second * 512;
+    p.hidden_sectors = static_cast<std::uint32_t>(p.starting_offset / g->bytes_per_sector);
+    p.number = static_cast<std::uint32_t>(number->second);
+    if (const auto mbr = Mbr(); mbr && p.number >= 1 && p.number <= 4) {
+      p.type = (*mbr)[kTable + 16 * (p.number - 1) + 4];
+      p.boot_indicator = (*mbr)[kTable + 16 * (p.number - 1)] == 0x80;
+    }
+    return p;
+  }
+
+  std::optional<std::vector<PartitionInfo>> DriveLayout() override {
+    const auto mbr = Mbr();
+    if (!mbr) return std::nullopt;
+    std::vector<PartitionInfo> out;
+    for (int n = 1; n <= 4; ++n) {
+      const auto dev = naming_.PartitionDevice(drive_number_, n);
+      if (!dev) continue;
+      PartitionInfo p;
+      p.number = static_cast<std::uint32_t>(n);
+      if (const auto extent = naming_.PartitionExtent(*dev)) {
+        p.starting_offset = extent->first * 512;
+        p.length = extent->second * 512;
+      }
+      p.type = (*mbr)[kTable + 16 * (n - 1) + 4];
+      p.boot_indicator = (*mbr)[kTable + 16 * (n - 1)] == 0x80;
+      out.push_back(p);
+    }
+    return out;
+  }
+
+  bool SetPartitionType(std::uint8_t type) override {
+    const auto info = PartitionInformation();
+    const auto disk = naming_.DiskDevice(drive_number_);
+    if (letter_ == 0 || !info || info->number < 1 || info->number > 4 || !disk) return false;
+    const int dfd = ::open(disk->c_str(), O_RDWR | O_CLOEXEC);
+    if (dfd < 0) return false;
+    std::array<std::uint8_t, 512> mbr{};
+    bool ok = ::pread(dfd, mbr.data(), mbr.size(), 0) == 512 && mbr[510] == 0x55 && mbr[511] == 0xAA;
+    if (ok) {
+      mbr[kTable + 16 * (info->number - 1) + 4] = type;
+      ok = ::pwrite(dfd, mbr.data(), mbr.size(), 0) == 512 && ::fdatasync(dfd) == 0;
+    }
+    ::close(dfd);
+    return ok;
+  }
+
+  bool UpdateProperties() override {
+    if (letter_ != 0) return volumes_.EnsureMounted(letter_);
+    return ::ioctl(fd_, BLKRRPART) == 0;
+  }
+
+  bool Lock() override {
+    for (char l : Letters()) {
+      if (volumes_.Mounted(l)) {
+        if (!volumes_.Unmount(l)) return false;
+        unmounted_.push_back(l);
+      }
+    }
+    return true;
+  }
+
+  bool Dismount() override {
+    for (char l : Letters()) {
+      if (!volumes_.Unmount(l)) return false;
+    }
+    return ::fdatasync(fd_) == 0 || errno == EINVAL;
+  }
+
+  bool Unlock() override {
+    bool ok = true;
+    for (char l : unmounted_) ok = volumes_.EnsureMounted(l) && ok;
+    unmounted_.clear();
+    return ok;
+  }
+
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) override {
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const ssize_t n = ::pread(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  std::optional<std::array<std::uint8_t, 512>> Mbr() {
+    const auto disk = naming_.DiskDevice(drive_number_);
+    if (!disk) return std::nullopt;
+    const int dfd = ::open(disk->c_str(), O_RDONLY | O_CLOEXEC);
+    if (dfd < 0) return std::nullopt;
+    std::array<std::uint8_t, 512> mbr{};
+    const bool ok = ::pread(dfd, mbr.data(), mbr.size(), 0) == 512;
+    ::close(dfd);
+    if (!ok) return std::nullopt;
+    return mbr;
+  }
+
+  // The letters of this volume, or of every partition of this disk.
+  std::vector<char> Letters() {
+    if (letter_ != 0) return {letter_};
+    std::vector<char> out;
+    for (int n = 1; n <= 4; ++n) {
+      if (const auto dev = naming_.PartitionDevice(drive_number_, n)) {
+        if (const auto l = volumes_.LetterOfDevice(*dev)) out.push_back(*l);
+      }
+    }
+    return out;
+  }
+
+  int fd_;
+  std::string device_;
+  int drive_number_;
+  char letter_;
+  DriveNaming& naming_;
+  LinuxVolumes& volumes_;
+  std::vector<char> unmounted_;
+};
+
+}  // namespace
+
+std::unique_ptr<DiskDevice> LinuxDiskRequests::Open(const DeviceOpenRequest& request) {
+  const std::string& name = request.name;
+  std::string device;
+  int drive = -1;
+  char letter = 0;
+  const std::string prefix = "\\\\.\\PHYSICALDRIVE";
+  if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
+    const std::string digits = name.substr(prefix.size());
+    if (digits.size() > 3 || !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+      return nullptr;
+    }
+    drive = std::stoi(digits);
+    const auto d = naming_.DiskDevice(drive);
+    if (!d) return nullptr;
+    device = *d;
+  } else if (name.size() == 6 && name.compare(0, 4, "\\\\.\\") == 0 && name[5] == ':') {
+    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[4])));
+    if (letter == 'C') return nullptr;  // the host's own system is not the station's to open
+    const auto d = volumes_.DeviceOf(letter);
+    const auto part = d ? naming_.PartitionOf(*d) : std::nullopt;
+    if (!part) return nullptr;
+    device = *d;
+    drive = part->first;
+  } else {
+    return nullptr;
+  }
+  const bool write = (request.access & kAccessWrite) != 0;
+  const int fd = ::open(device.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<BlockDevice>(fd, device, drive, letter, naming_, volumes_);
+}
+
+}  // namespace platform::linux_host

@@ -1,0 +1,224 @@
+#include "platform/linux/linux_system_tools.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "platform/linux/tool_runner.h"
+#include "platform/path_access.h"
+
+namespace platform::linux_host {
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kPoll = 50ms;
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+// A tool that runs as a series of steps: host programs and work of our own.
+class StepProcess final : public ToolProcess {
+ public:
+  struct Step {
+    std::vector<std::string> argv;  // a program, or
+    std::string input;
+    std::function<int()> work;      // work done here (exit code)
+  };
+
+  StepProcess(Clock& clock, std::vector<Step> steps) : clock_(clock), steps_(std::move(steps)) {}
+
+  // Starts the first step; false when its program cannot be started.
+  bool Start() { return StartNext(); }
+
+  bool Wait(std::chrono::milliseconds timeout) override {
+    const auto deadline = clock_.Now() + timeout;
+    for (;;) {
+      if (done_) return true;
+      if (child_ && child_->Finished()) {
+        const int code = child_->ExitCode();
+        child_.reset();
+        if (code != 0) {
+          Finish(code);
+        } else if (!StartNext()) {
+          Finish(127);
+        }
+        continue;
+      }
+      if (clock_.Now() >= deadline) return false;
+      clock_.WaitFor(std::min<std::chrono::milliseconds>(kPoll, deadline - clock_.Now()));
+    }
+  }
+
+  int ExitCode() const override { return code_; }
+
+ private:
+  // Runs work steps until a program is running or all is done.
+  bool StartNext() {
+    while (next_ < steps_.size()) {
+      Step& s = steps_[next_++];
+      if (s.work) {
+        const int code = s.work();
+        if (code != 0) {
+          Finish(code);
+          return true;
+        }
+        continue;
+      }
+      child_ = ChildProcess::Start(s.argv, s.input.empty() ? nullptr : &s.input);
+      return child_ != nullptr;
+    }
+    Finish(0);
+    return true;
+  }
+  void Finish(int code) {
+    done_ = true;
+    code_ = code;
+  }
+
+  Clock& clock_;
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;
+  std::unique_ptr<ChildProcess> child_;
+  bool done_ = false;
+  int code_ = -1;
+};
+
+}  // namespace
+
+std::optional<PartitionRequest> ParsePartitionScript(const std::string& script) {
+  PartitionRequest r;
+  std::istringstream in(script);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(Lower(line));
+    std::vector<std::string> w;
+    for (std::string x; words >> x;) w.push_back(x);
+    if (w.empty()) continue;
+    if (w == std::vector<std::string>{"list", "disk"}) continue;
+    if (w.size() == 3 && w[0] == "select" && w[1] == "disk" && !w[2].empty() &&
+        std::all_of(w[2].begin(), w[2].end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+        w[2].size() <= 3) {
+      r.disk = std::stoi(w[2]);
+    } else if (w == std::vector<std::string>{"clean"}) {
+      r.clean = true;
+    } else if (w == std::vector<std::string>{"create", "partition", "primary"}) {
+      r.create_primary = true;
+    } else if (w == std::vector<std::string>{"active"}) {
+      r.active = true;
+    } else if (w == std::vector<std::string>{"select", "partition", "1"}) {
+      // the only partition there is
+    } else if (w.size() == 2 && w[0] == "assign" && w[1].size() == 8 && w[1].rfind("letter=", 0) == 0 &&
+               std::isalpha(static_cast<unsigned char>(w[1][7]))) {
+      r.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(w[1][7])));
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (r.disk < 0) return std::nullopt;
+  return r;
+}
+
+std::string SfdiskInput(const PartitionRequest& request) {
+  std::string s = "label: dos\n";
+  if (request.create_primary) s += std::string("start=2048, type=7") + (request.active ? ", bootable" : "") + "\n";
+  return s;
+}
+
+std::vector<std::string> SfdiskCommand(const std::string& disk_device) {
+  return {"sfdisk", "--quiet", "--wipe", "always", "--wipe-partitions", "always", disk_device};
+}
+
+std::vector<std::string> MkntfsCommand(const std::string& partition_device) {
+  return {"mkntfs", "--quick", "--force", partition_device};
+}
+
+std::optional<std::pair<char, std::string>> ParseFormatParameters(const std::string& parameters) {
+  const std::string p = Trim(parameters);
+  if (p.size() < 2 || p[1] != ':' || !std::isalpha(static_cast<unsigned char>(p[0]))) return std::nullopt;
+  const std::string lower = Lower(p);
+  const auto at = lower.find("/fs:");
+  if (at == std::string::npos) return std::nullopt;
+  const auto end = lower.find(' ', at);
+  std::string fs = p.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
+  std::transform(fs.begin(), fs.end(), fs.begin(), [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+  return std::pair{static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))), fs};
+}
+
+std::optional<std::pair<char, std::string>> ParseLabelParameters(const std::string& parameters) {
+  const std::string p = Trim(parameters);
+  if (p.size() < 2 || p[1] != ':' || !std::isalpha(static_cast<unsigned char>(p[0]))) return std::nullopt;
+  return std::pair{static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))), Trim(p.substr(2))};
+}
+
+std::string FirstPartitionDevice(const std::string& disk_device) {
+  const bool digit_end = !disk_device.empty() && std::isdigit(static_cast<unsigned char>(disk_device.back()));
+  return disk_device + (digit_end ? "p1" : "1");
+}
+
+LinuxSystemTools::LinuxSystemTools(Clock& clock, std::string host_workdir, DriveNaming& naming,
+                                   LinuxVolumes& volumes)
+    : clock_(clock), workdir_(std::move(host_workdir)), naming_(naming), volumes_(volumes) {}
+
+std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program, const std::string& parameters) {
+  const std::string name = Lower(program);
+  std::vector<StepProcess::Step> steps;
+  if (name == "diskpart.exe") {
+    const std::string p = Trim(parameters);
+    if (Lower(p).rfind("/s ", 0) != 0) return nullptr;
+    std::ifstream in(ToHostPath(Trim(p.substr(3)), workdir_), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const auto request = ParsePartitionScript(text.str());
+    // Drive 0 holds the host's own system: never partitioned.
+    if (!in || !request || request->disk == 0) return nullptr;
+    const auto disk = naming_.DiskDevice(request->disk);
+    if (!disk) return nullptr;
+    const std::string part = FirstPartitionDevice(*disk);
+    const char letter = request->letter;
+    if (letter != 0) {
+      steps.push_back({{}, {}, [this, letter] { return volumes_.Unmount(letter) ? 0 : 1; }});
+    }
+    if (auto old = volumes_.LetterOfDevice(part)) {
+      const char previous = *old;
+      steps.push_back({{}, {}, [this, previous] { return volumes_.Unmount(previous) ? 0 : 1; }});
+    }
+    steps.push_back({SfdiskCommand(*disk), SfdiskInput(*request), {}});
+    if (letter != 0) {
+      steps.push_back({{}, {}, [this, letter, part] {
+                         volumes_.Assign(letter, part);
+                         return 0;
+                       }});
+    }
+  } else if (name == "format.com") {
+    const auto f = ParseFormatParameters(parameters);
+    if (!f || f->first == 'C') return nullptr;
+    const auto device = volumes_.DeviceOf(f->first);
+    if (!device || f->second != "NTFS") return nullptr;
+    const char letter = f->first;
+    steps.push_back({{}, {}, [this, letter] { return volumes_.Unmount(letter) ? 0 : 1; }});
+    steps.push_back({MkntfsCommand(*device), {}, {}});
+    steps.push_back({{}, {}, [this, letter] { return volumes_.EnsureMounted(letter) ? 0 : 1; }});
+  } else if (name == "label.exe") {
+    const auto l = ParseLabelParameters(parameters);
+    if (!l || !volumes_.DeviceOf(l->first)) return nullptr;
+    const auto [letter, label] = *l;
+    steps.push_back({{}, {}, [this, letter, label] { return volumes_.SetLabel(letter, label) ? 0 : 1; }});
+  } else {
+    return nullptr;
+  }
+  auto process = std::make_unique<StepProcess>(clock_, std::move(steps));
+  if (!process->Start()) return nullptr;
+  return process;
+}
+
+}  // namespace platform::linux_host

@@ -1,0 +1,248 @@
+#include "platform/linux/linux_volumes.h"
+
+#include <blkid/blkid.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/linux/tool_runner.h"
+
+namespace platform::linux_host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() + 0 && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+std::vector<MountEntry> ParseMountInfo(const std::string& text) {
+  std::vector<MountEntry> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream f(line);
+    std::vector<std::string> w;
+    for (std::string x; f >> x;) w.push_back(x);
+    const auto dash = std::find(w.begin(), w.end(), "-");
+    if (w.size() < 5 || dash == w.end() || w.end() - dash < 3) continue;
+    out.push_back({Unescape(w[4]), Unescape(*(dash + 2)), *(dash + 1)});
+  }
+  return out;
+}
+
+std::optional<VolumeInformation> ProbeVolume(const std::string& device) {
+  blkid_probe pr = blkid_new_probe_from_filename(device.c_str());
+  if (pr == nullptr) return std::nullopt;
+  blkid_probe_enable_superblocks(pr, 1);
+  blkid_probe_set_superblocks_flags(pr, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_UUID |
+                                            BLKID_SUBLKS_VERSION);
+  std::optional<VolumeInformation> info;
+  if (blkid_do_safeprobe(pr) == 0) {
+    const auto value = [&](const char* name) -> std::string {
+      const char* data = nullptr;
+      std::size_t len = 0;
+      if (blkid_probe_lookup_value(pr, name, &data, &len) != 0 || data == nullptr) return {};
+      return std::string(data);
+    };
+    const std::string type = value("TYPE");
+    if (!type.empty()) {
+      info.emplace();
+      info->label = value("LABEL");
+      const std::string version = value("VERSION");
+      if (type == "vfat") {
+        info->file_system = version == "FAT32" ? "FAT32" : (version.empty() ? "FAT" : version);
+      } else {
+        info->file_system = type;
+        std::transform(info->file_system.begin(), info->file_system.end(), info->file_system.begin(),
+                       [](char c) { return Upper(c); });
+      }
+      // The serial number: the last eight hex digits of the UUID.
+      std::string hex;
+      for (char c : value("UUID")) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
+      }
+      if (hex.size() > 8) hex = hex.substr(hex.size() - 8);
+      if (!hex.empty()) info->serial = static_cast<std::uint32_t>(std::stoul(hex, nullptr, 16));
+    }
+  }
+  blkid_free_probe(pr);
+  return info;
+}
+
+LinuxVolumes::LinuxVolumes(std::string drive_root, DriveNaming& naming, std::string mountinfo)
+    : drive_root_(std::move(drive_root)), naming_(naming), mountinfo_(std::move(mountinfo)) {
+  std::error_code ec;
+  fs::create_directories(drive_root_, ec);
+}
+
+std::string LinuxVolumes::MountPoint(char letter) const { return drive_root_ + "/" + std::string(1, Upper(letter)); }
+
+void LinuxVolumes::Assign(char letter, const std::string& device) {
+  std::lock_guard lock(mutex_);
+  for (auto it = devices_.begin(); it != devices_.end();) {
+    it = it->second == device ? devices_.erase(it) : std::next(it);
+  }
+  devices_[Upper(letter)] = device;
+}
+
+void LinuxVolumes::Unassign(char letter) {
+  std::lock_guard lock(mutex_);
+  devices_.erase(Upper(letter));
+}
+
+std::optional<std::string> LinuxVolumes::DeviceOf(char letter) {
+  std::lock_guard lock(mutex_);
+  auto it = devices_.find(Upper(letter));
+  if (it == devices_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<char> LinuxVolumes::LetterOfDevice(const std::string& device) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [l, d] : devices_) {
+    if (d == device) return l;
+  }
+  return std::nullopt;
+}
+
+std::optional<MountEntry> LinuxVolumes::MountAt(const std::string& mount_point) {
+  for (const auto& e : ParseMountInfo(ReadAll(mountinfo_))) {
+    if (e.mount_point == mount_point) return e;
+  }
+  return std::nullopt;
+}
+
+bool LinuxVolumes::Mounted(char letter) { return MountAt(MountPoint(letter)).has_value(); }
+
+bool LinuxVolumes::EnsureMounted(char letter) {
+  if (Mounted(letter)) return true;
+  const auto device = DeviceOf(letter);
+  if (!device) return false;
+  const auto info = ProbeVolume(*device);
+  if (!info) return false;
+  const std::string point = MountPoint(letter);
+  std::error_code ec;
+  fs::create_directories(point, ec);
+  bool ok = false;
+  if (info->file_system == "NTFS") {
+    ok = RunTool({"ntfs-3g", *device, point}, nullptr) == 0;
+  } else {
+    const std::string type = info->file_system == "FAT32" || info->file_system == "FAT" ? "vfat" : info->file_system;
+    std::string lower = type;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    ok = ::mount(device->c_str(), point.c_str(), lower.c_str(), 0, nullptr) == 0;
+  }
+  if (!ok) fs::remove(point, ec);
+  return ok;
+}
+
+bool LinuxVolumes::Unmount(char letter) {
+  const std::string point = MountPoint(letter);
+  if (Mounted(letter)) {
+    ::sync();
+    if (::umount2(point.c_str(), 0) != 0) return false;
+  }
+  std::error_code ec;
+  fs::remove(point, ec);  // only an empty mount point
+  return true;
+}
+
+DriveType LinuxVolumes::TypeOf(char letter) {
+  if (Upper(letter) == 'C') return DriveType::kFixed;
+  const auto device = DeviceOf(letter);
+  struct stat st{};
+  if (!device || ::stat(device->c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return DriveType::kNoRootDir;
+  EnsureMounted(letter);  // a raw volume keeps its letter unmounted
+  return DriveType::kFixed;
+}
+
+std::optional<std::string> LinuxVolumes::VolumeName(char letter) {
+  if (TypeOf(letter) != DriveType::kFixed) return std::nullopt;
+  if (Upper(letter) == 'C') {
+    const auto root = MountAt("/");
+    return root ? std::optional(root->source) : std::nullopt;
+  }
+  return DeviceOf(letter);
+}
+
+std::optional<std::vector<DiskExtent>> LinuxVolumes::Extents(const std::string& volume_name) {
+  const auto part = naming_.PartitionOf(volume_name);
+  const auto extent = naming_.PartitionExtent(volume_name);
+  if (!part || !extent) return std::nullopt;
+  return std::vector<DiskExtent>{{static_cast<std::uint32_t>(part->first), extent->first * 512, extent->second * 512}};
+}
+
+std::optional<VolumeInformation> LinuxVolumes::Information(char letter) {
+  if (Upper(letter) == 'C') {
+    const auto root = MountAt("/");
+    if (!root) return std::nullopt;
+    auto info = ProbeVolume(root->source);
+    return info ? info : VolumeInformation{"", 0, root->fs_type};
+  }
+  const auto device = DeviceOf(letter);
+  if (!device) return std::nullopt;
+  return ProbeVolume(*device);
+}
+
+bool LinuxVolumes::SetLabel(char letter, const std::string& label) {
+  const auto device = DeviceOf(letter);
+  const auto info = Information(letter);
+  if (!device || !info || Upper(letter) == 'C') return false;
+  std::vector<std::string> command;
+  if (info->file_system == "NTFS") {
+    command = {"ntfslabel", *device, label};
+  } else if (info->file_system == "FAT32") {
+    command = {"fatlabel", *device, label};
+  } else {
+    return false;
+  }
+  const bool was_mounted = Mounted(letter);
+  if (was_mounted && !Unmount(letter)) return false;
+  const bool ok = RunTool(command, nullptr) == 0;
+  if (was_mounted) EnsureMounted(letter);
+  return ok;
+}
+
+std::optional<FreeSpace> LinuxVolumes::Free(char letter) {
+  const std::string point = Upper(letter) == 'C' ? "/" : MountPoint(letter);
+  if (Upper(letter) != 'C' && !EnsureMounted(letter)) return std::nullopt;
+  struct statvfs st{};
+  if (::statvfs(point.c_str(), &st) != 0 || st.f_frsize == 0) return std::nullopt;
+  FreeSpace f;
+  f.bytes_per_sector = 512;
+  f.sectors_per_cluster = static_cast<std::uint32_t>(std::max<unsigned long>(1, st.f_frsize / 512));
+  const auto clamp = [](unsigned long long v) { return static_cast<std::uint32_t>(std::min<unsigned long long>(v, 0xFFFFFFFF)); };
+  f.free_clusters = clamp(st.f_bavail);
+  f.total_clusters = clamp(st.f_blocks);
+  return f;
+}
+
+}  // namespace platform::linux_host

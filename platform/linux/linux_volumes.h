@@ -1,0 +1,71 @@
+#pragma once
+// The volumes of bridge disks on a Linux host. A drive letter names one
+// partition device; the station assigns letters when it partitions a disk
+// (the partition tool's "assign letter") and mounts the volume at
+// <drive root>/<letter>, a folder the station owns. The mount point exists
+// only while the volume is mounted, so nothing is ever written into an
+// unmounted letter's folder. "C" is the host's root file system.
+//
+// File system, label and serial come from libblkid, free space from statvfs.
+// Mounting needs root.
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/linux/drive_naming.h"
+#include "platform/volumes.h"
+
+namespace platform::linux_host {
+
+// One line of /proc/self/mountinfo that matters here.
+struct MountEntry {
+  std::string mount_point;
+  std::string source;
+  std::string fs_type;
+};
+
+// The entries of a mountinfo text, mount points unescaped.
+std::vector<MountEntry> ParseMountInfo(const std::string& text);
+
+// What libblkid reads from a device or image: nullopt when it finds no file
+// system. FAT32 is "FAT32", NTFS "NTFS", others by their blkid type in upper case.
+std::optional<VolumeInformation> ProbeVolume(const std::string& device);
+
+class LinuxVolumes final : public Volumes {
+ public:
+  LinuxVolumes(std::string drive_root, DriveNaming& naming, std::string mountinfo = "/proc/self/mountinfo");
+
+  DriveType TypeOf(char letter) override;
+  std::optional<std::string> VolumeName(char letter) override;
+  std::optional<std::vector<DiskExtent>> Extents(const std::string& volume_name) override;
+  std::optional<VolumeInformation> Information(char letter) override;
+  bool SetLabel(char letter, const std::string& label) override;
+  std::optional<FreeSpace> Free(char letter) override;
+  std::string DriveRoot() const override { return drive_root_; }
+
+  // The letter's partition device is `device` from now on.
+  void Assign(char letter, const std::string& device);
+  void Unassign(char letter);
+  std::optional<std::string> DeviceOf(char letter);
+  std::optional<char> LetterOfDevice(const std::string& device);
+  std::string MountPoint(char letter) const;
+  // Mounts the letter's volume at its mount point when it holds a file system
+  // and is not mounted yet; true when it is mounted afterwards.
+  bool EnsureMounted(char letter);
+  // Unmounts it and removes the mount point; true when it is not mounted.
+  bool Unmount(char letter);
+  bool Mounted(char letter);
+
+ private:
+  std::optional<MountEntry> MountAt(const std::string& mount_point);
+
+  std::string drive_root_;
+  DriveNaming& naming_;
+  std::string mountinfo_;
+  std::mutex mutex_;
+  std::map<char, std::string> devices_;
+};
+
+}  // namespace platform::linux_host

@@ -1,0 +1,221 @@
+// The Linux backend of disk preparation, where it can be checked without a
+// bridge disk: device naming from a sysfs tree, the mount table, the tool
+// command lines, the page cache after a flush, and libblkid on images.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/linux/drive_naming.h"
+#include "platform/linux/host_services.h"
+#include "platform/linux/linux_system_tools.h"
+#include "platform/linux/linux_volumes.h"
+#include "platform/linux/posix_files.h"
+#include "platform/linux/tool_runner.h"
+
+namespace fs = std::filesystem;
+using namespace platform::linux_host;
+
+namespace {
+
+class TempTree {
+ public:
+  TempTree() : root_(fs::temp_directory_path() / ("linux_disk_" + std::to_string(std::random_device{}()))) {
+    fs::create_directories(root_);
+  }
+  ~TempTree() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  const fs::path& root() const { return root_; }
+  void Write(const fs::path& rel, const std::string& text) {
+    fs::create_directories((root_ / rel).parent_path());
+    std::ofstream(root_ / rel) << text;
+  }
+
+ private:
+  fs::path root_;
+};
+
+// sda holds the root file system; sdb and nvme0n1 are further disks, sdb with
+// one partition; loop0 and sr0 are no disks.
+void MakeSysfs(TempTree& t) {
+  for (const char* d : {"sda", "sdb", "nvme0n1", "loop0", "sr0", "sdaa"}) {
+    fs::create_directories(t.root() / "block" / d / "device");
+  }
+  t.Write("block/sda/dev", "8:0\n");
+  t.Write("block/sda/sda2/partition", "2\n");
+  t.Write("block/sda/sda2/dev", "8:2\n");
+  t.Write("block/sdb/dev", "8:16\n");
+  t.Write("block/sdb/sdb1/partition", "1\n");
+  t.Write("block/sdb/sdb1/dev", "8:17\n");
+  t.Write("block/sdb/sdb1/start", "2048\n");
+  t.Write("block/sdb/sdb1/size", "976771072\n");
+}
+
+const char* kMountInfo =
+    "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
+    "40 22 0:35 / /proc rw - proc proc rw\n"
+    "61 22 8:17 / /srv/station\\040drives/E rw,relatime - vfat /dev/sdb1 rw,fmask=0022\n";
+
+}  // namespace
+
+TEST(DriveNaming, SystemDiskIsDriveZeroAndOthersFollowByName) {
+  TempTree t;
+  MakeSysfs(t);
+  EXPECT_EQ(SystemDiskName(kMountInfo, (t.root() / "block").string()), "sda");
+  DriveNaming naming((t.root() / "block").string(), "/dev", "sda");
+  EXPECT_EQ(naming.Disks(), (std::vector<std::string>{"sda", "sdb", "sdaa", "nvme0n1"}));
+  EXPECT_EQ(naming.DiskDevice(1), "/dev/sdb");
+  EXPECT_FALSE(naming.DiskDevice(4));
+  EXPECT_EQ(naming.PartitionDevice(1, 1), "/dev/sdb1");
+  EXPECT_FALSE(naming.PartitionDevice(1, 2));
+  EXPECT_EQ(naming.PartitionOf("/dev/sdb1"), (std::pair{1, 1}));
+  EXPECT_EQ(naming.PartitionExtent("/dev/sdb1"), (std::pair{std::uint64_t{2048}, std::uint64_t{976771072}}));
+
+  const auto mounts = ParseMountInfo(kMountInfo);
+  ASSERT_EQ(mounts.size(), 3u);
+  EXPECT_EQ(mounts[2].mount_point, "/srv/station drives/E");
+  EXPECT_EQ(mounts[2].source, "/dev/sdb1");
+  EXPECT_EQ(mounts[2].fs_type, "vfat");
+
+  // Letters live below the drive root; a letter maps to its partition and
+  // its extents lie on the drive numbered above.
+  t.Write("mountinfo", kMountInfo);
+  LinuxVolumes volumes("/srv/station drives", naming, (t.root() / "mountinfo").string());
+  volumes.Assign('E', "/dev/sdb1");
+  EXPECT_EQ(volumes.MountPoint('e'), "/srv/station drives/E");
+  EXPECT_TRUE(volumes.Mounted('E'));
+  EXPECT_FALSE(volumes.Mounted('F'));
+  EXPECT_EQ(volumes.LetterOfDevice("/dev/sdb1"), 'E');
+  volumes.Assign('G', "/dev/sdb1");  // a partition has one letter
+  EXPECT_FALSE(volumes.DeviceOf('E'));
+  const auto extents = volumes.Extents("/dev/sdb1");
+  ASSERT_TRUE(extents);
+  EXPECT_EQ(extents->front().disk_number, 1u);
+  EXPECT_EQ(extents->front().starting_offset, 2048u * 512);
+  EXPECT_EQ(volumes.TypeOf('C'), platform::DriveType::kFixed);
+  EXPECT_EQ(volumes.TypeOf('Q'), platform::DriveType::kNoRootDir);
+}
+
+TEST(LinuxSystemTools, CommandLinesForTheStationsTools) {
+  const std::string script =
+      " list disk\n select disk 3\n clean \ncreate partition primary \n active\n select partition 1\n assign letter=G\n";
+  const auto r = ParsePartitionScript(script);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->disk, 3);
+  EXPECT_EQ(r->letter, 'G');
+  EXPECT_TRUE(r->clean && r->create_primary && r->active);
+  EXPECT_EQ(SfdiskInput(*r), "label: dos\nstart=2048, type=7, bootable\n");
+  EXPECT_EQ(SfdiskCommand("/dev/sdd"),
+            (std::vector<std::string>{"sfdisk", "--quiet", "--wipe", "always", "--wipe-partitions", "always", "/dev/sdd"}));
+  EXPECT_FALSE(ParsePartitionScript(" select disk 3\n delete partition override\n"));
+  EXPECT_FALSE(ParsePartitionScript(" clean\n"));  // no disk selected
+
+  EXPECT_EQ(MkntfsCommand("/dev/sdd1"), (std::vector<std::string>{"mkntfs", "--quick", "--force", "/dev/sdd1"}));
+  EXPECT_EQ(ParseFormatParameters(" g:/Q /FS:NTFS /y"), (std::pair{'G', std::string("NTFS")}));
+  EXPECT_FALSE(ParseFormatParameters(" G:/Q /y"));
+  EXPECT_EQ(ParseLabelParameters("G: SHIP 01"), (std::pair{'G', std::string("SHIP 01")}));
+  EXPECT_EQ(FirstPartitionDevice("/dev/sdd"), "/dev/sdd1");
+  EXPECT_EQ(FirstPartitionDevice("/dev/nvme0n1"), "/dev/nvme0n1p1");
+  EXPECT_EQ(FirstPartitionDevice("/dev/mmcblk0"), "/dev/mmcblk0p1");
+}
+
+TEST(LinuxSystemTools, RefusesTheSystemDiskAndUnknownTools) {
+  TempTree t;
+  MakeSysfs(t);
+  DriveNaming naming((t.root() / "block").string(), "/dev", "sda");
+  t.Write("mountinfo", kMountInfo);
+  LinuxVolumes volumes((t.root() / "drives").string(), naming, (t.root() / "mountinfo").string());
+  platform::ManualClock clock;
+  LinuxSystemTools tools(clock, t.root().string(), naming, volumes);
+  t.Write("DiskPartTarget0.sc", " select disk 0\n clean \n");
+  EXPECT_EQ(tools.Launch("diskpart.exe", " /s DiskPartTarget0.sc"), nullptr);
+  EXPECT_EQ(tools.Launch("diskpart.exe", " /s Missing.sc"), nullptr);
+  EXPECT_EQ(tools.Launch("format.com", " C:/Q /FS:NTFS /y"), nullptr);
+  EXPECT_EQ(tools.Launch("format.com", " H:/Q /FS:NTFS /y"), nullptr);  // no volume under H
+  EXPECT_EQ(tools.Launch("regedit.exe", ""), nullptr);
+}
+
+TEST(ToolRunner, ExitCodesInputAndMissingPrograms) {
+  EXPECT_EQ(RunTool({"true"}, nullptr), 0);
+  EXPECT_EQ(RunTool({"false"}, nullptr), 1);
+  const std::string input = "hello\n";
+  EXPECT_EQ(RunTool({"grep", "-q", "hello"}, &input), 0);
+  EXPECT_EQ(RunTool({"no-such-program-here"}, nullptr), -1);
+}
+
+TEST(PosixFiles, FlushPutsTheDataOnTheDeviceAndDropsItsCachedPages) {
+  TempTree t;
+  PosixFiles files;
+  const std::string path = (t.root() / "data.bin").string();
+  std::vector<std::uint8_t> data(4 << 20);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+  auto f = files.Open(path, platform::FileOpen::kCreateAlways);
+  ASSERT_TRUE(f);
+  ASSERT_TRUE(f->WriteAt(0, data));
+
+  // Pages of the file that sit in the host's cache.
+  const auto resident = [&] {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    void* map = ::mmap(nullptr, data.size(), PROT_READ, MAP_SHARED, fd, 0);
+    std::vector<unsigned char> vec(data.size() / static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)));
+    ::mincore(map, data.size(), vec.data());
+    ::munmap(map, data.size());
+    ::close(fd);
+    return std::count_if(vec.begin(), vec.end(), [](unsigned char c) { return (c & 1) != 0; });
+  };
+  if (resident() == 0) GTEST_SKIP() << "this file system keeps no written pages in the cache to drop";
+  ASSERT_TRUE(f->Flush());
+  EXPECT_EQ(resident(), 0);
+
+  std::vector<std::uint8_t> back(data.size());
+  EXPECT_EQ(f->ReadAt(0, back), data.size());
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(f->ReadAt(data.size() - 1, back), 1u);  // short at the end
+}
+
+TEST(PosixFiles, ListsLinksWithoutFollowingThem) {
+  TempTree t;
+  t.Write("a.txt", "abc");
+  fs::create_directories(t.root() / "sub");
+  fs::create_symlink(t.root(), t.root() / "loop");
+  PosixFiles files;
+  auto entries = files.List(t.root().string());
+  ASSERT_TRUE(entries);
+  std::sort(entries->begin(), entries->end(), [](auto& a, auto& b) { return a.name < b.name; });
+  ASSERT_EQ(entries->size(), 3u);
+  EXPECT_EQ((*entries)[0].kind, platform::EntryKind::kFile);
+  EXPECT_EQ((*entries)[0].size, 3u);
+  EXPECT_EQ((*entries)[1].kind, platform::EntryKind::kLink);
+  EXPECT_EQ((*entries)[2].kind, platform::EntryKind::kFolder);
+  EXPECT_FALSE(files.CreateFolder((t.root() / "sub").string()));  // exists already
+  EXPECT_FALSE(files.Open((t.root() / "sub").string(), platform::FileOpen::kReadExisting));
+  EXPECT_FALSE(files.List((t.root() / "none").string()));
+}
+
+TEST(ProbeVolume, ReadsFileSystemAndLabelOfImages) {
+  TempTree t;
+  const std::string ntfs = (t.root() / "ntfs.img").string();
+  { std::ofstream(ntfs).close(); }
+  fs::resize_file(ntfs, 64ull << 20);
+  ASSERT_EQ(RunTool({"mkntfs", "--quick", "--force", "--label", "SHIP01", ntfs}, nullptr), 0);
+  const auto info = ProbeVolume(ntfs);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->file_system, "NTFS");
+  EXPECT_EQ(info->label, "SHIP01");
+  EXPECT_NE(info->serial, 0u);
+  ASSERT_EQ(RunTool({"ntfslabel", ntfs, "OTHER"}, nullptr), 0);
+  EXPECT_EQ(ProbeVolume(ntfs)->label, "OTHER");
+
+  const std::string raw = (t.root() / "raw.img").string();
+  { std::ofstream(raw).close(); }
+  fs::resize_file(raw, 1 << 20);
+  EXPECT_FALSE(ProbeVolume(raw));
+}

@@ -1,0 +1,114 @@
+#include "platform/linux/tool_runner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace platform::linux_host {
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& argv, const std::string* input) {
+  if (argv.empty()) return nullptr;
+  int in_pipe[2] = {-1, -1};
+  int err_pipe[2] = {-1, -1};  // closed by exec: a byte on it means exec failed
+  if (::pipe2(err_pipe, O_CLOEXEC) != 0) return nullptr;
+  if (input != nullptr && ::pipe2(in_pipe, O_CLOEXEC) != 0) {
+    ::close(err_pipe[0]);
+    ::close(err_pipe[1]);
+    return nullptr;
+  }
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const std::string path = std::string(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin") +
+                           ":/usr/sbin:/sbin";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (input != nullptr) ::dup2(in_pipe[0], 0);
+    const int null = ::open("/dev/null", O_RDWR);
+    if (input == nullptr) ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::setenv("PATH", path.c_str(), 1);
+    ::execvp(args[0], args.data());
+    const char fail = 1;
+    [[maybe_unused]] const auto n = ::write(err_pipe[1], &fail, 1);
+    ::_exit(127);
+  }
+  ::close(err_pipe[1]);
+  if (input != nullptr) ::close(in_pipe[0]);
+  if (pid < 0) {
+    ::close(err_pipe[0]);
+    if (input != nullptr) ::close(in_pipe[1]);
+    return nullptr;
+  }
+  char byte = 0;
+  ssize_t n = 0;
+  do {
+    n = ::read(err_pipe[0], &byte, 1);
+  } while (n < 0 && errno == EINTR);
+  ::close(err_pipe[0]);
+  auto child = std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+  if (n > 0) {  // exec failed: the program is not there
+    if (input != nullptr) ::close(in_pipe[1]);
+    child->Wait();
+    return nullptr;
+  }
+  if (input != nullptr) {
+    ::signal(SIGPIPE, SIG_IGN);
+    std::size_t done = 0;
+    while (done < input->size()) {
+      const ssize_t w = ::write(in_pipe[1], input->data() + done, input->size() - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) break;
+      done += static_cast<std::size_t>(w);
+    }
+    ::close(in_pipe[1]);
+  }
+  return child;
+}
+
+ChildProcess::~ChildProcess() {
+  if (!done_) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+bool ChildProcess::Finished() {
+  if (done_) return true;
+  int status = 0;
+  const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    done_ = true;
+    code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  } else if (r < 0 && errno != EINTR) {
+    done_ = true;
+  }
+  return done_;
+}
+
+int ChildProcess::Wait() {
+  while (!done_) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid_, &status, 0);
+    if (r == pid_) {
+      done_ = true;
+      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    } else if (r < 0 && errno != EINTR) {
+      done_ = true;
+    }
+  }
+  return code_;
+}
+
+int RunTool(const std::vector<std::string>& argv, const std::string* input) {
+  auto child = ChildProcess::Start(argv, input);
+  return child ? child->Wait() : -1;
+}
+
+}  // namespace platform::linux_host

@@ -1,0 +1,37 @@
+#pragma once
+// Starting host programs without a shell: argument vectors, optional text on
+// standard input, output discarded, and a wait that can be bounded.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::linux_host {
+
+class ChildProcess {
+ public:
+  // Starts argv[0] (looked up in PATH, then /usr/sbin and /sbin). nullptr when
+  // it could not be started.
+  static std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& argv, const std::string* input);
+  // Ends a child that is still running (SIGTERM) and reaps it.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // True once the child has ended; its exit code (-1 when killed by a signal).
+  bool Finished();
+  // Blocks until the child has ended; its exit code.
+  int Wait();
+  int ExitCode() const { return code_; }
+
+ private:
+  explicit ChildProcess(int pid) : pid_(pid) {}
+  int pid_;
+  bool done_ = false;
+  int code_ = -1;
+};
+
+// Runs a program to its end; its exit code, or -1 when it could not start.
+int RunTool(const std::vector<std::string>& argv, const std::string* input);
+
+}  // namespace platform::linux_host
