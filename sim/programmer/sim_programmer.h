@@ -1,0 +1,80 @@
+#pragma once
+// The simulated programmer: a device on the simulated USB bus that answers the
+// programmer's command protocol on two byte channels, holds one chip, and
+// reports its firmware version, serial number and self test. A firmware update
+// takes it through its boot mode: the normal firmware leaves the bus on a BOOT
+// command and comes back as the boot loader, which takes the image and comes
+// back with the normal firmware.
+//
+// Transfers take the time the configured link rate needs, measured on the
+// clock. Faults are injected on request: foreign and short reply packets, read
+// phases that end early, a device that stops answering, a lost link.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/programmer_usb.h"
+#include "romwright/link/chip_record.h"
+#include "sim/programmer/sim_chip.h"
+
+namespace sim::programmer {
+
+struct SimProgrammerOptions {
+  std::uint32_t bytes_per_second = 0;  // link rate in both directions; 0: no limit
+  std::string version = "FPR7100 V2.10 2026-03-02";
+  std::string serial = "FPR71000421";
+  // The self test report; bytes 14 and 15 "ok" mean the hardware passed.
+  std::string self_test_report = "Self-test V1: ok";
+  // Busy time of a chip erase: a fixed part and a part per KiB of capacity.
+  std::uint32_t erase_base_ms = 50;
+  std::uint32_t erase_ms_per_kib = 1;
+  // Time the programmer is off the bus while it changes between its normal
+  // firmware and its boot loader.
+  std::uint32_t reenumerate_ms = 1000;
+};
+
+class SimProgrammer final : public platform::ProgrammerUsb {
+ public:
+  SimProgrammer(platform::Clock& clock, const romwright::ChipRecord& chip,
+                SimProgrammerOptions options = {});
+  ~SimProgrammer() override;
+
+  // platform::ProgrammerUsb
+  std::optional<std::string> Find() override;
+  std::unique_ptr<platform::ProgrammerChannels> Open(const std::string& location) override;
+
+  // The chip in the socket.
+  void InsertChip(const romwright::ChipRecord& chip);
+  std::vector<std::uint8_t> ChipContents() const;
+  void SetChipContents(const std::vector<std::uint8_t>& contents);
+  romwright::ChipRecord ChipInSocket() const;
+
+  // Faults on request.
+  void InjectForeignPackets(int count);    // before the next reply
+  void ShortenNextReply();                 // the next reply is only its code byte
+  void EndReadPhasesAfter(std::optional<std::uint32_t> bytes);  // short final packet
+  void SetSilent(bool silent);             // commands are taken, never answered
+  void Unplug();                           // the link is lost until Plug
+  void Plug();
+  void SetLinkRate(std::uint32_t bytes_per_second);
+
+  // What the programmer saw.
+  int CommandCount() const;                // command packets received
+  std::vector<std::vector<std::uint8_t>> CommandLog() const;
+  bool InBootMode() const;
+  std::vector<std::uint8_t> FirmwareImage() const;  // the last image taken
+  int FirmwareUpdates() const;
+
+  struct Core;  // shared with the open channels
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+}  // namespace sim::programmer
