@@ -1,0 +1,200 @@
+#include "platform/linux/programmer_usb_libusb.h"
+
+#include <libusb.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace platform::linux_host {
+
+struct LibusbProgrammer::Context {
+  libusb_context* ctx = nullptr;
+  ~Context() {
+    if (ctx) libusb_exit(ctx);
+  }
+};
+
+namespace {
+
+std::string LocationOf(libusb_device* dev) {
+  return std::to_string(libusb_get_bus_number(dev)) + "-" +
+         std::to_string(libusb_get_device_address(dev));
+}
+
+bool IsProgrammer(libusb_device* dev) {
+  libusb_device_descriptor d{};
+  if (libusb_get_device_descriptor(dev, &d) != 0) return false;
+  return d.idVendor == kProgrammerVendorId && d.idProduct == kProgrammerProductId;
+}
+
+UsbTransferStatus StatusOf(libusb_transfer_status s) {
+  switch (s) {
+    case LIBUSB_TRANSFER_COMPLETED:
+      return UsbTransferStatus::kOk;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+      return UsbTransferStatus::kTimedOut;
+    case LIBUSB_TRANSFER_CANCELLED:
+      return UsbTransferStatus::kCancelled;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+      return UsbTransferStatus::kNoDevice;
+    default:
+      return UsbTransferStatus::kError;
+  }
+}
+
+struct Endpoints {
+  int interface_number = -1;
+  unsigned char out = 0;
+  unsigned char in = 0;
+  int in_packet_size = 64;
+};
+
+// The first interface that has both a bulk OUT and a bulk IN endpoint.
+std::optional<Endpoints> FindBulkEndpoints(libusb_device* dev) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(dev, &config) != 0) return std::nullopt;
+  std::optional<Endpoints> found;
+  for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
+    const libusb_interface& itf = config->interface[i];
+    for (int a = 0; a < itf.num_altsetting && !found; ++a) {
+      const libusb_interface_descriptor& alt = itf.altsetting[a];
+      Endpoints e;
+      e.interface_number = alt.bInterfaceNumber;
+      for (int k = 0; k < alt.bNumEndpoints; ++k) {
+        const libusb_endpoint_descriptor& ep = alt.endpoint[k];
+        if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+        if (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) {
+          if (e.in == 0) {
+            e.in = ep.bEndpointAddress;
+            e.in_packet_size = ep.wMaxPacketSize > 0 ? ep.wMaxPacketSize : 64;
+          }
+        } else if (e.out == 0) {
+          e.out = ep.bEndpointAddress;
+        }
+      }
+      if (e.in != 0 && e.out != 0) found = e;
+    }
+  }
+  libusb_free_config_descriptor(config);
+  return found;
+}
+
+class LibusbChannels final : public ProgrammerChannels {
+ public:
+  LibusbChannels(std::shared_ptr<LibusbProgrammer::Context> context, libusb_device_handle* handle,
+                 Endpoints endpoints, std::string location)
+      : context_(std::move(context)),
+        handle_(handle),
+        endpoints_(endpoints),
+        location_(std::move(location)) {}
+
+  ~LibusbChannels() override {
+    libusb_release_interface(handle_, endpoints_.interface_number);
+    libusb_close(handle_);
+  }
+
+  std::string Location() const override { return location_; }
+
+  UsbTransferResult Write(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout,
+                          std::stop_token stop) override {
+    // libusb takes a non-const buffer but does not change an OUT buffer.
+    std::vector<std::uint8_t> copy(data.begin(), data.end());
+    return Transfer(endpoints_.out, copy.data(), static_cast<int>(copy.size()), timeout, stop);
+  }
+
+  UsbTransferResult Read(std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
+                         std::stop_token stop) override {
+    // A request must be a whole number of packets, or a longer packet from the
+    // device would overflow it.
+    const std::size_t packet = static_cast<std::size_t>(endpoints_.in_packet_size);
+    if (data.size() % packet == 0) {
+      return Transfer(endpoints_.in, data.data(), static_cast<int>(data.size()), timeout, stop);
+    }
+    std::vector<std::uint8_t> bounce((data.size() / packet + 1) * packet);
+    auto r = Transfer(endpoints_.in, bounce.data(), static_cast<int>(bounce.size()), timeout, stop);
+    if (r.transferred > data.size()) return {UsbTransferStatus::kError, 0};  // longer than asked
+    std::memcpy(data.data(), bounce.data(), r.transferred);
+    return r;
+  }
+
+ private:
+  UsbTransferResult Transfer(unsigned char endpoint, std::uint8_t* buffer, int length,
+                             std::chrono::milliseconds timeout, std::stop_token stop) {
+    libusb_transfer* t = libusb_alloc_transfer(0);
+    if (!t) return {UsbTransferStatus::kError, 0};
+    int completed = 0;
+    libusb_fill_bulk_transfer(
+        t, handle_, endpoint, buffer, length,
+        [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed,
+        static_cast<unsigned int>(timeout.count()));
+    const int rc = libusb_submit_transfer(t);
+    if (rc != 0) {
+      libusb_free_transfer(t);
+      return {rc == LIBUSB_ERROR_NO_DEVICE ? UsbTransferStatus::kNoDevice : UsbTransferStatus::kError, 0};
+    }
+    {
+      std::stop_callback cancel(stop, [t] { libusb_cancel_transfer(t); });
+      while (!completed) {
+        const int e = libusb_handle_events_completed(context_->ctx, &completed);
+        if (e != 0 && e != LIBUSB_ERROR_INTERRUPTED) {
+          libusb_cancel_transfer(t);
+        }
+      }
+    }
+    UsbTransferResult r{StatusOf(t->status), static_cast<std::size_t>(t->actual_length)};
+    libusb_free_transfer(t);
+    return r;
+  }
+
+  std::shared_ptr<LibusbProgrammer::Context> context_;
+  libusb_device_handle* handle_;
+  Endpoints endpoints_;
+  std::string location_;
+};
+
+}  // namespace
+
+LibusbProgrammer::LibusbProgrammer() {
+  auto c = std::make_shared<Context>();
+  if (libusb_init(&c->ctx) == 0) context_ = std::move(c);
+}
+
+LibusbProgrammer::~LibusbProgrammer() = default;
+
+std::optional<std::string> LibusbProgrammer::Find() {
+  if (!context_) return std::nullopt;
+  libusb_device** list = nullptr;
+  const ssize_t n = libusb_get_device_list(context_->ctx, &list);
+  std::optional<std::string> found;
+  for (ssize_t i = 0; i < n && !found; ++i) {
+    if (IsProgrammer(list[i])) found = LocationOf(list[i]);
+  }
+  if (list) libusb_free_device_list(list, 1);
+  return found;
+}
+
+std::unique_ptr<ProgrammerChannels> LibusbProgrammer::Open(const std::string& location) {
+  if (!context_) return nullptr;
+  libusb_device** list = nullptr;
+  const ssize_t n = libusb_get_device_list(context_->ctx, &list);
+  std::unique_ptr<ProgrammerChannels> channels;
+  for (ssize_t i = 0; i < n; ++i) {
+    libusb_device* dev = list[i];
+    if (!IsProgrammer(dev) || LocationOf(dev) != location) continue;
+    const auto endpoints = FindBulkEndpoints(dev);
+    libusb_device_handle* handle = nullptr;
+    if (!endpoints || libusb_open(dev, &handle) != 0) break;
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    if (libusb_claim_interface(handle, endpoints->interface_number) != 0) {
+      libusb_close(handle);
+      break;
+    }
+    channels = std::make_unique<LibusbChannels>(context_, handle, *endpoints, location);
+    break;
+  }
+  if (list) libusb_free_device_list(list, 1);
+  return channels;
+}
+
+}  // namespace platform::linux_host
