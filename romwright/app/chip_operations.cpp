@@ -85,15 +85,15 @@ void ChipOperations::Fail(std::uint32_t error_text) {
   operation_ok_ = 0;
 }
 
-void ChipOperations::RunFrame(const Frame& f) {
+bool ChipOperations::RunFrame(const Frame& f) {
   ctx_.status.SetProgress(0);
   ctx_.status.LogLine(T(f.start_text));
-  if (BusyOrUnlinked()) return;
+  if (BusyOrUnlinked()) return false;
   start_tick_ = ctx_.clock.Now();
   ctx_.engine.SetChip(selected_);
   if (!f.start()) {
     Fail(f.error_text);
-    return;
+    return false;
   }
   ctx_.status.ShowInfo(T(f.running_text));
   for (int i = 0; i < f.pump_after_start; ++i) ctx_.status.PumpMessage();
@@ -102,7 +102,7 @@ void ChipOperations::RunFrame(const Frame& f) {
     if (s == link::kIdle) break;
     if (s == link::kFailed) {
       Fail(f.error_text);
-      return;
+      return false;
     }
     ctx_.status.SetProgress(ctx_.engine.Progress());
     ctx_.status.PumpMessage();
@@ -112,11 +112,12 @@ void ChipOperations::RunFrame(const Frame& f) {
   ctx_.status.SetProgress(100);
   operation_ok_ = 1;
   if (f.on_success) f.on_success();
+  return true;
 }
 
-void ChipOperations::ReadChip() {
+bool ChipOperations::ReadChip() {
   const std::uint32_t capacity = selected_.capacity;
-  RunFrame(Frame{kTextReadChip, 34, 35, 33, link::kReading,
+  return RunFrame(Frame{kTextReadChip, 34, 35, 33, link::kReading,
                  [&] { return ctx_.engine.StartRead(buffer_.Data(), 0, capacity); }, 0,
                  [&] {
                    buffer_.ClearMarks(0, capacity);
@@ -124,13 +125,13 @@ void ChipOperations::ReadChip() {
                  }});
 }
 
-void ChipOperations::EraseChip() {
+bool ChipOperations::EraseChip() {
   if (selected_.type != static_cast<std::uint32_t>(ChipType::kSpiFlash)) {
     ctx_.status.LogLine(T(kTextEraseChip));
     operation_ok_ = 0;
-    return;
+    return false;
   }
-  RunFrame(Frame{kTextEraseChip, 38, 39, 37, link::kChipBusy,
+  return RunFrame(Frame{kTextEraseChip, 38, 39, 37, link::kChipBusy,
                  [&] {
                    if (!ctx_.engine.StartErase()) return 0;
                    ctx_.status.SetProgress(0);
@@ -139,18 +140,18 @@ void ChipOperations::EraseChip() {
                  2, nullptr});
 }
 
-void ChipOperations::WriteChip() {
+bool ChipOperations::WriteChip() {
   const std::uint32_t capacity = selected_.capacity;
   const std::uint16_t page = selected_.page_write != 0 ? selected_.page_size : 1;
-  RunFrame(Frame{kTextWriteChip, 42, 43, 41, link::kWriting,
+  return RunFrame(Frame{kTextWriteChip, 42, 43, 41, link::kWriting,
                  [&] { return ctx_.engine.StartWrite(buffer_.Data(), 0, capacity, page); }, 0,
                  nullptr});
 }
 
-void ChipOperations::VerifyChip() {
+bool ChipOperations::VerifyChip() {
   ctx_.status.SetProgress(0);
   ctx_.status.LogLine(T(kTextVerifyChip));
-  if (BusyOrUnlinked()) return;
+  if (BusyOrUnlinked()) return false;
   start_tick_ = ctx_.clock.Now();
   ctx_.engine.SetChip(selected_);
   const std::uint32_t capacity = selected_.capacity;
@@ -159,11 +160,11 @@ void ChipOperations::VerifyChip() {
     chip.assign(capacity, 0);
   } catch (const std::bad_alloc&) {
     ctx_.sink.Show(T(kTextMemoryOverflow));
-    return;
+    return false;
   }
   if (!ctx_.engine.StartRead(chip.data(), 0, capacity)) {
     Fail(kTextVerifyError);
-    return;
+    return false;
   }
   ctx_.status.ShowInfo(T(kTextVerifying));
   const std::uint8_t* expected = buffer_.Data();
@@ -174,7 +175,7 @@ void ChipOperations::VerifyChip() {
     if (s == link::kFailed) {
       ctx_.engine.AbortTransfer();
       Fail(kTextVerifyError);
-      return;
+      return false;
     }
     ctx_.status.SetProgress(ctx_.engine.Progress());
     ctx_.status.PumpMessage();
@@ -204,7 +205,7 @@ void ChipOperations::VerifyChip() {
         ctx_.status.LogLine(detail);
         ctx_.sink.Show(detail);
         operation_ok_ = 0;
-        return;
+        return false;
       }
       position = end;
     }
@@ -212,7 +213,7 @@ void ChipOperations::VerifyChip() {
       // The read phase ended before the whole chip arrived: the bytes not
       // received were never compared.
       Fail(kTextVerifyError);
-      return;
+      return false;
     }
   }
   // Every byte compared; let the engine finish its phase.
@@ -220,18 +221,19 @@ void ChipOperations::VerifyChip() {
   ctx_.status.SetProgress(100);
   ctx_.status.ShowInfo(T(kTextVerifyOk) + Elapsed(start_tick_));
   operation_ok_ = 1;
+  return true;
 }
 
-void ChipOperations::DetectChip() {
+bool ChipOperations::DetectChip() {
   ctx_.status.LogLine(T(kTextDetectChip));
-  if (BusyOrUnlinked()) return;
+  if (BusyOrUnlinked()) return false;
   start_tick_ = ctx_.clock.Now();
   ctx_.engine.SetChip(selected_);
   std::uint8_t manufacturer = 0, device = 0;
   if (!ctx_.engine.ReadId(manufacturer, device)) {
     ctx_.status.ShowError(T(kTextDetectError));
     ctx_.sink.Show(T(kTextDetectErrorBox));
-    return;
+    return false;
   }
   ctx_.status.SetProgress(100);
   char ids[64];
@@ -242,7 +244,7 @@ void ChipOperations::DetectChip() {
     ctx_.status.ShowError(T(kTextUnknownChip));
     ctx_.sink.Show(T(kTextUnknownChip) + ids);
     ctx_.status.LogLine(ids);
-    return;
+    return false;
   }
   selected_ = *found;
   if (on_chip_detected) on_chip_detected(selected_);
@@ -250,24 +252,24 @@ void ChipOperations::DetectChip() {
       T(kTextChipType) + " " + NameOf(selected_) + "   " + "\r\n(" + T(kTextChipTypeNote) + ")";
   ctx_.status.ShowInfo(result + Elapsed(start_tick_));
   ctx_.sink.Show(result);
+  return true;
 }
 
-void ChipOperations::Auto() {
+bool ChipOperations::Auto() {
   const Millis auto_start = ctx_.clock.Now();
   ctx_.status.LogLine(T(kTextAuto));
-  if (BusyOrUnlinked()) return;
+  if (BusyOrUnlinked()) return false;
   if (selected_.type == static_cast<std::uint32_t>(ChipType::kSpiFlash)) {
-    EraseChip();
-    if (!operation_ok_) return;
+    if (!EraseChip()) return false;
   }
-  WriteChip();
-  if (!operation_ok_) return;
-  VerifyChip();
-  if (operation_ok_) ctx_.status.ShowInfo(T(kTextVerifyOk) + Elapsed(auto_start));
+  if (!WriteChip()) return false;
+  if (!VerifyChip()) return false;
+  ctx_.status.ShowInfo(T(kTextVerifyOk) + Elapsed(auto_start));
+  return true;
 }
 
 bool ChipOperations::Dispatch(int command_id) {
-  void (ChipOperations::*op)() = nullptr;
+  bool (ChipOperations::*op)() = nullptr;
   switch (command_id) {
     case kCmdAuto: op = &ChipOperations::Auto; break;
     case kCmdChipErase: op = &ChipOperations::EraseChip; break;

@@ -50,12 +50,14 @@ class ChipOperations {
   // Read Chip succeeded: the hex view is redrawn.
   std::function<void()> on_buffer_read;
 
-  void ReadChip();
-  void EraseChip();
-  void WriteChip();
-  void VerifyChip();
-  void DetectChip();
-  void Auto();
+  // Each returns true when the operation succeeded (Detect: a known chip was
+  // found); the window ignores it, the command line turns it into its exit code.
+  bool ReadChip();
+  bool EraseChip();
+  bool WriteChip();
+  bool VerifyChip();
+  bool DetectChip();
+  bool Auto();
 
   // Runs the operation of a menu command identifier; false for another
   // identifier. A command that arrives while an operation runs meets the busy
@@ -70,7 +72,7 @@ class ChipOperations {
   const std::string& T(std::uint32_t id) const { return ctx_.texts.TextOf(id); }
   bool BusyOrUnlinked();
   void Busy();
-  void RunFrame(const Frame& frame);
+  bool RunFrame(const Frame& frame);
   void Fail(std::uint32_t error_text);
   std::string Elapsed(platform::Clock::Millis since) const;
   void Pause();

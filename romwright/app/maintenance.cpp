@@ -73,27 +73,28 @@ std::string Maintenance::ShownVersion(const std::string& model_setting, std::str
   return version;
 }
 
-void Maintenance::ReadFirmwareVersion() {
-  if (!CommonStart(kTextReadVersion)) return;
+bool Maintenance::ReadFirmwareVersion() {
+  if (!CommonStart(kTextReadVersion)) return false;
   std::array<char, 100> version{};
   if (!ctx_.engine.ReadVersion(version)) {
     ctx_.status.ShowError(T(kTextReadVersionError));
-    return;
+    return false;
   }
   const std::string shown = ShownVersion(model_setting_, version.data());
   ctx_.status.SetProgress(100);
   const std::string text = T(kTextFirmwareVersion) + " " + shown + "    ";
   ctx_.status.ShowInfo(text + Elapsed());
   ctx_.sink.Show(text);
+  return true;
 }
 
-void Maintenance::SelfTest() {
-  if (!CommonStart(kTextAutoTest)) return;
+bool Maintenance::SelfTest() {
+  if (!CommonStart(kTextAutoTest)) return false;
   ctx_.status.ShowInfo(T(kTextAutoTestStart));
   std::array<char, 1000> report{};
   if (!ctx_.engine.SelfTest(report)) {
     ctx_.status.ShowError(T(kTextAutoTestError));
-    return;
+    return false;
   }
   if (report[0] == '\r') {
     const std::string shown(report.data(), std::find(report.begin(), report.end(), '\0'));
@@ -101,18 +102,18 @@ void Maintenance::SelfTest() {
     ctx_.status.ShowInfo(text + Elapsed());
     ctx_.sink.Show(text);
     ctx_.status.LogLine(text);
-    return;
+    return true;
   }
-  std::string text;
-  if (report[14] == 'o' && report[15] == 'k') {
-    text = T(kTextHardwareOk);
+  const bool ok = report[14] == 'o' && report[15] == 'k';
+  const std::string& text = T(ok ? kTextHardwareOk : kTextHardwareProblems);
+  if (ok) {
     ctx_.status.ShowInfo(text);
   } else {
-    text = T(kTextHardwareProblems);
     ctx_.status.ShowError(text);
   }
   ctx_.sink.Show(text);
   ctx_.status.LogLine(text);
+  return ok;
 }
 
 std::string Maintenance::SerialText(const std::array<char, 20>& serial) {
@@ -125,25 +126,26 @@ std::string Maintenance::SerialText(const std::array<char, 20>& serial) {
   return s.empty() ? kDefaultSerial : s;
 }
 
-void Maintenance::ReadSerialNumber() {
-  if (!CommonStart(kTextReadSerial)) return;
+bool Maintenance::ReadSerialNumber() {
+  if (!CommonStart(kTextReadSerial)) return false;
   std::array<char, 20> serial{};
   if (!ctx_.engine.ReadSerial(serial)) {
     ctx_.status.ShowError(T(kTextReadSerialError));
-    return;
+    return false;
   }
   const std::string text = T(kTextSerialNumber) + SerialText(serial);
   ctx_.status.ShowInfo(text + Elapsed());
   ctx_.sink.Show(text);
   ctx_.status.LogLine(text);
+  return true;
 }
 
-void Maintenance::UpdateFirmware(const std::optional<std::string>& host_path) {
+bool Maintenance::UpdateFirmware(const std::optional<std::string>& host_path) {
   ctx_.status.LogLine(T(kTextFirmwareUpdate));
   if (update_running_ || ctx_.engine.Poll() != link::kIdle) {
     ctx_.sink.Show(T(kTextBusy));
     ctx_.status.LogLine(T(kTextBusy));
-    return;
+    return false;
   }
   update_running_ = true;
   struct ClearFlag {
@@ -151,25 +153,25 @@ void Maintenance::UpdateFirmware(const std::optional<std::string>& host_path) {
     ~ClearFlag() { flag = false; }
   } clear{update_running_};
 
-  if (!host_path) return;  // the dialog was cancelled
+  if (!host_path) return false;  // the dialog was cancelled
   std::vector<std::uint8_t> image(kUpdateImageSize, 0xFF);
   std::ifstream file(*host_path, std::ios::binary);
   if (!file) {
     ctx_.sink.Show(T(kTextOpenFileError));
-    return;
+    return false;
   }
   file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
   const auto length = static_cast<std::uint32_t>(file.gcount());
   // A longer file, or one with nothing in it, is no update image.
   if (file.peek() != std::char_traits<char>::eof() || length == 0) {
     ctx_.sink.Show(T(kTextFileFormatError));
-    return;
+    return false;
   }
-  if (BusyCheck()) return;
-  RunUpdate(image, length);
+  if (BusyCheck()) return false;
+  return RunUpdate(image, length);
 }
 
-void Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_t length) {
+bool Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_t length) {
   start_tick_ = ctx_.clock.Now();
   ctx_.status.ShowInfo(T(kTextWaitForLinking));
   for (int attempt = 0;; ++attempt) {
@@ -179,14 +181,14 @@ void Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_
       if (answer == platform::MessageAnswer::kCancel) {
         ctx_.status.ShowError(T(kTextUpdateError));
         ctx_.sink.Show(T(kTextUpdateError));
-        return;
+        return false;
       }
       start_tick_ = ctx_.clock.Now();
     }
     if (attempt > kLastAttempt) {
       ctx_.status.ShowError(T(kTextUpdateError));
       ctx_.sink.Show(T(kTextUpdateError));
-      return;
+      return false;
     }
     if (ctx_.link.OpenLink() && ctx_.engine.StartBootUpdate(image.data(), length)) break;
     // Wait for the next attempt; the window keeps handling its messages.
@@ -208,11 +210,11 @@ void Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_
     if (s == link::kIdle) {
       ctx_.status.ShowInfo(T(kTextUpdateOk) + Elapsed());
       ctx_.sink.Show(T(kTextUpdateOk));
-    } else {
-      ctx_.status.ShowError(T(kTextUpdateError));
-      ctx_.sink.Show(T(kTextUpdateError));
+      return true;
     }
-    return;
+    ctx_.status.ShowError(T(kTextUpdateError));
+    ctx_.sink.Show(T(kTextUpdateError));
+    return false;
   }
 }
 

@@ -29,12 +29,14 @@ class Maintenance {
   // programmer model ("FPR7100" or "FPR7101").
   Maintenance(ProgrammerContext context, std::string model_setting);
 
-  void ReadFirmwareVersion();
-  void SelfTest();
-  void ReadSerialNumber();
+  // Each returns true when the command succeeded (Self Test: the hardware
+  // passed, or the report was shown).
+  bool ReadFirmwareVersion();
+  bool SelfTest();
+  bool ReadSerialNumber();
   // `host_path`: the file the operator chose, nothing when the dialog was
   // cancelled.
-  void UpdateFirmware(const std::optional<std::string>& host_path);
+  bool UpdateFirmware(const std::optional<std::string>& host_path);
 
   bool UpdateRunning() const { return update_running_; }
   // The version text as shown: the FPR7101 programmer reports itself as FPR7100.
@@ -46,7 +48,7 @@ class Maintenance {
   const std::string& T(std::uint32_t id) const { return ctx_.texts.TextOf(id); }
   bool CommonStart(std::uint32_t start_text);
   bool BusyCheck();
-  void RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_t length);
+  bool RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_t length);
   std::string Elapsed() const;
 
   ProgrammerContext ctx_;

@@ -1,0 +1,171 @@
+#include "romwright/app/cli/cli_programmer.h"
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+#include "platform/linux/host_services.h"
+#include "platform/linux/programmer_usb_libusb.h"
+#include "platform/path_access.h"
+#include "romwright/app/cli/cli_database.h"
+#include "romwright/app/data_file.h"
+#include "romwright/app/settings_file.h"
+#include "sim/programmer/sim_programmer.h"
+
+namespace romwright::cli {
+
+namespace {
+
+constexpr std::uint32_t kTextNoProgrammer = 1;
+constexpr std::uint32_t kTextOpenFileError = 26;
+constexpr std::uint32_t kTextVersionSetting = 91;
+constexpr std::uint32_t kTextLogFileSetting = 95;
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.string();
+}
+
+std::string ForTerminal(const std::string& text) {
+  std::string s;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    s.push_back(text[i] == '\r' ? '\n' : text[i]);
+  }
+  return s;
+}
+
+// The window's info line and progress bar, as lines of text.
+class TerminalStatus final : public app::StatusView {
+ public:
+  explicit TerminalStatus(std::ostream& out) : out_(out) {}
+  void InfoChanged(const std::string& text, app::Rgb colour) override {
+    out_ << (colour == app::kErrorRed ? "! " : "") << ForTerminal(text) << "\n";
+    out_.flush();
+  }
+  void ProgressChanged(int position, const std::string& text, app::Rgb, app::Rgb) override {
+    // A line for every tenth of the way and for the error state; the 0 every
+    // operation starts with is not worth one.
+    const std::string step = text == "ERROR" ? text : std::to_string(position / 10);
+    if (step == last_step_) return;
+    last_step_ = step;
+    if (position == 0) return;
+    out_ << "Progress: " << text << "\n";
+    out_.flush();
+  }
+
+ private:
+  std::ostream& out_;
+  std::string last_step_ = "0";
+};
+
+}  // namespace
+
+struct CliProgrammer::Parts {
+  platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
+  std::unique_ptr<platform::ProgrammerUsb> usb;
+  sim::programmer::SimProgrammer* sim = nullptr;
+  std::string sim_image;
+  std::unique_ptr<TerminalStatus> view;
+  std::unique_ptr<app::StatusDisplay> status;
+  std::unique_ptr<link::ProgrammerLink> link;
+  std::unique_ptr<link::TransferEngine> engine;
+};
+
+CliProgrammer::CliProgrammer(CliContext& ctx) : ctx_(ctx), parts_(std::make_unique<Parts>()) {}
+
+CliProgrammer::~CliProgrammer() {
+  if (parts_->engine) parts_->engine->AbortTransfer();
+  if (parts_->sim && !parts_->sim_image.empty()) {
+    const auto contents = parts_->sim->ChipContents();
+    std::ofstream out(parts_->sim_image, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(contents.data()),
+              static_cast<std::streamsize>(contents.size()));
+    if (!out) ctx_.err << "romwright-cli: cannot keep the simulated chip in " << parts_->sim_image << "\n";
+  }
+}
+
+std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_code) {
+  std::unique_ptr<CliProgrammer> p(new CliProgrammer(ctx));
+  exit_code = kExitFailed;
+  if (!LoadCliDatabase(ctx, p->database_)) return nullptr;
+  const auto chip = SelectCliChip(ctx, p->database_);
+  exit_code = kExitUsage;
+  if (!chip) return nullptr;
+
+  // The texts of config.ini's language (English when it names none).
+  const std::string exe = ExecutablePath();
+  if (!exe.empty()) {
+    p->texts_ = app::LanguageTable(app::SettingsFile(app::SettingsFile::PathBesideExecutable(exe)));
+  }
+  if (p->texts_.Language() != app::kLanguageEnglish && p->texts_.Language() != app::kLanguageChinese) {
+    p->texts_.SetLanguage(std::string(app::kLanguageEnglish));
+  }
+
+  Parts& parts = *p->parts_;
+  if (ctx.options.sim) {
+    const std::string name = ctx.options.sim_chip.empty() ? app::NameOf(*chip) : ctx.options.sim_chip;
+    const auto sim_chip = p->database_.FindByName(name);
+    if (!sim_chip) {
+      ctx.err << "romwright-cli: chip \"" << name << "\" for --sim is not in the database\n";
+      return nullptr;
+    }
+    sim::programmer::SimProgrammerOptions options;
+    options.erase_base_ms = 300;
+    options.erase_ms_per_kib = 0;
+    auto sim = std::make_unique<sim::programmer::SimProgrammer>(parts.clock, *sim_chip, options);
+    parts.sim_image = ctx.options.sim_image;
+    if (!parts.sim_image.empty() && std::filesystem::exists(parts.sim_image)) {
+      std::ifstream in(parts.sim_image, std::ios::binary);
+      std::vector<std::uint8_t> contents(sim_chip->capacity, 0xFF);
+      in.read(reinterpret_cast<char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+      sim->SetChipContents(contents);
+    }
+    parts.sim = sim.get();
+    parts.usb = std::move(sim);
+  } else {
+    parts.usb = std::make_unique<platform::linux_host::LibusbProgrammer>();
+  }
+
+  p->buffer_ = app::DataBuffer::Create();
+  if (!p->buffer_) {
+    ctx.sink.Show(p->texts_.TextOf(19));  // "Memory overflow!"
+    exit_code = kExitFailed;
+    return nullptr;
+  }
+  p->buffer_->SetViewLength(chip->capacity);
+
+  const std::string log_setting = p->texts_.TextOf(kTextLogFileSetting);
+  const std::string log = log_setting.empty()
+                              ? std::string()
+                              : platform::ToHostPath(log_setting, platform::linux_host::CurrentDirectory());
+  parts.view = std::make_unique<TerminalStatus>(ctx.out);
+  parts.status = std::make_unique<app::StatusDisplay>(parts.clock, log, parts.view.get());
+  parts.link = std::make_unique<link::ProgrammerLink>(*parts.usb);
+  parts.engine = std::make_unique<link::TransferEngine>(parts.clock);
+  parts.engine->SetLink(parts.link.get());
+  app::ProgrammerContext pc{parts.clock, ctx.sink, *parts.status, p->texts_, *parts.link, *parts.engine};
+  p->ops_ = std::make_unique<app::ChipOperations>(pc, *p->buffer_, p->database_);
+  p->ops_->SetSelectedChip(*chip);
+  p->ops_->on_chip_detected = [buffer = p->buffer_.get()](const ChipRecord& c) {
+    buffer->SetViewLength(c.capacity);
+  };
+  p->maintenance_ = std::make_unique<app::Maintenance>(pc, p->texts_.TextOf(kTextVersionSetting));
+
+  if (!parts.link->OpenLink()) {
+    ctx.sink.Show(p->texts_.TextOf(kTextNoProgrammer));
+    exit_code = kExitUsage;
+    return nullptr;
+  }
+  exit_code = kExitOk;
+  return p;
+}
+
+bool CliProgrammer::LoadDataFile(const std::string& host_path) {
+  if (app::LoadFile(*buffer_, host_path, ctx_.sink, texts_)) return true;
+  ctx_.sink.Show(texts_.TextOf(kTextOpenFileError));
+  return false;
+}
+
+}  // namespace romwright::cli
