@@ -100,7 +100,9 @@ struct SimProgrammer::Core {
   bool Throttle(std::unique_lock<std::mutex>& lock, std::size_t bytes, std::stop_token stop) {
     if (options.bytes_per_second == 0 || bytes == 0) return true;
     const std::int64_t now_us = clock.Now().count() * 1000;
-    const std::int64_t start = std::max(now_us, link_free_us);
+    const std::int64_t buffered_us =
+        static_cast<std::int64_t>(options.buffer_bytes) * 1000000 / options.bytes_per_second;
+    const std::int64_t start = std::max(now_us - buffered_us, link_free_us);
     const std::int64_t end =
         start + static_cast<std::int64_t>(bytes) * 1000000 / options.bytes_per_second;
     link_free_us = end;

@@ -27,6 +27,10 @@ namespace sim::programmer {
 
 struct SimProgrammerOptions {
   std::uint32_t bytes_per_second = 0;  // link rate in both directions; 0: no limit
+  // The programmer's transfer buffer: while the host is not asking, the link
+  // goes on filling it, so a host that comes late finds up to this many bytes
+  // ready.
+  std::uint32_t buffer_bytes = 4096;
   std::string version = "FPR7100 V2.10 2026-03-02";
   std::string serial = "FPR71000421";
   // The self test report; bytes 14 and 15 "ok" mean the hardware passed.
