@@ -134,6 +134,7 @@ CmdStatus CKelvUSBDev2K::Registers(platform::DeviceHandle* handle, int direction
   const auto al = static_cast<std::uint8_t>(address & 0xFF);
   PassThroughBuffer b;
   if (direction != 0) {
+    if (buffer.empty()) return kCmdBadArgument;
     // One byte, carried in the CDB; no data phase.
     b.Reset({0xE5, buffer[0], 0, ah, al, 0}, 6, ScsiDirection::kOut, 0, kTimeoutWrite);
     return b.Send(*handle) ? kCmdDone : kCmdTransferFailed;

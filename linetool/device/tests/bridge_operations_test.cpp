@@ -171,3 +171,30 @@ TEST(DeviceSequence, ConfigFirmwareReloadRefindAndRestoreOnOneBridge) {
 
 }  // namespace
 }  // namespace linetool::device
+
+namespace linetool::device {
+namespace {
+
+TEST(Reload, CdRomBridgeIsLookedForOnePastTheHighestCdRomAndOnItsOwnNumber) {
+  sim::station::WorldSpec w;
+  sim::station::ControllerSpec c;
+  auto cd = sim::station::DefaultBridge(0);
+  cd.presents_cdrom = true;
+  c.root_hub.ports = {{1, cd, nullptr}, {2, sim::station::DefaultBridge(1), nullptr}};
+  w.controllers = {c};
+  SimStation s(w);
+  ASSERT_EQ(s.Refresh(true), kRefreshDone);
+  ASSERT_EQ(s.table.records[0].presents_cdrom, 1);
+  const int m = static_cast<int>(s.world.DiskCount()) - 1;  // system disk and one bridge disk
+  ASSERT_EQ(s.Operations().FirmwareReload(0, 1, m, /*highest_cdrom=*/0), 1);
+  EXPECT_EQ(s.table.records[0].cdrom_number, 0);
+  EXPECT_EQ(s.table.records[0].physical_drive_number, kNoDriveNumber);
+  EXPECT_EQ(s.reload_count, 1);
+  // With one candidate only the number one past the highest is tried: the
+  // bridge, back on its own number 0, is not found there.
+  EXPECT_EQ(s.Operations().FirmwareReload(0, 1, 0, /*highest_cdrom=*/5), 0);
+  EXPECT_EQ(s.table.records[0].cdrom_number, 0);
+}
+
+}  // namespace
+}  // namespace linetool::device
