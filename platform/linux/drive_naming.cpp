@@ -37,7 +37,7 @@ DriveNaming::DriveNaming(std::string sysfs_block, std::string dev, std::string s
   }
 }
 
-std::vector<std::string> DriveNaming::Disks() const {
+std::vector<std::string> DriveNaming::Present() const {
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(sysfs_, ec)) {
@@ -51,23 +51,50 @@ std::vector<std::string> DriveNaming::Disks() const {
   return names;
 }
 
+std::vector<std::string> DriveNaming::Numbered(std::vector<std::string>* present_out) const {
+  const auto present = Present();
+  std::lock_guard lock(mutex_);
+  for (const auto& name : present) {
+    if (std::find(numbered_.begin(), numbered_.end(), name) == numbered_.end()) numbered_.push_back(name);
+  }
+  if (present_out) *present_out = present;
+  return numbered_;
+}
+
+bool DriveNaming::IsPresent(int number, std::string& name) const {
+  std::vector<std::string> present;
+  const auto numbered = Numbered(&present);
+  if (number < 0 || static_cast<std::size_t>(number) >= numbered.size()) return false;
+  name = numbered[static_cast<std::size_t>(number)];
+  return std::find(present.begin(), present.end(), name) != present.end();
+}
+
+std::vector<std::string> DriveNaming::Disks() const {
+  std::vector<std::string> present;
+  std::vector<std::string> disks;
+  for (const auto& name : Numbered(&present)) {
+    if (std::find(present.begin(), present.end(), name) != present.end()) disks.push_back(name);
+  }
+  return disks;
+}
+
 std::optional<std::string> DriveNaming::DiskDevice(int drive_number) const {
-  const auto disks = Disks();
-  if (drive_number < 0 || static_cast<std::size_t>(drive_number) >= disks.size()) return std::nullopt;
-  return dev_ + "/" + disks[static_cast<std::size_t>(drive_number)];
+  std::string name;
+  if (!IsPresent(drive_number, name)) return std::nullopt;
+  return dev_ + "/" + name;
 }
 
 std::optional<int> DriveNaming::DriveNumberOf(const std::string& disk_name) const {
-  const auto disks = Disks();
-  const auto it = std::find(disks.begin(), disks.end(), disk_name);
-  if (it == disks.end()) return std::nullopt;
-  return static_cast<int>(it - disks.begin());
+  std::vector<std::string> present;
+  const auto numbered = Numbered(&present);
+  if (std::find(present.begin(), present.end(), disk_name) == present.end()) return std::nullopt;
+  const auto it = std::find(numbered.begin(), numbered.end(), disk_name);
+  return static_cast<int>(it - numbered.begin());
 }
 
 std::optional<std::string> DriveNaming::PartitionDevice(int drive_number, int partition) const {
-  const auto disks = Disks();
-  if (drive_number < 0 || static_cast<std::size_t>(drive_number) >= disks.size()) return std::nullopt;
-  const std::string disk = disks[static_cast<std::size_t>(drive_number)];
+  std::string disk;
+  if (!IsPresent(drive_number, disk)) return std::nullopt;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(fs::path(sysfs_) / disk, ec)) {
     if (ReadText(e.path() / "partition") == std::to_string(partition)) {
@@ -79,7 +106,7 @@ std::optional<std::string> DriveNaming::PartitionDevice(int drive_number, int pa
 
 std::optional<std::pair<int, int>> DriveNaming::PartitionOf(const std::string& device) const {
   const std::string name = fs::path(device).filename().string();
-  const auto disks = Disks();
+  const auto disks = Numbered();
   for (std::size_t i = 0; i < disks.size(); ++i) {
     const fs::path part = fs::path(sysfs_) / disks[i] / name;
     std::error_code ec;
@@ -93,7 +120,7 @@ std::optional<std::pair<int, int>> DriveNaming::PartitionOf(const std::string& d
 std::optional<std::pair<std::uint64_t, std::uint64_t>> DriveNaming::PartitionExtent(const std::string& device) const {
   const auto p = PartitionOf(device);
   if (!p) return std::nullopt;
-  const fs::path part = fs::path(sysfs_) / Disks()[static_cast<std::size_t>(p->first)] / fs::path(device).filename();
+  const fs::path part = fs::path(sysfs_) / Numbered()[static_cast<std::size_t>(p->first)] / fs::path(device).filename();
   const std::string start = ReadText(part / "start");
   const std::string size = ReadText(part / "size");
   if (start.empty() || size.empty()) return std::nullopt;

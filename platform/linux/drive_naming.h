@@ -3,7 +3,12 @@
 // devices: the disk that holds the root file system is drive 0, the other
 // whole disks (SCSI, SATA, USB, NVMe, virtual) follow in name order. Loop,
 // RAM, device-mapper and optical devices are not disks here.
+//
+// A number, once given, stays with its disk for the life of the object: a
+// disk that goes away leaves a gap, one that appears takes the next number
+// (a bridge that restarts may come back as a new disk).
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +22,7 @@ class DriveNaming {
   // file system ("sda"; empty: find it from /proc/self/mountinfo).
   DriveNaming(std::string sysfs_block = "/sys/block", std::string dev = "/dev", std::string system_disk = {});
 
-  // The disks in drive-number order ("sda", "sdb", ...).
+  // The present disks in drive-number order ("sda", "sdb", ...).
   std::vector<std::string> Disks() const;
   // "/dev/sdb" for drive 1; nullopt when there is no such drive.
   std::optional<std::string> DiskDevice(int drive_number) const;
@@ -32,6 +37,15 @@ class DriveNaming {
   const std::string& SysfsBlock() const { return sysfs_; }
 
  private:
+  // The disks present now, in name order, the system disk first.
+  std::vector<std::string> Present() const;
+  // Every disk numbered so far, by number, after taking in the present ones;
+  // `present` receives the present set.
+  std::vector<std::string> Numbered(std::vector<std::string>* present = nullptr) const;
+  bool IsPresent(int number, std::string& name) const;
+
+  mutable std::mutex mutex_;
+  mutable std::vector<std::string> numbered_;
   std::string sysfs_;
   std::string dev_;
   std::string system_disk_;

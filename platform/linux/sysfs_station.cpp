@@ -1,8 +1,5 @@
 #include "platform/linux/sysfs_station.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -83,7 +80,7 @@ class SysfsStation::Handle final : public DeviceHandle {
     return s_.transport_.Execute((s_.dev_ / block_.name).string(), request, data);
   }
   std::optional<StorageDeviceNumber> DeviceNumber() override {
-    if (!fs::exists(s_.sysfs_ / "class/block" / block_.name)) return std::nullopt;
+    if (!fs::exists(s_.sysfs_ / "block" / block_.name)) return std::nullopt;
     StorageDeviceNumber n;
     n.device_type = block_.cdrom ? kDeviceTypeCdRom : kDeviceTypeDisk;
     n.device_number = static_cast<std::uint32_t>(number_);
@@ -96,7 +93,7 @@ class SysfsStation::Handle final : public DeviceHandle {
   }
   std::optional<DriveGeometry> Geometry() override {
     if (block_.cdrom) return std::nullopt;
-    const fs::path dir = s_.sysfs_ / "class/block" / block_.name;
+    const fs::path dir = s_.sysfs_ / "block" / block_.name;
     const auto sectors = ReadAttr(dir / "size");
     if (!sectors || sectors->empty()) return std::nullopt;
     const std::uint64_t bytes = std::stoull(*sectors) * 512;
@@ -225,10 +222,8 @@ class SysfsStation::Controller final : public UsbHostController {
 
 // ---------------------------------------------------------------- station
 
-SysfsStation::SysfsStation(fs::path sysfs_root, fs::path dev_root, ScsiTransport& transport, std::string root_disk)
-    : sysfs_(std::move(sysfs_root)), dev_(std::move(dev_root)), transport_(transport), root_disk_(std::move(root_disk)) {
-  if (!root_disk_.empty()) disk_numbers_[root_disk_] = 0;
-}
+SysfsStation::SysfsStation(fs::path sysfs_root, fs::path dev_root, ScsiTransport& transport, DriveNaming& naming)
+    : sysfs_(std::move(sysfs_root)), dev_(std::move(dev_root)), transport_(transport), naming_(naming) {}
 
 fs::path SysfsStation::UsbDevicePath(const std::string& name) const { return sysfs_ / "bus/usb/devices" / name; }
 
@@ -263,35 +258,37 @@ std::unique_ptr<UsbHub> SysfsStation::OpenHub(const std::string& path) {
 
 std::vector<SysfsStation::BlockInfo> SysfsStation::ScanBlocks() {
   std::vector<BlockInfo> blocks;
-  std::error_code ec;
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(sysfs_ / "class/block", ec)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  for (const auto& name : names) {
+  for (const auto& name : naming_.Disks()) {
     if (auto b = BlockByName(name)) blocks.push_back(std::move(*b));
   }
+  std::vector<std::string> optical;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(sysfs_ / "block", ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("sr", 0) == 0) optical.push_back(name);
+  }
+  std::sort(optical.begin(), optical.end());
   std::lock_guard lock(mutex_);
-  for (const auto& b : blocks) {
-    auto& numbers = b.cdrom ? cdrom_numbers_ : disk_numbers_;
-    if (numbers.count(b.name)) continue;
-    int next = b.cdrom ? 0 : 1;
-    for (const auto& [n, number] : numbers) next = std::max(next, number + 1);
-    numbers[b.name] = next;
+  for (const auto& name : optical) {
+    auto b = BlockByName(name);
+    if (!b) continue;
+    if (!cdrom_numbers_.count(name)) {
+      int next = 0;
+      for (const auto& [n, number] : cdrom_numbers_) next = std::max(next, number + 1);
+      cdrom_numbers_[name] = next;
+    }
+    blocks.push_back(std::move(*b));
   }
   return blocks;
 }
 
 std::optional<SysfsStation::BlockInfo> SysfsStation::BlockByName(const std::string& name) {
-  const fs::path link = sysfs_ / "class/block" / name;
+  const fs::path link = sysfs_ / "block" / name;
   std::error_code ec;
-  if (!fs::exists(link, ec) || fs::exists(link / "partition", ec)) return std::nullopt;
+  if (!fs::exists(link, ec)) return std::nullopt;
   BlockInfo b;
   b.name = name;
-  if (name.rfind("sr", 0) == 0) {
-    b.cdrom = true;
-  } else if (name.rfind("sd", 0) != 0 && name.rfind("nvme", 0) != 0 && name.rfind("vd", 0) != 0) {
-    return std::nullopt;
-  }
+  b.cdrom = name.rfind("sr", 0) == 0;
   // The USB device is the nearest ancestor folder with an idVendor.
   fs::path dir = fs::canonical(link, ec);
   if (ec) return std::nullopt;
@@ -326,21 +323,15 @@ StorageDeviceSet SysfsStation::Enumerate() {
 std::unique_ptr<DeviceHandle> SysfsStation::Open(const DeviceOpenRequest& request) {
   std::string block;
   bool cdrom = false;
-  int number = -1;
-  {
+  if (auto n = NumberAfter(request.name, "\\\\.\\PHYSICALDRIVE")) {
+    if (auto node = naming_.DiskDevice(*n)) block = fs::path(*node).filename().string();
+  } else if (auto c = NumberAfter(request.name, "\\\\.\\CDROM")) {
+    cdrom = true;
     std::lock_guard lock(mutex_);
-    if (auto n = NumberAfter(request.name, "\\\\.\\PHYSICALDRIVE")) {
-      for (const auto& [name, num] : disk_numbers_) {
-        if (num == *n) block = name;
-      }
-    } else if (auto c = NumberAfter(request.name, "\\\\.\\CDROM")) {
-      cdrom = true;
-      for (const auto& [name, num] : cdrom_numbers_) {
-        if (num == *c) block = name;
-      }
+    for (const auto& [name, num] : cdrom_numbers_) {
+      if (num == *c) block = name;
     }
-  }
-  if (block.empty() && number < 0 && request.name.rfind("\\\\?\\usbstor#", 0) == 0) {
+  } else if (request.name.rfind("\\\\?\\usbstor#", 0) == 0) {
     // An interface path names its block device between the first '&' and '#'.
     const auto amp = request.name.find('&');
     const auto hash = request.name.find('#', amp);
@@ -350,19 +341,21 @@ std::unique_ptr<DeviceHandle> SysfsStation::Open(const DeviceOpenRequest& reques
   if (block.empty()) return nullptr;
   auto info = BlockByName(block);
   if (!info || info->cdrom != cdrom) return nullptr;
-  std::lock_guard lock(mutex_);
-  auto& numbers = cdrom ? cdrom_numbers_ : disk_numbers_;
-  auto it = numbers.find(block);
-  if (it == numbers.end()) return nullptr;
-  return std::make_unique<Handle>(*this, std::move(*info), it->second);
+  int number = -1;
+  if (cdrom) {
+    std::lock_guard lock(mutex_);
+    auto it = cdrom_numbers_.find(block);
+    if (it != cdrom_numbers_.end()) number = it->second;
+  } else if (auto n = naming_.DriveNumberOf(block)) {
+    number = *n;
+  }
+  if (number < 0) return nullptr;
+  return std::make_unique<Handle>(*this, std::move(*info), number);
 }
 
 std::uint32_t SysfsStation::DiskCount() {
-  // Numbers are never reused, so the count covers the highest one given.
-  ScanBlocks();
-  std::lock_guard lock(mutex_);
   int highest = -1;
-  for (const auto& [name, number] : disk_numbers_) highest = std::max(highest, number);
+  for (const auto& name : naming_.Disks()) highest = std::max(highest, naming_.DriveNumberOf(name).value_or(-1));
   return static_cast<std::uint32_t>(highest + 1);
 }
 
@@ -375,18 +368,6 @@ int SysfsStation::Subscribe(Listener listener) {
 void SysfsStation::Unsubscribe(int id) {
   std::lock_guard lock(mutex_);
   listeners_.erase(id);
-}
-
-std::string RootDiskName(const fs::path& sysfs_root) {
-  struct stat st {};
-  if (::stat("/", &st) != 0) return {};
-  const fs::path dev = sysfs_root / "dev/block" /
-                       (std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
-  std::error_code ec;
-  fs::path p = fs::canonical(dev, ec);
-  if (ec) return {};
-  if (fs::exists(p / "partition")) p = p.parent_path();
-  return p.filename().string();
 }
 
 }  // namespace platform::linux_host

@@ -8,11 +8,12 @@
 // port (the high-speed twin of a SuperSpeed connector), so a bridge that
 // comes back on the other root hub of its connector is still found there.
 //
-// Drive numbers stay fixed for the life of the object: the disk that holds
-// the root file system is drive 0 (never a bridge disk), the other disks get
-// 1, 2, ... in the order they are first seen; CD-ROM drives likewise from 0.
+// Drive numbers come from the host's DriveNaming (the one the disk
+// preparation uses too): the disk that holds the root file system is drive 0
+// (never a bridge disk), and a number stays with its disk for the life of the
+// process. CD-ROM drives are numbered from 0 in the order first seen.
 //
-// The disk count is one more than the highest drive number given so far.
+// The disk count is one more than the highest drive number present.
 //
 // Device events: the interface is served, but no hot-plug source is wired
 // yet; listeners are kept and never called.
@@ -24,6 +25,7 @@
 #include <string>
 
 #include "platform/device_services.h"
+#include "platform/linux/drive_naming.h"
 #include "platform/linux/scsi_transport.h"
 
 namespace platform::linux_host {
@@ -35,9 +37,9 @@ class SysfsStation final : public DeviceIo,
                            public DeviceEvents {
  public:
   // `sysfs_root` ("/sys"), `dev_root` ("/dev"), the transport for SCSI
-  // requests, and the name of the disk holding the root file system ("sda").
+  // requests and the drive numbering (over `sysfs_root`/block).
   SysfsStation(std::filesystem::path sysfs_root, std::filesystem::path dev_root, ScsiTransport& transport,
-               std::string root_disk);
+               DriveNaming& naming);
 
   DeviceServices Services() { return DeviceServices{*this, *this, *this, *this, *this}; }
 
@@ -73,17 +75,12 @@ class SysfsStation final : public DeviceIo,
   std::filesystem::path sysfs_;
   std::filesystem::path dev_;
   ScsiTransport& transport_;
-  std::string root_disk_;
+  DriveNaming& naming_;
 
   std::mutex mutex_;
-  std::map<std::string, int> disk_numbers_;
   std::map<std::string, int> cdrom_numbers_;
   std::map<int, Listener> listeners_;
   int next_listener_ = 1;
 };
-
-// The whole disk that holds the root file system ("sda", "nvme0n1"), found
-// through the device number of "/"; empty when it cannot be told.
-std::string RootDiskName(const std::filesystem::path& sysfs_root);
 
 }  // namespace platform::linux_host

@@ -36,14 +36,14 @@ class SimBackend final : public StationBackend {
 class HostBackend final : public StationBackend {
  public:
   HostBackend()
-      : clock_(platform::linux_host::MakeSystemClock()),
-        station_("/sys", "/dev", transport_, platform::linux_host::RootDiskName("/sys")) {}
+      : clock_(platform::linux_host::MakeSystemClock()), station_("/sys", "/dev", transport_, naming_) {}
   platform::DeviceServices Services() override { return station_.Services(); }
   platform::Clock& GetClock() override { return clock_; }
 
  private:
   platform::SteadyClock clock_;
   platform::linux_host::SgIoTransport transport_;
+  platform::linux_host::DriveNaming naming_{"/sys/block", "/dev"};
   platform::linux_host::SysfsStation station_;
 };
 

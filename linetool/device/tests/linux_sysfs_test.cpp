@@ -42,8 +42,6 @@ class SysfsFixture : public ::testing::Test {
     // The system disk, not on USB.
     Block(sys / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda", "sda", 500118192);
     Write(sys / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1/partition", "1");
-    fs::create_directory_symlink(
-        sys / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1", sys / "class/block/sda1");
     Bridge("2-1", "BRIDGEA0001", "sdb", 62533296);
     Bridge("2-2.1", "BRIDGEB0002", "sdc", 976773168);
     Stick("1-3", "STICK0003", "sdd");
@@ -75,8 +73,9 @@ class SysfsFixture : public ::testing::Test {
   void Block(const fs::path& dir, const std::string& name, std::uint64_t sectors) {
     Write(dir / "size", std::to_string(sectors));
     Write(dir / "queue/logical_block_size", "512");
-    fs::create_directories(sys / "class/block");
-    fs::create_directory_symlink(dir, sys / "class/block" / name);
+    fs::create_directories(sys / "block");
+    fs::create_directory_symlink(dir.parent_path().parent_path(), dir / "device");
+    fs::create_directory_symlink(dir, sys / "block" / name);
   }
   void Storage(const std::string& usb, const std::string& serial, const std::string& block, std::uint64_t sectors) {
     Write(sys / "bus/usb/devices" / usb / "serial", serial);
@@ -105,7 +104,8 @@ class SysfsFixture : public ::testing::Test {
 };
 
 TEST_F(SysfsFixture, FindsTheBridgesWithLocationsDescriptorsAndDrivesButNeverTheSystemDisk) {
-  platform::linux_host::SysfsStation station(sys, dev, transport, "sda");
+  platform::linux_host::DriveNaming naming((sys / "block").string(), dev.string(), "sda");
+  platform::linux_host::SysfsStation station(sys, dev, transport, naming);
   CKelvUSBLib lib(station.Services());
   DeviceTable table;
   ASSERT_EQ(lib.Refresh(table, {}), kRefreshDone);
@@ -144,9 +144,19 @@ TEST_F(SysfsFixture, FindsTheBridgesWithLocationsDescriptorsAndDrivesButNeverThe
   ASSERT_TRUE(c);
   EXPECT_EQ(c->status, platform::kUsbDeviceConnected);
   EXPECT_EQ(DecodeDescriptors(*hub, table.records[0].port, c->descriptor).serial_number, "BRIDGEA0001");
-  // Drive numbers stay what they were.
-  EXPECT_TRUE(station.Open({"\\\\.\\PHYSICALDRIVE4", platform::kAccessRead | platform::kAccessWrite,
-                            platform::kShareRead | platform::kShareWrite, platform::kOpenPlain}));
+  // Drive numbers stay with their disks: sdc leaves, sde keeps drive 4 and
+  // a new disk takes 5.
+  fs::remove(sys / "block/sdc");
+  Block(sys / "bus/usb/devices/2-2.4/2-2.4:1.0/host9/target9:0:0/9:0:0:0/block/sdf", "sdf", 1000);
+  const auto open = [&](int n) {
+    return station.Open({PhysicalDrivePath(n), platform::kAccessRead | platform::kAccessWrite,
+                         platform::kShareRead | platform::kShareWrite, platform::kOpenPlain});
+  };
+  EXPECT_FALSE(open(2));
+  ASSERT_TRUE(open(4));
+  EXPECT_EQ(open(4)->DeviceNumber()->device_number, 4u);
+  EXPECT_EQ(naming.DriveNumberOf("sdf"), 5);
+  EXPECT_EQ(station.DiskCount(), 6u);
 }
 
 }  // namespace
