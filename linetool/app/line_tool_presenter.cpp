@@ -518,7 +518,8 @@ void LineToolPresenter::ToggleLock() {
 
 // --- Profiles -----------------------------------------------------------------------------------
 
-bool LineToolPresenter::FormatChecks(bool with_serial) {
+bool LineToolPresenter::CheckFormats(bool with_serial) {
+  Update u(*this);
   std::string text;
   const ProfileSettings& s = engine_.Settings();
   auto check4 = [&](const profile::ProfileText& field, MessageId id) {
@@ -563,7 +564,7 @@ bool LineToolPresenter::LoadIni(const std::string& station_path) {
 
 void LineToolPresenter::SaveIni() {
   Update u(*this);
-  if (!FormatChecks(false)) return;
+  if (!CheckFormats(false)) return;
   const auto chosen = files_.SaveFile(kIniFilter, kIniExtension, engine_.WorkDir());
   if (!chosen) return;
   ProfileSettings& s = engine_.Settings();

@@ -160,6 +160,9 @@ class LineToolPresenter {
   // The panel state between runs: busy (auto mode, locked) or idle.
   void ApplyRestState();
   void DisableForRun();
+  // The length checks of vendor ID, product ID and revision (and with
+  // `with_serial` the serial number), collected into one message box.
+  bool CheckFormats(bool with_serial);
   void Notify(PresenterEvent event);
   void Notify(PresenterEvent::Kind kind) { Notify(PresenterEvent{kind, -1, -1, {}}); }
 
@@ -186,7 +189,6 @@ class LineToolPresenter {
   void BrowsePreload();
   void MoreConfig();
   void StopAllJobs();
-  bool FormatChecks(bool with_serial);
   std::size_t EditLimit(int id) const;
 
   profile::CLineEngine& engine_;

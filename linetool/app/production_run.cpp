@@ -1,0 +1,649 @@
+#include "linetool/app/production_run.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "linetool/app/control_ids.h"
+#include "linetool/disk/disk_queries.h"
+#include "linetool/disk/format_step.h"
+#include "linetool/disk/partition_step.h"
+#include "linetool/disk/preload_copy.h"
+#include "linetool/disk/production_log.h"
+#include "linetool/disk/write_read_test.h"
+#include "linetool/profile/station_files.h"
+#include "platform/path_access.h"
+
+namespace linetool::app {
+
+namespace {
+
+using profile::MessageId;
+using profile::ProfileSettings;
+using profile::TextOf;
+
+constexpr std::string_view kPass = "PASS";
+constexpr std::string_view kFail = "FAIL";
+
+int Column(int stage) { return kFirstStageColumn + stage; }
+
+// Cuts a text field to the panel's limit.
+void CutField(profile::ProfileText& field, std::size_t limit) {
+  const std::string_view t = TextOf(field);
+  if (limit != 0 && t.size() > limit) profile::SetText(field, std::string(t.substr(0, limit)));
+}
+
+}  // namespace
+
+int StageCount(const ProfileSettings& s) {
+  return (s.config_enable != 0) + (s.fw_enable != 0) + (s.fw_reload != 0) + 2 * (s.format_enable != 0) +
+         (s.wr_test_enable != 0) + (s.preload_enable != 0);
+}
+
+std::string FirmwareChipCode(const std::string& firmware_path) {
+  if (firmware_path.find("091027") != std::string::npos) return "00";
+  const std::string_view name = platform::FileNameOf(firmware_path);
+  return name.size() >= 9 ? std::string(name.substr(7, 2)) : std::string(name.substr(std::min<std::size_t>(7, name.size())));
+}
+
+ProductionRun::ProductionRun(LineToolPresenter& presenter, StationServices services)
+    : presenter_(presenter),
+      engine_(presenter.Engine()),
+      services_(services),
+      lib_(services.devices),
+      ops_(lib_, table_, services.clock, engine_.WorkDir(),
+           device::ReloadSync{engine_.ReloadLock(), engine_.ReloadCounter()},
+           [this](std::uint8_t n) { return DriveLetterOf(n); }) {
+  for (int p = 0; p < kPortCount; ++p) jobs_[static_cast<std::size_t>(p)].port = p;
+  Subscribe();
+}
+
+ProductionRun::~ProductionRun() {
+  Unsubscribe();
+  StopAllJobs();
+  std::lock_guard lock(slots_);
+  if (safe_remover_.joinable()) safe_remover_.join();
+}
+
+// --- Plug events ------------------------------------------------------------------
+
+void ProductionRun::Subscribe() {
+  std::lock_guard lock(subscription_mutex_);
+  if (subscription_ >= 0) return;
+  subscription_ = services_.devices.events.Subscribe([this](const platform::DeviceEvent& e) { OnDeviceEvent(e); });
+}
+
+void ProductionRun::Unsubscribe() {
+  std::lock_guard lock(subscription_mutex_);
+  if (subscription_ < 0) return;
+  services_.devices.events.Unsubscribe(subscription_);
+  subscription_ = -1;
+}
+
+void ProductionRun::OnDeviceEvent(const platform::DeviceEvent& event) {
+  // Arrivals of disks and every removal; not while a removal or a run works.
+  const bool disk = event.device_name.find("PHYSICALDRIVE") != std::string::npos;
+  if (event.kind == platform::DeviceEventKind::kArrival && !disk) return;
+  if (removing_.load() || run_active_.load() || !polling_allowed_.load()) return;
+  RefreshPorts();
+}
+
+char ProductionRun::DriveLetterOf(std::uint8_t physical_drive) {
+  return disk::DriveLetterOfDisk(DiskServicesFor({}), physical_drive);
+}
+
+disk::DiskServices ProductionRun::DiskServicesFor(std::stop_token stop) {
+  return disk::DiskServices{services_.disks, services_.volumes, services_.tools,  services_.files,
+                            services_.access, services_.clock,  engine_.WorkDir(), &polling_allowed_,
+                            std::move(stop)};
+}
+
+// --- Port table ---------------------------------------------------------------------
+
+bool ProductionRun::RefreshPorts() {
+  if (removing_.load()) return true;
+  std::unique_lock lock(slots_);
+  if (run_active_.load()) return true;
+  bool ok = true;
+  try {
+    table_.cd_rom_present = 0;
+    const device::CKelvUSBDev2K::Options options{engine_.Settings().cd_rom_mode != 0,
+                                                 [this](std::uint8_t n) { return DriveLetterOf(n); }};
+    lib_.Refresh(table_, options);
+    Repaint(true);
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  const bool any = table_.device_count != 0;
+  lock.unlock();
+  if (any) {
+    AutoStartCheck();
+  } else {
+    presenter_.ApplyRestState();
+  }
+  return ok;
+}
+
+void ProductionRun::Repaint(bool rebuild) {
+  if (rebuild) presenter_.ClearGridColumns(1, 13);
+  for (int p = 0; p < kPortCount; ++p) RepaintRow(p);
+  if (rebuild) presenter_.ClearGridColumns(kFirstStageColumn, kGridColumns - 1);
+}
+
+void ProductionRun::RepaintRow(int p) {
+  const device::BridgeDeviceRecord& r = table_.records[static_cast<std::size_t>(p)];
+  if (!r.Present()) return;
+  presenter_.ShowDevice(p, DeviceRowTexts{r.usb_speed, r.vendor_id, r.product_id, r.serial_number,
+                                          r.firmware_version, device::CapacityText(r.capacity)});
+}
+
+// --- Start ---------------------------------------------------------------------------------
+
+void ProductionRun::StartRun() {
+  std::unique_lock lock(slots_);
+  if (run_active_.load() || removing_.load()) return;
+  ProfileSettings& s = engine_.Settings();
+  platform::MessageSink& sink = presenter_.Sink();
+
+  // 1. The panel's values, cut to the edit limits.
+  CutField(s.vendor_id, 4);
+  CutField(s.product_id, 4);
+  CutField(s.device_revision, 4);
+  CutField(s.serial_number, std::min<std::size_t>(20, engine_.Limits().serial_length));
+  CutField(s.manufacturer_string, std::min<std::size_t>(44, engine_.Limits().manufacturer_length));
+  CutField(s.product_string, std::min<std::size_t>(48, engine_.Limits().product_length));
+  CutField(s.drive_label_name, s.format_drive_type != 0 ? 11 : 32);
+
+  // 2. Formats.
+  bool blocked = !presenter_.CheckFormats(true);
+  // 3.
+  const int stage_count = StageCount(s);
+  // 4. Dual image.
+  if (s.image0 == 0 && s.image1 == 0) {
+    sink.Show(std::string(engine_.Text(MessageId::kCheckDualImage)));
+    blocked = true;
+  }
+  // 5. Test file.
+  const std::string test_path =
+      platform::JoinStationPath(platform::ToStationPath(engine_.WorkDir()), TextOf(s.wr_test_binary_name));
+  std::int64_t test_length = kUnknownTestLength;
+  if (s.wr_test_enable != 0 && engine_.CheckPathAccess(test_path, true)) {
+    const auto size = profile::FileSize(engine_.HostPath(test_path));
+    if (!size) {
+      sink.Show(std::string(engine_.Text(MessageId::kWrTestFileError)));
+      blocked = true;
+    } else if (*size > kMaxTestFileLength) {
+      sink.Show(test_path + " " + std::string(engine_.Text(MessageId::kWrTestFileTooLarge)));
+    } else {
+      test_length = static_cast<std::int64_t>(*size);
+    }
+  }
+  // 6. A configuration update goes with a firmware update of an accepted name.
+  const std::string firmware(TextOf(s.fw_binary_name));
+  if (!blocked && s.config_enable != 0) {
+    engine_.SetFirmwarePath(firmware);
+    if (s.fw_enable == 0 || !engine_.CheckFirmwareName()) {
+      sink.Show(std::string(engine_.Text(MessageId::kCheckSettings)));
+      blocked = true;
+    }
+  }
+  // 7.-9.
+  if (s.fw_enable != 0 && !engine_.CheckPathAccess(firmware, true)) return;
+  const std::string preload_folder(TextOf(s.preload_folder_path));
+  if (s.preload_enable != 0 && !engine_.CheckPathAccess(preload_folder, true)) return;
+  if (s.wr_test_enable != 0 && test_length == kUnknownTestLength) return;
+  if (stage_count == 0 || blocked) return;
+
+  // 10.-11. Ports.
+  const std::string chip_code = FirmwareChipCode(firmware);
+  JobControl control;
+  control.stage_count = static_cast<std::uint8_t>(stage_count);
+  std::string mismatch;
+  for (int p = 0; p < kPortCount; ++p) {
+    device::BridgeDeviceRecord& r = table_.records[static_cast<std::size_t>(p)];
+    r.test_file_length = 0;
+    if (!r.Present() || r.firmware_version.empty()) continue;
+    bool usable = true;
+    if (s.fw_enable != 0) {
+      std::string read_code;
+      bool match = false;
+      usable = ops_.ReadChipVariant(p, chip_code, read_code, match) == 1 && match;
+      if (usable) engine_.SetChipCode(read_code);
+    }
+    if (!usable) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "%d .", r.slot);
+      mismatch += buf;
+      continue;
+    }
+    ++control.selected_count;
+    if (r.capacity != -1) ++control.capacity_count;
+    control.selected[static_cast<std::size_t>(p)] = 1;
+    r.test_file_length = test_length > 0 ? static_cast<std::uint32_t>(test_length) : 0;
+    if (r.presents_cdrom != 0 && r.cdrom_number != device::kNoDriveNumber)
+      control.highest_cdrom = std::max(control.highest_cdrom, static_cast<int>(r.cdrom_number));
+  }
+  if (!mismatch.empty()) {
+    sink.Show(std::string(engine_.Text(MessageId::kChipFwMismatch)) + mismatch);
+    return;
+  }
+  if (control.selected_count == 0) return;
+
+  // 12.
+  if (!presenter_.Control(ids::kIdleTimer).enabled) s.standby_timer = 0;
+  presenter_.DisableForRun();
+  engine_.SetFirmwarePath(firmware);
+  if (s.config_enable != 0) {
+    for (int p = 0; p < kPortCount; ++p) {
+      device::BridgeDeviceRecord& r = table_.records[static_cast<std::size_t>(p)];
+      if (r.Present() && !r.firmware_version.empty()) engine_.ComposePortBlock(p, r.config);
+    }
+  }
+  if (s.fw_enable != 0) {
+    engine_.BuildFlashImage(s.config_enable != 0 ? profile::FlashImageKind::kConfig
+                                                 : profile::FlashImageKind::kUnConfig,
+                            s.crc32 != 0);
+  }
+  if (s.fw_reload != 0) {
+    control.disk_count_base = static_cast<std::uint8_t>(services_.devices.system.DiskCount() - 1);
+  }
+  control_ = control;
+  if (controller_.joinable()) controller_.join();
+  run_active_.store(true);
+  controller_ = std::jthread([this](std::stop_token st) { JobController(st); });
+}
+
+// --- JobController -------------------------------------------------------------------------
+
+void ProductionRun::JobController(std::stop_token stop) {
+  platform::Clock& clock = services_.clock;
+  const ProfileSettings& s = engine_.Settings();
+  Unsubscribe();
+  for (auto& r : table_.records)
+    for (int i = 0; i < disk::kStagePreload; ++i) r.stage_results[static_cast<std::size_t>(i)] = 0;
+  presenter_.ClearGridColumns(kFirstStageColumn, kGridColumns - 1);
+  presenter_.SetProgress(presenter_.ProgressText(), 0);
+  {
+    std::lock_guard lock(letters_mutex_);
+    claimed_.fill(disk::kNoDriveLetter);
+  }
+
+  for (int p = 0; p < kPortCount; ++p) {
+    PortJob& job = jobs_[static_cast<std::size_t>(p)];
+    job.selected_count = control_.selected_count;
+    job.capacity_count = control_.capacity_count;
+    job.progress.store(0.0f);
+    if (control_.selected[static_cast<std::size_t>(p)] != 0) {
+      job.stage_count = control_.stage_count;
+      job.state.store(PortState::kRunning);
+      workers_[static_cast<std::size_t>(p)] = std::jthread([this, p](std::stop_token st) { PortWorker(st, p); });
+    } else {
+      job.stage_count = 0;
+      job.state.store(PortState::kNotInRun);
+    }
+  }
+
+  int bar = 0;
+  std::uint32_t polls = 0;
+  bool stopped = false;
+  for (;;) {
+    if (!clock.WaitFor(kPollPause, stop)) {
+      stopped = true;
+      break;
+    }
+    bar = bar >= 100 ? 0 : bar + 1;
+    float sum = 0.0f;
+    int finished = 0;
+    for (const PortJob& job : jobs_) {
+      if (job.state.load() == PortState::kNotInRun) continue;
+      sum += job.progress.load();
+      if (job.state.load() == PortState::kFinished) ++finished;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%3d %%", static_cast<int>(sum / static_cast<float>(control_.selected_count)));
+    presenter_.SetProgress(text, bar);
+    if (finished >= control_.selected_count) break;
+    if (++polls >= kPollLimit) break;
+  }
+  // Workers still running (the poll limit, or a stop) end at their next safe
+  // point; their missing results stay 0.
+  for (auto& w : workers_) w.request_stop();
+  for (auto& w : workers_)
+    if (w.joinable()) w.join();
+
+  if (stopped) {
+    presenter_.ApplyRestState();
+    Subscribe();
+    run_active_.store(false);
+    return;
+  }
+  presenter_.SetProgress(presenter_.ProgressText(), 100);
+  presenter_.ApplyRestState();
+  if (s.config_enable != 0 && s.serial_number_increase == 1) presenter_.AdvanceSerial(control_.selected_count);
+  FinishRun();
+  Subscribe();
+  run_active_.store(false);
+  runs_finished_.fetch_add(1);
+  presenter_.Notify(PresenterEvent::Kind::kRunEnded);
+}
+
+void ProductionRun::FinishRun() {
+  const ProfileSettings& s = engine_.Settings();
+  for (int p = 0; p < kPortCount; ++p) {
+    if (control_.selected[static_cast<std::size_t>(p)] == 0) continue;
+    const auto& res = table_.records[static_cast<std::size_t>(p)].stage_results;
+    bool fail = false;
+    if (s.config_enable != 0 && res[disk::kStageConfig] == 0) fail = true;
+    if (s.fw_enable != 0 && res[disk::kStageFirmware] == 0) fail = true;
+    if (s.fw_reload != 0 && res[disk::kStageRelink] == 0) fail = true;
+    if (s.format_enable != 0 && (res[disk::kStagePartition] == 0 || res[disk::kStageFormat] == 0)) fail = true;
+    if (s.wr_test_enable != 0 && res[disk::kStageWriteRead] == 0) fail = true;
+    presenter_.AddCounts(!fail);
+  }
+  const disk::DiskServices ds = DiskServicesFor({});
+  for (int p = 0; p < kPortCount; ++p) {
+    if (control_.selected[static_cast<std::size_t>(p)] == 0) continue;
+    const device::BridgeDeviceRecord& r = table_.records[static_cast<std::size_t>(p)];
+    disk::LogPort port;
+    port.slot = r.slot;
+    port.usb_port = r.port;
+    port.vid = r.vendor_id;
+    port.pid = r.product_id;
+    port.version = r.device_release;
+    port.manufacturer = r.manufacturer;
+    port.product = r.product;
+    port.serial_number = r.serial_number;
+    port.fw_version = r.firmware_version;
+    port.usb_speed = r.usb_speed;
+    port.drive_number = r.physical_drive_number;
+    port.drive_letter = r.drive_letter;
+    for (int i = 0; i < disk::kStageCount; ++i)
+      port.results[static_cast<std::size_t>(i)] = r.stage_results[static_cast<std::size_t>(i)];
+    disk::WriteLogRecord(ds, port, s);
+  }
+}
+
+std::string ProductionRun::LogFilePath() const {
+  return engine_.HostPath(disk::LogFileName(services_.clock.LocalNow()));
+}
+
+// --- PortWorker --------------------------------------------------------------------------------
+
+void ProductionRun::PortWorker(std::stop_token stop, int p) {
+  const auto pi = static_cast<std::size_t>(p);
+  PortJob& job = jobs_[pi];
+  device::BridgeDeviceRecord& r = table_.records[pi];
+  const ProfileSettings& s = engine_.Settings();
+  platform::Clock& clock = services_.clock;
+  const disk::DiskServices ds = DiskServicesFor(stop);
+  const bool cdrom = r.presents_cdrom != 0;
+  const float step = static_cast<float>(100 / std::max<int>(1, job.stage_count));
+  int ok = r.slot > 16 ? 0 : 1;
+
+  auto record = [&](int stage, int result, bool show) {
+    r.stage_results[static_cast<std::size_t>(stage)] = static_cast<std::uint8_t>(result);
+    if (show) presenter_.SetResultCell(p, Column(stage), std::string(result != 0 ? kPass : kFail));
+    job.progress.store(job.progress.load() + step);
+  };
+  auto finish = [&] {
+    job.state.store(PortState::kFinished);
+    job.progress.store(100.0f);
+  };
+
+  // 1. Configuration.
+  if (s.config_enable != 0) {
+    int result = ok;
+    if (ok != 0 && s.image0 != 0) result = ops_.ConfigSlotTransfer(p, 1, r.config, 0);
+    if (ok != 0 && result != 0 && s.image1 != 0) result = ops_.ConfigSlotTransfer(p, 1, r.config, 1);
+    ok = result;
+    record(disk::kStageConfig, result, true);
+  } else if (s.fw_enable != 0) {
+    // The firmware update keeps the bridge's configuration: each enabled slot
+    // is read and written back unchanged. A slot that cannot be read is not
+    // written (writing back what a failed read left would erase it).
+    int result = ok;
+    for (int slot = 0; slot < 2 && result != 0; ++slot) {
+      if ((slot == 0 ? s.image0 : s.image1) == 0) continue;
+      r.config.fill(0);
+      result = ops_.ConfigSlotTransfer(p, 0, r.config, slot) == 1 ? ops_.ConfigSlotTransfer(p, 1, r.config, slot) : 0;
+    }
+    ok = result;
+    r.stage_results[disk::kStageConfig] = static_cast<std::uint8_t>(result);
+  } else {
+    presenter_.SetCellText(p, Column(disk::kStageConfig), {});
+  }
+  if (stop.stop_requested()) return finish();
+
+  // 2. Firmware.
+  if (s.fw_enable != 0) {
+    int result = ok;
+    if (ok != 0 && s.image0 != 0) result = ops_.FirmwareWrite(p, 0);
+    if (ok != 0 && result != 0 && s.image1 != 0) result = ops_.FirmwareWrite(p, 1);
+    ok = result;
+    record(disk::kStageFirmware, result, true);
+  } else {
+    presenter_.SetCellText(p, Column(disk::kStageFirmware), {});
+  }
+  if (stop.stop_requested()) return finish();
+
+  // 3. Restart and re-find, then the barrier of all ports of the run.
+  if (s.fw_reload != 0) {
+    int result = ok;
+    if (ok != 0)
+      result = ops_.FirmwareReload(p, control_.selected_count, control_.disk_count_base, control_.highest_cdrom, stop);
+    if (!clock.WaitFor(kPollPause, stop)) return finish();
+    // Only this port's row: the other workers write their own records now.
+    RepaintRow(p);
+    ok = result;
+    record(disk::kStageRelink, result, true);
+    job.state.store(PortState::kAtBarrier);
+    // A port that has passed the barrier and finished still counts as
+    // arrived, so no port waits for one that has already gone on.
+    for (;;) {
+      int arrived = 0;
+      for (const PortJob& other : jobs_) {
+        const PortState st = other.state.load();
+        if (st == PortState::kAtBarrier || st == PortState::kFinished) ++arrived;
+      }
+      if (arrived >= control_.selected_count) break;
+      if (!clock.WaitFor(kPollPause, stop)) return finish();
+    }
+    job.state.store(PortState::kRunning);
+    if (!clock.WaitFor(kPollPause, stop)) return finish();
+  } else {
+    presenter_.SetCellText(p, Column(disk::kStageRelink), {});
+  }
+
+  // 4.-5. Partition and format.
+  disk::PortDisk port{r.physical_drive_number == device::kNoDriveNumber ? -1 : r.physical_drive_number,
+                      r.drive_letter, 512};
+  if (s.format_enable != 0) {
+    int result = 0;
+    if (!cdrom && ok != 0) {
+      port.drive_letter = ClaimLetter(p, port.drive_letter);
+      disk::PartitionStep partition;
+      result = partition.Run(ds, engine_.PartitionLock(), port) ? 1 : 0;
+      r.drive_letter = port.drive_letter;
+    }
+    ok = result;
+    record(disk::kStagePartition, result, true);
+    if (stop.stop_requested()) return finish();
+
+    result = 0;
+    if (ok != 0) {
+      port.drive_letter = disk::DriveLetterOfDisk(ds, port.drive_number);
+      r.drive_letter = port.drive_letter;
+      if (port.drive_letter != disk::kNoDriveLetter) {
+        disk::FormatStep format;
+        disk::CFat32Format formatter(services_.disks, clock);
+        result = format.Run(ds, formatter, s, port) ? 1 : 0;
+      }
+    }
+    ok = result;
+    record(disk::kStageFormat, result, true);
+  } else {
+    presenter_.SetCellText(p, Column(disk::kStagePartition), {});
+    presenter_.SetCellText(p, Column(disk::kStageFormat), {});
+  }
+  if (stop.stop_requested()) return finish();
+
+  // 6. Write/read test.
+  if (s.wr_test_enable != 0) {
+    int result = 0;
+    if (!cdrom && ok != 0) {
+      port.drive_letter = disk::DriveLetterOfDisk(ds, port.drive_number);
+      r.drive_letter = port.drive_letter;
+      disk::WriteReadTest test;
+      result = test.Run(ds, port.drive_letter, std::string(TextOf(s.wr_test_binary_name)), r.test_file_length,
+                        s.wr_test_count) == disk::WriteReadTest::Outcome::kPassed
+                   ? 1
+                   : 0;
+    }
+    ok = result;
+    record(disk::kStageWriteRead, result, true);
+  } else {
+    presenter_.SetCellText(p, Column(disk::kStageWriteRead), {});
+  }
+  if (stop.stop_requested()) return finish();
+
+  // 7. Preload.
+  if (s.preload_enable != 0 && !cdrom) {
+    int result = 0;
+    if (ok != 0) {
+      std::string folder(TextOf(s.preload_folder_path));
+      if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+      disk::PreloadCopy copy;
+      result = copy.Run(ds, engine_.PreloadLock(), port, folder) == disk::PreloadCopy::Outcome::kCopied ? 1 : 0;
+      r.drive_letter = port.drive_letter;
+    }
+    record(disk::kStagePreload, result, true);
+  } else {
+    presenter_.SetCellText(p, Column(disk::kStagePreload), {});
+  }
+  finish();
+}
+
+// --- Auto mode, removal, stops ----------------------------------------------------------------
+
+char ProductionRun::ClaimLetter(int port, char current) {
+  std::lock_guard lock(letters_mutex_);
+  auto claimed_by_other = [&](char l) {
+    for (int q = 0; q < kPortCount; ++q)
+      if (q != port && claimed_[static_cast<std::size_t>(q)] == l) return true;
+    return false;
+  };
+  char letter = current;
+  if (letter == disk::kNoDriveLetter || claimed_by_other(letter)) {
+    letter = disk::kNoDriveLetter;
+    for (char l = 'E'; l <= 'Z'; ++l) {
+      if (claimed_by_other(l) || disk::LetterTaken(services_.volumes, l)) continue;
+      letter = l;
+      break;
+    }
+  }
+  claimed_[static_cast<std::size_t>(port)] = letter;
+  return letter;
+}
+
+bool ProductionRun::ControllerExists() const { return controller_.joinable(); }
+
+void ProductionRun::StopController() {
+  if (!controller_.joinable()) return;
+  controller_.request_stop();
+  if (controller_.get_id() != std::this_thread::get_id()) controller_.join();
+}
+
+void ProductionRun::AutoStartCheck() {
+  if (engine_.Settings().auto_mp == 0 || presenter_.Unlocked()) return;
+  StopAllJobs();
+  std::lock_guard lock(slots_);
+  auto_starter_ = std::jthread([this](std::stop_token st) { AutoStarter(st); });
+}
+
+void ProductionRun::AutoStarter(std::stop_token stop) {
+  platform::Clock& clock = services_.clock;
+  while (!stop.stop_requested()) {
+    {
+      std::lock_guard lock(slots_);
+      const std::uint32_t count = table_.device_count;
+      if (count == 0 || count != engine_.Settings().auto_mp) {
+        StopController();
+        controller_ = std::jthread();
+      }
+    }
+    bool start = false;
+    {
+      std::lock_guard lock(slots_);
+      const std::uint32_t count = table_.device_count;
+      start = count != 0 && count == engine_.Settings().auto_mp && !ControllerExists();
+    }
+    if (start) {
+      StartRun();
+      if (!clock.WaitFor(kPollPause, stop)) return;
+      std::lock_guard lock(slots_);
+      if (control_.selected_count == 0) break;
+    }
+    if (!clock.WaitFor(kPollPause, stop)) return;
+  }
+  if (!stop.stop_requested()) presenter_.ApplyRestState();
+}
+
+void ProductionRun::StopAllJobs() {
+  std::unique_lock lock(slots_);
+  if (auto_starter_.joinable()) {
+    auto_starter_.request_stop();
+    if (auto_starter_.get_id() != std::this_thread::get_id()) {
+      std::jthread t = std::move(auto_starter_);
+      lock.unlock();  // the starter may be waiting for the slots
+      t.join();
+      lock.lock();
+    }
+  }
+  for (auto& w : workers_) w.request_stop();
+  if (controller_.joinable()) {
+    controller_.request_stop();
+    std::jthread t = std::move(controller_);
+    lock.unlock();
+    if (t.get_id() != std::this_thread::get_id()) t.join();
+    lock.lock();
+  }
+  for (auto& w : workers_)
+    if (w.joinable() && w.get_id() != std::this_thread::get_id()) w.join();
+}
+
+void ProductionRun::SafelyRemove() {
+  std::lock_guard lock(slots_);
+  if (run_active_.load() || removing_.load()) return;
+  presenter_.DisableForRun();
+  if (safe_remover_.joinable()) safe_remover_.join();
+  removing_.store(true);
+  safe_remover_ = std::jthread([this] { SafeRemover(); });
+}
+
+void ProductionRun::SafeRemover() {
+  for (int p = 0; p < kPortCount; ++p) {
+    const device::BridgeDeviceRecord& r = table_.records[static_cast<std::size_t>(p)];
+    if (r.Present() && !r.firmware_version.empty()) ops_.SafeRemoveBridge(p);
+  }
+  removing_.store(false);
+  presenter_.ApplyRestState();
+}
+
+void ProductionRun::WaitIdle() {
+  std::jthread controller;
+  std::jthread remover;
+  {
+    std::lock_guard lock(slots_);
+    if (controller_.joinable() && controller_.get_id() != std::this_thread::get_id()) {
+      controller = std::move(controller_);
+    }
+    if (safe_remover_.joinable()) remover = std::move(safe_remover_);
+  }
+  if (controller.joinable()) {
+    // Let it finish: no stop request.
+    while (run_active_.load()) services_.clock.WaitFor(std::chrono::milliseconds(50));
+    controller.join();
+  }
+  if (remover.joinable()) remover.join();
+}
+
+}  // namespace linetool::app

@@ -1,0 +1,141 @@
+#pragma once
+// The production run of the station: the port table and its refresh, the
+// checks behind Start, the JobController and one PortWorker per port, the
+// AutoStarter of auto mode and the SafeRemover.
+//
+// Threads are std::jthread. A stop is a request: a worker ends at its next
+// safe point (between stages, inside a wait or a barrier), never in the middle
+// of a device request and never holding a lock; StopAllJobs waits for that.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "linetool/app/line_tool_presenter.h"
+#include "linetool/app/station_run.h"
+#include "linetool/app/station_services.h"
+#include "linetool/device/bridge_operations.h"
+#include "linetool/device/device_table.h"
+#include "linetool/device/kelv_usb_lib.h"
+#include "linetool/disk/disk_services.h"
+#include "linetool/disk/fat32_format.h"
+
+namespace linetool::app {
+
+inline constexpr int kPortCount = 16;
+// A run that has not finished after this many polls of 500 ms ends.
+inline constexpr std::uint32_t kPollLimit = 65536;
+inline constexpr std::chrono::milliseconds kPollPause{500};
+inline constexpr std::int64_t kUnknownTestLength = -1;
+inline constexpr std::uint32_t kMaxTestFileLength = 0xB400000;
+
+// The stage count of a run: one per switch, two for Partition / Format.
+int StageCount(const profile::ProfileSettings& s);
+// The chip code a firmware file is for: "00" when the path holds "091027",
+// else the 8th and 9th characters of the file name.
+std::string FirmwareChipCode(const std::string& firmware_path);
+
+enum class PortState : std::uint8_t { kRunning = 0, kFinished = 1, kNotInRun = 2, kAtBarrier = 3 };
+
+struct PortJob {
+  int port = 0;
+  std::uint8_t selected_count = 0;
+  std::uint8_t capacity_count = 0;
+  std::uint8_t stage_count = 0;
+  std::atomic<float> progress{0.0f};
+  std::atomic<PortState> state{PortState::kNotInRun};
+};
+
+struct JobControl {
+  std::array<std::uint8_t, kPortCount> selected{};
+  std::uint8_t selected_count = 0;
+  std::uint8_t capacity_count = 0;
+  std::uint8_t stage_count = 0;
+  std::uint8_t disk_count_base = 0;
+  int highest_cdrom = -1;
+};
+
+class ProductionRun final : public StationRun {
+ public:
+  ProductionRun(LineToolPresenter& presenter, StationServices services);
+  ~ProductionRun() override;
+  ProductionRun(const ProductionRun&) = delete;
+  ProductionRun& operator=(const ProductionRun&) = delete;
+
+  // StationRun
+  bool RefreshPorts() override;
+  void StartRun() override;
+  void SafelyRemove() override;
+  void StopAllJobs() override;
+  void AutoStartCheck() override;
+
+  // Rewrites the device columns of the grid; with `rebuild`, empties columns
+  // 1-13 first and the stage columns again after.
+  void Repaint(bool rebuild);
+  // Columns 1-6 of one port's row from its record.
+  void RepaintRow(int port);
+
+  // True while the JobController runs.
+  bool RunActive() const { return run_active_.load(); }
+  bool Removing() const { return removing_.load(); }
+  // Blocks until the current run (if any) and the safe removal have ended.
+  void WaitIdle();
+  // Number of runs finished (counters, serial and log done).
+  int RunsFinished() const { return runs_finished_.load(); }
+
+  const device::DeviceTable& Table() const { return table_; }
+  const JobControl& Control() const { return control_; }
+  // The physical drive path of a port's log record, as a station path.
+  std::string LogFilePath() const;
+
+ private:
+  void JobController(std::stop_token stop);
+  void PortWorker(std::stop_token stop, int port);
+  void AutoStarter(std::stop_token stop);
+  void SafeRemover();
+  void FinishRun();
+  void OnDeviceEvent(const platform::DeviceEvent& event);
+  void Subscribe();
+  void Unsubscribe();
+  disk::DiskServices DiskServicesFor(std::stop_token stop);
+  char DriveLetterOf(std::uint8_t physical_drive);
+  bool ControllerExists() const;
+  // The letter a port's volume gets: its own, or the first one from E on that
+  // no volume holds and no other port of the run has claimed. A volume that
+  // is dismounted for a moment (after a format) leaves its letter looking
+  // free, so the ports of a run keep their letters apart themselves.
+  char ClaimLetter(int port, char current);
+  void StopController();
+
+  LineToolPresenter& presenter_;
+  profile::CLineEngine& engine_;
+  StationServices services_;
+  device::CKelvUSBLib lib_;
+  device::DeviceTable table_;
+  device::BridgeOperations ops_;
+
+  JobControl control_;
+  std::array<PortJob, kPortCount> jobs_;
+  std::atomic<bool> polling_allowed_{true};
+  std::mutex letters_mutex_;
+  std::array<char, kPortCount> claimed_{};
+
+  // Serialises refreshes, Start and the thread slots.
+  std::recursive_mutex slots_;
+  std::jthread controller_;
+  std::array<std::jthread, kPortCount> workers_;
+  std::jthread auto_starter_;
+  std::jthread safe_remover_;
+
+  std::atomic<bool> run_active_{false};
+  std::atomic<bool> removing_{false};
+  std::atomic<int> runs_finished_{0};
+  int subscription_ = -1;
+  std::mutex subscription_mutex_;
+};
+
+}  // namespace linetool::app

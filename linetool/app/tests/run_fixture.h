@@ -1,0 +1,86 @@
+#pragma once
+// A production station on the simulated world: the sample profile and its
+// files in a fresh working directory, the presenter and the production run,
+// and a clock that runs 200 times faster than real time.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "linetool/app/cli/sim_station_backend.h"
+#include "linetool/app/production_run.h"
+#include "linetool/app/scaled_clock.h"
+#include "presenter_fixture.h"
+#include "sim/station/world_spec.h"
+
+namespace linetool::app::testing {
+
+namespace fs = std::filesystem;
+
+inline constexpr double kTimeFactor = 200.0;
+
+class RunRig {
+ public:
+  explicit RunRig(int bridges) : RunRig(sim::station::DefaultWorld(bridges)) {}
+  explicit RunRig(const sim::station::WorldSpec& spec) {
+    std::random_device rd;
+    root_ = fs::temp_directory_path() / ("linetool_run_" + std::to_string(rd()));
+    fs::create_directories(root_ / "work");
+    work_ = (root_ / "work").string();
+    const fs::path res(STATION_RESOURCE_DIR);
+    for (const char* f : {"kl_line_Tool v0.3.ini", "121105_10_0000.bin", "wr_test.bin"})
+      fs::copy_file(res / f, root_ / "work" / f);
+    fs::copy(res / "preload", root_ / "work" / "preload", fs::copy_options::recursive);
+    calendar_.SetLocalTime(platform::LocalTime{2026, 12, 8, 9, 30, 0, 0, 2});
+    backend_ = std::make_unique<cli::SimStationBackend>(spec, clock_, root_, work_);
+    engine_ = std::make_unique<profile::CLineEngine>(sink, access_, work_);
+    engine_->SetDriveRoot(backend_->DriveRoot());
+    presenter_ = std::make_unique<LineToolPresenter>(*engine_, sink, chooser, dialogs);
+    run_ = std::make_unique<ProductionRun>(*presenter_, backend_->Services());
+    presenter_->AttachRun(run_.get());
+  }
+  ~RunRig() {
+    presenter_->AttachRun(nullptr);
+    run_.reset();
+    presenter_.reset();
+    engine_.reset();
+    backend_.reset();
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  // Start-up: the sample profile and the port refresh.
+  void Initialise() { presenter_->Initialise(); }
+  // Presses Start and waits for the run to end.
+  void StartAndWait() {
+    presenter_->Command(1022);
+    run_->WaitIdle();
+  }
+
+  LineToolPresenter& Presenter() { return *presenter_; }
+  ProductionRun& Run() { return *run_; }
+  profile::CLineEngine& Engine() { return *engine_; }
+  sim::station::StationWorld& World() { return backend_->World(); }
+  sim::station::SimVolumeSet& Volumes() { return backend_->VolumeSet(); }
+  const std::string& Workdir() const { return work_; }
+  platform::Clock& Clock() { return clock_; }
+
+  platform::RecordingSink sink;
+  ScriptedChooser chooser;
+  ScriptedDialogs dialogs;
+
+ private:
+  fs::path root_;
+  std::string work_;
+  platform::ManualClock calendar_;
+  ScaledClock clock_{calendar_, kTimeFactor};
+  platform::linux_host::HostPathAccess access_;
+  std::unique_ptr<cli::SimStationBackend> backend_;
+  std::unique_ptr<profile::CLineEngine> engine_;
+  std::unique_ptr<LineToolPresenter> presenter_;
+  std::unique_ptr<ProductionRun> run_;
+};
+
+}  // namespace linetool::app::testing
