@@ -11,6 +11,7 @@ int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args);  // c
 int RunList(CliContext& ctx, const std::vector<std::string>& args);    // cmd_device.cpp
 int RunRegs(CliContext& ctx, const std::vector<std::string>& args);    // cmd_device.cpp
 int RunConfig(CliContext& ctx, const std::vector<std::string>& args);  // cmd_device.cpp
+int RunRun(CliContext& ctx, const std::vector<std::string>& args);  // cmd_run.cpp
 
 const std::vector<CliCommand>& Commands() {
   static const std::vector<CliCommand> commands = {
@@ -25,6 +26,7 @@ const std::vector<CliCommand>& Commands() {
        "compose the firmware image and the Config_/UnConfig_ flash image file", &RunImage},
       {"format-fat32", "format-fat32 IMAGE --label NAME [--cluster N]",
        "format an image file or block device as one FAT32 volume", &RunFormatFat32},
+      {"run", "run --profile FILE", "one production run on every bridge found, as Start does", &RunRun},
   };
   return commands;
 }

@@ -57,8 +57,7 @@ std::filesystem::path FreshTempFolder() {
 
 }  // namespace
 
-std::unique_ptr<StationBackend> StationBackend::Open(const CliContext& ctx, std::string& error) {
-  if (!ctx.options.sim) return std::make_unique<HostBackend>();
+std::optional<sim::station::WorldSpec> SimWorldOf(const CliContext& ctx, std::string& error) {
   const std::string& spec = ctx.options.sim_spec;
   std::optional<sim::station::WorldSpec> world;
   if (spec.empty()) {
@@ -67,15 +66,21 @@ std::unique_ptr<StationBackend> StationBackend::Open(const CliContext& ctx, std:
     const unsigned long n = spec.size() > 3 ? 1000 : std::stoul(spec);
     if (n < 1 || n > 64) {
       error = "--sim=N takes a bridge count from 1 to 64";
-      return nullptr;
+      return std::nullopt;
     }
     world = sim::station::DefaultWorld(static_cast<int>(n));
   } else {
     std::filesystem::path file(spec);
     if (file.is_relative()) file = std::filesystem::path(ctx.host_workdir) / file;
     world = sim::station::ReadWorldFile(file, error);
-    if (!world) return nullptr;
   }
+  return world;
+}
+
+std::unique_ptr<StationBackend> StationBackend::Open(const CliContext& ctx, std::string& error) {
+  if (!ctx.options.sim) return std::make_unique<HostBackend>();
+  const auto world = SimWorldOf(ctx, error);
+  if (!world) return nullptr;
   return std::make_unique<SimBackend>(*world, FreshTempFolder());
 }
 

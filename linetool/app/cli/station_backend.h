@@ -4,17 +4,23 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "linetool/app/cli/cli_command.h"
 #include "platform/clock.h"
 #include "platform/device_services.h"
+#include "sim/station/world_spec.h"
 
 namespace sim::station {
 class StationWorld;
 }
 
 namespace linetool::cli {
+
+// The simulated world the --sim option names (the default world, N bridges
+// or a JSON world file); nothing with `error` set for a bad value.
+std::optional<sim::station::WorldSpec> SimWorldOf(const CliContext& ctx, std::string& error);
 
 class StationBackend {
  public:

@@ -1,0 +1,177 @@
+// linetool-cli run: one production run, as the operator runs it from the
+// window: refresh the ports, load the profile as Load INI does, press Start,
+// watch the grid, then report the counters and the log file.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <random>
+
+#include "linetool/app/cli/cli_command.h"
+#include "linetool/app/cli/sim_station_backend.h"
+#include "linetool/app/cli/station_backend.h"
+#include "linetool/app/control_ids.h"
+#include "linetool/app/line_tool_presenter.h"
+#include "linetool/app/production_run.h"
+#include "linetool/app/scaled_clock.h"
+#include "linetool/app/single_instance.h"
+#include "platform/linux/host_services.h"
+#include "platform/linux/instance_lock_file.h"
+
+namespace linetool::cli {
+
+namespace {
+
+// The simulated station runs this much faster than real time.
+constexpr double kSimTimeFactor = 50.0;
+
+void PrintHelp(std::ostream& out) {
+  out << "Usage: linetool-cli [--sim[=N|=FILE]] [--workdir DIR] run --profile FILE\n"
+         "\n"
+         "Runs one production run on every bridge found: refreshes the ports, loads\n"
+         "the profile into the settings panel as Load INI does, presses Start and\n"
+         "waits for the run to end. Message boxes go to stderr. Each grid change is\n"
+         "printed as a line (a live table when stdout is a terminal); at the end the\n"
+         "grid, \"Pass: N Fail: N Total: N\" and the path of the day's log file.\n"
+         "Files named by the profile are taken against the working directory.\n"
+         "Only one station runs at a time (per working directory on the simulated\n"
+         "station); a second one ends at once.\n"
+         "The simulated station runs 50 times faster than real time.\n"
+         "\n"
+         "Exit status: 0 every device of the run passed, 1 a device failed, 2 no run\n"
+         "started (refused by a check, no device, or bad arguments).\n";
+}
+
+// The pickers of the window: Load INI answers with the profile given.
+class NoDialogs final : public app::FileChooser, public app::WindowDialogs {
+ public:
+  std::optional<std::string> OpenFile(const std::string&, const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> SaveFile(const std::string&, const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return std::nullopt; }
+  std::optional<std::string> AskPassword() override { return std::nullopt; }
+  bool EditMoreConfig(app::MoreConfigFlags&) override { return false; }
+};
+
+void PrintGrid(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  const auto& columns = app::GridColumns();
+  std::vector<std::size_t> widths;
+  for (const auto& c : columns) widths.push_back(profile::MessageText(c.header).size());
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  auto line = [&](auto text_of) {
+    std::string l;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+      std::string t = text_of(c);
+      t.resize(widths[c], ' ');
+      l += (c == 0 ? "" : " ") + t;
+    }
+    while (!l.empty() && l.back() == ' ') l.pop_back();
+    out << l << "\n";
+  };
+  line([&](std::size_t c) { return std::string(profile::MessageText(columns[c].header)); });
+  for (const auto& row : rows) line([&](std::size_t c) { return row[c]; });
+}
+
+}  // namespace
+
+int RunRun(CliContext& ctx, const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    PrintHelp(ctx.out);
+    return kExitOk;
+  }
+  std::string profile_arg;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--profile" && i + 1 < args.size()) {
+      profile_arg = args[++i];
+    } else if (args[i].rfind("--profile=", 0) == 0) {
+      profile_arg = args[i].substr(10);
+    } else {
+      ctx.err << "linetool-cli run: unexpected argument " << args[i] << "\n";
+      PrintHelp(ctx.err);
+      return kExitUsage;
+    }
+  }
+  if (profile_arg.empty()) {
+    ctx.err << "linetool-cli run: --profile FILE is required\n";
+    return kExitUsage;
+  }
+  if (!ctx.options.sim) {
+    ctx.err << "linetool-cli run: production runs need the simulated station (--sim); volumes, partitioning and "
+               "formatting on this host are not available yet\n";
+    return kExitUsage;
+  }
+  std::string error;
+  const auto world = SimWorldOf(ctx, error);
+  if (!world) {
+    ctx.err << "linetool-cli: " << error << "\n";
+    return kExitUsage;
+  }
+
+  // One station per working directory of the simulated station.
+  platform::linux_host::InstanceLockFile lock(
+      (std::filesystem::path(ctx.host_workdir) / "LineTool.lock").string());
+  if (!app::ClaimSingleInstance(lock, ctx.sink)) return kExitUsage;
+
+  std::random_device rd;
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("linetool-run-" + std::to_string(rd()));
+  int exit_code = kExitUsage;
+  {
+    platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
+    app::ScaledClock clock(calendar, kSimTimeFactor);
+    SimStationBackend backend(*world, clock, root, ctx.host_workdir);
+    platform::linux_host::HostPathAccess access;
+    profile::CLineEngine engine(ctx.sink, access, ctx.host_workdir);
+    engine.SetDriveRoot(backend.DriveRoot());
+    NoDialogs dialogs;
+    app::LineToolPresenter presenter(engine, ctx.sink, dialogs, dialogs);
+    app::ProductionRun run(presenter, backend.Services());
+    presenter.AttachRun(&run);
+
+    const bool live = ::isatty(STDOUT_FILENO) == 1;
+    std::mutex out_mutex;
+    presenter.SetObserver([&](const app::PresenterEvent& e) {
+      if (e.kind != app::PresenterEvent::Kind::kCell) return;
+      std::lock_guard g(out_mutex);
+      if (live) {
+        ctx.out << "\033[H\033[2J";
+        PrintGrid(ctx.out, presenter.GridTexts());
+        ctx.out << "Progress: " << presenter.ProgressText() << std::endl;
+      } else {
+        ctx.out << "port " << e.row << " " << profile::MessageText(app::GridColumns()[static_cast<std::size_t>(e.column)].header)
+                << ": " << (e.text.empty() ? "-" : e.text) << "\n";
+      }
+    });
+
+    run.RefreshPorts();
+    const bool loaded = presenter.LoadIni(StationPathOfArgument(ctx, profile_arg));
+    if (loaded && presenter.Command(app::ids::kStart) && run.RunActive()) {
+      run.WaitIdle();
+      presenter.SetObserver({});
+      std::lock_guard g(out_mutex);
+      ctx.out << "\n";
+      PrintGrid(ctx.out, presenter.GridTexts());
+      const app::Counters c = presenter.CounterValues();
+      ctx.out << "Pass: " << c.pass << " Fail: " << c.fail << " Total: " << c.total << "\n";
+      ctx.out << "Log: " << run.LogFilePath() << "\n";
+      exit_code = c.fail == 0 && c.total > 0 ? kExitOk : kExitFailed;
+    } else {
+      presenter.SetObserver({});
+      if (run.Table().device_count == 0) ctx.err << "linetool-cli run: no device found\n";
+      ctx.err << "linetool-cli run: no run started\n";
+    }
+    presenter.AttachRun(nullptr);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  return exit_code;
+}
+
+}  // namespace linetool::cli

@@ -1,0 +1,49 @@
+#include "platform/linux/instance_lock_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+namespace platform::linux_host {
+
+InstanceLockFile::InstanceLockFile(std::string path) : path_(std::move(path)) {}
+
+InstanceLockFile::~InstanceLockFile() { Release(); }
+
+bool InstanceLockFile::TryAcquire() {
+  if (fd_ >= 0) return true;
+  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void InstanceLockFile::Release() {
+  if (fd_ < 0) return;
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+std::string MachineLockPath(const std::string& name) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::error_code ec;
+  std::filesystem::path folder = (runtime != nullptr && *runtime != '\0') ? std::filesystem::path(runtime)
+                                                                            : std::filesystem::temp_directory_path(ec);
+  if (ec) folder = "/tmp";
+  return (folder / name).string();
+}
+
+}  // namespace platform::linux_host
