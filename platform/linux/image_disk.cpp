@@ -1,5 +1,7 @@
 #include "platform/linux/image_disk.h"
 
+#include "platform/linux/fd_io.h"
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
@@ -111,26 +113,12 @@ bool ImageDisk::Unlock() { return true; }
 bool ImageDisk::Dismount() { return ::fdatasync(fd_) == 0; }
 
 bool ImageDisk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::pread(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return ReadFully(fd_, offset, data) == static_cast<long long>(data.size());
 }
 
 bool ImageDisk::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) {
   if (offset + data.size() > size_) return false;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return WriteFully(fd_, offset, data);
 }
 
 }  // namespace platform::linux_host

@@ -1,5 +1,7 @@
 #include "platform/linux/posix_files.h"
 
+#include "platform/linux/fd_io.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,26 +28,13 @@ class PosixFile final : public HostFile {
   }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) override {
-    std::size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n = ::pread(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return std::nullopt;
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    return done;
+    const long long n = ReadFully(fd_, offset, data);
+    if (n < 0) return std::nullopt;
+    return static_cast<std::size_t>(n);
   }
 
   bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-    std::size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;  // ENOSPC and friends: the volume is full or failed
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteFully(fd_, offset, data);
   }
 
   bool Flush() override {
