@@ -101,6 +101,15 @@ LinuxVolumes::LinuxVolumes(std::string drive_root, DriveNaming& naming, std::str
     : drive_root_(std::move(drive_root)), naming_(naming), mountinfo_(std::move(mountinfo)) {
   std::error_code ec;
   fs::create_directories(drive_root_, ec);
+  // Volumes the station mounted before keep their letters.
+  for (const auto& e : ParseMountInfo(ReadAll(mountinfo_))) {
+    const fs::path point(e.mount_point);
+    const std::string name = point.filename().string();
+    if (point.parent_path() == fs::path(drive_root_) && name.size() == 1 &&
+        std::isalpha(static_cast<unsigned char>(name[0]))) {
+      devices_[Upper(name[0])] = e.source;
+    }
+  }
 }
 
 std::string LinuxVolumes::MountPoint(char letter) const { return drive_root_ + "/" + std::string(1, Upper(letter)); }

@@ -87,10 +87,13 @@ TEST(DriveNaming, SystemDiskIsDriveZeroAndOthersFollowByName) {
 
   // Letters live below the drive root; a letter maps to its partition and
   // its extents lie on the drive numbered above.
-  t.Write("mountinfo", kMountInfo);
-  LinuxVolumes volumes("/srv/station drives", naming, (t.root() / "mountinfo").string());
-  volumes.Assign('E', "/dev/sdb1");
-  EXPECT_EQ(volumes.MountPoint('e'), "/srv/station drives/E");
+  const std::string drive_root = (t.root() / "station drives").string();
+  std::string escaped = drive_root;
+  for (std::size_t at; (at = escaped.find(' ')) != std::string::npos;) escaped.replace(at, 1, "\\040");
+  t.Write("mountinfo", std::string(kMountInfo) + "62 22 8:17 / " + escaped + "/E rw - vfat /dev/sdb1 rw\n");
+  LinuxVolumes volumes(drive_root, naming, (t.root() / "mountinfo").string());
+  EXPECT_EQ(volumes.DeviceOf('E'), "/dev/sdb1");  // found mounted at its letter
+  EXPECT_EQ(volumes.MountPoint('e'), drive_root + "/E");
   EXPECT_TRUE(volumes.Mounted('E'));
   EXPECT_FALSE(volumes.Mounted('F'));
   EXPECT_EQ(volumes.LetterOfDevice("/dev/sdb1"), 'E');
