@@ -34,6 +34,17 @@ std::uint32_t FreeSpaceMiB(platform::Volumes& volumes, char letter) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(mib, kUnknownMiB - 1));
 }
 
+ReferenceCheck CheckReferenceFile(const DiskServices& s, const std::string& binary_name, std::uint32_t& length) {
+  length = 0;
+  if (!s.PathUsable(binary_name)) return ReferenceCheck::kUnusable;
+  auto file = s.files.Open(s.HostPath(binary_name), platform::FileOpen::kReadExisting);
+  const auto size = file ? file->Size() : std::nullopt;
+  if (!size) return ReferenceCheck::kUnreadable;
+  if (*size > kMaxTestFileBytes) return ReferenceCheck::kTooLarge;
+  length = static_cast<std::uint32_t>(*size);
+  return ReferenceCheck::kOk;
+}
+
 WriteReadTest::Outcome WriteReadTest::Run(const DiskServices& s, char letter, const std::string& binary_name,
                                           std::uint32_t length, std::uint8_t cycles) {
   cycles_passed_ = 0;

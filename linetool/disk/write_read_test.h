@@ -23,6 +23,17 @@ bool WriteFileFrom(const DiskServices& s, const std::string& station_path, std::
 // Free space of a volume in MiB, kUnknownMiB when the system cannot tell.
 std::uint32_t FreeSpaceMiB(platform::Volumes& volumes, char letter);
 
+// The check of the reference file before a run starts.
+enum class ReferenceCheck {
+  kOk,
+  kUnusable,    // fails the path check: "File/Path Not Exist" or "... Not Read/Write"
+  kUnreadable,  // cannot be opened: "R/W test file Error because the ini info is incorrect"
+  kTooLarge,    // above 180 MiB: "<path> WrRdTest file size too large"
+};
+// Checks the reference file `binary_name` (relative to the working directory)
+// and measures its length into `length`.
+ReferenceCheck CheckReferenceFile(const DiskServices& s, const std::string& binary_name, std::uint32_t& length);
+
 class WriteReadTest {
  public:
   enum class Outcome {

@@ -122,6 +122,21 @@ TEST_F(VolumeWorkTest, WriteReadTestCyclesAndTheirFailures) {
   EXPECT_EQ(test.Run(*services_, 'E', "wr.bin", 3 * kMiB + 5, 1), WriteReadTest::Outcome::kTooLittleRoom);
 }
 
+TEST_F(VolumeWorkTest, ReferenceFileOfAtMost180MiB) {
+  using linetool::disk::CheckReferenceFile;
+  using linetool::disk::ReferenceCheck;
+  std::uint32_t length = 1;
+  MakeFile(fs::path(Workdir()) / "max.bin", 188'743'680);
+  EXPECT_EQ(CheckReferenceFile(*services_, "max.bin", length), ReferenceCheck::kOk);
+  EXPECT_EQ(length, 188'743'680u);
+  MakeFile(fs::path(Workdir()) / "over.bin", 188'743'681);
+  EXPECT_EQ(CheckReferenceFile(*services_, "over.bin", length), ReferenceCheck::kTooLarge);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(CheckReferenceFile(*services_, "none.bin", length), ReferenceCheck::kUnusable);
+  fs::create_directories(fs::path(Workdir()) / "folder.bin");
+  EXPECT_EQ(CheckReferenceFile(*services_, "folder.bin", length), ReferenceCheck::kUnreadable);
+}
+
 TEST_F(VolumeWorkTest, WriteReadTestNeedsTenTimesTheFileInRoom) {
   MakeFile(fs::path(Workdir()) / "wr100.bin", 100 * kMiB);
   RoomOverride room(*volumes_);
