@@ -259,3 +259,25 @@ TEST(PresenterGrid, ResultCellColoursCountersAndObserverOutsideTheLock) {
 
 }  // namespace
 }  // namespace linetool::app
+
+#include "linetool/app/single_instance.h"
+#include "platform/linux/instance_lock_file.h"
+
+namespace linetool::app {
+namespace {
+
+TEST(SingleInstance, SecondStartLeavesTheFirstAloneAndSaysSo) {
+  const std::string dir = testing::FreshDir("instance");
+  platform::linux_host::InstanceLockFile first(dir + "/LineTool.lock");
+  platform::linux_host::InstanceLockFile second(dir + "/LineTool.lock");
+  platform::RecordingSink sink;
+  EXPECT_TRUE(ClaimSingleInstance(first, sink));
+  EXPECT_FALSE(ClaimSingleInstance(second, sink));
+  EXPECT_EQ(sink.Texts(), std::vector<std::string>{"LineTool is already running."});
+  EXPECT_TRUE(ClaimSingleInstance(first, sink));  // the first one still holds it
+  first.Release();
+  EXPECT_TRUE(ClaimSingleInstance(second, sink));
+}
+
+}  // namespace
+}  // namespace linetool::app
