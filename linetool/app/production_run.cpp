@@ -84,6 +84,9 @@ void ProductionRun::OnDeviceEvent(const platform::DeviceEvent& event) {
   const bool disk = event.device_name.find("PHYSICALDRIVE") != std::string::npos;
   if (event.kind == platform::DeviceEventKind::kArrival && !disk) return;
   if (removing_.load() || run_active_.load() || !polling_allowed_.load()) return;
+  // A refresh that is walking the devices already sees this change; the
+  // event may even come from inside that walk.
+  if (refreshing_.load()) return;
   RefreshPorts();
 }
 
@@ -102,7 +105,7 @@ disk::DiskServices ProductionRun::DiskServicesFor(std::stop_token stop) {
 bool ProductionRun::RefreshPorts() {
   if (removing_.load()) return true;
   std::unique_lock lock(slots_);
-  if (run_active_.load()) return true;
+  if (run_active_.load() || refreshing_.exchange(true)) return true;
   bool ok = true;
   try {
     table_.cd_rom_present = 0;
@@ -114,6 +117,7 @@ bool ProductionRun::RefreshPorts() {
     ok = false;
   }
   const bool any = table_.device_count != 0;
+  refreshing_.store(false);
   lock.unlock();
   if (any) {
     AutoStartCheck();

@@ -133,6 +133,7 @@ class ProductionRun final : public StationRun {
 
   std::atomic<bool> run_active_{false};
   std::atomic<bool> removing_{false};
+  std::atomic<bool> refreshing_{false};
   std::atomic<int> runs_finished_{0};
   int subscription_ = -1;
   std::mutex subscription_mutex_;
