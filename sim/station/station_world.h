@@ -26,7 +26,7 @@
 #include "platform/device_services.h"
 #include "sim/station/sim_bridge.h"
 #include "sim/station/sim_disk.h"
-#include "sim/station/world_spec.h"
+#include "sim/station/world_description.h"
 
 namespace sim::station {
 

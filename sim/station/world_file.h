@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/station/world_spec.h"
+#include "sim/station/world_description.h"
 
 namespace sim::station {
 

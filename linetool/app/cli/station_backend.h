@@ -10,7 +10,7 @@
 #include "linetool/app/cli/cli_command.h"
 #include "platform/clock.h"
 #include "platform/device_services.h"
-#include "sim/station/world_spec.h"
+#include "sim/station/world_description.h"
 
 namespace sim::station {
 class StationWorld;

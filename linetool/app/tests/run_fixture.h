@@ -13,7 +13,7 @@
 #include "linetool/app/production_run.h"
 #include "linetool/app/scaled_clock.h"
 #include "presenter_fixture.h"
-#include "sim/station/world_spec.h"
+#include "sim/station/world_description.h"
 
 namespace linetool::app::testing {
 

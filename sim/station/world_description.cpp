@@ -1,4 +1,4 @@
-#include "sim/station/world_spec.h"
+#include "sim/station/world_description.h"
 
 #include <cstdio>
 
