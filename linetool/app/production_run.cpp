@@ -276,7 +276,10 @@ void ProductionRun::JobController(std::stop_token stop) {
     job.selected_count = control_.selected_count;
     job.capacity_count = control_.capacity_count;
     job.progress.store(0.0f);
-    if (control_.selected[static_cast<std::size_t>(p)] != 0) {
+    // The worker slots are shared with StopAllJobs: fill them under the slot lock,
+    // and start no worker once a stop has been requested.
+    std::lock_guard slots(slots_);
+    if (control_.selected[static_cast<std::size_t>(p)] != 0 && !stop.stop_requested()) {
       job.stage_count = control_.stage_count;
       job.state.store(PortState::kRunning);
       workers_[static_cast<std::size_t>(p)] = std::jthread([this, p](std::stop_token st) { PortWorker(st, p); });
@@ -310,8 +313,17 @@ void ProductionRun::JobController(std::stop_token stop) {
   }
   // Workers still running (the poll limit, or a stop) end at their next safe
   // point; their missing results stay 0.
-  for (auto& w : workers_) w.request_stop();
-  for (auto& w : workers_)
+  // StopAllJobs may be joining the same slots: take the threads out under the
+  // slot lock and join them outside it.
+  std::array<std::jthread, kPortCount> running;
+  {
+    std::lock_guard slots(slots_);
+    for (std::size_t i = 0; i < running.size(); ++i) {
+      workers_[i].request_stop();
+      running[i] = std::move(workers_[i]);
+    }
+  }
+  for (auto& w : running)
     if (w.joinable()) w.join();
 
   if (stopped) {
