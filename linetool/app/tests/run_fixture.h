@@ -19,7 +19,7 @@ namespace linetool::app::testing {
 
 namespace fs = std::filesystem;
 
-inline constexpr double kTimeFactor = 200.0;
+inline constexpr double kTimeFactor = 50.0;
 
 class RunRig {
  public:
