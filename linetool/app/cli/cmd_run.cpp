@@ -146,7 +146,7 @@ int RunRun(CliContext& ctx, const std::vector<std::string>& args) {
         ctx.out << "Progress: " << presenter.ProgressText() << std::endl;
       } else {
         ctx.out << "port " << e.row << " " << profile::MessageText(app::GridColumns()[static_cast<std::size_t>(e.column)].header)
-                << ": " << (e.text.empty() ? "-" : e.text) << "\n";
+                << ": " << (e.text.empty() ? "-" : e.text) << std::endl;
       }
     });
 
