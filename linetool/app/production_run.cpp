@@ -452,8 +452,9 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
     ok = result;
     record(disk::kStageRelink, result, true);
     job.state.store(PortState::kAtBarrier);
-    // A port that has passed the barrier and finished still counts as
-    // arrived, so no port waits for one that has already gone on.
+    // A port keeps its barrier state until it finishes, and a finished port
+    // still counts as arrived: the ports leave together, and no port waits
+    // for one that has already gone on.
     for (;;) {
       int arrived = 0;
       for (const PortJob& other : jobs_) {
@@ -463,7 +464,6 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
       if (arrived >= control_.selected_count) break;
       if (!clock.WaitFor(kPollPause, stop)) return finish();
     }
-    job.state.store(PortState::kRunning);
     if (!clock.WaitFor(kPollPause, stop)) return finish();
   } else {
     presenter_.SetCellText(p, Column(disk::kStageRelink), {});

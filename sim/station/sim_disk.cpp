@@ -30,8 +30,11 @@ SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::str
       ata_serial_(std::move(ata_serial)) {
   std::error_code ec;
   if (!image_.parent_path().empty()) std::filesystem::create_directories(image_.parent_path(), ec);
+  // An image that already holds data may have it anywhere: no area is a hole.
+  const bool reused = std::filesystem::exists(image_, ec) && std::filesystem::file_size(image_, ec) > 0 && !ec;
   { std::ofstream touch(image_, std::ios::binary | std::ios::app); }
   std::filesystem::resize_file(image_, size_, ec);
+  written_.assign(static_cast<std::size_t>((size_ + kAreaSize - 1) / kAreaSize), reused);
   file_.open(image_, std::ios::binary | std::ios::in | std::ios::out);
 }
 
@@ -69,6 +72,28 @@ bool SimDisk::Write(std::uint64_t offset, std::span<const std::uint8_t> in) {
   if (!InRange(offset, in.size())) return false;
   std::lock_guard lock(mutex_);
   if (!file_.is_open()) return false;
+  const bool zeros = std::all_of(in.begin(), in.end(), [](std::uint8_t b) { return b == 0; });
+  if (!zeros) {
+    for (std::uint64_t a = offset / kAreaSize; a * kAreaSize < offset + in.size(); ++a)
+      written_[static_cast<std::size_t>(a)] = true;
+    return WriteLocked(offset, in);
+  }
+  // Zeros: only the parts over written areas need to reach the image; a hole
+  // reads as zeros already.
+  std::uint64_t pos = offset;
+  const std::uint64_t end = offset + in.size();
+  while (pos < end) {
+    const std::uint64_t area = pos / kAreaSize;
+    const std::uint64_t area_end = std::min(end, (area + 1) * kAreaSize);
+    if (written_[static_cast<std::size_t>(area)] &&
+        !WriteLocked(pos, in.subspan(static_cast<std::size_t>(pos - offset), static_cast<std::size_t>(area_end - pos))))
+      return false;
+    pos = area_end;
+  }
+  return true;
+}
+
+bool SimDisk::WriteLocked(std::uint64_t offset, std::span<const std::uint8_t> in) {
   file_.clear();
   file_.seekp(static_cast<std::streamoff>(offset));
   file_.write(reinterpret_cast<const char*>(in.data()), static_cast<std::streamsize>(in.size()));

@@ -1,7 +1,9 @@
 #pragma once
 // A simulated disk: a sparse image file on the host, its size, its sector
 // size and the serial number its IDENTIFY data carries. A 2 TB disk costs
-// nothing until sectors are written.
+// nothing until sectors are written, and zeros written where nothing was
+// written before stay holes: a formatter clearing a 2 TB disk's FATs costs
+// no host disk space and no host I/O.
 
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/device_io.h"
 
@@ -42,12 +45,17 @@ class SimDisk {
 
  private:
   bool InRange(std::uint64_t offset, std::size_t length) const;
+  bool WriteLocked(std::uint64_t offset, std::span<const std::uint8_t> in);
+
+  // Areas of this size are tracked as written or still holes.
+  static constexpr std::uint64_t kAreaSize = 1024 * 1024;
 
   std::filesystem::path image_;
   std::uint64_t size_;
   std::string ata_serial_;
   std::mutex mutex_;
   std::fstream file_;
+  std::vector<bool> written_;  // one flag per area; all set for a reused image
 };
 
 }  // namespace sim::station

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <vector>
 #include <fstream>
 #include <sstream>
 
@@ -80,6 +83,29 @@ std::size_t Requests(RunRig& rig, std::size_t device, std::uint8_t opcode) {
       if (e.request.cdb_length > 0 && e.request.cdb[0] == opcode) ++n;
     return n;
   });
+}
+
+TEST(ProductionRun, PortsLeaveTheRelinkBarrierTogether) {
+  // After the barrier the ports queue for the partition lock at once, so the
+  // second port partitions while the first one formats, tests and copies.
+  // Ports leaving the barrier one by one would partition one by one, each after
+  // the previous port's preload.
+  RunRig rig(4);
+  rig.Initialise();
+  std::mutex m;
+  std::vector<std::string> order;
+  rig.Presenter().SetObserver([&](const PresenterEvent& e) {
+    if (e.kind != PresenterEvent::Kind::kCell || e.text.empty()) return;
+    if (e.column != kFirstStageColumn + 3 && e.column != kFirstStageColumn + 6) return;
+    std::lock_guard g(m);
+    order.push_back(e.column == kFirstStageColumn + 3 ? "partition" : "preload");
+  });
+  rig.StartAndWait();
+  rig.Presenter().SetObserver({});
+  ASSERT_EQ(order.size(), 8u);
+  const auto first_preload = std::find(order.begin(), order.end(), "preload");
+  EXPECT_GE(std::count(order.begin(), first_preload, "partition"), 2) << ::testing::PrintToString(order);
+  EXPECT_EQ(rig.Presenter().CounterValues().pass, 4);
 }
 
 TEST(ProductionRunFaults, FailedConfigurationReadWithOnlyUpdateFwWritesNothing) {

@@ -287,5 +287,40 @@ TEST(WorldFile, ReadsAMixedWorldAndRejectsBadOnes) {
   EXPECT_FALSE(error.empty());
 }
 
+
+TEST(SimDisk, ZerosOverHolesStayHolesAndZerosOverDataReplaceIt) {
+  TempDir dir;
+  const auto image = dir.path() / "disk.img";
+  constexpr std::uint64_t kMiB = 1024 * 1024;
+  std::vector<std::uint8_t> data(4096, 0x5A);
+  std::vector<std::uint8_t> zeros(8 * kMiB, 0);
+  std::vector<std::uint8_t> back(4096);
+  {
+    SimDisk disk(image, 2000 * kMiB, "S1");
+    // Data just below an area boundary and just above it.
+    ASSERT_TRUE(disk.Write(kMiB - 2048, data));
+    ASSERT_TRUE(disk.Write(5 * kMiB, data));
+    // A large clear spanning both written areas and many holes.
+    ASSERT_TRUE(disk.Write(0, zeros));
+    ASSERT_TRUE(disk.Read(kMiB - 2048, back));
+    EXPECT_EQ(back, std::vector<std::uint8_t>(4096, 0));
+    ASSERT_TRUE(disk.Read(5 * kMiB, back));
+    EXPECT_EQ(back, std::vector<std::uint8_t>(4096, 0));
+    // Zeros far out on the disk take no room in the image.
+    for (std::uint64_t at = 1000 * kMiB; at < 1400 * kMiB; at += zeros.size()) ASSERT_TRUE(disk.Write(at, zeros));
+    struct stat st {};
+    ASSERT_EQ(::stat(image.c_str(), &st), 0);
+    EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, 8 * kMiB);
+    ASSERT_TRUE(disk.Write(1500 * kMiB, data));
+  }
+  // A reused image keeps its data, and a clear over it still reaches the file.
+  SimDisk again(image, 2000 * kMiB, "S1");
+  ASSERT_TRUE(again.Read(1500 * kMiB, back));
+  EXPECT_EQ(back, data);
+  ASSERT_TRUE(again.Write(1500 * kMiB, std::vector<std::uint8_t>(4096, 0)));
+  ASSERT_TRUE(again.Read(1500 * kMiB, back));
+  EXPECT_EQ(back, std::vector<std::uint8_t>(4096, 0));
+}
+
 }  // namespace
 }  // namespace sim::station
