@@ -92,6 +92,13 @@ std::optional<int> DriveNaming::DriveNumberOf(const std::string& disk_name) cons
   return static_cast<int>(it - numbered.begin());
 }
 
+std::optional<int> DriveNaming::NumberGivenTo(const std::string& disk_name) const {
+  const auto numbered = Numbered();
+  const auto it = std::find(numbered.begin(), numbered.end(), disk_name);
+  if (it == numbered.end()) return std::nullopt;
+  return static_cast<int>(it - numbered.begin());
+}
+
 std::optional<std::string> DriveNaming::PartitionDevice(int drive_number, int partition) const {
   std::string disk;
   if (!IsPresent(drive_number, disk)) return std::nullopt;

@@ -27,6 +27,9 @@ class DriveNaming {
   // "/dev/sdb" for drive 1; nullopt when there is no such drive.
   std::optional<std::string> DiskDevice(int drive_number) const;
   std::optional<int> DriveNumberOf(const std::string& disk_name) const;
+  // The number a disk has, or had before it went away; nullopt for one never
+  // numbered (not a disk here, or gone before anything looked).
+  std::optional<int> NumberGivenTo(const std::string& disk_name) const;
   // "/dev/sdb1" for partition 1 of drive 1 (as sysfs names it).
   std::optional<std::string> PartitionDevice(int drive_number, int partition) const;
   // The disk and partition number of a partition device ("/dev/sdb1").

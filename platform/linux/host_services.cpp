@@ -4,8 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace platform::linux_host {
 
@@ -33,6 +37,30 @@ PathState HostPathAccess::Check(const std::string& host_path) const {
   if (::access(host_path.c_str(), F_OK) != 0) return PathState::kMissing;
   if (::access(host_path.c_str(), R_OK | W_OK) != 0) return PathState::kNoReadWrite;
   return PathState::kReadWrite;
+}
+
+std::vector<std::string> MissingRunCapabilities(const std::string& status_text) {
+  constexpr int kSysRawio = 17;
+  constexpr int kSysAdmin = 21;
+  std::uint64_t effective = 0;
+  std::istringstream in(status_text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("CapEff:", 0) != 0) continue;
+    const auto hex = line.find_first_not_of(" \t", 7);
+    if (hex != std::string::npos) effective = std::strtoull(line.c_str() + hex, nullptr, 16);
+    break;
+  }
+  std::vector<std::string> missing;
+  if ((effective >> kSysRawio & 1) == 0) missing.emplace_back("CAP_SYS_RAWIO");
+  if ((effective >> kSysAdmin & 1) == 0) missing.emplace_back("CAP_SYS_ADMIN");
+  return missing;
+}
+
+std::vector<std::string> MissingRunCapabilities() {
+  std::ifstream in("/proc/self/status");
+  std::stringstream text;
+  text << in.rdbuf();
+  return MissingRunCapabilities(text.str());
 }
 
 std::string CurrentDirectory() {

@@ -1,6 +1,9 @@
 #pragma once
 // The Linux host's answers to the small platform seams: local time, path access.
 
+#include <string>
+#include <vector>
+
 #include "platform/clock.h"
 #include "platform/path_access.h"
 
@@ -17,6 +20,14 @@ class HostPathAccess final : public PathAccess {
  public:
   PathState Check(const std::string& host_path) const override;
 };
+
+// The capabilities a production run needs and that the "CapEff:" line of a
+// /proc/<pid>/status text lacks: "CAP_SYS_RAWIO" (vendor SCSI commands
+// through SG_IO) and "CAP_SYS_ADMIN" (mounting the bridge disks' volumes).
+// Both are missing when the line is.
+std::vector<std::string> MissingRunCapabilities(const std::string& status_text);
+// The same for this process (root has both).
+std::vector<std::string> MissingRunCapabilities();
 
 // The process's current directory (the station's working directory).
 std::string CurrentDirectory();

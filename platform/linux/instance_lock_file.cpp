@@ -38,6 +38,7 @@ void InstanceLockFile::Release() {
 }
 
 std::string MachineLockPath(const std::string& name) {
+  if (::access("/run/lock", W_OK | X_OK) == 0) return (std::filesystem::path("/run/lock") / name).string();
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::error_code ec;
   std::filesystem::path folder = (runtime != nullptr && *runtime != '\0') ? std::filesystem::path(runtime)

@@ -26,8 +26,9 @@ class InstanceLockFile final : public InstanceLock {
   int fd_ = -1;
 };
 
-// The lock file of the station on this machine: in $XDG_RUNTIME_DIR when set,
-// else in the system's temporary folder.
+// The lock file of the station on this machine, the same for every user and
+// session: in /run/lock when this process may write there (root may), else
+// in $XDG_RUNTIME_DIR when set, else in the system's temporary folder.
 std::string MachineLockPath(const std::string& name);
 
 }  // namespace platform::linux_host

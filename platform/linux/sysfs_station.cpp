@@ -272,14 +272,29 @@ std::vector<SysfsStation::BlockInfo> SysfsStation::ScanBlocks() {
   for (const auto& name : optical) {
     auto b = BlockByName(name);
     if (!b) continue;
-    if (!cdrom_numbers_.count(name)) {
-      int next = 0;
-      for (const auto& [n, number] : cdrom_numbers_) next = std::max(next, number + 1);
-      cdrom_numbers_[name] = next;
-    }
+    NumberCdRom(name);
     blocks.push_back(std::move(*b));
   }
   return blocks;
+}
+
+int SysfsStation::NumberCdRom(const std::string& block) {
+  if (auto it = cdrom_numbers_.find(block); it != cdrom_numbers_.end()) return it->second;
+  int next = 0;
+  for (const auto& [name, number] : cdrom_numbers_) next = std::max(next, number + 1);
+  cdrom_numbers_[block] = next;
+  return next;
+}
+
+std::optional<int> SysfsStation::CdRomNumberOf(const std::string& block) {
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = cdrom_numbers_.find(block); it != cdrom_numbers_.end()) return it->second;
+  }
+  const auto b = BlockByName(block);
+  if (!b || !b->cdrom) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  return NumberCdRom(block);
 }
 
 std::optional<SysfsStation::BlockInfo> SysfsStation::BlockByName(const std::string& name) {

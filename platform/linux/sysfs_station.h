@@ -15,8 +15,9 @@
 //
 // The disk count is one more than the highest drive number present.
 //
-// Device events: the interface is served, but no hot-plug source is wired
-// yet; listeners are kept and never called.
+// Device events: the station itself raises none (a single walk of the
+// devices needs none); a station that follows plugs hands in a source of
+// its own, UdevDeviceEvents, with Services(events).
 
 #include <filesystem>
 #include <map>
@@ -42,6 +43,7 @@ class SysfsStation final : public DeviceIo,
                DriveNaming& naming);
 
   DeviceServices Services() { return DeviceServices{*this, *this, *this, *this, *this}; }
+  DeviceServices Services(DeviceEvents& events) { return DeviceServices{*this, *this, *this, *this, events}; }
 
   std::unique_ptr<DeviceHandle> Open(const DeviceOpenRequest& request) override;
   std::vector<std::string> HostControllerPaths() override;
@@ -52,6 +54,10 @@ class SysfsStation final : public DeviceIo,
   std::uint32_t DiskCount() override;
   int Subscribe(Listener listener) override;
   void Unsubscribe(int id) override;
+
+  // The number of a CD-ROM drive ("sr0"): the one it was given, or the next
+  // free one for a drive that is present and not numbered yet.
+  std::optional<int> CdRomNumberOf(const std::string& block);
 
   // The sysfs folder of a USB device ("2-1"), or of a root hub ("usb2").
   std::filesystem::path UsbDevicePath(const std::string& name) const;
@@ -71,6 +77,7 @@ class SysfsStation final : public DeviceIo,
   std::vector<BlockInfo> ScanBlocks();  // numbers every disk it sees
   std::optional<BlockInfo> BlockByName(const std::string& name);
   std::string InterfacePath(const BlockInfo& b) const;
+  int NumberCdRom(const std::string& block);  // mutex_ held
 
   std::filesystem::path sysfs_;
   std::filesystem::path dev_;

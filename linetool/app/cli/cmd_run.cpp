@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <random>
 
 #include "linetool/app/cli/cli_command.h"
+#include "linetool/app/cli/host_station_backend.h"
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/cli/station_backend.h"
 #include "linetool/app/control_ids.h"
@@ -37,12 +39,20 @@ void PrintHelp(std::ostream& out) {
          "printed as a line (a live table when stdout is a terminal); at the end the\n"
          "grid, \"Pass: N Fail: N Total: N\" and the path of the day's log file.\n"
          "Files named by the profile are taken against the working directory.\n"
-         "Only one station runs at a time (per working directory on the simulated\n"
-         "station); a second one ends at once.\n"
-         "The simulated station runs 50 times faster than real time.\n"
+         "\n"
+         "With --sim the run works on the simulated station, 50 times faster than\n"
+         "real time; only one such station runs per working directory.\n"
+         "\n"
+         "Without --sim it works on the bridges plugged into this machine, in real\n"
+         "time: SCSI pass-through to the bridges, sfdisk, mkntfs and ntfslabel on\n"
+         "their disks, the volumes mounted below " << kHostDriveRoot << ". That needs\n"
+         "root (CAP_SYS_RAWIO and CAP_SYS_ADMIN). Only one station runs per machine\n"
+         "(lock file " << platform::linux_host::MachineLockPath("linetool.lock") << ").\n"
+         "Plugs and unplugs before Start refresh the ports, as in the window.\n"
          "\n"
          "Exit status: 0 every device of the run passed, 1 a device failed, 2 no run\n"
-         "started (refused by a check, no device, or bad arguments).\n";
+         "started (refused by a check, no device, no rights on this host, another\n"
+         "station running, or bad arguments).\n";
 }
 
 // The pickers of the window: Load INI answers with the profile given.
@@ -79,6 +89,109 @@ void PrintGrid(std::ostream& out, const std::vector<std::vector<std::string>>& r
   for (const auto& row : rows) line([&](std::size_t c) { return row[c]; });
 }
 
+// Refreshes the ports, loads the profile, presses Start and waits for the
+// run to end, printing the grid as it goes. `before_teardown` runs before
+// the run and the window go (the host's plug events end there).
+int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::StationServices& services,
+                  const std::string& drive_root, const std::function<void()>& before_teardown) {
+  int exit_code = kExitUsage;
+  platform::linux_host::HostPathAccess access;
+  profile::CLineEngine engine(ctx.sink, access, ctx.host_workdir);
+  engine.SetDriveRoot(drive_root);
+  NoDialogs dialogs;
+  app::LineToolPresenter presenter(engine, ctx.sink, dialogs, dialogs);
+  app::ProductionRun run(presenter, services);
+  presenter.AttachRun(&run);
+
+  const bool live = ::isatty(STDOUT_FILENO) == 1;
+  std::mutex out_mutex;
+  presenter.SetObserver([&](const app::PresenterEvent& e) {
+    if (e.kind != app::PresenterEvent::Kind::kCell) return;
+    std::lock_guard g(out_mutex);
+    if (live) {
+      ctx.out << "\033[H\033[2J";
+      PrintGrid(ctx.out, presenter.GridTexts());
+      ctx.out << "Progress: " << presenter.ProgressText() << std::endl;
+    } else {
+      ctx.out << "port " << e.row << " " << profile::MessageText(app::GridColumns()[static_cast<std::size_t>(e.column)].header)
+              << ": " << (e.text.empty() ? "-" : e.text) << std::endl;
+    }
+  });
+
+  run.RefreshPorts();
+  const bool loaded = presenter.LoadIni(StationPathOfArgument(ctx, profile_arg));
+  if (loaded && presenter.Command(app::ids::kStart) && run.RunActive()) {
+    run.WaitIdle();
+    presenter.SetObserver({});
+    std::lock_guard g(out_mutex);
+    ctx.out << "\n";
+    PrintGrid(ctx.out, presenter.GridTexts());
+    const app::Counters c = presenter.CounterValues();
+    ctx.out << "Pass: " << c.pass << " Fail: " << c.fail << " Total: " << c.total << "\n";
+    ctx.out << "Log: " << run.LogFilePath() << "\n";
+    exit_code = c.fail == 0 && c.total > 0 ? kExitOk : kExitFailed;
+  } else {
+    presenter.SetObserver({});
+    if (run.Table().device_count == 0) ctx.err << "linetool-cli run: no device found\n";
+    ctx.err << "linetool-cli run: no run started\n";
+  }
+  before_teardown();
+  presenter.AttachRun(nullptr);
+  return exit_code;
+}
+
+int RunOnSimulatedStation(CliContext& ctx, const std::string& profile_arg) {
+  std::string error;
+  const auto world = SimWorldOf(ctx, error);
+  if (!world) {
+    ctx.err << "linetool-cli: " << error << "\n";
+    return kExitUsage;
+  }
+  // One station per working directory of the simulated station.
+  platform::linux_host::InstanceLockFile lock(
+      (std::filesystem::path(ctx.host_workdir) / "LineTool.lock").string());
+  if (!app::ClaimSingleInstance(lock, ctx.sink)) return kExitUsage;
+
+  std::random_device rd;
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("linetool-run-" + std::to_string(rd()));
+  int exit_code = kExitUsage;
+  {
+    platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
+    app::ScaledClock clock(calendar, kSimTimeFactor);
+    SimStationBackend backend(*world, clock, root, ctx.host_workdir);
+    exit_code = RunProduction(ctx, profile_arg, backend.Services(), backend.DriveRoot(), [] {});
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  return exit_code;
+}
+
+int RunOnHost(CliContext& ctx, const std::string& profile_arg) {
+  if (const auto missing = platform::linux_host::MissingRunCapabilities(); !missing.empty()) {
+    ctx.err << "linetool-cli run: a production run on this host needs root: it lacks";
+    for (const auto& cap : missing) ctx.err << " " << cap;
+    ctx.err << " (SCSI pass-through to the bridges, mounting their volumes); start it with sudo\n";
+    return kExitUsage;
+  }
+  // One station per machine.
+  platform::linux_host::InstanceLockFile lock(platform::linux_host::MachineLockPath("linetool.lock"));
+  if (!app::ClaimSingleInstance(lock, ctx.sink)) return kExitUsage;
+
+  platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
+  HostStationBackend backend(clock, ctx.host_workdir);
+  if (const auto out_of_reach = backend.DisksOutOfReach(); !out_of_reach.empty()) {
+    ctx.err << "linetool-cli run: no read and write access to";
+    for (const auto& node : out_of_reach) ctx.err << " " << node;
+    ctx.err << "; start it as root\n";
+    return kExitUsage;
+  }
+  if (!backend.EventsError().empty()) {
+    ctx.err << "linetool-cli run: plugs and unplugs are not followed (" << backend.EventsError() << ")\n";
+  }
+  return RunProduction(ctx, profile_arg, backend.Services(), backend.DriveRoot(), [&] { backend.StopEvents(); });
+}
+
 }  // namespace
 
 int RunRun(CliContext& ctx, const std::vector<std::string>& args) {
@@ -102,76 +215,7 @@ int RunRun(CliContext& ctx, const std::vector<std::string>& args) {
     ctx.err << "linetool-cli run: --profile FILE is required\n";
     return kExitUsage;
   }
-  if (!ctx.options.sim) {
-    ctx.err << "linetool-cli run: production runs need the simulated station (--sim); volumes, partitioning and "
-               "formatting on this host are not available yet\n";
-    return kExitUsage;
-  }
-  std::string error;
-  const auto world = SimWorldOf(ctx, error);
-  if (!world) {
-    ctx.err << "linetool-cli: " << error << "\n";
-    return kExitUsage;
-  }
-
-  // One station per working directory of the simulated station.
-  platform::linux_host::InstanceLockFile lock(
-      (std::filesystem::path(ctx.host_workdir) / "LineTool.lock").string());
-  if (!app::ClaimSingleInstance(lock, ctx.sink)) return kExitUsage;
-
-  std::random_device rd;
-  const std::filesystem::path root =
-      std::filesystem::temp_directory_path() / ("linetool-run-" + std::to_string(rd()));
-  int exit_code = kExitUsage;
-  {
-    platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
-    app::ScaledClock clock(calendar, kSimTimeFactor);
-    SimStationBackend backend(*world, clock, root, ctx.host_workdir);
-    platform::linux_host::HostPathAccess access;
-    profile::CLineEngine engine(ctx.sink, access, ctx.host_workdir);
-    engine.SetDriveRoot(backend.DriveRoot());
-    NoDialogs dialogs;
-    app::LineToolPresenter presenter(engine, ctx.sink, dialogs, dialogs);
-    app::ProductionRun run(presenter, backend.Services());
-    presenter.AttachRun(&run);
-
-    const bool live = ::isatty(STDOUT_FILENO) == 1;
-    std::mutex out_mutex;
-    presenter.SetObserver([&](const app::PresenterEvent& e) {
-      if (e.kind != app::PresenterEvent::Kind::kCell) return;
-      std::lock_guard g(out_mutex);
-      if (live) {
-        ctx.out << "\033[H\033[2J";
-        PrintGrid(ctx.out, presenter.GridTexts());
-        ctx.out << "Progress: " << presenter.ProgressText() << std::endl;
-      } else {
-        ctx.out << "port " << e.row << " " << profile::MessageText(app::GridColumns()[static_cast<std::size_t>(e.column)].header)
-                << ": " << (e.text.empty() ? "-" : e.text) << std::endl;
-      }
-    });
-
-    run.RefreshPorts();
-    const bool loaded = presenter.LoadIni(StationPathOfArgument(ctx, profile_arg));
-    if (loaded && presenter.Command(app::ids::kStart) && run.RunActive()) {
-      run.WaitIdle();
-      presenter.SetObserver({});
-      std::lock_guard g(out_mutex);
-      ctx.out << "\n";
-      PrintGrid(ctx.out, presenter.GridTexts());
-      const app::Counters c = presenter.CounterValues();
-      ctx.out << "Pass: " << c.pass << " Fail: " << c.fail << " Total: " << c.total << "\n";
-      ctx.out << "Log: " << run.LogFilePath() << "\n";
-      exit_code = c.fail == 0 && c.total > 0 ? kExitOk : kExitFailed;
-    } else {
-      presenter.SetObserver({});
-      if (run.Table().device_count == 0) ctx.err << "linetool-cli run: no device found\n";
-      ctx.err << "linetool-cli run: no run started\n";
-    }
-    presenter.AttachRun(nullptr);
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
-  return exit_code;
+  return ctx.options.sim ? RunOnSimulatedStation(ctx, profile_arg) : RunOnHost(ctx, profile_arg);
 }
 
 }  // namespace linetool::cli

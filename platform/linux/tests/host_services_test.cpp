@@ -34,3 +34,17 @@ TEST(SystemClock, LocalTimeIsPlausible) {
   EXPECT_TRUE(clock.WaitFor(std::chrono::milliseconds(2)));
   EXPECT_GE(clock.Now() - before, std::chrono::milliseconds(2));
 }
+
+TEST(MissingRunCapabilities, ReadsTheEffectiveSetOfAStatusText) {
+  using platform::linux_host::MissingRunCapabilities;
+  const std::string head = "Name:\tlinetool-cli\nUid:\t1000\t1000\t1000\t1000\nCapInh:\t0000000000000000\n";
+  // Root: every capability.
+  EXPECT_TRUE(MissingRunCapabilities(head + "CapEff:\t000001ffffffffff\nCapBnd:\t000001ffffffffff\n").empty());
+  // An ordinary user; a permitted set that is not effective does not count.
+  EXPECT_EQ(MissingRunCapabilities(head + "CapPrm:\t0000000000220000\nCapEff:\t0000000000000000\n"),
+            (std::vector<std::string>{"CAP_SYS_RAWIO", "CAP_SYS_ADMIN"}));
+  // The binary given cap_sys_rawio only (bit 17): mounting is still out of reach.
+  EXPECT_EQ(MissingRunCapabilities(head + "CapEff:\t0000000000020000\n"), (std::vector<std::string>{"CAP_SYS_ADMIN"}));
+  EXPECT_EQ(MissingRunCapabilities(head + "CapEff:\t0000000000200000\n"), (std::vector<std::string>{"CAP_SYS_RAWIO"}));
+  EXPECT_EQ(MissingRunCapabilities(head).size(), 2u);  // no line: nothing granted
+}
