@@ -80,8 +80,8 @@ UdevDeviceEvents::UdevDeviceEvents(StationNumbering numbers, const std::string& 
     : numbers_(std::move(numbers)), monitor_(std::make_unique<Monitor>()) {
   const auto fail = [this, &source](const char* what) {
     const int e = errno;
-    error_ = "the \"" + source + "\" netlink device monitor: " + what +
-             (e != 0 ? std::string(": ") + std::strerror(e) : std::string());
+    SetError("the \"" + source + "\" netlink device monitor: " + what +
+             (e != 0 ? std::string(": ") + std::strerror(e) : std::string()));
     monitor_.reset();
   };
   errno = 0;
@@ -112,12 +112,24 @@ UdevDeviceEvents::UdevDeviceEvents(StationNumbering numbers, const std::string& 
     fail("cannot create the watcher's wake-up event");
     return;
   }
+  watching_ = true;
   thread_ = std::jthread([this](std::stop_token stop) { Watch(stop); });
 }
 
+std::string UdevDeviceEvents::Error() const {
+  std::lock_guard lock(error_mutex_);
+  return error_;
+}
+
+void UdevDeviceEvents::SetError(std::string text) {
+  std::lock_guard lock(error_mutex_);
+  error_ = std::move(text);
+}
+
+bool UdevDeviceEvents::Watching() const { return watching_.load(); }
+
 UdevDeviceEvents::~UdevDeviceEvents() {
   Stop();
-  if (thread_.joinable()) thread_.join();  // only when the watcher itself asked for the stop
   if (wake_fd_ >= 0) ::close(wake_fd_);
 }
 
@@ -125,6 +137,7 @@ void UdevDeviceEvents::Stop() {
   std::lock_guard lock(stop_mutex_);
   if (!thread_.joinable()) return;
   thread_.request_stop();
+  watching_ = false;
   if (thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
@@ -169,9 +182,14 @@ void UdevDeviceEvents::Watch(std::stop_token stop) {
     fds[1].revents = 0;
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      return;
+      SetError(std::string("the watch for device events ended: ") + std::strerror(errno));
+      break;
     }
-    if (fds[1].revents != 0 || (fds[0].revents & (POLLHUP | POLLNVAL)) != 0) return;
+    if (fds[1].revents != 0) break;
+    if ((fds[0].revents & (POLLHUP | POLLNVAL)) != 0) {
+      SetError("the watch for device events ended: the monitor's socket closed");
+      break;
+    }
     if ((fds[0].revents & (POLLIN | POLLERR)) == 0) continue;
     // Take every queued event; a receive also clears an overrun error.
     while (!stop.stop_requested()) {
@@ -187,6 +205,7 @@ void UdevDeviceEvents::Watch(std::stop_token stop) {
       Deliver(p);
     }
   }
+  watching_ = false;
 }
 
 }  // namespace platform::linux_host

@@ -9,6 +9,7 @@
 // time, with no lock of this object held: a listener may subscribe,
 // unsubscribe or walk the devices again.
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -62,9 +63,11 @@ class UdevDeviceEvents final : public DeviceEvents {
   UdevDeviceEvents(const UdevDeviceEvents&) = delete;
   UdevDeviceEvents& operator=(const UdevDeviceEvents&) = delete;
 
-  // Empty while watching; otherwise why plug events are not seen.
-  const std::string& Error() const { return error_; }
-  bool Watching() const { return error_.empty() && thread_.joinable(); }
+  // Empty while watching (or stopped on request); otherwise why plug
+  // events are not seen: the monitor could not be set up, or the watch
+  // failed and ended.
+  std::string Error() const;
+  bool Watching() const;
   // Ends the watch and returns when the watcher thread has ended, after a
   // listener call under way has returned. Called from a listener it only
   // asks the watcher to end. The host's events are not seen afterwards.
@@ -83,8 +86,12 @@ class UdevDeviceEvents final : public DeviceEvents {
   struct Monitor;
   void Watch(std::stop_token stop);
 
+  void SetError(std::string text);
+
   StationNumbering numbers_;
+  mutable std::mutex error_mutex_;
   std::string error_;
+  std::atomic<bool> watching_{false};
   std::unique_ptr<Monitor> monitor_;
   int wake_fd_ = -1;
   std::mutex stop_mutex_;

@@ -34,7 +34,7 @@ class HostStationBackend {
   std::string DriveRoot() const { return volumes_.DriveRoot(); }
 
   // Why plug and unplug events are not followed, or empty.
-  const std::string& EventsError() const { return events_.Error(); }
+  std::string EventsError() const { return events_.Error(); }
   // Ends the watch for plug events; done before the run that listens goes.
   void StopEvents() { events_.Stop(); }
   // The device nodes of present disks other than drive 0 that this process
