@@ -5,6 +5,7 @@
 // injected at a known point of a port's job), the SCSI requests a bridge
 // received and the result columns of the daily log.
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -94,6 +95,13 @@ class CellWatch {
     auto it = written_.find({row, column});
     if (it == written_.end()) return std::nullopt;
     return it->second;
+  }
+  // The station time of the last cell written.
+  Millis Last() const {
+    std::lock_guard lock(mutex_);
+    Millis last{-1};
+    for (const auto& [cell, at] : written_) last = std::max(last, at);
+    return last;
   }
   Millis Written(int row, int column) const {
     const auto t = When(row, column);
