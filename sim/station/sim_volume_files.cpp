@@ -9,15 +9,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A file on a simulated volume: its writes use up the partition's room.
+// A file on a simulated volume: its writes use up the partition's room, and
+// once the disk has left its port (pulled out) every request fails, as on an
+// open handle of a device that is gone.
 class VolumeFile final : public platform::HostFile {
  public:
-  VolumeFile(std::unique_ptr<platform::HostFile> file, SimVolumeSet& set, char letter)
-      : file_(std::move(file)), set_(set), letter_(letter) {}
+  VolumeFile(std::unique_ptr<platform::HostFile> file, SimVolumeSet& set, char letter, int drive_number,
+             std::shared_ptr<SimDisk> disk)
+      : file_(std::move(file)), set_(set), letter_(letter), drive_number_(drive_number), disk_(std::move(disk)) {}
 
-  std::optional<std::uint64_t> Size() override { return file_->Size(); }
+  std::optional<std::uint64_t> Size() override {
+    if (!Present()) return std::nullopt;
+    return file_->Size();
+  }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) override {
+    if (!Present()) return std::nullopt;
     const auto n = file_->ReadAt(offset, data);
     const auto size = file_->Size();
     if (n && *n > 0 && size && offset + *n == *size && set_.Faults(letter_).corrupt_reads) {
@@ -27,6 +34,7 @@ class VolumeFile final : public platform::HostFile {
   }
 
   bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    if (!Present() || !set_.WriteGoesThrough(letter_)) return false;
     const auto free = set_.Free(letter_);
     const auto size = file_->Size();
     if (!free || !size) return false;
@@ -37,12 +45,16 @@ class VolumeFile final : public platform::HostFile {
     return file_->WriteAt(offset, data);
   }
 
-  bool Flush() override { return file_->Flush(); }
+  bool Flush() override { return Present() && file_->Flush(); }
 
  private:
+  bool Present() { return set_.World().DiskImage(drive_number_) == disk_; }
+
   std::unique_ptr<platform::HostFile> file_;
   SimVolumeSet& set_;
   char letter_;
+  int drive_number_;
+  std::shared_ptr<SimDisk> disk_;
 };
 
 }  // namespace
@@ -62,10 +74,16 @@ bool SimVolumeFiles::Usable(const std::string& path) {
 
 std::unique_ptr<platform::HostFile> SimVolumeFiles::Open(const std::string& path, platform::FileOpen mode) {
   if (!Usable(path)) return nullptr;
-  auto file = StdFiles::Open(path, mode);
   const auto letter = VolumeOf(path);
+  std::optional<int> drive_number;
+  if (letter) {
+    drive_number = set_.MountedDisk(*letter);
+    if (!drive_number) return nullptr;
+  }
+  auto file = StdFiles::Open(path, mode);
   if (!file || !letter) return file;
-  return std::make_unique<VolumeFile>(std::move(file), set_, *letter);
+  return std::make_unique<VolumeFile>(std::move(file), set_, *letter, *drive_number,
+                                      set_.World().DiskImage(*drive_number));
 }
 
 bool SimVolumeFiles::Exists(const std::string& path) { return Usable(path) && StdFiles::Exists(path); }

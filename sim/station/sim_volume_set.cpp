@@ -420,6 +420,21 @@ VolumeFaults SimVolumeSet::Faults(char letter) {
 void SimVolumeSet::SetFaults(char letter, const VolumeFaults& faults) {
   std::lock_guard lock(mutex_);
   faults_[Upper(letter)] = faults;
+  writes_[Upper(letter)] = 0;
+}
+
+bool SimVolumeSet::WriteGoesThrough(char letter) {
+  std::optional<SimDiskInfo> pulled;
+  {
+    std::lock_guard lock(mutex_);
+    letter = Upper(letter);
+    auto it = faults_.find(letter);
+    if (it == faults_.end() || !it->second.pulled_at_write) return true;
+    if (++writes_[letter] != *it->second.pulled_at_write) return true;
+    pulled = DiskOfLetterLocked(letter);
+  }
+  if (pulled && pulled->device_index >= 0) world_.Unplug(static_cast<std::size_t>(pulled->device_index));
+  return false;
 }
 
 }  // namespace sim::station

@@ -38,6 +38,9 @@ struct VolumeFaults {
   bool full = false;           // no room: free space 0, every write fails
   bool corrupt_reads = false;  // a read that reaches a file's last byte returns it changed
   bool label_fails = false;    // setting the label fails (the label tool too)
+  // The bridge of the volume's disk is pulled out during the n-th file write
+  // on the volume (counted from 1 since the faults were set); that write fails.
+  std::optional<std::uint32_t> pulled_at_write = std::nullopt;
 };
 
 class SimVolumeSet final : public WorldService {
@@ -87,7 +90,11 @@ class SimVolumeSet final : public WorldService {
   // The disk's partition layout cannot be read.
   void SetLayoutUnreadable(int drive_number, bool unreadable);
   VolumeFaults Faults(char letter);
+  // Setting faults starts the count of writes for `pulled_at_write` anew.
   void SetFaults(char letter, const VolumeFaults& faults);
+  // Counts one file write on the volume; when that is the write the bridge
+  // is pulled out at, pulls it and answers false (the write fails).
+  bool WriteGoesThrough(char letter);
 
  private:
   struct Letter {
@@ -106,6 +113,7 @@ class SimVolumeSet final : public WorldService {
   std::map<std::filesystem::path, std::optional<std::chrono::milliseconds>> away_until_;
   std::map<std::filesystem::path, bool> layout_unreadable_;
   std::map<char, VolumeFaults> faults_;
+  std::map<char, std::uint32_t> writes_;
   std::uint32_t alignment_ = 2048;
   std::optional<std::chrono::milliseconds> return_delay_{std::chrono::milliseconds(1000)};
 };

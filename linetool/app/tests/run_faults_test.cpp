@@ -287,5 +287,30 @@ TEST(RunFaults, UnplugInTheMiddleFailsThatPortFromThereOnAndTheOthersPass) {
   EXPECT_EQ(rig.Run().Table().device_count, 5u);
 }
 
+TEST(RunFaults, BridgePulledOutWhileFilesAreWrittenFailsTheStageItWasIn) {
+  RunRig rig(3);
+  InitialiseInWalkOrder(rig, 3);
+  CellWatch watch(rig);
+  auto pulled_at_write = [&rig](int port, std::uint32_t n) {
+    return [&rig, port, n] {
+      sim::station::VolumeFaults faults;
+      faults.pulled_at_write = n;
+      rig.Volumes().SetFaults(rig.Run().Table().records[static_cast<std::size_t>(port)].drive_letter, faults);
+    };
+  };
+  watch.On(0, kFormatColumn, pulled_at_write(0, 1));     // writing the test file
+  watch.On(1, kWriteReadColumn, pulled_at_write(1, 2));  // the second preload file
+  const auto start = rig.Clock().Now();
+  rig.StartAndWait();
+  const auto end = rig.Clock().Now();
+
+  ExpectResults(rig, {{P, P, P, P, P, F, F}, {P, P, P, P, P, P, F}, kAllPass});
+  EXPECT_FALSE(rig.World().Online(0));
+  EXPECT_FALSE(rig.World().Online(1));
+  ExpectEndedPromptly(watch, end);
+  std::printf("[ figures  ] pulled while writing: run took %.1f s of station time\n",
+              (end - start).count() / 1000.0);
+}
+
 }  // namespace
 }  // namespace linetool::app
