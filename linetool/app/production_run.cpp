@@ -117,6 +117,10 @@ bool ProductionRun::RefreshPorts() {
     ok = false;
   }
   const bool any = table_.device_count != 0;
+  // The auto starter that runs now decided on the old count; the check below
+  // replaces it. Told before the slots are let go, it presses Start no more,
+  // so no run is begun only to be stopped by that check.
+  if (any && engine_.Settings().auto_mp != 0 && !presenter_.Unlocked()) auto_starter_.request_stop();
   refreshing_.store(false);
   lock.unlock();
   if (any) {
@@ -562,12 +566,6 @@ char ProductionRun::ClaimLetter(int port, char current) {
 
 bool ProductionRun::ControllerExists() const { return controller_.joinable(); }
 
-void ProductionRun::StopController() {
-  if (!controller_.joinable()) return;
-  controller_.request_stop();
-  if (controller_.get_id() != std::this_thread::get_id()) controller_.join();
-}
-
 void ProductionRun::AutoStartCheck() {
   if (engine_.Settings().auto_mp == 0 || presenter_.Unlocked()) return;
   StopAllJobs();
@@ -578,22 +576,30 @@ void ProductionRun::AutoStartCheck() {
 void ProductionRun::AutoStarter(std::stop_token stop) {
   platform::Clock& clock = services_.clock;
   while (!stop.stop_requested()) {
+    // A run of a device that has gone (or of one among several) is stopped.
+    // The controller is joined outside the slot lock, which it needs to end.
+    std::jthread ended;
     {
       std::lock_guard lock(slots_);
       const std::uint32_t count = table_.device_count;
-      if (count == 0 || count != engine_.Settings().auto_mp) {
-        StopController();
-        controller_ = std::jthread();
+      if (count == 0 || count != engine_.Settings().auto_mp) ended = std::move(controller_);
+    }
+    if (ended.joinable()) {
+      ended.request_stop();
+      ended.join();
+    }
+    // Decided and pressed under the slot lock, so a refresh that changes the
+    // count in between stops this starter first.
+    bool started = false;
+    {
+      std::lock_guard lock(slots_);
+      const std::uint32_t count = table_.device_count;
+      if (!stop.stop_requested() && count != 0 && count == engine_.Settings().auto_mp && !ControllerExists()) {
+        StartRun();
+        started = true;
       }
     }
-    bool start = false;
-    {
-      std::lock_guard lock(slots_);
-      const std::uint32_t count = table_.device_count;
-      start = count != 0 && count == engine_.Settings().auto_mp && !ControllerExists();
-    }
-    if (start) {
-      StartRun();
+    if (started) {
       if (!clock.WaitFor(kPollPause, stop)) return;
       std::lock_guard lock(slots_);
       if (control_.selected_count == 0) break;

@@ -89,6 +89,8 @@ class ProductionRun final : public StationRun {
 
   const device::DeviceTable& Table() const { return table_; }
   const JobControl& Control() const { return control_; }
+  // The job record of a port: its progress and state in the current or last run.
+  const PortJob& Job(int port) const { return jobs_.at(static_cast<std::size_t>(port)); }
   // The physical drive path of a port's log record, as a station path.
   std::string LogFilePath() const;
 
@@ -109,7 +111,6 @@ class ProductionRun final : public StationRun {
   // is dismounted for a moment (after a format) leaves its letter looking
   // free, so the ports of a run keep their letters apart themselves.
   char ClaimLetter(int port, char current);
-  void StopController();
 
   LineToolPresenter& presenter_;
   profile::CLineEngine& engine_;

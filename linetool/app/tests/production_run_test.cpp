@@ -57,33 +57,9 @@ namespace {
 
 using testing::RunRig;
 
-// The bridges of a world in walk order.
-std::vector<sim::station::BridgeSpec*> Bridges(sim::station::WorldSpec& spec) {
-  std::vector<sim::station::BridgeSpec*> out;
-  std::function<void(sim::station::HubSpec&)> walk = [&](sim::station::HubSpec& hub) {
-    for (auto& p : hub.ports) {
-      if (p.device) out.push_back(&*p.device);
-      if (p.hub) walk(*p.hub);
-    }
-  };
-  for (auto& c : spec.controllers) walk(c.root_hub);
-  return out;
-}
-
-std::vector<std::string> Row(RunRig& rig, int row) {
-  std::vector<std::string> r;
-  for (int c = 7; c <= 13; ++c) r.push_back(rig.Presenter().CellText(row, c));
-  return r;
-}
-
-std::size_t Requests(RunRig& rig, std::size_t device, std::uint8_t opcode) {
-  return rig.World().WithDevice(device, [&](auto& model) {
-    std::size_t n = 0;
-    for (const auto& e : model.Log())
-      if (e.request.cdb_length > 0 && e.request.cdb[0] == opcode) ++n;
-    return n;
-  });
-}
+using testing::Bridges;
+using testing::Requests;
+using testing::Row;
 
 TEST(ProductionRun, PortsLeaveTheRelinkBarrierTogether) {
   // After the barrier the ports queue for the partition lock at once, so the

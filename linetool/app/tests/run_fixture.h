@@ -1,13 +1,18 @@
 #pragma once
 // A production station on the simulated world: the sample profile and its
 // files in a fresh working directory, the presenter and the production run,
-// and a clock that runs 200 times faster than real time.
+// and a clock that runs 50 times faster than real time.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/production_run.h"
@@ -59,6 +64,16 @@ class RunRig {
     run_->WaitIdle();
   }
 
+  // Waits in station time until `done` holds; false when `limit` passed first.
+  bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::minutes(2)) {
+    const auto end = clock_.Now() + limit;
+    while (!done()) {
+      if (clock_.Now() >= end) return false;
+      clock_.WaitFor(std::chrono::milliseconds(100));
+    }
+    return true;
+  }
+
   LineToolPresenter& Presenter() { return *presenter_; }
   ProductionRun& Run() { return *run_; }
   profile::CLineEngine& Engine() { return *engine_; }
@@ -82,5 +97,35 @@ class RunRig {
   std::unique_ptr<LineToolPresenter> presenter_;
   std::unique_ptr<ProductionRun> run_;
 };
+
+// The bridges of a world in walk order.
+inline std::vector<sim::station::BridgeSpec*> Bridges(sim::station::WorldSpec& spec) {
+  std::vector<sim::station::BridgeSpec*> out;
+  std::function<void(sim::station::HubSpec&)> walk = [&](sim::station::HubSpec& hub) {
+    for (auto& p : hub.ports) {
+      if (p.device) out.push_back(&*p.device);
+      if (p.hub) walk(*p.hub);
+    }
+  };
+  for (auto& c : spec.controllers) walk(c.root_hub);
+  return out;
+}
+
+// The stage cells of a grid row: columns 7 "Config Update" to 13 "Preload".
+inline std::vector<std::string> Row(RunRig& rig, int row) {
+  std::vector<std::string> r;
+  for (int c = 7; c <= 13; ++c) r.push_back(rig.Presenter().CellText(row, c));
+  return r;
+}
+
+// Requests with `opcode` that a device received since its log was last cleared.
+inline std::size_t Requests(RunRig& rig, std::size_t device, std::uint8_t opcode) {
+  return rig.World().WithDevice(device, [&](auto& model) {
+    std::size_t n = 0;
+    for (const auto& e : model.Log())
+      if (e.request.cdb_length > 0 && e.request.cdb[0] == opcode) ++n;
+    return n;
+  });
+}
 
 }  // namespace linetool::app::testing

@@ -1,0 +1,434 @@
+// The production run seen from the window: progress while the stages go on,
+// the configuration kept by a firmware-only run, serial numbers of scattered
+// ports, the checks behind Start, a CD-ROM port, Safely Remove and auto mode.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "linetool/app/control_ids.h"
+#include "linetool/profile/serial_number.h"
+#include "platform/path_access.h"
+#include "run_fixture.h"
+
+namespace linetool::app {
+namespace {
+
+using testing::Bridges;
+using testing::Requests;
+using testing::Row;
+using testing::RunRig;
+
+void ClearLogs(RunRig& rig) {
+  for (std::size_t d = 0; d < rig.World().DeviceCount(); ++d)
+    rig.World().WithDevice(d, [](auto& m) {
+      m.ClearLog();
+      return 0;
+    });
+}
+
+// Only the named stages on.
+struct Stages {
+  bool config = false, fw = false, reload = false, format = false, wr = false, preload = false;
+};
+void SetStages(RunRig& rig, Stages st) {
+  auto& s = rig.Engine().Settings();
+  s.config_enable = st.config;
+  s.fw_enable = st.fw;
+  s.fw_reload = st.reload;
+  s.format_enable = st.format;
+  s.wr_test_enable = st.wr;
+  s.preload_enable = st.preload;
+}
+
+// What the window sees of a run: for every result cell a worker writes, the
+// port's job progress at that moment (before the stage's step is added), and
+// every progress text the controller shows.
+class ProgressWatch {
+ public:
+  explicit ProgressWatch(RunRig& rig) : rig_(rig) {
+    rig.Presenter().SetObserver([this](const PresenterEvent& e) {
+      std::lock_guard lock(mutex_);
+      if (e.kind == PresenterEvent::Kind::kCell && e.column >= kFirstStageColumn && !e.text.empty()) {
+        at_cells_[e.row].push_back(rig_.Run().Job(e.row).progress.load());
+        ++written_[e.column];
+      }
+      if (e.kind == PresenterEvent::Kind::kProgress) texts_.push_back(e.text);
+    });
+  }
+  ~ProgressWatch() { rig_.Presenter().SetObserver({}); }
+  ProgressWatch(const ProgressWatch&) = delete;
+  ProgressWatch& operator=(const ProgressWatch&) = delete;
+
+  std::vector<float> AtCells(int row) {
+    std::lock_guard lock(mutex_);
+    return at_cells_[row];
+  }
+  int Written(int column) {
+    std::lock_guard lock(mutex_);
+    return written_[column];
+  }
+  // The numbers of the "%3d %" texts, in order.
+  std::vector<int> Percentages() {
+    std::lock_guard lock(mutex_);
+    std::vector<int> out;
+    for (const auto& t : texts_) {
+      int v = 0;
+      char tail[4] = {};
+      if (t.size() == 5 && std::sscanf(t.c_str(), "%3d %1s", &v, tail) == 2 && tail[0] == '%') out.push_back(v);
+    }
+    return out;
+  }
+
+ private:
+  RunRig& rig_;
+  std::mutex mutex_;
+  std::map<int, std::vector<float>> at_cells_;
+  std::map<int, int> written_;
+  std::vector<std::string> texts_;
+};
+
+TEST(RunProgress, FiveStagesStepTwentyEachAndTheRunEndsAtOneHundred) {
+  RunRig rig(1);
+  rig.Initialise();
+  // Config, F/W, Partition / Format (two) and the W/R test: five stages.
+  SetStages(rig, {.config = true, .fw = true, .format = true, .wr = true});
+  ProgressWatch watch(rig);
+  rig.StartAndWait();
+  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>{"PASS", "PASS", "", "PASS", "PASS", "PASS", ""}));
+  EXPECT_EQ(watch.AtCells(0), (std::vector<float>{0.0f, 20.0f, 40.0f, 60.0f, 80.0f}));
+  EXPECT_EQ(rig.Run().Job(0).progress.load(), 100.0f);
+  EXPECT_EQ(rig.Run().Job(1).state.load(), PortState::kNotInRun);
+  EXPECT_EQ(rig.Run().Job(1).progress.load(), 0.0f);
+  // The shown mean moves in steps of the one port and never goes back.
+  const auto shown = watch.Percentages();
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back(), 100);
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_EQ(shown[i] % 20, 0) << shown[i];
+    if (i > 0) {
+      EXPECT_GE(shown[i], shown[i - 1]);
+    }
+  }
+  EXPECT_EQ(rig.Presenter().ProgressText(), "100 %");
+  EXPECT_EQ(rig.Presenter().ProgressBar(), 100);
+}
+
+TEST(RunProgress, ThreeStagesStepThirtyThreeAndPreloadNeverCounts) {
+  RunRig rig(2);
+  rig.Initialise();
+  // Config, F/W and Preload. The disks carry no volume yet, so the preload
+  // finds no drive letter and fails; the devices still count as passed.
+  SetStages(rig, {.config = true, .fw = true, .preload = true});
+  ProgressWatch watch(rig);
+  rig.StartAndWait();
+  std::set<int> possible;  // the mean of two ports at 0, 33, 66, 99 or 100
+  for (int a : {0, 33, 66, 99, 100})
+    for (int b : {0, 33, 66, 99, 100}) possible.insert((a + b) / 2);
+  for (int p = 0; p < 2; ++p) {
+    EXPECT_EQ(Row(rig, p), (std::vector<std::string>{"PASS", "PASS", "", "", "", "", "FAIL"})) << p;
+    EXPECT_EQ(watch.AtCells(p), (std::vector<float>{0.0f, 33.0f, 66.0f})) << p;
+    EXPECT_EQ(rig.Run().Job(p).progress.load(), 100.0f);
+  }
+  for (int v : watch.Percentages()) EXPECT_EQ(possible.count(v), 1u) << v;
+  EXPECT_EQ(rig.Presenter().ProgressText(), "100 %");
+  EXPECT_EQ(rig.Presenter().ProgressBar(), 100);
+  const Counters c = rig.Presenter().CounterValues();
+  EXPECT_EQ(c.pass, 2);
+  EXPECT_EQ(c.fail, 0);
+  EXPECT_EQ(c.total, 2);
+}
+
+TEST(FirmwareOnlyRun, BothImagesKeepTheirConfigurationAndTheRunIsOneStep) {
+  auto spec = sim::station::DefaultWorld(1);
+  auto* bridge = Bridges(spec)[0];
+  bridge->config_slot0 = sim::station::ConfigBlockFor(bridge->factory);
+  sim::station::SimConfigBlock other{};
+  for (std::size_t i = 0; i < other.size(); ++i) other[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  bridge->config_slot1 = other;
+  RunRig rig(spec);
+  rig.Initialise();
+  SetStages(rig, {.fw = true});
+  rig.Engine().Settings().image0 = 1;
+  rig.Engine().Settings().image1 = 1;
+  ClearLogs(rig);
+  ProgressWatch watch(rig);
+  rig.StartAndWait();
+
+  struct SlotRequest {
+    std::uint8_t opcode;
+    std::uint8_t slot;
+    std::vector<std::uint8_t> data;
+    bool operator==(const SlotRequest&) const = default;
+  };
+  std::vector<SlotRequest> config_requests;
+  bool firmware_before_config = false;
+  rig.World().WithDevice(0, [&](auto& m) {
+    for (const auto& e : m.Log()) {
+      const std::uint8_t op = e.request.cdb[0];
+      if (op == 0xE3 && config_requests.size() < 4) firmware_before_config = true;
+      if (op == 0xE0 || op == 0xE1) config_requests.push_back({op, e.request.cdb[1], e.data_out});
+    }
+    return 0;
+  });
+  const std::vector<std::uint8_t> slot0(bridge->config_slot0->begin(), bridge->config_slot0->end());
+  const std::vector<std::uint8_t> slot1(other.begin(), other.end());
+  // Each slot is read and written back as it was, before the firmware goes in.
+  EXPECT_EQ(config_requests, (std::vector<SlotRequest>{
+                                 {0xE0, 0, {}}, {0xE1, 0, slot0}, {0xE0, 1, {}}, {0xE1, 1, slot1}}));
+  EXPECT_FALSE(firmware_before_config);
+  rig.World().WithDevice(0, [&](auto& m) {
+    EXPECT_EQ(m.ConfigSlot(0), *bridge->config_slot0);
+    EXPECT_EQ(m.ConfigSlot(1), other);
+    EXPECT_EQ(m.FirmwareStreams(0), 1u);
+    EXPECT_EQ(m.FirmwareStreams(1), 1u);
+    return 0;
+  });
+  // Column 7 is never written; the firmware cell comes at progress 0 and the
+  // one step is 100.
+  EXPECT_EQ(watch.Written(7), 0);
+  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>{"", "PASS", "", "", "", "", ""}));
+  EXPECT_EQ(watch.AtCells(0), std::vector<float>{0.0f});
+  EXPECT_EQ(rig.Run().Table().records[0].stage_results[0], 1);
+  EXPECT_EQ(rig.Run().Job(0).progress.load(), 100.0f);
+  EXPECT_EQ(rig.Presenter().ProgressText(), "100 %");
+  EXPECT_EQ(rig.Presenter().CounterValues().pass, 1);
+}
+
+TEST(RunSerials, PortsZeroAndFiveGetTheirIndexAndTheNextRunStartsTwoOn) {
+  auto spec = sim::station::DefaultWorld(6);
+  // Bridges 1-4 answer no register read: they are listed without a firmware
+  // version and take no part, so the run is on rows 0 and 5.
+  auto bridges = Bridges(spec);
+  for (std::size_t i = 1; i <= 4; ++i) bridges[i]->faults.fail_from_call[0xE4] = 1;
+  RunRig rig(spec);
+  rig.Initialise();
+  ASSERT_EQ(rig.Run().Table().device_count, 6u);
+  EXPECT_EQ(rig.Presenter().CellText(3, 5), "");
+  SetStages(rig, {.config = true, .fw = true, .reload = true});
+  const std::string base(profile::TextOf(rig.Engine().Settings().serial_number));
+  ASSERT_EQ(base.size(), 12u);
+  auto serial = [&](int n) { return profile::IncreaseSerialNumber(base, n); };
+  auto device_serial = [&](std::size_t d) { return rig.World().WithDevice(d, [](auto& m) { return m.Identity().serial; }); };
+
+  rig.StartAndWait();
+  const auto& selected = rig.Run().Control().selected;
+  EXPECT_EQ(std::vector<int>(selected.begin(), selected.begin() + 7), (std::vector<int>{1, 0, 0, 0, 0, 1, 0}));
+  EXPECT_EQ(rig.Presenter().CellText(0, 4), serial(0));
+  EXPECT_EQ(rig.Presenter().CellText(5, 4), serial(5));
+  EXPECT_EQ(device_serial(0), serial(0));
+  EXPECT_EQ(device_serial(5), serial(5));
+  EXPECT_EQ(Row(rig, 3), std::vector<std::string>(7, ""));
+  // Advanced by the two ports of the run, in the panel and the settings.
+  EXPECT_EQ(profile::TextOf(rig.Engine().Settings().serial_number), serial(2));
+  EXPECT_EQ(rig.Presenter().Control(ids::kSerialNumber).text, serial(2));
+
+  rig.StartAndWait();
+  EXPECT_EQ(device_serial(0), serial(2));
+  EXPECT_EQ(device_serial(5), serial(7));
+  EXPECT_EQ(profile::TextOf(rig.Engine().Settings().serial_number), serial(4));
+  EXPECT_EQ(rig.Presenter().CounterValues().pass, 4);
+}
+
+// Presses Start; the messages it showed.
+std::vector<std::string> Start(RunRig& rig) {
+  rig.sink.Clear();
+  rig.Presenter().Command(ids::kStart);
+  rig.Run().WaitIdle();
+  return rig.sink.Texts();
+}
+
+TEST(StartChecks, TestFileOfOneHundredEightyMiBIsTheLimit) {
+  RunRig rig(1);
+  rig.Initialise();
+  // The W/R test alone, with no volume on the disk: the stage fails at once
+  // without reading the file, which keeps a 180 MiB test file cheap.
+  SetStages(rig, {.wr = true});
+  auto& s = rig.Engine().Settings();
+  s.wr_test_count = 0;
+  profile::SetText(s.wr_test_binary_name, "wr_big.bin");
+  const std::string path = platform::JoinStationPath(platform::ToStationPath(rig.Workdir()), "wr_big.bin");
+
+  EXPECT_EQ(Start(rig), std::vector<std::string>{path + " File/Path Not Exist"});
+  EXPECT_EQ(rig.Run().RunsFinished(), 0);
+
+  const auto host = std::filesystem::path(rig.Workdir()) / "wr_big.bin";
+  { std::ofstream(host, std::ios::binary).put('\0'); }
+  std::filesystem::resize_file(host, 0xB400000 + 1);  // sparse
+  EXPECT_EQ(Start(rig), std::vector<std::string>{path + " WrRdTest file size too large"});
+  EXPECT_EQ(rig.Run().RunsFinished(), 0);
+  EXPECT_EQ(Row(rig, 0), std::vector<std::string>(7, ""));
+
+  std::filesystem::resize_file(host, 0xB400000);
+  EXPECT_EQ(Start(rig), std::vector<std::string>{});
+  EXPECT_EQ(rig.Run().RunsFinished(), 1);
+  EXPECT_EQ(rig.Run().Table().records[0].test_file_length, 0xB400000u);
+  EXPECT_EQ(rig.Presenter().CounterValues().total, 1);
+}
+
+TEST(StartChecks, BlockedChecksGoOnOnlyWhereTheyShould) {
+  RunRig rig(1);
+  rig.Initialise();
+  auto& s = rig.Engine().Settings();
+  const profile::ProfileSettings good = s;
+  // A bad format and no image: both messages, in this order.
+  profile::SetText(s.vendor_id, "1E3");
+  s.image0 = s.image1 = 0;
+  EXPECT_EQ(Start(rig), (std::vector<std::string>{"VID Format not valid \r\n",
+                                                  "please check dual image setting in more config or ini file"}));
+  // Already blocked: the configuration-without-firmware check is not made.
+  s = good;
+  profile::SetText(s.serial_number, "0000A000000");
+  s.fw_enable = 0;
+  EXPECT_EQ(Start(rig), std::vector<std::string>{"Serial Number Invalid, at least 12 digits\r\n"});
+  // Three lines in one box.
+  s = good;
+  profile::SetText(s.product_id, "");
+  profile::SetText(s.device_revision, "010");
+  profile::SetText(s.serial_number, "1");
+  EXPECT_EQ(Start(rig), std::vector<std::string>{"PID Format not valid \r\nDevice Revision Format not valid \r\n"
+                                                 "Serial Number Invalid, at least 12 digits\r\n"});
+  EXPECT_EQ(rig.Run().RunsFinished(), 0);
+}
+
+TEST(StartChecks, OneRejectedPortStopsTheRunOnEveryPort) {
+  auto spec = sim::station::DefaultWorld(2);
+  Bridges(spec)[1]->chip_variant = 0x21;  // another chip than the firmware's "10"
+  RunRig rig(spec);
+  rig.Initialise();
+  ClearLogs(rig);
+  EXPECT_EQ(Start(rig), std::vector<std::string>{"Chip and FW don't match. Port:1 ."});
+  EXPECT_EQ(rig.Run().RunsFinished(), 0);
+  EXPECT_FALSE(rig.Run().RunActive());
+  for (std::size_t d = 0; d < 2; ++d) {
+    for (std::uint8_t op : {0xE0, 0xE1, 0xE3, 0xE5, 0xE8}) EXPECT_EQ(Requests(rig, d, op), 0u) << d << " " << int{op};
+    EXPECT_EQ(Row(rig, static_cast<int>(d)), std::vector<std::string>(7, ""));
+  }
+  EXPECT_TRUE(rig.Presenter().Control(ids::kStart).enabled);
+  // Without a firmware update the chip is not asked, and both ports run.
+  SetStages(rig, {.config = false, .fw = false, .reload = true});
+  EXPECT_EQ(Start(rig), std::vector<std::string>{});
+  EXPECT_EQ(rig.Presenter().CounterValues().pass, 2);
+}
+
+TEST(CdRomPort, FailsTheDiskStagesLeavesPreloadEmptyAndTheOtherPortPasses) {
+  auto spec = sim::station::DefaultWorld(2);
+  Bridges(spec)[1]->presents_cdrom = true;
+  RunRig rig(spec);
+  rig.Initialise();
+  ASSERT_EQ(rig.Run().Table().device_count, 2u);
+  rig.StartAndWait();
+  EXPECT_EQ(Row(rig, 0), std::vector<std::string>(7, "PASS"));
+  EXPECT_EQ(Row(rig, 1), (std::vector<std::string>{"PASS", "PASS", "PASS", "FAIL", "FAIL", "FAIL", ""}));
+  const Counters c = rig.Presenter().CounterValues();
+  EXPECT_EQ(c.pass, 1);
+  EXPECT_EQ(c.fail, 1);
+  EXPECT_EQ(rig.Presenter().ProgressText(), "100 %");
+}
+
+TEST(SafeRemoval, PlugEventsWaitUntilTheRemovalHasEnded) {
+  RunRig rig(3);
+  rig.Initialise();
+  rig.World().Unplug(2);
+  ASSERT_EQ(rig.Run().Table().device_count, 2u);
+  const std::string serial0 = rig.Presenter().CellText(0, 4);
+  const std::string serial1 = rig.Presenter().CellText(1, 4);
+  const std::string serial2 = rig.World().WithDevice(2, [](auto& m) { return m.Identity().serial; });
+
+  // Bridge 2 comes back while the removal is at work.
+  bool plugged_during_removal = false;
+  const int listener = rig.World().Subscribe([&](const platform::DeviceEvent& e) {
+    if (e.kind != platform::DeviceEventKind::kRemoval || plugged_during_removal || !rig.Run().Removing()) return;
+    plugged_during_removal = true;
+    rig.World().Plug(2);
+  });
+  ASSERT_TRUE(rig.Presenter().Command(ids::kSafelyRemove));
+  rig.Run().WaitIdle();
+  rig.World().Unsubscribe(listener);
+  ASSERT_TRUE(plugged_during_removal);
+  EXPECT_FALSE(rig.World().Online(0));
+  EXPECT_FALSE(rig.World().Online(1));
+  EXPECT_TRUE(rig.World().Online(2));
+  // Nothing was refreshed: the table still shows the two removed bridges.
+  EXPECT_EQ(rig.Run().Table().device_count, 2u);
+  EXPECT_EQ(rig.Presenter().CellText(0, 4), serial0);
+  EXPECT_EQ(rig.Presenter().CellText(1, 4), serial1);
+  EXPECT_TRUE(rig.Presenter().Control(ids::kStart).enabled);
+
+  // Once the removal is over, a plug refreshes the table.
+  rig.World().Plug(0);
+  EXPECT_EQ(rig.Run().Table().device_count, 2u);
+  EXPECT_EQ(rig.Presenter().CellText(0, 4), serial0);
+  EXPECT_EQ(rig.Presenter().CellText(1, 4), serial2);
+  rig.World().Plug(1);
+  EXPECT_EQ(rig.Run().Table().device_count, 3u);
+}
+
+// The sample profile with auto mode on and only the stages that a quick run needs.
+void WriteAutoProfile(RunRig& rig) {
+  std::string t = testing::SampleProfile(true);
+  for (const char* key : {"format_enable=", "wr_test_enable=", "preload_enable=", "fw_reload="}) {
+    const auto at = t.find(key);
+    ASSERT_NE(at, std::string::npos) << key;
+    t[at + std::string(key).size()] = '0';
+  }
+  testing::WriteText(rig.Workdir() + "/kl_line_Tool v0.3.ini", t);
+}
+
+TEST(AutoMode, OneDeviceRunsByItselfOncePerPlug) {
+  RunRig rig(1);
+  WriteAutoProfile(rig);
+  rig.Initialise();  // the refresh finds one device and starts the auto starter
+  ASSERT_TRUE(rig.WaitUntil([&] { return rig.Run().RunsFinished() == 1; }));
+  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>{"PASS", "PASS", "", "", "", "", ""}));
+  EXPECT_FALSE(rig.Presenter().Control(ids::kStart).enabled);
+  // The same device stays: no second run.
+  rig.Clock().WaitFor(std::chrono::seconds(10));
+  EXPECT_EQ(rig.Run().RunsFinished(), 1);
+  EXPECT_EQ(Requests(rig, 0, 0xE1), 1u);
+  // Unplugged and plugged again (or the next device): the next run.
+  rig.World().Unplug(0);
+  EXPECT_EQ(rig.Run().Table().device_count, 0u);
+  rig.World().Plug(0);
+  ASSERT_TRUE(rig.WaitUntil([&] { return rig.Run().RunsFinished() == 2; }));
+  EXPECT_EQ(rig.Presenter().CounterValues().pass, 2);
+  EXPECT_EQ(rig.sink.Texts(), std::vector<std::string>{});
+}
+
+TEST(AutoMode, TwoDevicesWaitUntilOneIsLeft) {
+  RunRig rig(2);
+  WriteAutoProfile(rig);
+  rig.Initialise();
+  rig.Clock().WaitFor(std::chrono::seconds(10));
+  EXPECT_EQ(rig.Run().RunsFinished(), 0);
+  EXPECT_FALSE(rig.Run().RunActive());
+  for (std::size_t d = 0; d < 2; ++d) EXPECT_EQ(Requests(rig, d, 0xE1), 0u);
+  rig.World().Unplug(1);
+  ASSERT_TRUE(rig.WaitUntil([&] { return rig.Run().RunsFinished() == 1; }));
+  EXPECT_EQ(rig.Presenter().CounterValues().total, 1);
+  EXPECT_EQ(Requests(rig, 0, 0xE1), 1u);
+  EXPECT_EQ(Requests(rig, 1, 0xE1), 0u);
+}
+
+TEST(AutoMode, AStartThatStartsNothingEndsTheLoop) {
+  auto spec = sim::station::DefaultWorld(1);
+  Bridges(spec)[0]->chip_variant = 0x21;
+  RunRig rig(spec);
+  WriteAutoProfile(rig);
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitUntil([&] { return !rig.sink.Texts().empty(); }));
+  // Had the starter gone on, it would press Start (and show this) every second.
+  rig.Clock().WaitFor(std::chrono::seconds(10));
+  EXPECT_EQ(rig.sink.Texts(), std::vector<std::string>{"Chip and FW don't match. Port:0 ."});
+  EXPECT_EQ(rig.Run().RunsFinished(), 0);
+}
+
+}  // namespace
+}  // namespace linetool::app
