@@ -161,3 +161,39 @@ TEST(GridSort, TypedComparisons) {
   EXPECT_EQ(cmp("2026-01-01", "soon", 7), 1);
   EXPECT_EQ(cmp("B", "a", 99), cmp("B", "a", 3));
 }
+
+TEST(GridSort, ToggleFlipsAPresetDirectionAndEachColumnKeepsItsOwn) {
+  CListCtrlEx grid = MakeGrid(3);
+  grid.SetText(0, 1, "b");
+  grid.SetText(1, 1, "c");
+  grid.SetText(2, 1, "a");
+  // Ascending preset with the toggle bit: the first click already flips it.
+  grid.SetColumnSort(1, kSortToggle | kSortAscending, 3);
+  grid.SetColumnSort(2, kSortToggle, 1);
+  ASSERT_TRUE(grid.SortByColumn(1, true));
+  EXPECT_EQ(Column(grid, 1), (std::vector<std::string>{"c", "b", "a"}));
+  EXPECT_EQ(grid.Arrow(1), SortArrow::kDown);
+  // A click on another column does not move this column's direction.
+  ASSERT_TRUE(grid.SortByColumn(2, true));
+  EXPECT_EQ(grid.Arrow(1), SortArrow::kNone);
+  EXPECT_EQ(grid.Arrow(2), SortArrow::kUp);
+  ASSERT_TRUE(grid.SortByColumn(1, true));
+  EXPECT_EQ(Column(grid, 1), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(grid.Arrow(1), SortArrow::kUp);
+}
+
+TEST(GridSort, CellAndRowColoursTravelWithTheirRows) {
+  CListCtrlEx grid = MakeGrid(3);
+  grid.SetText(0, 1, "FAIL");
+  grid.SetText(1, 1, "PASS");
+  grid.SetText(2, 1, "");
+  grid.SetCellColours(0, 1, kRed, kWhite);
+  grid.SetRowColours(1, kGrey, kBlue);
+  grid.SetColumnSort(1, kSortAscending, 3);
+  ASSERT_TRUE(grid.SortByColumn(1, true));
+  EXPECT_EQ(Column(grid, 1), (std::vector<std::string>{"", "FAIL", "PASS"}));
+  EXPECT_EQ(grid.CellColours(0, 1), (Colours{kWhite, kBlack}));
+  EXPECT_EQ(grid.CellColours(1, 1), (Colours{kRed, kWhite}));
+  EXPECT_EQ(grid.CellColours(1, 2), (Colours{kWhite, kBlack}));  // the cell setting is only that cell's
+  EXPECT_EQ(grid.CellColours(2, 0), (Colours{kGrey, kBlue}));
+}
