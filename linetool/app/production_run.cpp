@@ -305,9 +305,10 @@ void ProductionRun::JobController(std::stop_token stop) {
     float sum = 0.0f;
     int finished = 0;
     for (const PortJob& job : jobs_) {
-      if (job.state.load() == PortState::kNotInRun) continue;
+      const PortState state = job.state.load();
+      if (state == PortState::kNotInRun) continue;
+      if (state == PortState::kFinished) ++finished;
       sum += job.progress.load();
-      if (job.state.load() == PortState::kFinished) ++finished;
     }
     char text[32];
     std::snprintf(text, sizeof text, "%3d %%", static_cast<int>(sum / static_cast<float>(control_.selected_count)));
@@ -404,9 +405,11 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
     if (show) presenter_.SetResultCell(p, Column(stage), std::string(result != 0 ? kPass : kFail));
     job.progress.store(job.progress.load() + step);
   };
+  // The progress first: a controller that sees the port finished then reads
+  // its 100, so the last mean shown is "100 %".
   auto finish = [&] {
-    job.state.store(PortState::kFinished);
     job.progress.store(100.0f);
+    job.state.store(PortState::kFinished);
   };
 
   // 1. Configuration.
