@@ -9,7 +9,7 @@
 
 #include "linetool/app/control_ids.h"
 #include "linetool/profile/serial_number.h"
-#include "run_fixture.h"
+#include "run_probe.h"
 
 namespace linetool::app {
 namespace {
@@ -58,8 +58,9 @@ namespace {
 using testing::RunRig;
 
 using testing::Bridges;
-using testing::Requests;
-using testing::Row;
+using testing::ClearRequestLogs;
+using testing::RequestCount;
+using testing::StageRow;
 
 TEST(ProductionRun, PortsLeaveTheRelinkBarrierTogether) {
   // After the barrier the ports queue for the partition lock at once, so the
@@ -99,13 +100,13 @@ TEST(ProductionRunFaults, FailedConfigurationReadWithOnlyUpdateFwWritesNothing) 
   rig.World().WithDevice(1, [](auto& m) { m.ClearLog(); return 0; });
   rig.StartAndWait();
   // Port 0 read and rewrote its enabled slot; column 7 stays empty, one step of 100.
-  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>{"", "PASS", "", "", "", "", ""}));
-  EXPECT_EQ(Requests(rig, 0, 0xE0), 1u);
-  EXPECT_EQ(Requests(rig, 0, 0xE1), 1u);
+  EXPECT_EQ(StageRow(rig, 0), (std::vector<std::string>{"", "PASS", "", "", "", "", ""}));
+  EXPECT_EQ(RequestCount(rig, 0, 0xE0), 1u);
+  EXPECT_EQ(RequestCount(rig, 0, 0xE1), 1u);
   // Port 1: the read failed, nothing was written, the firmware stage did no work.
-  EXPECT_EQ(Row(rig, 1), (std::vector<std::string>{"", "FAIL", "", "", "", "", ""}));
-  EXPECT_EQ(Requests(rig, 1, 0xE1), 0u);
-  EXPECT_EQ(Requests(rig, 1, 0xE3), 0u);
+  EXPECT_EQ(StageRow(rig, 1), (std::vector<std::string>{"", "FAIL", "", "", "", "", ""}));
+  EXPECT_EQ(RequestCount(rig, 1, 0xE1), 0u);
+  EXPECT_EQ(RequestCount(rig, 1, 0xE3), 0u);
   EXPECT_EQ(rig.Run().Table().records[1].stage_results[0], 0);
   const Counters c = rig.Presenter().CounterValues();
   EXPECT_EQ(c.pass, 1);
@@ -123,11 +124,11 @@ TEST(ProductionRunFaults, InjectedFaultsFailOnlyTheirPortsAndStages) {
   rig.Initialise();
   rig.Volumes().SetFaults('H', sim::station::VolumeFaults{true});  // the third disk's volume is full
   rig.StartAndWait();
-  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>(7, "FAIL")));
-  EXPECT_EQ(Requests(rig, 0, 0xE3), 0u);  // later stages did no device work
-  EXPECT_EQ(Row(rig, 1), (std::vector<std::string>{"PASS", "PASS", "FAIL", "FAIL", "FAIL", "FAIL", "FAIL"}));
+  EXPECT_EQ(StageRow(rig, 0), (std::vector<std::string>(7, "FAIL")));
+  EXPECT_EQ(RequestCount(rig, 0, 0xE3), 0u);  // later stages did no device work
+  EXPECT_EQ(StageRow(rig, 1), (std::vector<std::string>{"PASS", "PASS", "FAIL", "FAIL", "FAIL", "FAIL", "FAIL"}));
   // The CD-ROM port fails partition, format and the test; its preload cell stays empty.
-  const auto cd = Row(rig, 3);
+  const auto cd = StageRow(rig, 3);
   EXPECT_EQ(cd[3], "FAIL");
   EXPECT_EQ(cd[4], "FAIL");
   EXPECT_EQ(cd[5], "FAIL");

@@ -111,21 +111,4 @@ inline std::vector<sim::station::BridgeSpec*> Bridges(sim::station::WorldSpec& s
   return out;
 }
 
-// The stage cells of a grid row: columns 7 "Config Update" to 13 "Preload".
-inline std::vector<std::string> Row(RunRig& rig, int row) {
-  std::vector<std::string> r;
-  for (int c = 7; c <= 13; ++c) r.push_back(rig.Presenter().CellText(row, c));
-  return r;
-}
-
-// Requests with `opcode` that a device received since its log was last cleared.
-inline std::size_t Requests(RunRig& rig, std::size_t device, std::uint8_t opcode) {
-  return rig.World().WithDevice(device, [&](auto& model) {
-    std::size_t n = 0;
-    for (const auto& e : model.Log())
-      if (e.request.cdb_length > 0 && e.request.cdb[0] == opcode) ++n;
-    return n;
-  });
-}
-
 }  // namespace linetool::app::testing

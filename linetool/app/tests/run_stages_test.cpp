@@ -16,23 +16,16 @@
 #include "linetool/app/control_ids.h"
 #include "linetool/profile/serial_number.h"
 #include "platform/path_access.h"
-#include "run_fixture.h"
+#include "run_probe.h"
 
 namespace linetool::app {
 namespace {
 
 using testing::Bridges;
-using testing::Requests;
-using testing::Row;
+using testing::ClearRequestLogs;
+using testing::RequestCount;
+using testing::StageRow;
 using testing::RunRig;
-
-void ClearLogs(RunRig& rig) {
-  for (std::size_t d = 0; d < rig.World().DeviceCount(); ++d)
-    rig.World().WithDevice(d, [](auto& m) {
-      m.ClearLog();
-      return 0;
-    });
-}
 
 // Only the named stages on.
 struct Stages {
@@ -102,7 +95,7 @@ TEST(RunProgress, FiveStagesStepTwentyEachAndTheRunEndsAtOneHundred) {
   SetStages(rig, {.config = true, .fw = true, .format = true, .wr = true});
   ProgressWatch watch(rig);
   rig.StartAndWait();
-  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>{"PASS", "PASS", "", "PASS", "PASS", "PASS", ""}));
+  EXPECT_EQ(StageRow(rig, 0), (std::vector<std::string>{"PASS", "PASS", "", "PASS", "PASS", "PASS", ""}));
   EXPECT_EQ(watch.AtCells(0), (std::vector<float>{0.0f, 20.0f, 40.0f, 60.0f, 80.0f}));
   EXPECT_EQ(rig.Run().Job(0).progress.load(), 100.0f);
   EXPECT_EQ(rig.Run().Job(1).state.load(), PortState::kNotInRun);
@@ -133,7 +126,7 @@ TEST(RunProgress, ThreeStagesStepThirtyThreeAndPreloadNeverCounts) {
   for (int a : {0, 33, 66, 99, 100})
     for (int b : {0, 33, 66, 99, 100}) possible.insert((a + b) / 2);
   for (int p = 0; p < 2; ++p) {
-    EXPECT_EQ(Row(rig, p), (std::vector<std::string>{"PASS", "PASS", "", "", "", "", "FAIL"})) << p;
+    EXPECT_EQ(StageRow(rig, p), (std::vector<std::string>{"PASS", "PASS", "", "", "", "", "FAIL"})) << p;
     EXPECT_EQ(watch.AtCells(p), (std::vector<float>{0.0f, 33.0f, 66.0f})) << p;
     EXPECT_EQ(rig.Run().Job(p).progress.load(), 100.0f);
   }
@@ -158,7 +151,7 @@ TEST(FirmwareOnlyRun, BothImagesKeepTheirConfigurationAndTheRunIsOneStep) {
   SetStages(rig, {.fw = true});
   rig.Engine().Settings().image0 = 1;
   rig.Engine().Settings().image1 = 1;
-  ClearLogs(rig);
+  ClearRequestLogs(rig);
   ProgressWatch watch(rig);
   rig.StartAndWait();
 
@@ -194,7 +187,7 @@ TEST(FirmwareOnlyRun, BothImagesKeepTheirConfigurationAndTheRunIsOneStep) {
   // Column 7 is never written; the firmware cell comes at progress 0 and the
   // one step is 100.
   EXPECT_EQ(watch.Written(7), 0);
-  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>{"", "PASS", "", "", "", "", ""}));
+  EXPECT_EQ(StageRow(rig, 0), (std::vector<std::string>{"", "PASS", "", "", "", "", ""}));
   EXPECT_EQ(watch.AtCells(0), std::vector<float>{0.0f});
   EXPECT_EQ(rig.Run().Table().records[0].stage_results[0], 1);
   EXPECT_EQ(rig.Run().Job(0).progress.load(), 100.0f);
@@ -225,7 +218,7 @@ TEST(RunSerials, PortsZeroAndFiveGetTheirIndexAndTheNextRunStartsTwoOn) {
   EXPECT_EQ(rig.Presenter().CellText(5, 4), serial(5));
   EXPECT_EQ(device_serial(0), serial(0));
   EXPECT_EQ(device_serial(5), serial(5));
-  EXPECT_EQ(Row(rig, 3), std::vector<std::string>(7, ""));
+  EXPECT_EQ(StageRow(rig, 3), std::vector<std::string>(7, ""));
   // Advanced by the two ports of the run, in the panel and the settings.
   EXPECT_EQ(profile::TextOf(rig.Engine().Settings().serial_number), serial(2));
   EXPECT_EQ(rig.Presenter().Control(ids::kSerialNumber).text, serial(2));
@@ -264,7 +257,7 @@ TEST(StartChecks, TestFileOfOneHundredEightyMiBIsTheLimit) {
   std::filesystem::resize_file(host, 0xB400000 + 1);  // sparse
   EXPECT_EQ(Start(rig), std::vector<std::string>{path + " WrRdTest file size too large"});
   EXPECT_EQ(rig.Run().RunsFinished(), 0);
-  EXPECT_EQ(Row(rig, 0), std::vector<std::string>(7, ""));
+  EXPECT_EQ(StageRow(rig, 0), std::vector<std::string>(7, ""));
 
   std::filesystem::resize_file(host, 0xB400000);
   EXPECT_EQ(Start(rig), std::vector<std::string>{});
@@ -303,13 +296,13 @@ TEST(StartChecks, OneRejectedPortStopsTheRunOnEveryPort) {
   Bridges(spec)[1]->chip_variant = 0x21;  // another chip than the firmware's "10"
   RunRig rig(spec);
   rig.Initialise();
-  ClearLogs(rig);
+  ClearRequestLogs(rig);
   EXPECT_EQ(Start(rig), std::vector<std::string>{"Chip and FW don't match. Port:1 ."});
   EXPECT_EQ(rig.Run().RunsFinished(), 0);
   EXPECT_FALSE(rig.Run().RunActive());
   for (std::size_t d = 0; d < 2; ++d) {
-    for (std::uint8_t op : {0xE0, 0xE1, 0xE3, 0xE5, 0xE8}) EXPECT_EQ(Requests(rig, d, op), 0u) << d << " " << int{op};
-    EXPECT_EQ(Row(rig, static_cast<int>(d)), std::vector<std::string>(7, ""));
+    for (std::uint8_t op : {0xE0, 0xE1, 0xE3, 0xE5, 0xE8}) EXPECT_EQ(RequestCount(rig, d, op), 0u) << d << " " << int{op};
+    EXPECT_EQ(StageRow(rig, static_cast<int>(d)), std::vector<std::string>(7, ""));
   }
   EXPECT_TRUE(rig.Presenter().Control(ids::kStart).enabled);
   // Without a firmware update the chip is not asked, and both ports run.
@@ -325,8 +318,8 @@ TEST(CdRomPort, FailsTheDiskStagesLeavesPreloadEmptyAndTheOtherPortPasses) {
   rig.Initialise();
   ASSERT_EQ(rig.Run().Table().device_count, 2u);
   rig.StartAndWait();
-  EXPECT_EQ(Row(rig, 0), std::vector<std::string>(7, "PASS"));
-  EXPECT_EQ(Row(rig, 1), (std::vector<std::string>{"PASS", "PASS", "PASS", "FAIL", "FAIL", "FAIL", ""}));
+  EXPECT_EQ(StageRow(rig, 0), std::vector<std::string>(7, "PASS"));
+  EXPECT_EQ(StageRow(rig, 1), (std::vector<std::string>{"PASS", "PASS", "PASS", "FAIL", "FAIL", "FAIL", ""}));
   const Counters c = rig.Presenter().CounterValues();
   EXPECT_EQ(c.pass, 1);
   EXPECT_EQ(c.fail, 1);
@@ -387,12 +380,12 @@ TEST(AutoMode, OneDeviceRunsByItselfOncePerPlug) {
   WriteAutoProfile(rig);
   rig.Initialise();  // the refresh finds one device and starts the auto starter
   ASSERT_TRUE(rig.WaitUntil([&] { return rig.Run().RunsFinished() == 1; }));
-  EXPECT_EQ(Row(rig, 0), (std::vector<std::string>{"PASS", "PASS", "", "", "", "", ""}));
+  EXPECT_EQ(StageRow(rig, 0), (std::vector<std::string>{"PASS", "PASS", "", "", "", "", ""}));
   EXPECT_FALSE(rig.Presenter().Control(ids::kStart).enabled);
   // The same device stays: no second run.
   rig.Clock().WaitFor(std::chrono::seconds(10));
   EXPECT_EQ(rig.Run().RunsFinished(), 1);
-  EXPECT_EQ(Requests(rig, 0, 0xE1), 1u);
+  EXPECT_EQ(RequestCount(rig, 0, 0xE1), 1u);
   // Unplugged and plugged again (or the next device): the next run.
   rig.World().Unplug(0);
   EXPECT_EQ(rig.Run().Table().device_count, 0u);
@@ -409,12 +402,12 @@ TEST(AutoMode, TwoDevicesWaitUntilOneIsLeft) {
   rig.Clock().WaitFor(std::chrono::seconds(10));
   EXPECT_EQ(rig.Run().RunsFinished(), 0);
   EXPECT_FALSE(rig.Run().RunActive());
-  for (std::size_t d = 0; d < 2; ++d) EXPECT_EQ(Requests(rig, d, 0xE1), 0u);
+  for (std::size_t d = 0; d < 2; ++d) EXPECT_EQ(RequestCount(rig, d, 0xE1), 0u);
   rig.World().Unplug(1);
   ASSERT_TRUE(rig.WaitUntil([&] { return rig.Run().RunsFinished() == 1; }));
   EXPECT_EQ(rig.Presenter().CounterValues().total, 1);
-  EXPECT_EQ(Requests(rig, 0, 0xE1), 1u);
-  EXPECT_EQ(Requests(rig, 1, 0xE1), 0u);
+  EXPECT_EQ(RequestCount(rig, 0, 0xE1), 1u);
+  EXPECT_EQ(RequestCount(rig, 1, 0xE1), 0u);
 }
 
 TEST(AutoMode, AStartThatStartsNothingEndsTheLoop) {
