@@ -481,7 +481,7 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
                       r.drive_letter, 512};
   if (s.format_enable != 0) {
     int result = 0;
-    if (!cdrom && ok != 0) {
+    if (!cdrom && ok != 0 && StillOnPort(r)) {
       port.drive_letter = ClaimLetter(p, port.drive_letter);
       disk::PartitionStep partition;
       result = partition.Run(ds, engine_.PartitionLock(), port) ? 1 : 0;
@@ -565,6 +565,14 @@ char ProductionRun::ClaimLetter(int port, char current) {
   }
   claimed_[static_cast<std::size_t>(port)] = letter;
   return letter;
+}
+
+bool ProductionRun::StillOnPort(const device::BridgeDeviceRecord& r) {
+  // A hub that cannot be asked proves nothing: only an empty port fails.
+  const auto hub = services_.devices.usb.OpenHub(r.hub_path);
+  if (!hub) return true;
+  const auto connection = hub->Connection(r.port);
+  return !connection || connection->status == platform::kUsbDeviceConnected;
 }
 
 bool ProductionRun::ControllerExists() const { return controller_.joinable(); }

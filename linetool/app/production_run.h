@@ -106,6 +106,9 @@ class ProductionRun final : public StationRun {
   disk::DiskServices DiskServicesFor(std::stop_token stop);
   char DriveLetterOf(std::uint8_t physical_drive);
   bool ControllerExists() const;
+  // False when the hub of a port's bridge reports its port empty: the bridge
+  // was pulled out, and its drive number may since name another disk.
+  bool StillOnPort(const device::BridgeDeviceRecord& r);
   // The letter a port's volume gets: its own, or the first one from E on that
   // no volume holds and no other port of the run has claimed. A volume that
   // is dismounted for a moment (after a format) leaves its letter looking

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -310,6 +311,37 @@ TEST(RunFaults, BridgePulledOutWhileFilesAreWrittenFailsTheStageItWasIn) {
   ExpectEndedPromptly(watch, end);
   std::printf("[ figures  ] pulled while writing: run took %.1f s of station time\n",
               (end - start).count() / 1000.0);
+}
+
+}  // namespace
+}  // namespace linetool::app
+
+namespace linetool::app {
+namespace {
+
+TEST(RunFaults, PulledPortDoesNotWorkOnTheDiskThatTookItsNumber) {
+  RunRig rig(3);
+  InitialiseInWalkOrder(rig, 3);
+  CellWatch watch(rig);
+  // Port 0 restarts alone, is found again and pulled out; only then do the
+  // others restart, and one of them comes back under port 0's drive number.
+  std::atomic<bool> pulled{false};
+  auto after_port_0_is_pulled = [&] {
+    while (!pulled.load()) rig.Clock().WaitFor(milliseconds(500));
+  };
+  watch.On(0, kRelinkColumn, [&] {
+    rig.World().Unplug(0);
+    pulled.store(true);
+  });
+  watch.On(1, kFirmwareColumn, after_port_0_is_pulled);
+  watch.On(2, kFirmwareColumn, after_port_0_is_pulled);
+  rig.StartAndWait();
+
+  const int number0 = rig.Run().Table().records[0].physical_drive_number;
+  EXPECT_TRUE(rig.World().DriveNumberOf(1) == number0 || rig.World().DriveNumberOf(2) == number0);
+  // The pulled port fails from its first disk stage on; the disk that took
+  // its number was worked on once, by its own port.
+  ExpectResults(rig, {{P, P, P, F, F, F, F}, kAllPass, kAllPass});
 }
 
 }  // namespace
