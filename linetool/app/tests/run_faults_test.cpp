@@ -18,6 +18,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using testing::Bridges;
 using testing::CellWatch;
 using testing::LogResults;
 using testing::RequestCount;
@@ -46,19 +47,6 @@ constexpr milliseconds kSlack = seconds(30);
 // left behind for the controller to wait for (a hung run ends only at the
 // poll limit, hours later).
 void ExpectEndedPromptly(const CellWatch& watch, milliseconds end) { EXPECT_LT(end - watch.Last(), 2 * kSlack); }
-
-// The bridges of a world in walk order.
-std::vector<sim::station::BridgeSpec*> Bridges(sim::station::WorldSpec& spec) {
-  std::vector<sim::station::BridgeSpec*> out;
-  std::function<void(sim::station::HubSpec&)> walk = [&](sim::station::HubSpec& hub) {
-    for (auto& p : hub.ports) {
-      if (p.device) out.push_back(&*p.device);
-      if (p.hub) walk(*p.hub);
-    }
-  };
-  for (auto& c : spec.controllers) walk(c.root_hub);
-  return out;
-}
 
 // A rig whose port p is bridge p of the world (walk order), checked.
 void InitialiseInWalkOrder(RunRig& rig, int bridges) {
