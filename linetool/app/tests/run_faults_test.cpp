@@ -334,3 +334,33 @@ TEST(RunFaults, PulledPortDoesNotWorkOnTheDiskThatTookItsNumber) {
 
 }  // namespace
 }  // namespace linetool::app
+
+namespace linetool::app {
+namespace {
+
+TEST(RunFaults, SlowBridgeIsWaitedForWithinTheTimeOutAndOneTooSlowFails) {
+  auto spec = sim::station::DefaultWorld(3);
+  auto bridges = Bridges(spec);
+  constexpr milliseconds kSlow = seconds(20);
+  bridges[0]->faults.return_delay_ms = static_cast<std::uint32_t>(kSlow.count());
+  // Back only after any re-find of this run has given up, however the ports
+  // queue for the re-find.
+  bridges[1]->faults.return_delay_ms = static_cast<std::uint32_t>((kSlow + kRefindTimeOut + seconds(10)).count());
+  RunRig rig(spec);
+  InitialiseInWalkOrder(rig, 3);
+  rig.Engine().Settings().wr_test_enable = 0;
+  CellWatch watch(rig);
+  rig.StartAndWait();
+  const auto end = rig.Clock().Now();
+
+  ExpectResults(rig, {{P, P, P, P, P, "", P}, {P, P, F, F, F, "", F}, {P, P, P, P, P, "", P}});
+  EXPECT_GE(watch.Written(0, kRelinkColumn) - watch.Written(0, kFirmwareColumn), kSlow);
+  EXPECT_GE(watch.Written(1, kRelinkColumn) - watch.Written(1, kFirmwareColumn), kRefindTimeOut);
+  ExpectEndedPromptly(watch, end);
+  // The late bridge comes back in the end; it was not worked on once given up.
+  for (int i = 0; i < 400 && !rig.World().Online(1); ++i) rig.Clock().WaitFor(milliseconds(500));
+  EXPECT_TRUE(Untouched(rig, 1));
+}
+
+}  // namespace
+}  // namespace linetool::app
