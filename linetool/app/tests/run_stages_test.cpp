@@ -230,6 +230,33 @@ TEST(RunSerials, PortsZeroAndFiveGetTheirIndexAndTheNextRunStartsTwoOn) {
   EXPECT_EQ(rig.Presenter().CounterValues().pass, 4);
 }
 
+TEST(PortTable, EmptyStationShowsPortNumbersOnlyAndUnknownCapacityIsNotCounted) {
+  {
+    RunRig rig(0);
+    rig.Initialise();
+    EXPECT_EQ(rig.Run().Table().device_count, 0u);
+    const auto grid = rig.Presenter().GridTexts();
+    for (int row = 0; row < 16; ++row) {
+      std::vector<std::string> expected(14, "");
+      expected[0] = std::to_string(row);
+      EXPECT_EQ(grid[static_cast<std::size_t>(row)], expected) << row;
+    }
+    EXPECT_TRUE(rig.Presenter().Control(ids::kStart).enabled);
+  }
+  auto spec = sim::station::DefaultWorld(2);
+  Bridges(spec)[1]->disk_size = 0;  // no medium: the size is not known
+  RunRig rig(spec);
+  rig.Initialise();
+  ASSERT_EQ(rig.Run().Table().device_count, 2u);
+  EXPECT_NE(rig.Presenter().CellText(0, 6), "");
+  EXPECT_EQ(rig.Presenter().CellText(1, 6), "");
+  SetStages(rig, {.config = true, .fw = true});
+  rig.StartAndWait();
+  EXPECT_EQ(rig.Run().Control().selected_count, 2);
+  EXPECT_EQ(rig.Run().Control().capacity_count, 1);
+  EXPECT_EQ(rig.Run().Job(0).capacity_count, 1);
+}
+
 // Presses Start; the messages it showed.
 std::vector<std::string> Start(RunRig& rig) {
   rig.sink.Clear();
