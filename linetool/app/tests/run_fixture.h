@@ -1,7 +1,8 @@
 #pragma once
 // A production station on the simulated world: the sample profile and its
 // files in a fresh working directory, the presenter and the production run,
-// and a clock that runs 50 times faster than real time.
+// and a clock that moves only while every thread sleeps, so no machine is too
+// slow for a time-out and none waits through one.
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/production_run.h"
-#include "linetool/app/scaled_clock.h"
+#include "platform/linux/quiescent_clock.h"
 #include "presenter_fixture.h"
 #include "sim/station/world_description.h"
 
@@ -24,7 +25,6 @@ namespace linetool::app::testing {
 
 namespace fs = std::filesystem;
 
-inline constexpr double kTimeFactor = 50.0;
 
 class RunRig {
  public:
@@ -38,7 +38,6 @@ class RunRig {
     for (const char* f : {"kl_line_Tool v0.3.ini", "121105_10_0000.bin", "wr_test.bin"})
       fs::copy_file(res / f, root_ / "work" / f);
     fs::copy(res / "preload", root_ / "work" / "preload", fs::copy_options::recursive);
-    calendar_.SetLocalTime(platform::LocalTime{2026, 12, 8, 9, 30, 0, 0, 2});
     backend_ = std::make_unique<cli::SimStationBackend>(spec, clock_, root_, work_);
     engine_ = std::make_unique<profile::CLineEngine>(sink, access_, work_);
     engine_->SetDriveRoot(backend_->DriveRoot());
@@ -89,8 +88,7 @@ class RunRig {
  private:
   fs::path root_;
   std::string work_;
-  platform::ManualClock calendar_;
-  ScaledClock clock_{calendar_, kTimeFactor};
+  platform::linux_host::QuiescentClock clock_{platform::LocalTime{2026, 12, 8, 9, 30, 0, 0, 2}};
   platform::linux_host::HostPathAccess access_;
   std::unique_ptr<cli::SimStationBackend> backend_;
   std::unique_ptr<profile::CLineEngine> engine_;
