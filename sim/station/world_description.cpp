@@ -54,4 +54,16 @@ WorldSpec DefaultWorld(int bridges) {
   return w;
 }
 
+std::vector<BridgeSpec*> BridgesOf(WorldSpec& world) {
+  std::vector<BridgeSpec*> out;
+  const auto walk = [&out](const auto& self, HubSpec& hub) -> void {
+    for (auto& p : hub.ports) {
+      if (p.device) out.push_back(&*p.device);
+      if (p.hub) self(self, *p.hub);
+    }
+  };
+  for (auto& c : world.controllers) walk(walk, c.root_hub);
+  return out;
+}
+
 }  // namespace sim::station

@@ -72,4 +72,8 @@ WorldSpec DefaultWorld(int bridges = kDefaultWorldBridges);
 // The bridge DefaultWorld puts at position `index` (0-based).
 BridgeSpec DefaultBridge(int index);
 
+// Every storage device of a world, in the order of the description (root hub
+// ports first, an external hub's devices where the hub sits).
+std::vector<BridgeSpec*> BridgesOf(WorldSpec& world);
+
 }  // namespace sim::station

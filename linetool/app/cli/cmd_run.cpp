@@ -17,6 +17,7 @@
 #include "linetool/app/cli/station_backend.h"
 #include "linetool/app/control_ids.h"
 #include "linetool/app/line_tool_presenter.h"
+#include "linetool/app/no_window_dialogs.h"
 #include "linetool/app/production_run.h"
 #include "linetool/app/scaled_clock.h"
 #include "linetool/app/single_instance.h"
@@ -55,20 +56,6 @@ void PrintHelp(std::ostream& out) {
          "station running, or bad arguments).\n";
 }
 
-// The pickers of the window: Load INI answers with the profile given.
-class NoDialogs final : public app::FileChooser, public app::WindowDialogs {
- public:
-  std::optional<std::string> OpenFile(const std::string&, const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> SaveFile(const std::string&, const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return std::nullopt; }
-  std::optional<std::string> AskPassword() override { return std::nullopt; }
-  bool EditMoreConfig(app::MoreConfigFlags&) override { return false; }
-};
-
 void PrintGrid(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
   const auto& columns = app::GridColumns();
   std::vector<std::size_t> widths;
@@ -98,7 +85,7 @@ int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::St
   platform::linux_host::HostPathAccess access;
   profile::CLineEngine engine(ctx.sink, access, ctx.host_workdir);
   engine.SetDriveRoot(drive_root);
-  NoDialogs dialogs;
+  app::NoWindowDialogs dialogs;
   app::LineToolPresenter presenter(engine, ctx.sink, dialogs, dialogs);
   app::ProductionRun run(presenter, services);
   presenter.AttachRun(&run);

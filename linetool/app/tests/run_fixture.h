@@ -25,7 +25,6 @@ namespace linetool::app::testing {
 
 namespace fs = std::filesystem;
 
-
 class RunRig {
  public:
   explicit RunRig(int bridges) : RunRig(sim::station::DefaultWorld(bridges)) {}
@@ -98,15 +97,7 @@ class RunRig {
 
 // The bridges of a world in walk order.
 inline std::vector<sim::station::BridgeSpec*> Bridges(sim::station::WorldSpec& spec) {
-  std::vector<sim::station::BridgeSpec*> out;
-  std::function<void(sim::station::HubSpec&)> walk = [&](sim::station::HubSpec& hub) {
-    for (auto& p : hub.ports) {
-      if (p.device) out.push_back(&*p.device);
-      if (p.hub) walk(*p.hub);
-    }
-  };
-  for (auto& c : spec.controllers) walk(c.root_hub);
-  return out;
+  return sim::station::BridgesOf(spec);
 }
 
 }  // namespace linetool::app::testing
