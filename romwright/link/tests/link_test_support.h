@@ -11,32 +11,14 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/linux/quiescent_clock.h"
 #include "platform/programmer_usb.h"
 #include "romwright/link/chip_record.h"
 
 namespace romwright::testing {
 
-// Virtual time: every wait jumps the clock to its deadline, after a real pause
-// of 40 us per virtual millisecond (at most 2 ms), so that worker threads get
-// to run between the poller's passes even on a loaded machine: a 500 ms send
-// limit still leaves a worker 20 ms of real time.
-class VirtualClock final : public platform::Clock {
- public:
-  Millis Now() const override { return inner_.Now(); }
-  bool WaitUntil(Millis deadline, std::stop_token stop = {}) override {
-    const auto ahead = deadline - inner_.Now();
-    if (ahead.count() > 0) {
-      std::this_thread::sleep_for(std::min<std::chrono::microseconds>(
-          std::chrono::microseconds(ahead.count() * 40), std::chrono::milliseconds(2)));
-    }
-    return inner_.WaitUntil(deadline, std::move(stop));
-  }
-  platform::LocalTime LocalNow() const override { return inner_.LocalNow(); }
-  platform::ManualClock& Inner() { return inner_; }
-
- private:
-  platform::ManualClock inner_{Millis{1000}, true};
-};
+// Simulated time that moves only while every thread sleeps.
+using VirtualClock = platform::linux_host::QuiescentClock;
 
 inline ChipRecord MakeChip(ChipType type, const char* name, std::uint32_t capacity,
                            std::uint8_t manufacturer_id = 0xFF, std::uint8_t device_id = 0xFF) {
