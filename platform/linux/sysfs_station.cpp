@@ -374,15 +374,4 @@ std::uint32_t SysfsStation::DiskCount() {
   return static_cast<std::uint32_t>(highest + 1);
 }
 
-int SysfsStation::Subscribe(Listener listener) {
-  std::lock_guard lock(mutex_);
-  listeners_[next_listener_] = std::move(listener);
-  return next_listener_++;
-}
-
-void SysfsStation::Unsubscribe(int id) {
-  std::lock_guard lock(mutex_);
-  listeners_.erase(id);
-}
-
 }  // namespace platform::linux_host

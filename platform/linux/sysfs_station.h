@@ -34,15 +34,15 @@ namespace platform::linux_host {
 class SysfsStation final : public DeviceIo,
                            public UsbTree,
                            public StorageEnumerator,
-                           public SystemInfo,
-                           public DeviceEvents {
+                           public SystemInfo {
  public:
   // `sysfs_root` ("/sys"), `dev_root` ("/dev"), the transport for SCSI
   // requests and the drive numbering (over `sysfs_root`/block).
   SysfsStation(std::filesystem::path sysfs_root, std::filesystem::path dev_root, ScsiTransport& transport,
                DriveNaming& naming);
 
-  DeviceServices Services() { return DeviceServices{*this, *this, *this, *this, *this}; }
+  // Without an event source of its own: for one walk of the devices.
+  DeviceServices Services() { return DeviceServices{*this, *this, *this, *this, no_events_}; }
   DeviceServices Services(DeviceEvents& events) { return DeviceServices{*this, *this, *this, *this, events}; }
 
   std::unique_ptr<DeviceHandle> Open(const DeviceOpenRequest& request) override;
@@ -52,8 +52,6 @@ class SysfsStation final : public DeviceIo,
   StorageDeviceSet Enumerate() override;
   OsVersion Version() override { return OsVersion{2, 6, 1}; }
   std::uint32_t DiskCount() override;
-  int Subscribe(Listener listener) override;
-  void Unsubscribe(int id) override;
 
   // The number of a CD-ROM drive ("sr0"): the one it was given, or the next
   // free one for a drive that is present and not numbered yet.
@@ -86,8 +84,7 @@ class SysfsStation final : public DeviceIo,
 
   std::mutex mutex_;
   std::map<std::string, int> cdrom_numbers_;
-  std::map<int, Listener> listeners_;
-  int next_listener_ = 1;
+  DeviceEventListeners no_events_;
 };
 
 }  // namespace platform::linux_host

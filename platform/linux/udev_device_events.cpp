@@ -141,33 +141,12 @@ void UdevDeviceEvents::Stop() {
   if (thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-int UdevDeviceEvents::Subscribe(Listener listener) {
-  std::lock_guard lock(mutex_);
-  listeners_[next_listener_] = std::move(listener);
-  return next_listener_++;
-}
+int UdevDeviceEvents::Subscribe(Listener listener) { return listeners_.Subscribe(std::move(listener)); }
 
-void UdevDeviceEvents::Unsubscribe(int id) {
-  std::lock_guard lock(mutex_);
-  listeners_.erase(id);
-}
+void UdevDeviceEvents::Unsubscribe(int id) { listeners_.Unsubscribe(id); }
 
 void UdevDeviceEvents::Deliver(const UdevEventProperties& properties) {
-  const auto event = TranslateUdevEvent(properties, numbers_);
-  if (!event) return;
-  std::vector<std::pair<int, Listener>> listeners;
-  {
-    std::lock_guard lock(mutex_);
-    listeners.assign(listeners_.begin(), listeners_.end());
-  }
-  for (auto& [id, listener] : listeners) {
-    {
-      // One that an earlier listener (or another thread) unsubscribed meanwhile is left out.
-      std::lock_guard lock(mutex_);
-      if (listeners_.count(id) == 0) continue;
-    }
-    listener(*event);
-  }
+  if (const auto event = TranslateUdevEvent(properties, numbers_)) listeners_.Deliver(*event);
 }
 
 void UdevDeviceEvents::Watch(std::stop_token stop) {

@@ -95,9 +95,7 @@ class UdevDeviceEvents final : public DeviceEvents {
   std::unique_ptr<Monitor> monitor_;
   int wake_fd_ = -1;
   std::mutex stop_mutex_;
-  std::mutex mutex_;
-  std::map<int, Listener> listeners_;
-  int next_listener_ = 1;
+  DeviceEventListeners listeners_;
   std::jthread thread_;
 };
 

@@ -432,15 +432,7 @@ void StationWorld::Tick(Events& events) {
 }
 
 void StationWorld::Dispatch(const Events& events) {
-  if (events.empty()) return;
-  std::vector<Listener> listeners;
-  {
-    std::lock_guard lock(listeners_mutex_);
-    for (auto& [id, l] : listeners_) listeners.push_back(l);
-  }
-  for (const auto& e : events) {
-    for (auto& l : listeners) l(e);
-  }
+  for (const auto& e : events) listeners_.Deliver(e);
 }
 
 StationWorld::DeviceNode* StationWorld::FindStorage(const std::string& name) {
@@ -564,17 +556,9 @@ std::uint32_t StationWorld::DiskCount() {
   return count;
 }
 
-int StationWorld::Subscribe(Listener listener) {
-  std::lock_guard lock(listeners_mutex_);
-  const int id = next_listener_++;
-  listeners_[id] = std::move(listener);
-  return id;
-}
+int StationWorld::Subscribe(Listener listener) { return listeners_.Subscribe(std::move(listener)); }
 
-void StationWorld::Unsubscribe(int id) {
-  std::lock_guard lock(listeners_mutex_);
-  listeners_.erase(id);
-}
+void StationWorld::Unsubscribe(int id) { listeners_.Unsubscribe(id); }
 
 std::vector<SimDiskInfo> StationWorld::Disks() {
   Events events;

@@ -179,9 +179,7 @@ class StationWorld final : public platform::DeviceIo,
   std::uint64_t next_handle_id_ = 1;
   std::vector<std::unique_ptr<WorldService>> services_;
 
-  std::mutex listeners_mutex_;
-  std::map<int, Listener> listeners_;
-  int next_listener_ = 1;
+  platform::DeviceEventListeners listeners_;
 };
 
 }  // namespace sim::station
