@@ -162,7 +162,9 @@ bool Maintenance::UpdateFirmware(const std::optional<std::string>& host_path) {
   }
   file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
   const auto length = static_cast<std::uint32_t>(file.gcount());
-  // A longer file, or one with nothing in it, is no update image.
+  // A longer file is no update image, and neither is an empty one: the BOOT
+  // command would take the programmer into its boot loader and then send it
+  // nothing, leaving it there without firmware.
   if (file.peek() != std::char_traits<char>::eof() || length == 0) {
     ctx_.sink.Show(T(kTextFileFormatError));
     return false;

@@ -81,10 +81,16 @@ TEST_F(MaintenanceTest, SelfTestReportRules) {
   EXPECT_EQ(status_->InfoColour(), kTextBlack);
 }
 
-TEST_F(MaintenanceTest, OversizedOrMissingUpdateFileIsRefusedBeforeAnyCommand) {
+TEST_F(MaintenanceTest, OversizedEmptyOrMissingUpdateFileIsRefusedBeforeAnyCommand) {
   Attach("EN25T80");
   maintenance_->UpdateFirmware(WriteFile("big.fpr", kUpdateImageSize + 1));
   EXPECT_EQ(LastBox(), "File format error!");
+  // An empty image would take the programmer into its boot loader and send it
+  // nothing, leaving it there without firmware.
+  sink_.Clear();
+  maintenance_->UpdateFirmware(WriteFile("empty.fpr", 0));
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"File format error!"});
+  EXPECT_EQ(status_->InfoText(), "");
   maintenance_->UpdateFirmware((dir_ / "missing.fpr").string());
   EXPECT_EQ(LastBox(), "Open file error!");
   maintenance_->UpdateFirmware(std::nullopt);
