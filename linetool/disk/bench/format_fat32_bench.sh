@@ -5,12 +5,13 @@
 #
 #   linetool/disk/bench/format_fat32_bench.sh [LINETOOL_CLI] [RUNS]
 #
-# Part 1: the largest FAT32 volume (just below 2^32 sectors of 512 bytes):
-#         ours / mkfs.fat, median of RUNS runs each.
-# Part 2: three volumes whose FATs have the same size but whose data areas
-#         differ eightfold (256 GiB at 8, 1 TiB at 32, 2 TiB at 64 sectors per
-#         cluster): our time for each divided by our time for the smallest.
-#         A formatter that touched the data area would scale with it.
+# Two measurements:
+# - Largest volume: just below 2^32 sectors of 512 bytes, ours / mkfs.fat,
+#   median of RUNS runs each.
+# - Data area: three volumes whose FATs have the same size but whose data
+#   areas differ eightfold (256 GiB at 8, 1 TiB at 32, 2 TiB at 64 sectors per
+#   cluster): our time for each divided by our time for the smallest. A
+#   formatter that touched the data area would scale with it.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
 cli="${1:-build/default/linetool/app/linetool-cli}"
