@@ -141,8 +141,10 @@ bool CFat32Format::WriteSystemArea(platform::DiskDevice& volume, std::string_vie
   geometry_ = *geometry;
   partition_ = *partition;
   const std::uint32_t bps = geometry_.bytes_per_sector;
-  // A boot sector needs room for its signature at bytes 510 and 511.
-  if (bps < 512 || !IsPowerOfTwo(bps)) return Fail(Failure::kSectorSize);
+  // A boot sector needs room for its signature at bytes 510 and 511, and
+  // FAT32 describes sectors of 512 to 4,096 bytes only (its 16-bit field
+  // would hold 65,536 as 0).
+  if (bps < kMinimumSectorBytes || bps > kMaximumSectorBytes || !IsPowerOfTwo(bps)) return Fail(Failure::kSectorSize);
   const std::uint64_t total64 = partition_.length / bps;
   layout_.bytes_per_sector = bps;
   layout_.total_sectors_64 = total64;

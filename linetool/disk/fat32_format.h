@@ -27,6 +27,9 @@ class CFat32Format {
   static constexpr std::uint32_t kMinimumSectors = 65536;
   static constexpr std::uint32_t kZeroChunkSectors = 128;
   static constexpr std::uint32_t kRootBlockBytes = 4096;
+  // The sector sizes FAT32 describes: 512, 1,024, 2,048 and 4,096 bytes.
+  static constexpr std::uint32_t kMinimumSectorBytes = 512;
+  static constexpr std::uint32_t kMaximumSectorBytes = 4096;
   // Cluster counts that every FAT driver reads as FAT32.
   static constexpr std::uint64_t kMinimumClusters = 65525;
   static constexpr std::uint64_t kMaximumClusters = 0x0FFFFFF5 - 2;
@@ -52,7 +55,7 @@ class CFat32Format {
     kOpen,          // the volume device could not be opened
     kLock,          // the volume could not be locked
     kQuery,         // geometry or partition information missing
-    kSectorSize,    // fewer than 512 bytes per sector, or not a power of two
+    kSectorSize,    // not 512, 1,024, 2,048 or 4,096 bytes per sector
     kSize,          // below 65,536 sectors or not below 0xFFFFFFFF
     kClusterCount,  // too few or too many clusters for FAT32
     kWrite,         // a sector write failed

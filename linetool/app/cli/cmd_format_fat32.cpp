@@ -122,7 +122,8 @@ int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args) {
     ctx.err << "format-fat32: " << image << ": ";
     switch (formatter.LastFailure()) {
       case Failure::kSectorSize:
-        ctx.err << layout.bytes_per_sector << "-byte sectors cannot hold a FAT32 boot sector\n";
+        ctx.err << layout.bytes_per_sector << "-byte sectors: FAT32 describes sectors of 512, 1024, 2048 or 4096"
+                << " bytes only\n";
         break;
       case Failure::kSize:
         ctx.err << layout.total_sectors_64 << " sectors; FAT32 needs 65,536 to 4,294,967,294\n";

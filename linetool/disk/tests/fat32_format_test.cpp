@@ -238,6 +238,24 @@ TEST_F(Fat32FormatTest, LargeSectorsCarryTheSignatureTwice) {
   EXPECT_EQ(bs[4095], 0xAA);
 }
 
+TEST_F(Fat32FormatTest, SectorSizesFat32CannotDescribeAreRefused) {
+  // The boot sector keeps bytes per sector in 16 bits, and FAT32 knows 512 to
+  // 4,096: 65,536 would be stored as 0 and 8,192 is read by no FAT driver.
+  ASSERT_TRUE(formatter_.SetTarget('E', 0));
+  for (const std::uint32_t bps : {256u, 768u, 8192u, 65536u}) {
+    MemoryVolume v(1'000'000, bps);
+    EXPECT_FALSE(formatter_.FormatDevice(v, "DISK")) << bps;
+    EXPECT_EQ(formatter_.LastFailure(), CFat32Format::Failure::kSectorSize) << bps;
+    EXPECT_EQ(v.bytes_written, 0u) << bps;
+    EXPECT_EQ(v.events, (std::vector<std::string>{"lock", "unlock"})) << bps;
+  }
+  for (const std::uint32_t bps : {1024u, 2048u}) {
+    MemoryVolume v(1'000'000, bps);
+    EXPECT_TRUE(formatter_.FormatDevice(v, "DISK")) << bps;
+    EXPECT_EQ(GetLe16(v.Sector(0), 11), bps);
+  }
+}
+
 TEST_F(Fat32FormatTest, RefusesWhatCannotBeFormatted) {
   // Drive C: false without opening anything.
   ASSERT_TRUE(formatter_.SetTarget('C', 0));
