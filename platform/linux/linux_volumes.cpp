@@ -22,15 +22,24 @@ namespace {
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
+// The kernel writes a space, tab, newline or backslash in a mount table field
+// as \040, \011, \012 or \134; nothing else is escaped, so any other
+// backslash is the text's own.
 std::string Unescape(const std::string& s) {
+  static constexpr std::pair<const char*, char> kEscapes[] = {
+      {"\\040", ' '}, {"\\011", '\t'}, {"\\012", '\n'}, {"\\134", '\\'}};
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() + 0 && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
-      i += 3;
-    } else {
-      out += s[i];
+    bool decoded = false;
+    for (const auto& [code, c] : kEscapes) {
+      if (s.compare(i, 4, code) == 0) {
+        out += c;
+        i += 3;
+        decoded = true;
+        break;
+      }
     }
+    if (!decoded) out += s[i];
   }
   return out;
 }

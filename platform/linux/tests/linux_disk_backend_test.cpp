@@ -107,6 +107,26 @@ TEST(DriveNaming, SystemDiskIsDriveZeroAndOthersFollowByName) {
   EXPECT_EQ(volumes.TypeOf('Q'), platform::DriveType::kNoRootDir);
 }
 
+TEST(ParseMountInfo, DecodesTheKernelsEscapesAndKeepsOtherBackslashes) {
+  // The kernel writes a space, tab, newline and backslash of a path as \040,
+  // \011, \012 and \134; any other backslash is part of the text.
+  const std::string text =
+      "70 22 8:17 / /mnt/a\\040b\\011c\\012d\\134e rw - vfat /dev/sdb1 rw\n"
+      "71 22 8:18 / /mnt/\\9ab rw - vfat /dev/sdb\\0402 rw\n"
+      "72 22 8:19 / /mnt/\\18x\\101\\04 rw - ext4 \\ rw\n"
+      "73 22 8:20 / /mnt/end\\ rw - ext4 /dev/sdb4\\1 rw\n";
+  std::vector<MountEntry> m;
+  ASSERT_NO_THROW(m = ParseMountInfo(text));
+  ASSERT_EQ(m.size(), 4u);
+  EXPECT_EQ(m[0].mount_point, "/mnt/a b\tc\nd\\e");
+  EXPECT_EQ(m[1].mount_point, "/mnt/\\9ab");
+  EXPECT_EQ(m[1].source, "/dev/sdb 2");
+  EXPECT_EQ(m[2].mount_point, "/mnt/\\18x\\101\\04");
+  EXPECT_EQ(m[2].source, "\\");
+  EXPECT_EQ(m[3].mount_point, "/mnt/end\\");
+  EXPECT_EQ(m[3].source, "/dev/sdb4\\1");
+}
+
 TEST(LinuxSystemTools, CommandLinesForTheStationsTools) {
   const std::string script =
       " list disk\n select disk 3\n clean \ncreate partition primary \n active\n select partition 1\n assign letter=G\n";
