@@ -58,7 +58,7 @@ std::string ChipOperations::Elapsed(Millis since) const {
   return ElapsedSuffix(T(kTextElapsed), ctx_.clock.Now() - since);
 }
 
-void ChipOperations::Pause() { ctx_.clock.WaitFor(kPollPause); }
+void ChipOperations::Pause() { ctx_.clock.WaitFor(kPollPause, ctx_.stop); }
 
 void ChipOperations::Busy() {
   ctx_.sink.Show(T(kTextBusy));
@@ -85,6 +85,14 @@ void ChipOperations::Fail(std::uint32_t error_text) {
   operation_ok_ = 0;
 }
 
+bool ChipOperations::Stopped(std::uint32_t error_text) {
+  if (!ctx_.stop.stop_requested()) return false;
+  ctx_.engine.AbortTransfer();
+  ctx_.status.ShowError(T(error_text));
+  operation_ok_ = 0;
+  return true;
+}
+
 bool ChipOperations::RunFrame(const Frame& f) {
   ctx_.status.SetProgress(0);
   ctx_.status.LogLine(T(f.start_text));
@@ -106,6 +114,7 @@ bool ChipOperations::RunFrame(const Frame& f) {
     }
     ctx_.status.SetProgress(ctx_.engine.Progress());
     ctx_.status.PumpMessage();
+    if (Stopped(f.error_text)) return false;
     Pause();
   }
   ctx_.status.ShowInfo(T(f.ok_text) + Elapsed(start_tick_));
@@ -179,6 +188,7 @@ bool ChipOperations::VerifyChip() {
     }
     ctx_.status.SetProgress(ctx_.engine.Progress());
     ctx_.status.PumpMessage();
+    if (Stopped(kTextVerifyError)) return false;
     const std::uint32_t received = std::min(ctx_.engine.ReadCount(), capacity);
     if (s == link::kReading && received < position + step) {
       Pause();

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 
 #include "platform/clock.h"
 #include "platform/message_sink.h"
@@ -36,6 +37,9 @@ struct ProgrammerContext {
   const LanguageTable& texts;
   link::ProgrammerLink& link;
   link::TransferEngine& engine;
+  // A stop request (the window closes) breaks off the operation under way:
+  // the transfer is aborted and the operation ends as failed, without a box.
+  std::stop_token stop{};
 };
 
 class ChipOperations {
@@ -66,6 +70,9 @@ class ChipOperations {
 
   // 1 when the last Erase, Write or Verify succeeded.
   int OperationOk() const { return operation_ok_; }
+  // True while an operation runs (its loop handles window messages, so other
+  // commands can arrive meanwhile).
+  bool Running() const { return running_; }
 
  private:
   struct Frame;
@@ -74,6 +81,7 @@ class ChipOperations {
   void Busy();
   bool RunFrame(const Frame& frame);
   void Fail(std::uint32_t error_text);
+  bool Stopped(std::uint32_t error_text);
   std::string Elapsed(platform::Clock::Millis since) const;
   void Pause();
 

@@ -56,8 +56,14 @@ bool DataCommandsPresenter::Load(const std::string& path) {
     sink_.Show(T(kTextOpenError));
     Log(T(kTextOpenError));
   }
+  loaded_path_ = path;
   title_ = WindowTitle(caption_, path);
   return ok;
+}
+
+void DataCommandsPresenter::SetCaption(std::string caption) {
+  caption_ = std::move(caption);
+  title_ = loaded_path_.empty() ? caption_ : WindowTitle(caption_, loaded_path_);
 }
 
 bool DataCommandsPresenter::OpenStart() {

@@ -63,7 +63,9 @@ class DataCommandsPresenter {
   // The Address Location dialog's OK; false after an error box.
   bool LocateOk(std::string_view address);
 
-  void SetCaption(std::string caption) { caption_ = std::move(caption); }
+  // The Caption setting of the current language; the title keeps the path
+  // of the last file loaded.
+  void SetCaption(std::string caption);
   const std::string& Title() const { return title_; }
   // The checksum label, updated by every redraw that asks for it.
   const std::string& ChecksumText() const { return checksum_text_; }
@@ -86,6 +88,7 @@ class DataCommandsPresenter {
   DataCommandHooks hooks_;
   std::string caption_;
   std::string title_;
+  std::string loaded_path_;
   std::string checksum_text_;
   unsigned redraws_ = 0;
 };

@@ -197,6 +197,10 @@ bool Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_
     const auto next = ctx_.clock.Now() + kAttemptPeriod;
     while (ctx_.clock.Now() < next) {
       ctx_.status.PumpMessage();
+      if (ctx_.stop.stop_requested()) {
+        ctx_.status.ShowError(T(kTextUpdateError));
+        return false;
+      }
       ctx_.clock.WaitFor(std::min(kPollPause * 4, next - ctx_.clock.Now()));
     }
   }
@@ -206,7 +210,12 @@ bool Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_
     if (s == link::kWriting) {
       ctx_.status.SetProgress(ctx_.engine.Progress());
       ctx_.status.PumpMessage();
-      ctx_.clock.WaitFor(kPollPause);
+      if (ctx_.stop.stop_requested()) {
+        ctx_.engine.AbortTransfer();
+        ctx_.status.ShowError(T(kTextUpdateError));
+        return false;
+      }
+      ctx_.clock.WaitFor(kPollPause, ctx_.stop);
       continue;
     }
     if (s == link::kIdle) {

@@ -44,6 +44,7 @@ class ProgrammerData {
 
   SettingsFile& Settings() { return settings_; }
   LanguageTable& Texts() { return texts_; }
+  const LanguageTable& Texts() const { return texts_; }
   const ChipDatabase& Database() const { return db_; }
   // Valid only when Ready().
   DataBuffer& Buffer() { return *buffer_; }
