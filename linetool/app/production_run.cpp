@@ -246,10 +246,15 @@ void ProductionRun::StartRun() {
       if (r.Present() && !r.firmware_version.empty()) engine_.ComposePortBlock(p, r.config);
     }
   }
-  if (s.fw_enable != 0) {
-    engine_.BuildFlashImage(s.config_enable != 0 ? profile::FlashImageKind::kConfig
-                                                 : profile::FlashImageKind::kUnConfig,
-                            s.crc32 != 0);
+  // A run never starts without the image it is to flash: with an empty
+  // "TempBinData.bin" every port would report a firmware update it never made.
+  if (s.fw_enable != 0 &&
+      !engine_.BuildFlashImage(s.config_enable != 0 ? profile::FlashImageKind::kConfig
+                                                    : profile::FlashImageKind::kUnConfig,
+                               s.crc32 != 0)) {
+    sink.Show(engine_.ImageFailureText());
+    presenter_.ApplyRestState();
+    return;
   }
   if (s.fw_reload != 0) {
     control.disk_count_base = static_cast<std::uint8_t>(services_.devices.system.DiskCount() - 1);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdlib>
 
+#include "linetool/profile/firmware_image.h"
 #include "linetool/profile/station_files.h"
 #include "platform/path_access.h"
 
@@ -65,11 +66,16 @@ std::uint8_t BridgeOperations::ConfigSlotTransfer(int slot, int direction, profi
 
 std::uint8_t BridgeOperations::FirmwareWrite(int slot, int config_slot) {
   if (!ValidSlot(slot)) return 0;
-  auto image = profile::ReadFileBytes(platform::ToHostPath("Temp\\TempBinData.bin", host_workdir_));
-  if (!image) return 0;
+  auto image = profile::ReadFileHead(platform::ToHostPath("Temp\\TempBinData.bin", host_workdir_),
+                                     profile::kMaxImageSize);
+  // Only a whole composed image with firmware in it goes to the flash: an
+  // empty, cut or foreign file would leave the bridge without firmware.
+  if (!image || image->more) return 0;
+  const auto parsed = profile::ParseImage(image->bytes);
+  if (!parsed || parsed->firmware.empty()) return 0;
   auto h = OpenBridge(table_.records[static_cast<std::size_t>(slot)], BridgeOpen::kProduction);
   if (!h) return 0;
-  const auto s = Dev().WriteFirmwareData(h.get(), *image, static_cast<std::uint32_t>(image->size()),
+  const auto s = Dev().WriteFirmwareData(h.get(), image->bytes, static_cast<std::uint32_t>(image->bytes.size()),
                                          static_cast<std::uint32_t>(config_slot));
   return s == kCmdDone ? 1 : 0;
 }

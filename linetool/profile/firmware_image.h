@@ -23,6 +23,8 @@ namespace linetool::profile {
 
 // The largest firmware the 2-byte length can describe.
 inline constexpr std::size_t kMaxFirmwareSize = 0xFFFF;
+// The largest composed image: length, firmware, type byte, sum and CRC-32.
+inline constexpr std::size_t kMaxImageSize = 2 + kMaxFirmwareSize + 2 + 4;
 
 // The image type byte of a chip variant ("00", "001", "001_B0", "010", "011",
 // "101", "110", "111"), with or without the CRC option. Nothing for an unknown

@@ -191,13 +191,18 @@ bool CLineEngine::ComposeImageFile(bool with_crc, const std::string& crc_source)
     image_status_ = ImageStatus::kWriteFailed;
     return false;
   }
-  const auto firmware = ReadFileBytes(HostPath(firmware_path_));
+  // Never more than the 2-byte length can describe is read.
+  const auto firmware = ReadFileHead(HostPath(firmware_path_), kMaxFirmwareSize);
   if (!firmware) {
     image_status_ = ImageStatus::kFirmwareUnreadable;
     return false;
   }
-  if (firmware->size() > kMaxFirmwareSize) {
+  if (firmware->more) {
     image_status_ = ImageStatus::kFirmwareTooLarge;
+    return false;
+  }
+  if (firmware->bytes.empty()) {
+    image_status_ = ImageStatus::kFirmwareEmpty;
     return false;
   }
   const auto type_byte = ImageTypeByte(chip_code_, with_crc);
@@ -205,14 +210,18 @@ bool CLineEngine::ComposeImageFile(bool with_crc, const std::string& crc_source)
 
   std::optional<std::uint32_t> crc;
   if (with_crc) {
-    const auto source = ReadFileBytes(HostPath(crc_source));
+    const auto source = ReadFileHead(HostPath(crc_source), kMaxFirmwareSize);
     if (!source) {
       image_status_ = ImageStatus::kCrcSourceUnreadable;
       return false;
     }
-    crc = Crc32(*source);
+    if (source->more) {
+      image_status_ = ImageStatus::kFirmwareTooLarge;
+      return false;
+    }
+    crc = Crc32(source->bytes);
   }
-  const auto image = ComposeImage(*firmware, type_byte.value_or(0), crc);
+  const auto image = ComposeImage(firmware->bytes, type_byte.value_or(0), crc);
   if (!WriteFileBytes(image_path, AsChars(image))) {
     image_status_ = ImageStatus::kWriteFailed;
     return false;
@@ -228,19 +237,35 @@ bool CLineEngine::BuildFlashImage(FlashImageKind kind, bool with_crc) {
   }
   const std::string crc_source(TextOf(settings_.fw_binary_name));
   if (!ComposeImageFile(with_crc, crc_source)) return false;
-  const auto image = ReadFileBytes(ImageFilePath());
-  if (!image) {
+  const auto image = ReadFileHead(ImageFilePath(), kMaxImageSize);
+  if (!image || image->more) {
     image_status_ = ImageStatus::kWriteFailed;
     return false;
   }
   std::vector<std::uint8_t> out(kConfigBlockSize, 0xFF);
   if (kind == FlashImageKind::kConfig) out.assign(active_block_.begin(), active_block_.end());
-  out.insert(out.end(), image->begin(), image->end());
+  out.insert(out.end(), image->bytes.begin(), image->bytes.end());
   if (!WriteFileBytes(target, AsChars(out))) {
     image_status_ = ImageStatus::kWriteFailed;
     return false;
   }
   return true;
+}
+
+std::string CLineEngine::ImageFailureText() const {
+  MessageId id = MessageId::kFwImageNotWritten;
+  switch (image_status_) {
+    case ImageStatus::kOk:
+    case ImageStatus::kWriteFailed: break;
+    case ImageStatus::kFirmwareUnreadable: id = MessageId::kFwFileUnreadable; break;
+    case ImageStatus::kFirmwareEmpty: id = MessageId::kFwFileEmpty; break;
+    case ImageStatus::kFirmwareTooLarge: id = MessageId::kFwFileTooLarge; break;
+    case ImageStatus::kUnknownChipCode: id = MessageId::kFwChipCodeUnknown; break;
+    case ImageStatus::kCrcSourceUnreadable: id = MessageId::kCrcSourceUnreadable; break;
+  }
+  std::string text = firmware_path_ + " " + std::string(Text(id));
+  if (image_status_ == ImageStatus::kUnknownChipCode) text += " \"" + chip_code_ + "\"";
+  return text;
 }
 
 bool CLineEngine::RememberFirmwarePaths(std::string_view text) {

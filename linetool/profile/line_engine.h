@@ -28,6 +28,7 @@ enum class FlashImageKind { kConfig, kUnConfig };
 enum class ImageStatus {
   kOk,
   kFirmwareUnreadable,   // the firmware file is missing or could not be read whole
+  kFirmwareEmpty,        // an image without firmware would erase the bridge's
   kFirmwareTooLarge,     // 65,536 bytes or more do not fit the 2-byte length
   kUnknownChipCode,      // no image type byte for the chip code (the image holds 0)
   kCrcSourceUnreadable,  // the CRC source file is missing or unreadable
@@ -114,14 +115,17 @@ class CLineEngine {
   // Composes "Temp\TempBinData.bin" from the firmware file of the run and the
   // chip code; with `with_crc`, appends the CRC-32 of `crc_source` (station
   // path). False when the firmware or CRC source cannot be read, the firmware
-  // has 65,536 bytes or more (nothing is written then), the chip code is
-  // unknown (the image is written with type byte 0) or a write fails.
+  // is empty or has 65,536 bytes or more (nothing is written then), the chip
+  // code is unknown (the image is written with type byte 0) or a write fails.
   bool ComposeImageFile(bool with_crc, const std::string& crc_source);
   // Composes the image (CRC source: fw_binary_name) and writes
   // "Temp\Config_<name>.bin" or "Temp\UnConfig_<name>.bin": 128 bytes of the
   // active block or of 0xFF, then the composed image.
   bool BuildFlashImage(FlashImageKind kind, bool with_crc);
   ImageStatus LastImageStatus() const { return image_status_; }
+  // Why the last composition failed, for a message box: the firmware path, a
+  // blank and the reason (with the chip code when that was unknown).
+  std::string ImageFailureText() const;
 
   // Writes `text` (the firmware drop-down's entries, each ended by CR LF) as the
   // only content of "BrowsedBINPath.txt" in the working directory.

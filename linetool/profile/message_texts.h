@@ -31,6 +31,14 @@ enum class MessageId : std::size_t {
   kCheckSettings,
   kChipFwMismatch,
 
+  // Composition of the firmware image (after the firmware path and a blank).
+  kFwFileUnreadable,
+  kFwFileEmpty,
+  kFwFileTooLarge,
+  kFwChipCodeUnknown,
+  kCrcSourceUnreadable,
+  kFwImageNotWritten,
+
   // Grid texts.
   kPass,
   kFail,

@@ -1,25 +1,37 @@
 #include "linetool/profile/station_files.h"
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
+#include <limits>
 
 namespace linetool::profile {
 
 namespace fs = std::filesystem;
 
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& host_path) {
+  auto head = ReadFileHead(host_path, std::numeric_limits<std::size_t>::max());
+  if (!head) return std::nullopt;
+  return std::move(head->bytes);
+}
+
+std::optional<FileHead> ReadFileHead(const std::string& host_path, std::size_t limit) {
   std::error_code ec;
   if (!fs::is_regular_file(host_path, ec)) return std::nullopt;
   std::ifstream in(host_path, std::ios::binary);
   if (!in) return std::nullopt;
-  std::vector<std::uint8_t> data;
+  FileHead head;
   char buf[65536];
-  while (in) {
-    in.read(buf, sizeof buf);
-    data.insert(data.end(), buf, buf + in.gcount());
+  while (in && head.bytes.size() < limit) {
+    const std::size_t want = std::min(sizeof buf, limit - head.bytes.size());
+    in.read(buf, static_cast<std::streamsize>(want));
+    head.bytes.insert(head.bytes.end(), buf, buf + in.gcount());
   }
   if (in.bad()) return std::nullopt;
-  return data;
+  // One byte more tells whether the file goes on.
+  head.more = in && in.peek() != std::ifstream::traits_type::eof();
+  if (in.bad()) return std::nullopt;
+  return head;
 }
 
 std::optional<std::uintmax_t> FileSize(const std::string& host_path) {

@@ -13,6 +13,14 @@ namespace linetool::profile {
 // The whole content of a regular file; nothing when it cannot be opened or read.
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& host_path);
 
+// The first `limit` bytes of a regular file, and whether it holds more. A file
+// longer than its format can hold is never read beyond that.
+struct FileHead {
+  std::vector<std::uint8_t> bytes;
+  bool more = false;
+};
+std::optional<FileHead> ReadFileHead(const std::string& host_path, std::size_t limit);
+
 // The size of a regular file; nothing when it is missing or not a regular file.
 std::optional<std::uintmax_t> FileSize(const std::string& host_path);
 

@@ -23,7 +23,7 @@ void PrintImageHelp(std::ostream& out) {
          "<name> is the firmware file name without its extension.\n"
          "\n"
          "Options:\n"
-         "  --fw FILE       the firmware file (at most 65,535 bytes)\n"
+         "  --fw FILE       the firmware file (1 to 65,535 bytes)\n"
          "  --chip CODE     the bridge variant: 00, 001, 001_B0, 010, 011, 101, 110, 111\n"
          "  --crc           append the CRC-32 of the firmware to the composed image\n"
          "  --profile FILE  load this profile first, as the station does\n"
@@ -34,24 +34,6 @@ void PrintImageHelp(std::ostream& out) {
          "\n"
          "Exit status: 0 when the composition succeeded, 1 when it failed, 2 on a\n"
          "usage error.\n";
-}
-
-const char* StatusText(profile::ImageStatus status) {
-  switch (status) {
-    case profile::ImageStatus::kOk:
-      return "done";
-    case profile::ImageStatus::kFirmwareUnreadable:
-      return "the firmware file is missing or cannot be read";
-    case profile::ImageStatus::kFirmwareTooLarge:
-      return "the firmware file has 65,536 bytes or more; its length does not fit the image";
-    case profile::ImageStatus::kUnknownChipCode:
-      return "unknown chip code (expected 00, 001, 001_B0, 010, 011, 101, 110 or 111)";
-    case profile::ImageStatus::kCrcSourceUnreadable:
-      return "the CRC source file is missing or cannot be read";
-    case profile::ImageStatus::kWriteFailed:
-      return "a file in the Temp folder of the working directory cannot be written";
-  }
-  return "failed";
 }
 
 }  // namespace
@@ -119,7 +101,10 @@ int RunImage(CliContext& ctx, const std::vector<std::string>& args) {
     }
   }
   if (!engine.BuildFlashImage(kind, crc)) {
-    ctx.err << "linetool-cli: image: " << StatusText(engine.LastImageStatus()) << "\n";
+    ctx.err << "linetool-cli: image: " << engine.ImageFailureText();
+    if (engine.LastImageStatus() == profile::ImageStatus::kUnknownChipCode)
+      ctx.err << " (known: 00, 001, 001_B0, 010, 011, 101, 110, 111)";
+    ctx.err << "\n";
     return kExitFailed;
   }
   ctx.out << engine.ImageFilePath() << "\n" << engine.FlashImagePath(kind) << "\n";

@@ -318,6 +318,37 @@ TEST(StartChecks, BlockedChecksGoOnOnlyWhereTheyShould) {
   EXPECT_EQ(rig.Run().RunsFinished(), 0);
 }
 
+TEST(StartChecks, AFirmwareImageThatCannotBeBuiltStartsNoRun) {
+  RunRig rig(2);
+  rig.Initialise();
+  ClearRequestLogs(rig);
+  const auto fw = std::filesystem::path(rig.Workdir()) / "121105_10_0000.bin";
+  const std::string station_fw(profile::TextOf(rig.Engine().Settings().fw_binary_name));
+  auto expect_refused = [&](const std::string& why) {
+    EXPECT_EQ(Start(rig), std::vector<std::string>{station_fw + " " + why}) << why;
+    EXPECT_EQ(rig.Run().RunsFinished(), 0);
+    EXPECT_FALSE(rig.Run().RunActive());
+    for (std::size_t d = 0; d < 2; ++d) {
+      for (std::uint8_t op : {0xE1, 0xE3, 0xE8}) EXPECT_EQ(RequestCount(rig, d, op), 0u) << why << " " << int{op};
+      EXPECT_EQ(StageRow(rig, static_cast<int>(d)), std::vector<std::string>(7, "")) << why;
+    }
+    EXPECT_EQ(rig.Presenter().CounterValues().total, 0);
+    // The panel is back between runs, not left disabled for a run.
+    EXPECT_TRUE(rig.Presenter().Control(ids::kStart).enabled) << why;
+    EXPECT_TRUE(rig.Presenter().Control(ids::kLoadIni).enabled) << why;
+  };
+  // 70,000 bytes do not fit the image's 2-byte length.
+  std::filesystem::resize_file(fw, 70000);
+  expect_refused("FW file size too large, 65535 bytes at most");
+  // An empty firmware would erase the bridge's.
+  std::filesystem::resize_file(fw, 0);
+  expect_refused("FW file is empty");
+  // A folder in place of the file.
+  std::filesystem::remove(fw);
+  std::filesystem::create_directory(fw);
+  expect_refused("FW file cannot be read");
+}
+
 TEST(StartChecks, OneRejectedPortStopsTheRunOnEveryPort) {
   auto spec = sim::station::DefaultWorld(2);
   Bridges(spec)[1]->chip_variant = 0x21;  // another chip than the firmware's "10"

@@ -169,6 +169,40 @@ TEST(DeviceSequence, ConfigFirmwareReloadRefindAndRestoreOnOneBridge) {
   EXPECT_EQ(ops.FirmwareWrite(0, 0), 0);
 }
 
+TEST(FirmwareWrite, OnlyAWholeComposedImageWithFirmwareReachesTheFlash) {
+  SimStation s(DefaultWorld(1));
+  ASSERT_EQ(s.Refresh(), kRefreshDone);
+  auto ops = s.Operations();
+  const auto temp = s.folder.path() / "Temp";
+  std::filesystem::create_directories(temp);
+  auto write_image = [&](std::vector<std::uint8_t> bytes) {
+    std::ofstream(temp / "TempBinData.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  auto e3_requests = [&] {
+    return s.world.WithDevice(0, [](SimBridge& b) {
+      std::size_t n = 0;
+      for (const auto& e : b.Log())
+        if (e.request.cdb_length > 0 && e.request.cdb[0] == 0xE3) ++n;
+      return n;
+    });
+  };
+  // Empty (what a failed composition leaves), cut short, without firmware, or
+  // with bytes beyond its length: no request, the step fails.
+  for (const auto& bad : std::vector<std::vector<std::uint8_t>>{
+           {}, {0x10, 0x00, 1, 2, 3}, {0x00, 0x00, 0x4B, 0x00}, {0x01, 0x00, 0xAA, 0x4B, 0xAA, 0x00, 0x00}}) {
+    write_image(bad);
+    EXPECT_EQ(ops.FirmwareWrite(0, 0), 0) << bad.size();
+  }
+  EXPECT_EQ(e3_requests(), 0u);
+  // One firmware byte, type byte and sum: streamed, with or without a CRC.
+  write_image({0x01, 0x00, 0xAA, 0x4B, 0xAA});
+  EXPECT_EQ(ops.FirmwareWrite(0, 0), 1);
+  write_image({0x01, 0x00, 0xAA, 0xB4, 0xAA, 1, 2, 3, 4});
+  EXPECT_EQ(ops.FirmwareWrite(0, 1), 1);
+  EXPECT_EQ(e3_requests(), 2u);
+}
+
 }  // namespace
 }  // namespace linetool::device
 

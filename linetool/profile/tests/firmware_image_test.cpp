@@ -102,12 +102,30 @@ TEST_F(ImageFileTest, FirmwareTooLargeForTheLengthIsRefused) {
   EXPECT_EQ(engine_.LastImageStatus(), ImageStatus::kFirmwareTooLarge);
   EXPECT_EQ(ReadBytes("Temp/TempBinData.bin").size(), 0u);
 
+  EXPECT_EQ(engine_.ImageFailureText(), "big.bin FW file size too large, 65535 bytes at most");
+
+  // A 4 GiB file (sparse, so the test stays cheap) is refused after reading
+  // no more than the length can describe; as CRC source too.
+  UseFirmware("huge.bin", {0});
+  std::filesystem::resize_file(dir_ / "huge.bin", std::uintmax_t{4} << 30);
+  EXPECT_FALSE(engine_.ComposeImageFile(false, "huge.bin"));
+  EXPECT_EQ(engine_.LastImageStatus(), ImageStatus::kFirmwareTooLarge);
   UseFirmware("max.bin", Pattern(65535));
+  EXPECT_FALSE(engine_.ComposeImageFile(true, "huge.bin"));
+  EXPECT_EQ(engine_.LastImageStatus(), ImageStatus::kFirmwareTooLarge);
+
   ASSERT_TRUE(engine_.ComposeImageFile(false, "max.bin"));
   const auto image = ReadBytes("Temp/TempBinData.bin");
   EXPECT_EQ(image.size(), 65539u);
   EXPECT_EQ(image[0], 0xFF);
   EXPECT_EQ(image[1], 0xFF);
+
+  // An empty firmware would leave the bridge without one.
+  UseFirmware("empty.bin", {});
+  EXPECT_FALSE(engine_.ComposeImageFile(false, "empty.bin"));
+  EXPECT_EQ(engine_.LastImageStatus(), ImageStatus::kFirmwareEmpty);
+  EXPECT_EQ(ReadBytes("Temp/TempBinData.bin").size(), 0u);
+  EXPECT_EQ(engine_.ImageFailureText(), "empty.bin FW file is empty");
 }
 
 TEST_F(ImageFileTest, MissingFirmwareOrCrcSourceLeavesAnEmptyImage) {

@@ -68,7 +68,8 @@ expect_status 0 $? "image with --crc"
 # Failures and usage errors.
 "$cli" image --fw 121105_10_0000.bin --chip 100 >out 2>err
 expect_status 1 $? "image with an unknown chip code"
-grep -q "unknown chip code" err || fail "unknown chip code: no error text"
+grep -q "121105_10_0000.bin FW image has no type byte for chip code \"100\"" err ||
+  fail "unknown chip code: no error text: $(cat err)"
 head -c 65536 /dev/zero >big.bin
 "$cli" image --fw big.bin --chip 001 >out 2>err
 expect_status 1 $? "image of a 65,536-byte firmware"
