@@ -4,13 +4,8 @@
 # Usage: device_cli_test.sh LINETOOL_CLI
 set -uo pipefail
 cli=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_status() {  # expected actual what
-  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
-}
+# shellcheck source=cli_checks.sh
+. "$(dirname "$0")/cli_checks.sh"
 cd "$work"
 rows() { grep -cE '^[0-9]+  ' "$1"; }
 
@@ -79,5 +74,4 @@ expect_status 0 $? "config read"
 "$cli" --sim=1 config read --port 0 --image 2 >out 2>err
 expect_status 2 $? "config read of image 2"
 
-[ "$failures" -eq 0 ] && echo "all device CLI checks passed"
-exit "$failures"
+finish

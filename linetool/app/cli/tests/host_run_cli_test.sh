@@ -7,14 +7,9 @@
 set -uo pipefail
 cli=$1
 resources=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=cli_checks.sh
+. "$(dirname "$0")/cli_checks.sh"
 chmod 755 "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_status() {  # expected actual what
-  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
-}
 cd "$work"
 profile="kl_line_Tool v0.3.ini"
 cp -r "$resources/$profile" "$resources/121105_10_0000.bin" "$resources/wr_test.bin" "$resources/preload" .
@@ -82,8 +77,4 @@ else
   without_rights env
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "host run checks passed"
+finish

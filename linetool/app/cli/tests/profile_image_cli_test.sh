@@ -5,13 +5,8 @@
 set -uo pipefail
 cli=$1
 res=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_status() {  # expected actual what
-  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
-}
+# shellcheck source=cli_checks.sh
+. "$(dirname "$0")/cli_checks.sh"
 
 profile="kl_line_Tool v0.3.ini"
 cp -r "$res/$profile" "$res/121105_10_0000.bin" "$work/"
@@ -78,8 +73,4 @@ expect_status 2 $? "image without --fw"
 "$cli" profile check >out 2>err
 expect_status 2 $? "profile check without a file"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish

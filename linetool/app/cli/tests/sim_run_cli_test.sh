@@ -5,13 +5,8 @@
 set -uo pipefail
 cli=$1
 res=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_status() {  # expected actual what
-  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
-}
+# shellcheck source=cli_checks.sh
+. "$(dirname "$0")/cli_checks.sh"
 profile="kl_line_Tool v0.3.ini"
 station() {  # a fresh working directory with the sample files
   rm -rf "$work/$1"
@@ -43,8 +38,4 @@ mkdir "$work/folder/121105_10_0000.bin"
 expect_status 2 $? "run with a folder for a firmware"
 grep -q '121105_10_0000.bin FW file cannot be read' "$work/folder/err" || fail "folder firmware: $(cat "$work/folder/err")"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish
