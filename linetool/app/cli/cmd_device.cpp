@@ -2,12 +2,14 @@
 // engineering access to a bridge's registers and configuration slots.
 
 #include <cstdio>
+#include <optional>
 #include <ostream>
 
 #include "linetool/app/cli/station_backend.h"
 #include "linetool/device/bridge_operations.h"
 #include "linetool/device/hex_grid.h"
 #include "linetool/device/kelv_usb_lib.h"
+#include "platform/number_text.h"
 
 namespace linetool::cli {
 
@@ -21,20 +23,21 @@ struct Station {
   device::DeviceTable table;
 };
 
-// Opens the backend and refreshes the table; prints why when it cannot.
-bool Refresh(CliContext& ctx, Station& s) {
+// Opens the backend and refreshes the table. kExitOk, or the exit code after
+// saying why it cannot: a --sim that names no station is a usage error.
+int Refresh(CliContext& ctx, Station& s) {
   std::string error;
   s.backend = StationBackend::Open(ctx, error);
   if (!s.backend) {
     ctx.err << "linetool-cli: " << error << "\n";
-    return false;
+    return kExitUsage;
   }
   s.lib = std::make_unique<device::CKelvUSBLib>(s.backend->Services());
   if (s.lib->Refresh(s.table, {}) == device::kRefreshUnsupportedSystem) {
     ctx.err << "linetool-cli: the operating system is not supported\n";
-    return false;
+    return kExitFailed;
   }
-  return true;
+  return kExitOk;
 }
 
 std::string Pad(const std::string& s, std::size_t width) {
@@ -82,13 +85,9 @@ bool TakeOption(const std::vector<std::string>& args, std::size_t& i, const std:
   return false;
 }
 
-// Hexadecimal text as the dialog reads it; false when it is not one.
-bool ParseHex(const std::string& text, unsigned long& value) {
-  if (text.empty() || text.size() > 8) return false;
-  std::size_t start = (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) ? 2 : 0;
-  if (text.find_first_not_of("0123456789abcdefABCDEF", start) != std::string::npos) return false;
-  value = std::stoul(text.substr(start), nullptr, 16);
-  return true;
+// Hexadecimal text as the dialog reads it, within `max`.
+std::optional<std::uint64_t> ParseHex(const std::string& text, std::uint64_t max) {
+  return platform::ParseUnsigned(text, 16, max);
 }
 
 struct PortArgs {
@@ -108,12 +107,14 @@ bool ParsePortArgs(CliContext& ctx, const std::vector<std::string>& args, std::s
     ctx.err << "linetool-cli: unexpected argument " << args[i] << "\n";
     return false;
   }
-  if (!p.has_port || port.empty() || port.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoul(port) > 15) {
-    ctx.err << "linetool-cli: --port N with N from 0 to 15 is required\n";
+  const auto number = platform::ParseUnsigned(port, 10, device::kMaxBridges - 1);
+  if (!p.has_port || !number) {
+    ctx.err << "linetool-cli: --port N with N from 0 to 15 is required";
+    if (p.has_port) ctx.err << ", not \"" << port << "\"";
+    ctx.err << "\n";
     return false;
   }
-  p.port = std::stoi(port);
+  p.port = static_cast<int>(*number);
   return true;
 }
 
@@ -149,7 +150,8 @@ int RunList(CliContext& ctx, const std::vector<std::string>& args) {
                "CD-ROM number, the location (port + 10 x hub depth + 100 x controller) and\n"
                "the port on its hub. A line says how many bridges were left out beyond 16.\n"
                "\n"
-               "Exit status: 0 when the table was read, 1 when it could not be.\n";
+               "Exit status: 0 when the table was read, 1 when it could not be, 2 on a\n"
+               "usage error (also a --sim that names no station).\n";
     return kExitOk;
   }
   if (!args.empty()) {
@@ -157,7 +159,7 @@ int RunList(CliContext& ctx, const std::vector<std::string>& args) {
     return kExitUsage;
   }
   Station s;
-  if (!Refresh(ctx, s)) return kExitFailed;
+  if (const int code = Refresh(ctx, s); code != kExitOk) return code;
   const std::size_t w[] = {7, 8, 6, 6, 22, 14, 10, 7, 8, 10, 9};
   const char* head[] = {"Port#", "Status", "VID", "PID", "Serial Number", "FW Version", "Capacity",
                         "Drive", "CD-ROM", "Location", "Hub port"};
@@ -194,7 +196,11 @@ int RunRegs(CliContext& ctx, const std::vector<std::string>& args) {
            "(1: the transfer failed, 3: a bad argument such as a length above 0x100).\n"
            "\n"
            "Exit status: 0 on success, 1 when the bridge cannot be reached or refuses,\n"
-           "2 on a usage error.\n";
+           "2 on a usage error: a port outside 0-15, an address that is not hexadecimal\n"
+           "or above FFFF (\"Invalid value for register address\"), a length that is\n"
+           "not hexadecimal, above FFFF, or zero written other than \"0\", or a value\n"
+           "that is not hexadecimal or above FFFFFFFF (\"Invalid value for register\n"
+           "length\").\n";
     return WantsHelp(args) ? kExitOk : kExitUsage;
   }
   const bool read = args[0] == "read";
@@ -206,28 +212,31 @@ int RunRegs(CliContext& ctx, const std::vector<std::string>& args) {
     }
     return kExitUsage;
   }
-  unsigned long addr = 0, n = 0;
-  if (!ParseHex(p.addr, addr) || addr > 0xFFFF) {
+  const auto addr = ParseHex(p.addr, 0xFFFF);
+  if (!addr) {
     ctx.sink.Show("Invalid value for register address", kErrorCaption, platform::MessageIcon::kError);
     return kExitUsage;
   }
-  const std::string& second = read ? p.len : p.value;
-  if (!ParseHex(second, n) || (read && n > 0xFFFF)) {
+  // A length up to 0xFFFF (the bridge refuses more than 0x100 itself), and a
+  // zero length only when it is typed as "0"; the value's low byte is written.
+  const auto second = read ? ParseHex(p.len, 0xFFFF) : ParseHex(p.value, 0xFFFFFFFF);
+  if (!second || (read && *second == 0 && p.len != "0")) {
     ctx.sink.Show("Invalid value for register length", kErrorCaption, platform::MessageIcon::kError);
     return kExitUsage;
   }
+  const std::uint64_t n = *second;
   Station s;
-  if (!Refresh(ctx, s)) return kExitFailed;
+  if (const int code = Refresh(ctx, s); code != kExitOk) return code;
   if (!RequirePresent(ctx, s, p.port)) return kExitFailed;
   auto handle = OpenPort(s, p.port);
   auto& dev = s.lib->Device();
-  const auto address = static_cast<std::uint16_t>(addr);
+  const auto address = static_cast<std::uint16_t>(*addr);
   if (read) {
     if (!handle) {
       ctx.sink.Show("OpenDev Fail", kErrorCaption, platform::MessageIcon::kError);
       return kExitFailed;
     }
-    std::vector<std::uint8_t> bytes(std::max<unsigned long>(n, 4));
+    std::vector<std::uint8_t> bytes(std::max<std::uint64_t>(n, 4));
     const auto status = dev.ReadRegisters(handle.get(), address, bytes, static_cast<std::uint32_t>(n));
     if (status != device::kCmdDone) {
       ShowAccessFailed(ctx, status);
@@ -264,12 +273,12 @@ int RunConfig(CliContext& ctx, const std::vector<std::string>& args) {
     return kExitUsage;
   }
   Station s;
-  if (!Refresh(ctx, s)) return kExitFailed;
+  if (const int code = Refresh(ctx, s); code != kExitOk) return code;
   if (!RequirePresent(ctx, s, p.port)) return kExitFailed;
   std::vector<std::uint8_t> block(device::kConfigTableBytes, 0xFF);
   auto handle = OpenPort(s, p.port);
   const auto status = s.lib->Device().ReadConfigTable(handle.get(), block, device::kConfigTableBytes,
-                                                      static_cast<std::uint32_t>(std::stoi(p.image)));
+                                                      p.image == "1" ? 1u : 0u);
   if (status != device::kCmdDone) {
     // The dialog shows nothing then; a script needs to know.
     ctx.err << "linetool-cli: configuration slot " << p.image << " of port " << p.port << " cannot be read\n";

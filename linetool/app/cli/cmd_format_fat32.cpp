@@ -2,7 +2,6 @@
 // FAT32 volume with the station's own formatter.
 
 #include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -13,6 +12,7 @@
 #include "linetool/disk/fat32_format.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/image_disk.h"
+#include "platform/number_text.h"
 
 namespace linetool::cli {
 
@@ -69,11 +69,12 @@ int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args) {
       have_label = true;
     } else if (a == "--cluster" && i + 1 < args.size()) {
       const std::string& v = args[++i];
-      const auto r = std::from_chars(v.data(), v.data() + v.size(), cluster);
-      if (r.ec != std::errc() || r.ptr != v.data() + v.size()) {
-        ctx.err << "format-fat32: --cluster needs a number, not \"" << v << "\"\n";
+      const auto n = platform::ParseUnsigned(v, 10, 64);
+      if (!n || *n == 0) {
+        ctx.err << "format-fat32: --cluster must be 1, 2, 4, 8, 16, 32 or 64, not \"" << v << "\"\n";
         return kExitUsage;
       }
+      cluster = static_cast<std::uint32_t>(*n);
     } else if (a.rfind("--", 0) == 0) {
       ctx.err << "format-fat32: unknown or incomplete option " << a << "\nUsage: linetool-cli " << kUsage
               << "\n";

@@ -40,6 +40,15 @@ void PrintUsage(std::ostream& out) {
   for (const auto& c : Commands()) {
     out << "  " << c.usage << "\n      " << c.summary << "\n";
   }
+  out << "\n"
+         "Exit status, the same for every command:\n"
+         "  0  done (run: every device of the run passed)\n"
+         "  1  carried out and failed: a bridge is missing or refused, a file could not\n"
+         "     be composed or formatted, a profile did not load as valid, a device of\n"
+         "     the run failed\n"
+         "  2  not started: a bad command line or option value (also a --sim count or\n"
+         "     world file that names no station), or a run that did not start (a check\n"
+         "     of Start refused it, no bridge, auto mode on, no rights, another station)\n";
 }
 
 }  // namespace

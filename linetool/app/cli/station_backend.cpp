@@ -3,6 +3,7 @@
 #include <random>
 
 #include "platform/linux/host_services.h"
+#include "platform/number_text.h"
 #include "platform/linux/scsi_transport.h"
 #include "platform/linux/sysfs_station.h"
 #include "sim/station/station_world.h"
@@ -11,6 +12,8 @@
 namespace linetool::cli {
 
 namespace {
+
+constexpr std::uint64_t kMaxSimBridges = 64;
 
 // The simulated station; its disk images live in a temporary folder that
 // goes with it.
@@ -63,12 +66,12 @@ std::optional<sim::station::WorldSpec> SimWorldOf(const CliContext& ctx, std::st
   if (spec.empty()) {
     world = sim::station::DefaultWorld();
   } else if (spec.find_first_not_of("0123456789") == std::string::npos) {
-    const unsigned long n = spec.size() > 3 ? 1000 : std::stoul(spec);
-    if (n < 1 || n > 64) {
-      error = "--sim=N takes a bridge count from 1 to 64";
+    const auto n = platform::ParseUnsigned(spec, 10, kMaxSimBridges);
+    if (!n || *n < 1) {
+      error = "--sim=N takes a bridge count from 1 to " + std::to_string(kMaxSimBridges) + ", not " + spec;
       return std::nullopt;
     }
-    world = sim::station::DefaultWorld(static_cast<int>(n));
+    world = sim::station::DefaultWorld(static_cast<int>(*n));
   } else {
     std::filesystem::path file(spec);
     if (file.is_relative()) file = std::filesystem::path(ctx.host_workdir) / file;

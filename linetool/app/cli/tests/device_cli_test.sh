@@ -49,7 +49,7 @@ grep -q '^2 bridges were left out' out || fail "18-bridge world does not say tha
 
 echo '{ "controllers": [ { "root_hub": { "ports": 1, "devices": [ { "port": 3, "bridge": {} } ] } } ] }' >bad.json
 "$cli" --sim=bad.json list >out 2>err
-expect_status 1 $? "list of a bad world"
+expect_status 2 $? "list of a bad world"
 grep -q 'port 3' err || fail "bad world error: $(cat err)"
 
 # Registers: the firmware version as a grid, the limits of the dialog.
@@ -64,6 +64,40 @@ expect_status 2 $? "regs read with a bad length"
 grep -q 'Invalid value for register length' err || fail "bad length: $(cat err)"
 "$cli" --sim=2 regs write --port 0 --addr CA02 --value 1FF >out 2>err
 expect_status 0 $? "regs write"
+# A zero length only as "0": it reads nothing and prints the empty grid.
+"$cli" --sim=2 regs read --port 0 --addr 7F0 --len 0 >out 2>err
+expect_status 0 $? "regs read of length 0"
+[ "$(wc -l <out)" -eq 1 ] || fail "length 0 prints more than the captions: $(cat out)"
+for len in 00 0x0 10000 ""; do
+  "$cli" --sim=2 regs read --port 0 --addr 7F0 --len "$len" >out 2>err
+  expect_status 2 $? "regs read --len '$len'"
+  grep -q 'Invalid value for register length' err || fail "length '$len': $(cat err)"
+done
+for addr in 10000 zz ""; do
+  "$cli" --sim=2 regs read --port 0 --addr "$addr" --len 1 >out 2>err
+  expect_status 2 $? "regs read --addr '$addr'"
+  grep -q 'Invalid value for register address' err || fail "address '$addr': $(cat err)"
+done
+"$cli" --sim=2 regs write --port 0 --addr CA02 --value 100000000 >out 2>err
+expect_status 2 $? "regs write of a value above 32 bits"
+# Numbers out of any range are refused with a clear error, never a crash.
+for cmd in "regs read --addr 0 --len 1" "regs write --addr 0 --value 1" "config read --image 0"; do
+  for port in 99999999999999999999999 16 -1 1x; do
+    # shellcheck disable=SC2086
+    "$cli" --sim=2 $cmd --port "$port" >out 2>err
+    expect_status 2 $? "$cmd --port $port"
+    grep -q "^linetool-cli: --port N with N from 0 to 15 is required, not \"$port\"$" err ||
+      fail "$cmd --port $port: $(cat err)"
+  done
+done
+for sim in 0 65 99999999999999999999999; do
+  for cmd in list "regs read --port 0 --addr 0 --len 1" "config read --port 0 --image 0"; do
+    # shellcheck disable=SC2086
+    "$cli" --sim=$sim $cmd >out 2>err
+    expect_status 2 $? "--sim=$sim $cmd"
+    grep -q "^linetool-cli: --sim=N takes a bridge count from 1 to 64, not $sim$" err || fail "--sim=$sim $cmd: $(cat err)"
+  done
+done
 "$cli" --sim=2 regs read --port 7 --addr 0 --len 1 >out 2>err
 expect_status 1 $? "regs read of an empty port"
 

@@ -72,5 +72,8 @@ expect_status 1 $? "image of a 65,536-byte firmware"
 expect_status 2 $? "image without --fw"
 "$cli" profile check >out 2>err
 expect_status 2 $? "profile check without a file"
+"$cli" format-fat32 fat.img --label A --cluster 99999999999999999999999 >out 2>err
+expect_status 2 $? "format-fat32 with a cluster count beyond 64 bits"
+grep -q -- '--cluster must be 1, 2, 4, 8, 16, 32 or 64' err || fail "cluster count: $(cat err)"
 
 finish
