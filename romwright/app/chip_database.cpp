@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "romwright/app/data_buffer.h"
 #include "romwright/app/database_scrambler.h"
 
 namespace romwright::app {
@@ -98,6 +99,19 @@ bool SetNames(ChipRecord& record, std::string_view name, std::string_view manufa
   return true;
 }
 
+std::string RecordFault(const ChipRecord& r) {
+  if (r.type > static_cast<std::uint32_t>(ChipType::kEeprom93)) {
+    return "type " + std::to_string(r.type) + " is not a chip type";
+  }
+  if (r.capacity == 0 || r.capacity > kDataBufferSize) {
+    return "capacity " + std::to_string(r.capacity) + " outside 1.." + std::to_string(kDataBufferSize);
+  }
+  if (r.page_size == 0 || r.capacity % r.page_size != 0) {
+    return "page size " + std::to_string(r.page_size) + " does not divide the capacity";
+  }
+  return {};
+}
+
 std::vector<std::uint8_t> BuildDatabaseFile(const std::vector<ChipRecord>& records) {
   if (records.size() > kMaxDatabaseRecords) return {};
   std::vector<std::uint8_t> file(kDatabaseHeaderSize + kChipRecordFileSize * records.size(), 0);
@@ -114,10 +128,16 @@ std::vector<std::uint8_t> BuildDatabaseFile(const std::vector<ChipRecord>& recor
   return file;
 }
 
+bool ChipDatabase::Reject(std::string why) {
+  records_.clear();
+  load_fault_ = std::move(why);
+  return false;
+}
+
 bool ChipDatabase::LoadDatabase(const std::string& host_path) {
   records_.clear();
   std::ifstream in(host_path, std::ios::binary);
-  if (!in) return false;
+  if (!in) return Reject("cannot be read");
   // Never more than the largest valid file is read.
   constexpr std::size_t kLargest = kDatabaseHeaderSize + kChipRecordFileSize * kMaxDatabaseRecords;
   std::vector<std::uint8_t> file(kLargest + 1);
@@ -128,14 +148,19 @@ bool ChipDatabase::LoadDatabase(const std::string& host_path) {
 
 bool ChipDatabase::LoadDatabaseBytes(std::span<const std::uint8_t> file) {
   records_.clear();
-  if (file.size() < kDatabaseHeaderSize) return false;
+  load_fault_.clear();
+  if (file.size() < kDatabaseHeaderSize) return Reject("shorter than the database header");
   DatabaseScrambler scrambler;
   std::array<std::uint8_t, kDatabaseHeaderSize> header{};
   for (std::size_t i = 0; i < header.size(); ++i) header[i] = scrambler.Unscramble(file[i]);
   const std::size_t count = GetU16(&header[0]);
   const std::uint8_t checksum = header[2];
-  if (count > kMaxDatabaseRecords || file.size() < kDatabaseHeaderSize + kChipRecordFileSize * count) {
-    return false;
+  if (count > kMaxDatabaseRecords) {
+    return Reject("the header counts " + std::to_string(count) + " records, more than " +
+                  std::to_string(kMaxDatabaseRecords));
+  }
+  if (file.size() < kDatabaseHeaderSize + kChipRecordFileSize * count) {
+    return Reject("shorter than the " + std::to_string(count) + " records its header counts");
   }
   std::vector<ChipRecord> records;
   records.reserve(count);
@@ -149,7 +174,13 @@ bool ChipDatabase::LoadDatabaseBytes(std::span<const std::uint8_t> file) {
     }
     records.push_back(DecodeChipRecord(bytes));
   }
-  if (sum != checksum) return false;
+  if (sum != checksum) return Reject("the checksum does not match its records");
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const std::string fault = RecordFault(records[i]);
+    if (!fault.empty()) {
+      return Reject("record " + std::to_string(i + 1) + " \"" + NameOf(records[i]) + "\": " + fault);
+    }
+  }
   records_ = std::move(records);
   return true;
 }

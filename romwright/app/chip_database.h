@@ -42,6 +42,11 @@ std::string ManufacturerOf(const ChipRecord& record);
 // (39 and 19 characters at most).
 bool SetNames(ChipRecord& record, std::string_view name, std::string_view manufacturer);
 
+// Why `record` cannot describe a chip the programmer can work on: a type
+// outside 0-3, a capacity of 0 or beyond the 16 MiB data buffer, a page size
+// of 0 or one that does not divide the capacity. Empty when it can.
+std::string RecordFault(const ChipRecord& record);
+
 // The complete scrambled database file for `records` (at most
 // kMaxDatabaseRecords; more are an error and give an empty result).
 std::vector<std::uint8_t> BuildDatabaseFile(const std::vector<ChipRecord>& records);
@@ -51,10 +56,15 @@ class ChipDatabase {
   // Reads, unscrambles and checks a database file (a host path). Clears the
   // database first and again when the file is rejected: missing, shorter than
   // its header, more than kMaxDatabaseRecords records, shorter than its
-  // records, or a checksum that does not match. True when loaded.
+  // records, a checksum that does not match, or a record with a RecordFault
+  // (the chip operations trust every loaded capacity and page size). True
+  // when loaded.
   bool LoadDatabase(const std::string& host_path);
   // The same checks on a file's bytes already in memory.
   bool LoadDatabaseBytes(std::span<const std::uint8_t> file);
+  // Why the last load failed, for a diagnostic beside "Database error!";
+  // empty after a load that succeeded.
+  const std::string& LoadFault() const { return load_fault_; }
 
   // The first record whose name equals `name` exactly.
   std::optional<ChipRecord> FindByName(std::string_view name) const;
@@ -77,7 +87,10 @@ class ChipDatabase {
   void Clear() { records_.clear(); }
 
  private:
+  bool Reject(std::string why);
+
   std::vector<ChipRecord> records_;
+  std::string load_fault_;
 };
 
 }  // namespace romwright::app

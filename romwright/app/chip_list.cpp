@@ -6,7 +6,6 @@
 
 #include "romwright/app/chip_database.h"
 #include "romwright/app/chip_texts.h"
-#include "romwright/app/data_buffer.h"
 
 namespace romwright::app {
 
@@ -148,13 +147,7 @@ std::vector<std::string> CheckChipList(const std::vector<ChipRecord>& chips) {
     const std::string name = NameOf(c);
     const auto problem = [&](const std::string& what) { problems.push_back(name + ": " + what); };
     if (!names.insert(name).second) problem("name used more than once");
-    if (c.type > 3) problem("type " + std::to_string(c.type) + " is not a chip type");
-    if (c.capacity == 0 || c.capacity > kDataBufferSize) {
-      problem("capacity " + std::to_string(c.capacity) + " outside 1.." + std::to_string(kDataBufferSize));
-    }
-    if (c.page_size == 0 || (c.capacity != 0 && c.capacity % c.page_size != 0)) {
-      problem("page size " + std::to_string(c.page_size) + " does not divide the capacity");
-    }
+    if (const auto fault = RecordFault(c); !fault.empty()) problem(fault);
     if (c.type == static_cast<std::uint32_t>(ChipType::kEeprom93) && c.address_bits == 0) {
       problem("93-series part without address bits");
     }

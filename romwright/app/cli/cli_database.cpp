@@ -17,7 +17,7 @@ std::string DatabasePath(const CliContext& ctx) {
 bool LoadCliDatabase(const CliContext& ctx, app::ChipDatabase& db) {
   const std::string path = DatabasePath(ctx);
   if (db.LoadDatabase(path)) return true;
-  ctx.err << "Database error!\n(romwright-cli: cannot use the chip database " << path
+  ctx.err << "Database error!\n(romwright-cli: cannot use the chip database " << path << ": " << db.LoadFault()
           << "; give one with --db FILE)\n";
   return false;
 }

@@ -52,7 +52,8 @@ int Build(CliContext& ctx, const std::string& csv, const std::string& out_path) 
 int Dump(CliContext& ctx, const std::string& db_path) {
   app::ChipDatabase db;
   if (!db.LoadDatabase(db_path)) {
-    ctx.err << "Database error!\n(romwright-cli chipdb dump: " << db_path << " is not a chip database)\n";
+    ctx.err << "Database error!\n(romwright-cli chipdb dump: " << db_path << " is not a chip database: "
+            << db.LoadFault() << ")\n";
     return kExitFailed;
   }
   ctx.out << app::FormatChipList(db.Records());

@@ -148,6 +148,36 @@ TEST(ChipDatabase, RejectsBrokenFilesAndIsEmptyAfterwards) {
   EXPECT_TRUE(db.LoadDatabaseBytes(BuildDatabaseFile({})));
 }
 
+// A record whose capacity or page size the data buffer and the chip
+// operations cannot hold must never load: read, write and verify trust them.
+TEST(ChipDatabase, RefusesRecordsNoChipCanHave) {
+  const auto chips = SampleChips();
+  const auto with = [&](auto change) {
+    auto bad = chips;
+    change(bad[3]);  // AT24C02
+    return BuildDatabaseFile(bad);
+  };
+  ChipDatabase db;
+  const auto refused = [&](const std::vector<std::uint8_t>& file, const std::string& fault) {
+    EXPECT_FALSE(db.LoadDatabaseBytes(file)) << fault;
+    EXPECT_TRUE(db.Empty());
+    EXPECT_NE(db.LoadFault().find("record 4 \"AT24C02\": " + fault), std::string::npos) << db.LoadFault();
+  };
+  refused(with([](ChipRecord& r) { r.capacity = 0; }), "capacity 0 outside");
+  refused(with([](ChipRecord& r) { r.capacity = 0x02000000, r.page_size = 256; }), "capacity 33554432 outside");
+  refused(with([](ChipRecord& r) { r.capacity = 0xFFFFFFFF; }), "capacity 4294967295 outside");
+  refused(with([](ChipRecord& r) { r.page_size = 0; }), "page size 0 ");
+  refused(with([](ChipRecord& r) { r.page_size = 96; }), "page size 96 ");
+  refused(with([](ChipRecord& r) { r.type = 4; }), "type 4 ");
+  // The largest chip the buffer holds loads, with its page size.
+  EXPECT_TRUE(db.LoadDatabaseBytes(with([](ChipRecord& r) { r.capacity = 0x01000000, r.page_size = 0x8000; })));
+  EXPECT_TRUE(db.LoadFault().empty());
+
+  // The file the fuzzer found: count and checksum right, a 32 MiB chip.
+  EXPECT_FALSE(db.LoadDatabase(ROMWRIGHT_TEST_DATA "/chip-capacity-32MiB.db"));
+  EXPECT_NE(db.LoadFault().find("\"BIG\": capacity 33554432"), std::string::npos) << db.LoadFault();
+}
+
 TEST(ChipDatabase, LookUps) {
   ChipDatabase db;
   ASSERT_TRUE(db.LoadDatabaseBytes(BuildDatabaseFile(SampleChips())));

@@ -138,6 +138,7 @@ TEST_F(ChipOperationsTest, DetectWithFfFfIsUnknownWithoutSearching) {
   ChipRecord ff;
   ASSERT_TRUE(SetNames(ff, "FFFF-PART", "Nobody"));
   ff.capacity = 4096;
+  ff.page_size = 32;
   ff.manufacturer_id = 0xFF;
   ff.device_id = 0xFF;
   std::vector<ChipRecord> records{ff};

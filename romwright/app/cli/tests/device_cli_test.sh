@@ -2,9 +2,10 @@
 # The contract of romwright-cli's device commands on the simulated programmer:
 # files, messages and exit status (0 success, 1 failed operation, 2 bad usage
 # or no programmer), as scripts rely on them.
-# Usage: device_cli_test.sh ROMWRIGHT_CLI
+# Usage: device_cli_test.sh ROMWRIGHT_CLI TEST_DATA_DIR
 set -uo pipefail
 cli=$1
+data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -82,6 +83,16 @@ if ! "$cli" version >/dev/null 2>&1; then
   expect_status 2 $? "version without a programmer"
   grep -q "^No programmer linked to computer!$" err || fail "no programmer: no message"
 fi
+
+# A database whose record claims a 32 MiB chip is refused before any transfer:
+# the 16 MiB buffer would be overrun.
+for c in "read -o big.bin" "write image.bin" "verify image.bin"; do
+  # shellcheck disable=SC2086
+  "$cli" --sim --db "$data/chip-capacity-32MiB.db" --chip BIG $c >out 2>err
+  expect_status 1 $? "$c with a 32 MiB chip record"
+  grep -q "^Database error!$" err || fail "$c with a 32 MiB chip record: no Database error!"
+done
+[ -e big.bin ] && fail "read with a 32 MiB chip record left a file"
 
 [ "$failures" -eq 0 ] && echo "device commands: all checks passed"
 exit $((failures > 0))
