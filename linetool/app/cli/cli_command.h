@@ -43,10 +43,12 @@ inline constexpr int kExitUsage = 2;
 // True when args holds "--help" or "-h".
 bool WantsHelp(const std::vector<std::string>& args);
 
-// A file named on the command line, in the station's path notation: a relative
-// name stays relative (to the working directory) when no --workdir was given,
-// else it is made absolute against the current directory first.
+// A file named on the command line, in the station's path notation. A relative
+// name stays relative, so it is taken against the working directory (--workdir,
+// else the current directory), as git -C and make -C take theirs.
 std::string StationPathOfArgument(const CliContext& ctx, const std::string& arg);
+// The same file as a host path: a relative name joined to the working directory.
+std::string HostPathOfArgument(const CliContext& ctx, const std::string& arg);
 
 // The commands, in the order `--help` lists them (cli_commands.cpp).
 const std::vector<CliCommand>& Commands();

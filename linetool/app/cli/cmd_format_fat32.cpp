@@ -33,7 +33,9 @@ void PrintHelp(std::ostream& out) {
          "  --cluster N    sectors per cluster: 1, 2, 4, 8, 16, 32 or 64\n"
          "                 (default: chosen from the volume size)\n"
          "\n"
-         "A block device is opened exclusively and is refused while mounted.\n"
+         "A relative IMAGE is taken against the working directory (--workdir, else the\n"
+         "current directory). A block device is opened exclusively and is refused\n"
+         "while mounted.\n"
          "The volume needs at least 65,536 sectors and 65,525 clusters.\n";
 }
 
@@ -107,7 +109,7 @@ int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args) {
   }
 
   std::string error;
-  auto device = platform::linux_host::ImageDisk::Open(image, error);
+  auto device = platform::linux_host::ImageDisk::Open(HostPathOfArgument(ctx, image), error);
   if (!device) {
     ctx.err << "format-fat32: " << error << "\n";
     return kExitFailed;

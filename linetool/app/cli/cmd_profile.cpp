@@ -31,8 +31,8 @@ void PrintCheckHelp(std::ostream& out) {
          "in the record, in the text the station writes when it saves a profile (CR LF\n"
          "line ends), also when the load failed or validation cleared fields.\n"
          "\n"
-         "A relative FILE is taken against the current directory, which is the\n"
-         "working directory unless --workdir is given.\n"
+         "A relative FILE is taken against the working directory (--workdir, else\n"
+         "the current directory).\n"
          "\n"
          "Exit status: 0 when the profile loaded and is valid, 1 when not, 2 on a\n"
          "usage error.\n";

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -39,7 +40,10 @@ void PrintHelp(std::ostream& out) {
          "waits for the run to end. Message boxes go to stderr. Each grid change is\n"
          "printed as a line (a live table when stdout is a terminal); at the end the\n"
          "grid, \"Pass: N Fail: N Total: N\" and the path of the day's log file.\n"
-         "Files named by the profile are taken against the working directory.\n"
+         "A relative --profile FILE, and every file the profile names, is taken\n"
+         "against the working directory (--workdir, else the current directory).\n"
+         "A profile with auto mode on (auto_mp=1) is refused: the window starts such\n"
+         "runs by itself, one plugged bridge at a time.\n"
          "\n"
          "With --sim the run works on the simulated station, 50 times faster than\n"
          "real time; only one such station runs per working directory.\n"
@@ -52,8 +56,9 @@ void PrintHelp(std::ostream& out) {
          "Plugs and unplugs before Start refresh the ports, as in the window.\n"
          "\n"
          "Exit status: 0 every device of the run passed, 1 a device failed, 2 no run\n"
-         "started (refused by a check, no device, no rights on this host, another\n"
-         "station running, or bad arguments).\n";
+         "started (the profile did not load, auto mode on, refused by a check of Start,\n"
+         "no device, no rights on this host, another station running, a --sim that\n"
+         "names no station, or bad arguments). Each of them says why on stderr.\n";
 }
 
 void PrintGrid(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
@@ -76,17 +81,35 @@ void PrintGrid(std::ostream& out, const std::vector<std::vector<std::string>>& r
   for (const auto& row : rows) line([&](std::size_t c) { return row[c]; });
 }
 
+// Passes message boxes on and counts them, so the run can tell whether Start
+// said why it started nothing.
+class CountingSink final : public platform::MessageSink {
+ public:
+  explicit CountingSink(platform::MessageSink& next) : next_(next) {}
+  using MessageSink::Show;
+  platform::MessageAnswer Show(const platform::MessageBox& box) override {
+    count_.fetch_add(1);
+    return next_.Show(box);
+  }
+  std::size_t Count() const { return count_.load(); }
+
+ private:
+  platform::MessageSink& next_;
+  std::atomic<std::size_t> count_{0};
+};
+
 // Refreshes the ports, loads the profile, presses Start and waits for the
 // run to end, printing the grid as it goes. `before_teardown` runs before
 // the run and the window go (the host's plug events end there).
 int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::StationServices& services,
                   const std::string& drive_root, const std::function<void()>& before_teardown) {
   int exit_code = kExitUsage;
+  CountingSink boxes(ctx.sink);
   platform::linux_host::HostPathAccess access;
-  profile::CLineEngine engine(ctx.sink, access, ctx.host_workdir);
+  profile::CLineEngine engine(boxes, access, ctx.host_workdir);
   engine.SetDriveRoot(drive_root);
   app::NoWindowDialogs dialogs;
-  app::LineToolPresenter presenter(engine, ctx.sink, dialogs, dialogs);
+  app::LineToolPresenter presenter(engine, boxes, dialogs, dialogs);
   app::ProductionRun run(presenter, services);
   presenter.AttachRun(&run);
 
@@ -107,7 +130,11 @@ int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::St
 
   run.RefreshPorts();
   const bool loaded = presenter.LoadIni(StationPathOfArgument(ctx, profile_arg));
-  if (loaded && presenter.Command(app::ids::kStart) && run.RunActive()) {
+  const bool auto_mode = engine.Settings().auto_mp != 0;
+  const std::size_t boxes_before = boxes.Count();
+  const bool pressed = loaded && !auto_mode && presenter.Command(app::ids::kStart);
+  // A run that ended already was started all the same.
+  if (pressed && (run.RunActive() || run.RunsFinished() > 0)) {
     run.WaitIdle();
     presenter.SetObserver({});
     std::lock_guard g(out_mutex);
@@ -119,7 +146,18 @@ int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::St
     exit_code = c.fail == 0 && c.total > 0 ? kExitOk : kExitFailed;
   } else {
     presenter.SetObserver({});
-    if (run.Table().device_count == 0) ctx.err << "linetool-cli run: no device found\n";
+    // Why, where no message box has said it.
+    if (!loaded) {
+      ctx.err << "linetool-cli run: the profile " << profile_arg << " did not load as a valid profile\n";
+    } else if (auto_mode) {
+      ctx.err << "linetool-cli run: the profile has auto mode on (auto_mp=1): Start is disabled, and the\n"
+                 "station starts a run by itself whenever exactly one bridge is plugged in. run takes a\n"
+                 "profile with auto_mp=0.\n";
+    } else if (run.Table().device_count == 0) {
+      ctx.err << "linetool-cli run: no device found\n";
+    } else if (boxes.Count() == boxes_before) {
+      ctx.err << "linetool-cli run: no bridge can take part: none of them reported a firmware version\n";
+    }
     ctx.err << "linetool-cli run: no run started\n";
   }
   before_teardown();

@@ -16,10 +16,17 @@ bool WantsHelp(const std::vector<std::string>& args) {
                      [](const std::string& a) { return a == "--help" || a == "-h"; });
 }
 
-std::string StationPathOfArgument(const CliContext& ctx, const std::string& arg) {
+std::string StationPathOfArgument(const CliContext&, const std::string& arg) {
   const std::filesystem::path p(arg);
-  if (p.is_relative() && ctx.options.workdir.empty()) return platform::ToStationPath(arg);
-  return platform::ToStationPath(std::filesystem::absolute(p).lexically_normal().string());
+  // A relative name stays relative: the station takes it against its working
+  // directory.
+  if (p.is_relative()) return platform::ToStationPath(arg);
+  return platform::ToStationPath(p.lexically_normal().string());
+}
+
+std::string HostPathOfArgument(const CliContext& ctx, const std::string& arg) {
+  const std::filesystem::path p(arg);
+  return p.is_relative() ? (std::filesystem::path(ctx.host_workdir) / p).string() : arg;
 }
 
 namespace {
@@ -33,7 +40,9 @@ void PrintUsage(std::ostream& out) {
          "  --sim          run on the built-in simulated station\n"
          "  --sim=N        simulated station with N bridges\n"
          "  --sim=FILE     simulated station described by a JSON world file\n"
-         "  --workdir DIR  the station's working directory (default: current directory)\n"
+         "  --workdir DIR  the station's working directory (default: current directory);\n"
+         "                 relative FILE names on the command line are taken against it,\n"
+         "                 as with git -C and make -C\n"
          "  --help         show this help; COMMAND --help shows a command's help\n"
          "\n"
          "Commands:\n";

@@ -38,4 +38,37 @@ mkdir "$work/folder/121105_10_0000.bin"
 expect_status 2 $? "run with a folder for a firmware"
 grep -q '121105_10_0000.bin FW file cannot be read' "$work/folder/err" || fail "folder firmware: $(cat "$work/folder/err")"
 
+# --workdir: relative names on the command line are taken against it, as with
+# git -C; the run works in that folder (its Temp, its log).
+station wd
+mkdir -p "$work/elsewhere"
+(cd "$work/elsewhere" && "$cli" --sim=2 --workdir ../wd run --profile "$profile" >out 2>err)
+expect_status 0 $? "run with --workdir and the station's own profile name"
+grep -q '^Pass: 2 Fail: 0 Total: 2$' "$work/elsewhere/out" || fail "--workdir run: $(cat "$work/elsewhere/err")"
+[ -s "$work/wd/Temp/TempBinData.bin" ] || fail "--workdir run composed no image in the working directory"
+ls "$work/wd/"*.log >/dev/null 2>&1 || fail "--workdir run wrote no log in the working directory"
+[ -e "$work/elsewhere/Temp" ] && fail "--workdir run wrote into the current directory"
+(cd "$work/elsewhere" && "$cli" --workdir "$work/wd" profile check "$profile" >out 2>err)
+expect_status 0 $? "profile check with --workdir"
+(cd "$work/elsewhere" && "$cli" --workdir=../wd image --fw 121105_10_0000.bin --chip 001 >out 2>err)
+expect_status 0 $? "image with --workdir"
+grep -qx "$work/elsewhere/../wd/Temp/UnConfig_121105_10_0000.bin" "$work/elsewhere/out" ||
+  fail "image with --workdir: $(cat "$work/elsewhere/out" "$work/elsewhere/err")"
+"$cli" --sim=2 --workdir "$work/elsewhere" run --profile "$profile" >"$work/out" 2>"$work/err"
+expect_status 2 $? "run with --workdir of a folder without the profile"
+grep -q "^$profile File/Path Not Exist" "$work/err" || fail "profile missing in --workdir: $(cat "$work/err")"
+grep -q "did not load" "$work/err" || fail "profile missing in --workdir: no reason given: $(cat "$work/err")"
+
+# A profile with auto mode on: no run, and the reason.
+station auto
+sed -i 's/^auto_mp=0/auto_mp=1/' "$work/auto/$profile"
+grep -q '^auto_mp=1' "$work/auto/$profile" || fail "the sample profile has no auto_mp line"
+"$cli" --sim=1 --workdir "$work/auto" run --profile "$profile" >"$work/out" 2>"$work/err"
+expect_status 2 $? "run of a profile with auto mode on"
+grep -q 'auto mode on (auto_mp=1)' "$work/err" || fail "auto mode: $(cat "$work/err")"
+
+# --sim=0 names no station: the same exit status as in every other command.
+"$cli" --sim=0 --workdir "$work/good" run --profile "$profile" >"$work/out" 2>"$work/err"
+expect_status 2 $? "run --sim=0"
+
 finish
