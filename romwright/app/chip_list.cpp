@@ -13,30 +13,59 @@ namespace {
 
 constexpr std::size_t kColumns = 13;
 
-// Splits one CSV line; quoted fields may hold commas and doubled quotes.
-std::vector<std::string> SplitCsv(std::string_view line) {
-  std::vector<std::string> fields(1);
+// One record of the list: its fields, the line it starts on, and whether a
+// quoted field ran to the end of the text without its closing quote.
+struct CsvRecord {
+  std::vector<std::string> fields{1};
+  std::size_t line = 0;
+  bool unclosed = false;
+};
+
+// Reads the record at `pos` and moves `pos` and `line` past it. A quoted field
+// may hold commas, doubled quotes and line breaks; outside quotes a line break
+// (LF or CR LF) ends the record.
+CsvRecord ReadRecord(std::string_view text, std::size_t& pos, std::size_t& line) {
+  CsvRecord record;
+  record.line = line;
   bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
+  for (; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    if (c == '\n') ++line;
     if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        fields.back() += '"';
-        ++i;
+      if (c == '"' && pos + 1 < text.size() && text[pos + 1] == '"') {
+        record.fields.back() += '"';
+        ++pos;
       } else if (c == '"') {
         quoted = false;
       } else {
-        fields.back() += c;
+        record.fields.back() += c;
       }
+    } else if (c == '\n') {
+      ++pos;
+      return record;
+    } else if (c == '\r' && (pos + 1 == text.size() || text[pos + 1] == '\n')) {
+      // the CR of a CR LF line end
     } else if (c == '"') {
       quoted = true;
     } else if (c == ',') {
-      fields.emplace_back();
+      record.fields.emplace_back();
     } else {
-      fields.back() += c;
+      record.fields.back() += c;
     }
   }
-  return fields;
+  record.unclosed = quoted;
+  return record;
+}
+
+// Skips the line at `pos` when it is empty, a comment ("#...") or the header
+// ("name,..."); false when a record starts there.
+bool SkipLine(std::string_view text, std::size_t& pos, std::size_t& line) {
+  const auto nl = text.find('\n', pos);
+  const std::string_view rest = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+  if (!(rest.empty() || rest == "\r" || rest.front() == '#' || rest.rfind("name,", 0) == 0)) return false;
+  pos = nl == std::string_view::npos ? text.size() : nl + 1;
+  ++line;
+  return true;
 }
 
 bool ParseNumber(std::string_view text, std::uint64_t max, std::uint32_t& out) {
@@ -58,8 +87,12 @@ std::string Hex(unsigned v) {
   return std::string("0x") + digits[(v >> 4) & 0xF] + digits[v & 0xF];
 }
 
-std::string Quoted(const std::string& field) {
-  if (field.find_first_of(",\"") == std::string::npos) return field;
+// A field as the list writes it: quoted when it holds a comma, a quote or a
+// line break, and a first field when a bare one would read as a comment or as
+// the header.
+std::string Quoted(const std::string& field, bool first) {
+  const bool misread_first = first && !field.empty() && (field.front() == '#' || field == "name");
+  if (!misread_first && field.find_first_of(",\"\r\n") == std::string::npos) return field;
   std::string out = "\"";
   for (const char c : field) out += c == '"' ? std::string("\"\"") : std::string(1, c);
   return out + "\"";
@@ -69,21 +102,19 @@ std::string Quoted(const std::string& field) {
 
 ChipListResult ParseChipList(std::string_view text) {
   ChipListResult result;
-  std::size_t line_no = 0;
+  std::size_t line_no = 1;
   std::size_t pos = 0;
   while (pos < text.size()) {
-    auto nl = text.find('\n', pos);
-    if (nl == std::string_view::npos) nl = text.size();
-    std::string_view line = text.substr(pos, nl - pos);
-    pos = nl + 1;
-    ++line_no;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty() || line.front() == '#' || line.rfind("name,", 0) == 0) continue;
-
+    if (SkipLine(text, pos, line_no)) continue;
+    auto record = ReadRecord(text, pos, line_no);
     const auto error = [&](const std::string& what) {
-      result.errors.push_back("line " + std::to_string(line_no) + ": " + what);
+      result.errors.push_back("line " + std::to_string(record.line) + ": " + what);
     };
-    auto f = SplitCsv(line);
+    if (record.unclosed) {
+      error("a quoted field is not closed");
+      continue;
+    }
+    auto& f = record.fields;
     if (f.size() == kColumns - 1) f.emplace_back();  // notes may be left out
     if (f.size() != kColumns) {
       error("expected " + std::to_string(kColumns) + " columns, found " + std::to_string(f.size()));
@@ -128,7 +159,7 @@ std::string FormatChipList(const std::vector<ChipRecord>& chips) {
   std::ostringstream out;
   out << kChipListHeader << "\n";
   for (const auto& c : chips) {
-    out << Quoted(NameOf(c)) << ',' << Quoted(ManufacturerOf(c)) << ',' << TypeName(c.type) << ','
+    out << Quoted(NameOf(c), true) << ',' << Quoted(ManufacturerOf(c), false) << ',' << TypeName(c.type) << ','
         << c.capacity << ',' << c.page_write << ',' << c.page_size << ',' << Hex(c.manufacturer_id) << ','
         << Hex(c.device_id) << ',' << unsigned{c.mode} << ',' << unsigned{c.voltage} << ','
         << unsigned{c.address_bits} << ',' << unsigned{c.organisation} << ",\n";
@@ -142,6 +173,7 @@ std::vector<std::string> CheckChipList(const std::vector<ChipRecord>& chips) {
     problems.push_back(std::to_string(chips.size()) + " chips; the database holds at most " +
                        std::to_string(kMaxDatabaseRecords));
   }
+  if (chips.empty()) problems.push_back("the list holds no chips");
   std::set<std::string> names;
   for (const auto& c : chips) {
     const std::string name = NameOf(c);

@@ -66,10 +66,13 @@ int RunChipdb(CliContext& ctx, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     ctx.out << "Usage: romwright-cli chipdb build CSV OUT\n"
                "       romwright-cli chipdb dump DB\n"
-               "build: checks the readable chip list CSV (unique names, capacities within the\n"
-               "       16 MiB buffer, page sizes that divide the capacity, known types) and\n"
-               "       writes the scrambled chip database OUT.\n"
-               "dump:  prints a chip database as a chip list that build reads back.\n";
+               "build: checks the readable chip list CSV (at least one chip, unique names,\n"
+               "       capacities within the 16 MiB buffer, page sizes that divide the\n"
+               "       capacity, known types) and writes the scrambled chip database OUT.\n"
+               "dump:  prints a chip database as a chip list that build reads back to the\n"
+               "       same chips.\n"
+               "Exit 0 done, 1 the list or database is unfit or a file cannot be read or\n"
+               "written, 2 bad usage.\n";
     return kExitOk;
   }
   if (args.size() == 3 && args[0] == "build") return Build(ctx, args[1], args[2]);

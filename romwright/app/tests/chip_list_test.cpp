@@ -46,6 +46,37 @@ TEST(ShippedChipList, TheBuiltDatabaseHoldsExactlyTheList) {
   EXPECT_EQ(ParseChipList(FormatChipList(db.Records())).chips, list.chips);
 }
 
+// Whatever a database holds, its dump builds back to the same records: names
+// that would read as a comment, the header or a line end are quoted.
+TEST(ChipList, AwkwardNamesSurviveFormatAndParse) {
+  std::vector<ChipRecord> chips;
+  for (const auto& [name, maker] : std::vector<std::pair<std::string, std::string>>{
+           {"#HASHCHIP", "#Maker"}, {"name", "name"}, {"name,2", "a,b"}, {"say \"hi\"", "\""},
+           {"two\nlines", "cr\r"}, {"ends in cr\r", "lf\n"}, {" blank ", "manufacturer"}, {"notes", "#"}}) {
+    ChipRecord r;
+    ASSERT_TRUE(SetNames(r, name, maker));
+    r.capacity = 4096;
+    r.page_size = 256;
+    chips.push_back(r);
+  }
+  const auto text = FormatChipList(chips);
+  const auto back = ParseChipList(text);
+  EXPECT_EQ(back.errors, std::vector<std::string>{});
+  EXPECT_EQ(back.chips, chips) << text;
+  // A CR LF list reads the same, and a line break inside quotes counts as a line.
+  std::string crlf;
+  for (const char c : std::string("# c\n\"a\nb\",M,SPI FLASH,4096,1,256,0,0,0,33,0,0,\nC,M,X,1,1,1,0,0,0,0,0,0,\n")) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  const auto read = ParseChipList(crlf);
+  ASSERT_EQ(read.chips.size(), 1u);
+  EXPECT_EQ(NameOf(read.chips[0]), "a\r\nb");
+  EXPECT_EQ(read.errors, std::vector<std::string>{"line 4: unknown type \"X\""});
+  EXPECT_EQ(ParseChipList("A,M,SPI FLASH,4096,1,256,0,0,0,33,0,0,\"open\n").errors,
+            std::vector<std::string>{"line 1: a quoted field is not closed"});
+}
+
 TEST(ChipList, ReportsEveryBadLineWithItsNumber) {
   const auto list = ParseChipList(
       "# comment\n"
@@ -96,6 +127,7 @@ TEST(ChipList, CheckFindsWhatTheProgrammerCannotUse) {
   ASSERT_EQ(problems.size(), 6u);
   EXPECT_EQ(problems[0].rfind("OK:", 0), 0u);
   EXPECT_TRUE(CheckChipList({ok}).empty());
+  EXPECT_EQ(CheckChipList({}), std::vector<std::string>{"the list holds no chips"});
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The contract of `romwright-cli chips`, `convert` and `chipdb`: output, files
 # and exit status, as scripts rely on them.
-# Usage: data_cli_test.sh ROMWRIGHT_CLI CHIP_LIST
+# Usage: data_cli_test.sh ROMWRIGHT_CLI CHIP_LIST TEST_DATA_DIR
 set -uo pipefail
 cli=$1
 list=$2
+data=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -72,6 +73,18 @@ cmp -s again.db "$db" || fail "chipdb: dump and build do not give the same datab
 expect_status 1 $? "chipdb build of a list with a name twice"
 grep -q "used more than once" err || fail "chipdb build: duplicate name not reported"
 [ -e bad.db ] && fail "chipdb build of a bad list left a database"
+# A chip named "#HASHCHIP" is no comment: dump and build keep it.
+"$cli" chipdb dump "$data/chip-name-hash.db" >hash.csv 2>err
+expect_status 0 $? "chipdb dump of a chip named #HASHCHIP"
+"$cli" chipdb build hash.csv hash.db >out 2>err
+expect_status 0 $? "chipdb build of a chip named #HASHCHIP"
+grep -q ": 1 chips$" out || fail "chipdb build: #HASHCHIP dropped ($(cat out))"
+cmp -s hash.db "$data/chip-name-hash.db" || fail "chipdb: #HASHCHIP does not build back to the same bytes"
+grep -v '^"#HASHCHIP"' hash.csv >empty.csv
+"$cli" chipdb build empty.csv empty.db >out 2>err
+expect_status 1 $? "chipdb build of a list without chips"
+grep -q "no chips" err || fail "chipdb build of an empty list: no reason"
+[ -e empty.db ] && fail "chipdb build of an empty list left a database"
 "$cli" chipdb dump in.bin >out 2>err
 expect_status 1 $? "chipdb dump of a file that is no database"
 
