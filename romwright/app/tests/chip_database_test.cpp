@@ -84,6 +84,67 @@ TEST(ChipRecordLayout, FieldsSitAtTheirFileOffsets) {
   EXPECT_EQ(NameOf(r), "93C86 (x16)");
 }
 
+// tests/data/known_chips.db was written by make_known_chips_db.py beside it,
+// which scrambles and lays out the file from the format's description alone;
+// a wrong generator, offset, seed or field position here breaks every
+// database the users have, and a round trip through our own code cannot see it.
+TEST(ChipDatabase, KnownFileLoadsFieldByFieldAndBuildsByteForByte) {
+  struct Known {
+    std::uint32_t type;
+    const char* name;
+    const char* manufacturer;
+    std::uint8_t mode, voltage;
+    std::uint32_t capacity, page_write;
+    std::uint16_t page_size;
+    std::uint8_t manufacturer_id, device_id, address_bits, organisation;
+  };
+  const Known known[] = {
+      {0, "EN25T80", "Eon", 0, 33, 1048576, 1, 256, 0x1C, 0x13, 0, 0},
+      {1, "AT24C1024", "Atmel", 2, 50, 131072, 1, 256, 0x00, 0xFE, 0, 0},
+      {2, "25LC640", "Microchip", 1, 41, 8192, 0x01020304, 32, 0xA5, 0x5A, 0, 0},
+      {3, "93C86 (x16) 0123456789ABCDEFGHIJKLMNOPQ", "Microchip/Atmel/ST", 7, 50, 16777216, 0, 0x8000, 0xFF,
+       0x80, 10, 16},
+  };
+  ChipDatabase db;
+  ASSERT_TRUE(db.LoadDatabase(ROMWRIGHT_TEST_DATA "/known_chips.db")) << db.LoadFault();
+  ASSERT_EQ(db.Records().size(), std::size(known));
+  std::vector<ChipRecord> records;
+  for (std::size_t i = 0; i < std::size(known); ++i) {
+    SCOPED_TRACE(known[i].name);
+    const auto& k = known[i];
+    const auto& r = db.Records()[i];
+    EXPECT_EQ(r.type, k.type);
+    EXPECT_EQ(NameOf(r), k.name);
+    EXPECT_EQ(ManufacturerOf(r), k.manufacturer);
+    EXPECT_EQ(r.mode, k.mode);
+    EXPECT_EQ(r.voltage, k.voltage);
+    EXPECT_EQ(r.capacity, k.capacity);
+    EXPECT_EQ(r.page_write, k.page_write);
+    EXPECT_EQ(r.page_size, k.page_size);
+    EXPECT_EQ(r.manufacturer_id, k.manufacturer_id);
+    EXPECT_EQ(r.device_id, k.device_id);
+    EXPECT_EQ(r.address_bits, k.address_bits);
+    EXPECT_EQ(r.organisation, k.organisation);
+
+    ChipRecord built;
+    ASSERT_TRUE(SetNames(built, k.name, k.manufacturer));
+    built.type = k.type;
+    built.mode = k.mode;
+    built.voltage = k.voltage;
+    built.capacity = k.capacity;
+    built.page_write = k.page_write;
+    built.page_size = k.page_size;
+    built.manufacturer_id = k.manufacturer_id;
+    built.device_id = k.device_id;
+    built.address_bits = k.address_bits;
+    built.organisation = k.organisation;
+    records.push_back(built);
+  }
+  const std::string expected = testing::ReadText(ROMWRIGHT_TEST_DATA "/known_chips.db");
+  const auto file = BuildDatabaseFile(records);
+  EXPECT_EQ(std::string(file.begin(), file.end()), expected);
+}
+
 TEST(ChipDatabase, LoadsWhatWasBuiltAndStoresItScrambled) {
   const auto chips = SampleChips();
   const auto file = BuildDatabaseFile(chips);
