@@ -211,8 +211,9 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
   } else if (name == "label.exe") {
     const auto l = ParseLabelParameters(parameters);
     if (!l || !volumes_.DeviceOf(l->first)) return nullptr;
-    const auto [letter, label] = *l;
-    steps.push_back({{}, {}, [this, letter, label] { return volumes_.SetLabel(letter, label) ? 0 : 1; }});
+    steps.push_back({{}, {}, [this, letter = l->first, label = l->second] {
+                       return volumes_.SetLabel(letter, label) ? 0 : 1;
+                     }});
   } else {
     return nullptr;
   }

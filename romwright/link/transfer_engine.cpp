@@ -22,7 +22,7 @@ constexpr int kMaxDroppedPackets = 64;
 }  // namespace
 
 TransferEngine::TransferEngine(platform::Clock& clock)
-    : clock_(clock), read_worker_(clock), write_worker_(clock) {}
+    : read_worker_(clock), write_worker_(clock) {}
 
 TransferEngine::~TransferEngine() { AbortTransfer(); }
 

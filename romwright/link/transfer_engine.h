@@ -76,7 +76,6 @@ class TransferEngine {
                std::size_t longest, std::vector<std::uint8_t>& reply);
   int PollPhase(TransferWorker& worker, std::uint32_t total, int running_code);
 
-  platform::Clock& clock_;
   ProgrammerLink* link_ = nullptr;
   ChipParams params_;
   ChipRecord chip_;
