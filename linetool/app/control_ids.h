@@ -44,6 +44,32 @@ inline constexpr int kCheckConfig = 1068;
 inline constexpr int kWarning = 1075;
 inline constexpr int kMinimise = 1094;
 inline constexpr int kVersion = 1096;
+inline constexpr int kLogo = 1044;
+
+// Group boxes and labels.
+inline constexpr int kGroupDeviceConfiguration = 1030;
+inline constexpr int kGroupDeviceFunction = 1031;
+inline constexpr int kGroupFwBrowser = 1033;
+inline constexpr int kGroupPreloadBrowser = 1052;
+inline constexpr int kLabelFormat = 1034;
+inline constexpr int kLabelSerialNumber = 1035;
+inline constexpr int kLabelManufacturer = 1036;
+inline constexpr int kLabelProduct = 1037;
+inline constexpr int kLabelVendorId = 1038;
+inline constexpr int kLabelProductId = 1039;
+inline constexpr int kLabelRevision = 1040;
+inline constexpr int kLabelSerialMode = 1041;
+inline constexpr int kLabelFileSystem = 1042;
+inline constexpr int kLabelDriveLabel = 1043;
+inline constexpr int kLabelPass = 1045;
+inline constexpr int kLabelFail = 1046;
+inline constexpr int kLabelTotal = 1047;
+inline constexpr int kLabelProgressBar = 1048;
+inline constexpr int kLabelProgress = 1049;
+inline constexpr int kLabelIdleTimer = 1053;
+
+// The system menu's "About" entry.
+inline constexpr int kAbout = 0x10;
 
 // The six stage switches in stage order.
 inline constexpr int kStageSwitches[6] = {kUpdateConfig, kUpdateFw, kReloadFw,

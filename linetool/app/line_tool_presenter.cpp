@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cstdio>
 
+#include "linetool/app/about_dlg.h"
 #include "linetool/app/control_ids.h"
+#include "linetool/app/debug_dlg.h"
 #include "linetool/app/station_run.h"
 #include "linetool/profile/serial_number.h"
 #include "platform/path_access.h"
@@ -19,7 +21,6 @@ using profile::SetText;
 using profile::TextOf;
 
 constexpr std::string_view kDefaultProfile = "kl_line_Tool v0.3.ini";
-constexpr std::string_view kEngineeringPassword = "MORVELA";
 constexpr const char* kIniFilter = "Config .ini File (*.ini)|*.ini||";
 constexpr const char* kIniExtension = "INI";
 constexpr const char* kBinFilter = "Firmware .bin File (*.bin)|*.bin||";
@@ -33,11 +34,55 @@ constexpr int kIconLocked = 165;
 const std::vector<std::string> kIdleTimerItems = {"Never", "3 Min", "5 Min", "10 Min", "15 Min", "20 Min",
                                                   "30 Min", "1 Hr", "2 Hr", "3 Hr", "4 Hr", "5 Hr"};
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
+// Controls whose caption or tooltip comes from the station's texts.
+struct Caption {
+  int id;
+  MessageId text;
+};
+constexpr Caption kCaptions[] = {
+    {ids::kVersion, MessageId::kVersionLine},
+    {ids::kWarning, MessageId::kWarningMessage},
+    {ids::kGroupDeviceConfiguration, MessageId::kGroupDeviceConfiguration},
+    {ids::kGroupDeviceFunction, MessageId::kGroupDeviceFunction},
+    {ids::kGroupFwBrowser, MessageId::kGroupFwBrowser},
+    {ids::kGroupPreloadBrowser, MessageId::kGroupPreloadBrowser},
+    {ids::kLabelFormat, MessageId::kLabelFormat},
+    {ids::kLabelVendorId, MessageId::kLabelVendorId},
+    {ids::kLabelProductId, MessageId::kLabelProductId},
+    {ids::kLabelRevision, MessageId::kLabelDeviceRevision},
+    {ids::kLabelSerialNumber, MessageId::kLabelSerialNumber},
+    {ids::kLabelSerialMode, MessageId::kLabelSnIncrease},
+    {ids::kLabelManufacturer, MessageId::kLabelManufacturerString},
+    {ids::kLabelProduct, MessageId::kLabelProductString},
+    {ids::kLabelIdleTimer, MessageId::kLabelIdleTimer},
+    {ids::kLabelFileSystem, MessageId::kLabelType},
+    {ids::kLabelDriveLabel, MessageId::kLabelDriveLabel},
+    {ids::kLabelPass, MessageId::kLabelPass},
+    {ids::kLabelFail, MessageId::kLabelFail},
+    {ids::kLabelTotal, MessageId::kLabelTotal},
+    {ids::kLabelProgressBar, MessageId::kLabelProgressBar},
+    {ids::kLabelProgress, MessageId::kLabelProgress},
+    {ids::kAutoMode, MessageId::kCheckAutoMode},
+    {ids::kUpdateConfig, MessageId::kCheckUpdateConfig},
+    {ids::kUpdateFw, MessageId::kCheckUpdateFw},
+    {ids::kReloadFw, MessageId::kCheckReloadFw},
+    {ids::kPartitionFormat, MessageId::kCheckPartitionFormat},
+    {ids::kWrTest, MessageId::kCheckWrTest},
+    {ids::kPreload, MessageId::kCheckPreloadFiles},
+};
+constexpr Caption kTooltips[] = {
+    {ids::kLoadIni, MessageId::kTipLoadIni},
+    {ids::kSaveIni, MessageId::kTipSaveIni},
+    {ids::kCheckConfig, MessageId::kTipCheckConfig},
+    {ids::kExit, MessageId::kTipClose},
+    {ids::kMinimise, MessageId::kTipMinimise},
+    {ids::kMoreConfig, MessageId::kTipMoreConfig},
+    {ids::kBrowseFw, MessageId::kTipBrowseFw},
+    {ids::kBrowsePreload, MessageId::kTipBrowsePreload},
+    {ids::kStart, MessageId::kTipStart},
+    {ids::kSafelyRemove, MessageId::kTipSafelyRemove},
+    {ids::kClear, MessageId::kTipClearCount},
+};
 
 // The settings field an edit mirrors.
 profile::ProfileText* FieldOf(ProfileSettings& s, int id) {
@@ -91,7 +136,8 @@ bool IsButton(int id) {
     case ids::kMoreConfig:
     case ids::kStart:
     case ids::kSafelyRemove:
-    case ids::kClear: return true;
+    case ids::kClear:
+    case ids::kAbout: return true;
     default: return false;
   }
 }
@@ -129,36 +175,6 @@ class LineToolPresenter::Update {
   const LineToolPresenter& p_;
 };
 
-MoreConfigFlags MoreConfigFlags::From(const ProfileSettings& s) {
-  return MoreConfigFlags{s.customized_string, s.eup_enable, s.two_leds,  s.hdd_standby, s.U1U2,
-                         s.low_power_mode,    s.two_tb,     s.slow_enumeration, s.Win8WTG, s.HDDPC,
-                         s.image0,            s.image1,     s.crc32};
-}
-
-void MoreConfigFlags::To(ProfileSettings& s) const {
-  s.customized_string = customized_string;
-  s.eup_enable = eup_enable;
-  s.two_leds = two_leds;
-  s.hdd_standby = hdd_standby;
-  s.U1U2 = U1U2;
-  s.low_power_mode = low_power_mode;
-  s.two_tb = two_tb;
-  s.slow_enumeration = slow_enumeration;
-  s.Win8WTG = Win8WTG;
-  s.HDDPC = HDDPC;
-  s.image0 = image0;
-  s.image1 = image1;
-  s.crc32 = crc32;
-}
-
-bool PasswordAccepted(std::string_view typed) {
-  const std::string_view t = Trim(typed);
-  return !t.empty() && t.size() == kEngineeringPassword.size() &&
-         std::equal(t.begin(), t.end(), kEngineeringPassword.begin(), [](char a, char b) {
-           return std::toupper(static_cast<unsigned char>(a)) == b;
-         });
-}
-
 void PushRecent(std::vector<std::string>& list, const std::string& entry) {
   std::erase(list, entry);
   list.insert(list.begin(), entry);
@@ -192,21 +208,10 @@ void LineToolPresenter::DefineControls() {
   panel_.Select(ids::kIdleTimer, 0);
   panel_[ids::kFileSystem].items = {"NTFS", "FAT32"};
   panel_.Select(ids::kFileSystem, 0);
-  panel_[ids::kVersion].text = "Kelv 770 LineTool Ver 2.0.2";
-  panel_[ids::kWarning].text = "Warning message";
+  for (const Caption& c : kCaptions) panel_[c.id].text = std::string(engine_.Text(c.text));
+  for (const Caption& c : kTooltips) panel_[c.id].tooltip = std::string(engine_.Text(c.text));
   panel_[ids::kWarning].visible = false;
-  panel_[ids::kLoadIni].tooltip = "Load INI";
-  panel_[ids::kSaveIni].tooltip = "Save INI";
-  panel_[ids::kCheckConfig].tooltip = "Check_Config";
-  panel_[ids::kExit].tooltip = "Close";
-  panel_[ids::kMinimise].tooltip = "Min";
-  panel_[ids::kMoreConfig].tooltip = "MoreConfig";
-  panel_[ids::kBrowseFw].tooltip = "Browse FW";
-  panel_[ids::kBrowsePreload].tooltip = "Browse Preload File";
-  panel_[ids::kStart].tooltip = "Start";
-  panel_[ids::kSafelyRemove].tooltip = "Safely Remove";
-  panel_[ids::kClear].tooltip = "Clear Count";
-  panel_[ids::kLock].tooltip = "Unlock";
+  panel_[ids::kLock].tooltip = std::string(engine_.Text(MessageId::kTipUnlock));
   panel_[ids::kLock].icon = kIconLocked;
   for (int id : {ids::kPassCount, ids::kFailCount, ids::kTotalCount}) panel_[id].text = "0";
   panel_[ids::kProgressText].text = "0%";
@@ -285,6 +290,8 @@ void LineToolPresenter::ApplyStateLocked() {
   }
   // Start stays disabled while auto mode is on.
   if (engine_.Settings().auto_mp != 0) panel_[ids::kStart].enabled = false;
+  // With HDDSN the bridge takes the disk's serial number: the edit stays off.
+  if (engine_.Settings().slow_enumeration != 0) panel_[ids::kSerialNumber].enabled = false;
   Notify(PresenterEvent::Kind::kPanel);
 }
 
@@ -316,7 +323,8 @@ bool LineToolPresenter::Command(int id) {
     }
     case ids::kSaveIni: SaveIni(); return true;
     case ids::kLock: ToggleLock(); return true;
-    case ids::kCheckConfig: dialogs_.ShowCheckConfig(); return true;
+    case ids::kCheckConfig: ShowCheckConfig(); return true;
+    case ids::kAbout: dialogs_.ShowAbout(CAboutDlg::Of(engine_)); return true;
     case ids::kBrowseFw: BrowseFirmware(); return true;
     case ids::kBrowsePreload: BrowsePreload(); return true;
     case ids::kMoreConfig: MoreConfig(); return true;
@@ -503,17 +511,50 @@ void LineToolPresenter::ToggleLock() {
   }
   if (stop) StopAllJobs();
   if (ask) {
-    const auto typed = dialogs_.AskPassword();
+    // The dialog runs without the presenter's lock: workers may still paint.
+    CLoginDlg login([this] { RefreshCaptions(); });
+    login.Open();
+    dialogs_.ShowLogin(login);
     Update u(*this);
-    if (typed && PasswordAccepted(*typed)) production_lock_ = 1;
+    password_text_ = login.PasswordText();
+    if (login.Accepted()) production_lock_ = 1;
   } else {
     Update u(*this);
     production_lock_ = 0;
   }
   Update u(*this);
   panel_[ids::kLock].icon = production_lock_ != 0 ? kIconUnlocked : kIconLocked;
-  panel_[ids::kLock].tooltip = production_lock_ != 0 ? "Lock" : "Unlock";
+  panel_[ids::kLock].tooltip =
+      std::string(engine_.Text(production_lock_ != 0 ? MessageId::kTipLock : MessageId::kTipUnlock));
   ApplyStateLocked();
+}
+
+void LineToolPresenter::RefreshCaptions() {
+  Update u(*this);
+  for (const Caption& c : kCaptions) {
+    if (c.id == ids::kGroupDeviceConfiguration || c.id == ids::kGroupDeviceFunction ||
+        c.id == ids::kGroupFwBrowser || c.id == ids::kGroupPreloadBrowser) {
+      panel_[c.id].text = std::string(engine_.Text(c.text));
+    }
+  }
+  Notify(PresenterEvent::Kind::kPanel);
+}
+
+// --- Engineering dialogs --------------------------------------------------------------------
+
+CDebugDlg& LineToolPresenter::CheckConfigDialog() {
+  Update u(*this);
+  if (!check_config_) {
+    const EngineeringAccess access = run_ != nullptr ? run_->Engineering() : EngineeringAccess{};
+    check_config_ = std::make_unique<CDebugDlg>(access, engine_, sink_, dialogs_);
+  }
+  return *check_config_;
+}
+
+void LineToolPresenter::ShowCheckConfig() {
+  CDebugDlg& dialog = CheckConfigDialog();
+  dialog.Open();
+  dialogs_.ShowCheckConfig(dialog);
 }
 
 // --- Profiles -----------------------------------------------------------------------------------
@@ -624,15 +665,37 @@ void LineToolPresenter::BrowsePreload() {
 }
 
 void LineToolPresenter::MoreConfig() {
+  MoreConfigFlags flags;
+  bool update_config = false;
+  bool update_fw = false;
+  {
+    Update u(*this);
+    const ProfileSettings& s = engine_.Settings();
+    flags = MoreConfigFlags::From(s);
+    update_config = s.config_enable != 0;
+    update_fw = s.fw_enable != 0;
+  }
+  CDeviceCfgDlg dialog(flags, update_config, update_fw,
+                       [this](const MoreConfigFlags& f, int id, bool checked) { WriteMoreConfig(f, id, checked); });
+  dialogs_.ShowMoreConfig(dialog);
+  // OK and Cancel alike: the clicks are already in the settings; the idle
+  // timer follows the fourth flag.
+  ApplyRestState();
+}
+
+void LineToolPresenter::WriteMoreConfig(const MoreConfigFlags& flags, int id, bool checked) {
   Update u(*this);
-  MoreConfigFlags flags = MoreConfigFlags::From(engine_.Settings());
-  if (!dialogs_.EditMoreConfig(flags)) return;
-  flags.To(engine_.Settings());
-  if (flags.hdd_standby == 0) {
-    panel_.Select(ids::kIdleTimer, 0);
-    panel_[ids::kIdleTimer].enabled = false;
-  } else {
-    panel_[ids::kIdleTimer].enabled = true;
+  ProfileSettings& s = engine_.Settings();
+  flags.To(s);
+  if (id == ids::cfg::kHddsn) {
+    // The bridge takes its serial number from the disk: the panel's number
+    // goes at once and does not come back when the box is cleared.
+    ControlState& serial = panel_[ids::kSerialNumber];
+    if (checked) {
+      serial.text.clear();
+      SetText(s.serial_number, "");
+    }
+    serial.enabled = !checked;
   }
   Notify(PresenterEvent::Kind::kPanel);
 }
@@ -687,6 +750,12 @@ bool LineToolPresenter::Unlocked() const {
   Update u(*this);
   return production_lock_ != 0;
 }
+
+std::string LineToolPresenter::WindowTitle() const {
+  return std::string(engine_.Text(MessageId::kWindowTitle)) + " " + std::string(engine_.Text(MessageId::kVersionLine));
+}
+
+std::string LineToolPresenter::AboutMenuText() const { return std::string(engine_.Text(MessageId::kMenuAbout)); }
 
 bool LineToolPresenter::Closed() const {
   Update u(*this);

@@ -19,9 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "linetool/app/device_cfg_dlg.h"
+#include "linetool/app/login_dlg.h"
 #include "linetool/app/panel_state.h"
 #include "linetool/app/port_grid.h"
 #include "linetool/app/text_filters.h"
+#include "linetool/app/window_dialogs.h"
 #include "linetool/profile/line_engine.h"
 #include "platform/clock.h"
 #include "platform/message_sink.h"
@@ -29,54 +32,7 @@
 namespace linetool::app {
 
 class StationRun;  // station_run.h
-
-// The file and folder pickers of the window. Answers are host paths; nothing
-// for Cancel.
-class FileChooser {
- public:
-  virtual ~FileChooser() = default;
-  // `filter` in the picker's notation ("Config .ini File (*.ini)|*.ini||").
-  virtual std::optional<std::string> OpenFile(const std::string& filter, const std::string& default_extension,
-                                              const std::string& host_folder) = 0;
-  virtual std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_extension,
-                                              const std::string& host_folder) = 0;
-  virtual std::optional<std::string> ChooseFolder(const std::string& title, const std::string& initial) = 0;
-};
-
-// The option flags that "More Config" edits.
-struct MoreConfigFlags {
-  std::uint8_t customized_string = 0;
-  std::uint8_t eup_enable = 0;
-  std::uint8_t two_leds = 0;
-  std::uint8_t hdd_standby = 0;  // the fourth flag: enables the idle timer
-  std::uint8_t U1U2 = 0;
-  std::uint8_t low_power_mode = 0;
-  std::uint8_t two_tb = 0;
-  std::uint8_t slow_enumeration = 0;
-  std::uint8_t Win8WTG = 0;
-  std::uint8_t HDDPC = 0;
-  std::uint8_t image0 = 0;
-  std::uint8_t image1 = 0;
-  std::uint8_t crc32 = 0;
-
-  static MoreConfigFlags From(const profile::ProfileSettings& s);
-  void To(profile::ProfileSettings& s) const;
-};
-
-// The dialogs the main window opens.
-class WindowDialogs {
- public:
-  virtual ~WindowDialogs() = default;
-  // The login dialog: the password typed, nothing for Cancel.
-  virtual std::optional<std::string> AskPassword() = 0;
-  // The device configuration dialog over the flags; true for OK.
-  virtual bool EditMoreConfig(MoreConfigFlags& flags) = 0;
-  // The check configuration dialog (engineering).
-  virtual void ShowCheckConfig() {}
-};
-
-// The engineering password check: trimmed, compared without regard to case.
-bool PasswordAccepted(std::string_view typed);
+class CDebugDlg;   // debug_dlg.h
 
 // The MRU rule of the firmware and preload drop-downs: the entry goes to the
 // top (an older copy of it is removed), at most five entries are kept.
@@ -147,6 +103,13 @@ class LineToolPresenter {
   int ProgressBar() const;
   bool Unlocked() const;
   bool Closed() const;
+  // "Kelvora VX7700 Line Tool Kelv 770 LineTool Ver 2.0.2"
+  std::string WindowTitle() const;
+  // The text of the system menu's entry for command 0x10 ("About").
+  std::string AboutMenuText() const;
+  // The register dialog of command 1068 (made on first use; it keeps the
+  // device information dialog and its last successful read).
+  CDebugDlg& CheckConfigDialog();
 
   // --- Used by the production run (any thread) ---------------------------------
   void SetResultCell(int row, int column, const std::string& text);
@@ -188,6 +151,11 @@ class LineToolPresenter {
   void BrowseFirmware();
   void BrowsePreload();
   void MoreConfig();
+  void WriteMoreConfig(const MoreConfigFlags& flags, int id, bool checked);
+  void ShowCheckConfig();
+  // The captions the login and register tool dialogs refresh: the four
+  // group boxes.
+  void RefreshCaptions();
   void StopAllJobs();
   std::size_t EditLimit(int id) const;
 
@@ -208,7 +176,9 @@ class LineToolPresenter {
   std::string progress_text_ = "0%";
   int progress_bar_ = 0;
   std::uint8_t production_lock_ = 0;  // 1 unlocked (engineering), 0 locked
+  std::string password_text_;         // what the login dialog last took
   bool closed_ = false;
+  std::unique_ptr<CDebugDlg> check_config_;
 };
 
 }  // namespace linetool::app

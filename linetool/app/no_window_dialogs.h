@@ -1,11 +1,11 @@
 #pragma once
 // The pickers and dialogs of a station without a window (the command line, the
-// benchmarks): every picker is cancelled and every dialog declined.
+// benchmarks): every picker is cancelled and every dialog closed at once.
 
 #include <optional>
 #include <string>
 
-#include "linetool/app/line_tool_presenter.h"
+#include "linetool/app/window_dialogs.h"
 
 namespace linetool::app {
 
@@ -18,8 +18,6 @@ class NoWindowDialogs final : public FileChooser, public WindowDialogs {
     return std::nullopt;
   }
   std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return std::nullopt; }
-  std::optional<std::string> AskPassword() override { return std::nullopt; }
-  bool EditMoreConfig(MoreConfigFlags&) override { return false; }
 };
 
 }  // namespace linetool::app

@@ -63,7 +63,7 @@ void ApplyBusyState(Panel& p, bool unlocked) {
   p[ids::kAutoMode].enabled = unlocked;
   Enable(p, {ids::kStart, ids::kClear, ids::kSaveIni, ids::kUpdateConfig, ids::kUpdateFw, ids::kReloadFw,
              ids::kPartitionFormat, ids::kWrTest, ids::kPreload, ids::kFileSystem, ids::kBrowseFw, ids::kFwList,
-             ids::kPreloadList, ids::kBrowsePreload, ids::kMoreConfig},
+             ids::kPreloadList, ids::kBrowsePreload, ids::kMoreConfig, ids::kCheckConfig},
          false);
   CountersReadOnly(p);
   p[ids::kDriveLabel].read_only = true;
@@ -78,14 +78,14 @@ void ApplyIdleState(Panel& p, const IdleInputs& in) {
   if (!in.unlocked) {
     Enable(p, {ids::kAutoMode, ids::kUpdateConfig, ids::kUpdateFw, ids::kReloadFw, ids::kPartitionFormat,
                ids::kWrTest, ids::kPreload, ids::kFileSystem, ids::kSaveIni, ids::kClear, ids::kBrowseFw,
-               ids::kFwList, ids::kPreloadList, ids::kBrowsePreload, ids::kMoreConfig},
+               ids::kFwList, ids::kPreloadList, ids::kBrowsePreload, ids::kMoreConfig, ids::kCheckConfig},
            false);
     p[ids::kDriveLabel].read_only = true;
     LockConfigFields(p, true);
     return;
   }
   Enable(p, {ids::kAutoMode, ids::kUpdateConfig, ids::kUpdateFw, ids::kReloadFw, ids::kPartitionFormat,
-             ids::kWrTest, ids::kPreload, ids::kSaveIni, ids::kClear},
+             ids::kWrTest, ids::kPreload, ids::kSaveIni, ids::kClear, ids::kCheckConfig},
          true);
   LockConfigFields(p, !in.update_config);
   if (in.update_config) {
@@ -106,7 +106,7 @@ void ApplyRunDisabledState(Panel& p) {
              ids::kPartitionFormat, ids::kWrTest, ids::kPreload, ids::kFileSystem, ids::kDriveLabel, ids::kBrowseFw,
              ids::kFwList, ids::kPreloadList, ids::kBrowsePreload, ids::kMoreConfig, ids::kVendorId,
              ids::kProductId, ids::kRevision, ids::kSerialNumber, ids::kManufacturer, ids::kProduct,
-             ids::kFormatList, ids::kSerialMode, ids::kIdleTimer},
+             ids::kFormatList, ids::kSerialMode, ids::kIdleTimer, ids::kCheckConfig},
          false);
 }
 

@@ -57,6 +57,7 @@ struct IdleInputs {
 
 // Auto mode with the panel locked: only Load INI, Exit, minimise, Lock, Safely
 // Remove and the progress bar stay usable (MP Auto Mode too when unlocked).
+// The engineering dialogs (Check_Config) open only on an unlocked, idle panel.
 void ApplyBusyState(Panel& panel, bool unlocked);
 // Between runs: Start and the common buttons enabled; the rest follows the
 // lock and the stage switches.

@@ -72,6 +72,7 @@ class ProductionRun final : public StationRun {
   void SafelyRemove() override;
   void StopAllJobs() override;
   void AutoStartCheck() override;
+  EngineeringAccess Engineering() override { return {&table_, &lib_, &services_.clock}; }
 
   // Rewrites the device columns of the grid; with `rebuild`, empties columns
   // 1-13 first and the stage columns again after.

@@ -3,6 +3,8 @@
 // refresh, Start, Safely Remove and the stop of every job thread. The
 // production run (production_run.h) provides it.
 
+#include "linetool/app/engineering_access.h"
+
 namespace linetool::app {
 
 class StationRun {
@@ -20,6 +22,9 @@ class StationRun {
   // After a refresh found devices: in auto mode with the panel locked, the
   // auto starter is (re)started.
   virtual void AutoStartCheck() = 0;
+  // The device table and bridge access the engineering dialogs use; none by
+  // default.
+  virtual EngineeringAccess Engineering() { return {}; }
 };
 
 }  // namespace linetool::app

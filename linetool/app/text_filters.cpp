@@ -1,6 +1,7 @@
 #include "linetool/app/text_filters.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace linetool::app {
 
@@ -41,5 +42,11 @@ FilteredText FilterPrintable(std::string_view typed, std::size_t caret, std::siz
 }
 
 std::string PrintableOnly(std::string_view typed) { return Filter(typed, 0, 0, IsPrintable).text; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
 
 }  // namespace linetool::app

@@ -20,6 +20,8 @@ struct FilteredText {
 FilteredText FilterHex(std::string_view typed, std::size_t caret, std::size_t limit);
 // Keeps the characters 32-127, cut to `limit` (0: no limit).
 FilteredText FilterPrintable(std::string_view typed, std::size_t caret, std::size_t limit);
+// `text` without the white space at either end.
+std::string_view TrimBlanks(std::string_view text);
 // The characters 32-127 of `typed`, not cut.
 std::string PrintableOnly(std::string_view typed);
 

@@ -35,8 +35,8 @@ BridgeOperations::BridgeOperations(CKelvUSBLib& lib, DeviceTable& table, platfor
       reload_(reload),
       drive_letter_of_(std::move(drive_letter_of)) {}
 
-std::unique_ptr<platform::DeviceHandle> BridgeOperations::OpenBridge(const BridgeDeviceRecord& record,
-                                                                     BridgeOpen kind) {
+std::unique_ptr<platform::DeviceHandle> OpenBridgeDevice(platform::DeviceIo& io, const BridgeDeviceRecord& record,
+                                                         BridgeOpen kind) {
   platform::DeviceOpenRequest r{record.DevicePath(), kReadWrite, kShareRW, platform::kOpenPlain};
   switch (kind) {
     case BridgeOpen::kProduction:
@@ -51,7 +51,12 @@ std::unique_ptr<platform::DeviceHandle> BridgeOperations::OpenBridge(const Bridg
       r.share = platform::kShareNone;
       break;
   }
-  return Dev().Services().io.Open(r);
+  return io.Open(r);
+}
+
+std::unique_ptr<platform::DeviceHandle> BridgeOperations::OpenBridge(const BridgeDeviceRecord& record,
+                                                                     BridgeOpen kind) {
+  return OpenBridgeDevice(Dev().Services().io, record, kind);
 }
 
 std::uint8_t BridgeOperations::ConfigSlotTransfer(int slot, int direction, profile::ConfigBlock& buffer,

@@ -33,6 +33,12 @@ enum class BridgeOpen { kProduction, kSafeRemove, kRefind, kEngineering };
 // are clear), without the "_B0" suffix.
 std::string ChipCodeOf(std::uint8_t variant);
 
+// Opens the bridge of a record ("\\.\PHYSICALDRIVE%d", or "\\.\CDROM%d" when it
+// presents as CD-ROM) with the share mode and flags `kind` asks for; nullptr
+// when it does not open. Engineering opens are exclusive.
+std::unique_ptr<platform::DeviceHandle> OpenBridgeDevice(platform::DeviceIo& io, const BridgeDeviceRecord& record,
+                                                         BridgeOpen kind);
+
 inline constexpr std::chrono::seconds kRefindTimeLimit{60};
 // Pause between two passes over the drives while the bridge is not back.
 inline constexpr std::chrono::milliseconds kRefindPassPause{250};

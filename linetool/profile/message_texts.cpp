@@ -1,13 +1,13 @@
 #include "linetool/profile/message_texts.h"
 
-#include <array>
+#include <iterator>
 
 namespace linetool::profile {
 
 namespace {
 
 // In the order of MessageId.
-constexpr std::array<std::string_view, static_cast<std::size_t>(MessageId::kCount)> kTexts = {
+constexpr std::string_view kTexts[] = {
     "Unknown Error",
     "Invalid Config Type",
     "Invalid SN Size",
@@ -50,13 +50,67 @@ constexpr std::array<std::string_view, static_cast<std::size_t>(MessageId::kCoun
     "R/W Test",
     "Preload",
     "LineTool is already running.",
+    "Invalid value for register address",
+    "Invalid value for register length",
+    "OpenDev Fail",
+    "Access Device is Failed ! (%d)",
+    "Access Register Failed ! (%d)",
+    "Error",
+    "LineTool",
+    "Kelvora VX7700 Line Tool",
+    "Kelv 770 LineTool Ver 2.0.2",
+    "Warning message",
+    "Device Configuration",
+    "Device Function",
+    "FW Browser",
+    "Preload Browser",
+    "Format",
+    "Vendor ID",
+    "Product ID",
+    "Device Revision",
+    "Serial Number",
+    "S/N Increase",
+    "Manufacturer String",
+    "Product String",
+    "Idle Timer",
+    "Type",
+    "Drive Label",
+    "Pass",
+    "Fail",
+    "Total",
+    "Progress Bar",
+    "Progress",
+    "MP Auto Mode",
+    "Update Config",
+    "Update FW",
+    "Reload FW",
+    "Partition / Format",
+    "W/R Test",
+    "Preload Files",
+    "Load INI",
+    "Save INI",
+    "Lock",
+    "Unlock",
+    "Check_Config",
+    "Close",
+    "Min",
+    "MoreConfig",
+    "Browse FW",
+    "Browse Preload File",
+    "Start",
+    "Safely Remove",
+    "Clear Count",
+    "About",
+    "About LineTool",
+    "Ok",
 };
+static_assert(std::size(kTexts) == static_cast<std::size_t>(MessageId::kCount), "one text per MessageId");
 
 }  // namespace
 
 std::string_view MessageText(MessageId id) {
   const auto i = static_cast<std::size_t>(id);
-  return i < kTexts.size() ? kTexts[i] : kTexts[0];
+  return i < std::size(kTexts) ? kTexts[i] : kTexts[0];
 }
 
 }  // namespace linetool::profile

@@ -60,6 +60,64 @@ enum class MessageId : std::size_t {
   // Start-up.
   kAlreadyRunning,
 
+  // Engineering dialogs: message boxes and their captions.
+  kInvalidRegisterAddress,
+  kInvalidRegisterLength,
+  kOpenDevFail,
+  kAccessDeviceFailed,    // "%d": the command status
+  kAccessRegisterFailed,  // "%d": the command status
+  kErrorCaption,
+  kApplicationCaption,
+
+  // Main window: title, version line, group boxes, labels, check boxes and
+  // tooltips, the system menu's About entry and the About box.
+  kWindowTitle,
+  kVersionLine,
+  kWarningMessage,
+  kGroupDeviceConfiguration,
+  kGroupDeviceFunction,
+  kGroupFwBrowser,
+  kGroupPreloadBrowser,
+  kLabelFormat,
+  kLabelVendorId,
+  kLabelProductId,
+  kLabelDeviceRevision,
+  kLabelSerialNumber,
+  kLabelSnIncrease,
+  kLabelManufacturerString,
+  kLabelProductString,
+  kLabelIdleTimer,
+  kLabelType,
+  kLabelDriveLabel,
+  kLabelPass,
+  kLabelFail,
+  kLabelTotal,
+  kLabelProgressBar,
+  kLabelProgress,
+  kCheckAutoMode,
+  kCheckUpdateConfig,
+  kCheckUpdateFw,
+  kCheckReloadFw,
+  kCheckPartitionFormat,
+  kCheckWrTest,
+  kCheckPreloadFiles,
+  kTipLoadIni,
+  kTipSaveIni,
+  kTipLock,
+  kTipUnlock,
+  kTipCheckConfig,
+  kTipClose,
+  kTipMinimise,
+  kTipMoreConfig,
+  kTipBrowseFw,
+  kTipBrowsePreload,
+  kTipStart,
+  kTipSafelyRemove,
+  kTipClearCount,
+  kMenuAbout,
+  kAboutTitle,
+  kAboutOk,
+
   kCount  // keep last
 };
 

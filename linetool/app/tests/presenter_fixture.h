@@ -7,10 +7,15 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "linetool/app/about_dlg.h"
+#include "linetool/app/debug_dlg.h"
+#include "linetool/app/device_cfg_dlg.h"
 #include "linetool/app/line_tool_presenter.h"
+#include "linetool/app/login_dlg.h"
 #include "linetool/profile/line_engine.h"
 #include "linetool/profile/station_files.h"
 #include "platform/message_sink.h"
@@ -54,18 +59,34 @@ class ScriptedChooser final : public FileChooser {
 
 class ScriptedDialogs final : public WindowDialogs {
  public:
+  // Login: the text typed, then OK; nothing: Cancel.
   std::optional<std::string> password;
   int password_asks = 0;
-  std::optional<MoreConfigFlags> more_config;  // nothing: Cancel
-  std::optional<std::string> AskPassword() override {
+  // More Config: the boxes clicked in order; the panel as it was after each
+  // click; what the dialog showed when it opened.
+  std::vector<std::pair<int, bool>> more_config_clicks;
+  std::function<void()> after_each_click;
+  std::optional<Panel> more_config_opened;
+  int device_info_shown = 0;
+  int check_config_shown = 0;
+  std::optional<CAboutDlg> about;
+
+  void ShowLogin(CLoginDlg& dialog) override {
     ++password_asks;
-    return password;
+    if (!password) return dialog.Cancel();
+    dialog.EditText(*password);
+    dialog.Ok();
   }
-  bool EditMoreConfig(MoreConfigFlags& flags) override {
-    if (!more_config) return false;
-    flags = *more_config;
-    return true;
+  void ShowMoreConfig(CDeviceCfgDlg& dialog) override {
+    more_config_opened = dialog.Controls();
+    for (const auto& [id, checked] : more_config_clicks) {
+      dialog.SetCheck(id, checked);
+      if (after_each_click) after_each_click();
+    }
   }
+  void ShowCheckConfig(CDebugDlg&) override { ++check_config_shown; }
+  void ShowDeviceInfo(CDeviceInfoDlg&) override { ++device_info_shown; }
+  void ShowAbout(const CAboutDlg& box) override { about = box; }
 };
 
 inline std::string FreshDir(const std::string& name) {

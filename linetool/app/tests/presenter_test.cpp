@@ -97,10 +97,7 @@ TEST(PresenterLock, PasswordRuleAndUnlockedStateFollowsSwitches) {
   // More Config with the fourth flag off: idle timer "Never" and disabled.
   EXPECT_TRUE(rig.presenter.SetCheck(ids::kUpdateConfig, true));
   EXPECT_TRUE(rig.presenter.SetCheck(ids::kUpdateFw, true));
-  MoreConfigFlags flags = MoreConfigFlags::From(rig.engine.Settings());
-  flags.hdd_standby = 0;
-  flags.two_leds = 0;
-  rig.dialogs.more_config = flags;
+  rig.dialogs.more_config_clicks = {{ids::cfg::kHddStandby, false}, {ids::cfg::kTwoLeds, false}};
   EXPECT_TRUE(rig.presenter.Command(ids::kMoreConfig));
   p = rig.presenter.Controls();
   EXPECT_EQ(rig.engine.Settings().two_leds, 0);

@@ -1,0 +1,189 @@
+#include "linetool/app/debug_dlg.h"
+
+#include <algorithm>
+
+#include "linetool/app/text_filters.h"
+#include "linetool/device/hex_grid.h"
+
+namespace linetool::app {
+
+namespace {
+
+using profile::MessageId;
+namespace d = ids::debug;
+
+// Everything but the labels and Cancel follows the device table.
+constexpr int kDeviceControls[] = {d::kSelectPort,    d::kImage,          d::kReadAddress,
+                                   d::kReadLength,    d::kReadRegister,   d::kWriteAddress,
+                                   d::kWriteValue,    d::kWriteRegister,  d::kReadConfigTable,
+                                   d::kDeviceInfo};
+
+bool IsEdit(int id) {
+  return id == d::kReadAddress || id == d::kReadLength || id == d::kWriteAddress || id == d::kWriteValue;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseHexField(std::string_view text) {
+  std::string_view t = TrimBlanks(text);
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.remove_prefix(2);
+  if (t.empty() || t.size() > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  for (char c : t) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+CDebugDlg::CDebugDlg(EngineeringAccess access, const profile::CLineEngine& engine, platform::MessageSink& sink,
+                     WindowDialogs& dialogs)
+    : access_(access), engine_(engine), sink_(sink), dialogs_(dialogs), info_(access, engine, sink) {
+  const std::pair<int, const char*> texts[] = {
+      {d::kPortLabel, "Select Port"},        {d::kImageLabel, "Image"},
+      {d::kReadAddressLabel, "Reg Addr :"},  {d::kReadLengthLabel, "Reg Len :"},
+      {d::kWriteAddressLabel, "Reg Addr :"}, {d::kWriteValueLabel, "Reg Val :"},
+      {d::kReadAddressHint, "[ 2 bytes hex ]"}, {d::kReadLengthHint, "[ 1 byte hex ]"},
+      {d::kWriteAddressHint, "[ 2 bytes hex ]"}, {d::kWriteValueHint, "[ 1 byte hex ]"},
+      {d::kReadRegister, "Read Register"},   {d::kWriteRegister, "Write Register"},
+      {d::kReadConfigTable, "Read Config Table"}, {d::kDeviceInfo, "Device Info"},
+      {d::kCancel, "Cancel"},                {d::kColumnCaption, device::kHexGridColumnCaption},
+      {d::kRowCaption, kHexGridRowCaption}};
+  for (const auto& [id, text] : texts) panel_[id].text = text;
+}
+
+void CDebugDlg::Open() {
+  panel_[d::kImage].items = {"0", "1"};
+  std::vector<std::string> ports;
+  if (access_.table != nullptr) {
+    for (const auto& r : access_.table->records)
+      if (r.Present() && ports.size() < device::kMaxBridges) ports.push_back(std::to_string(r.slot));
+  }
+  panel_[d::kSelectPort].items = ports;
+  const bool any = !ports.empty();
+  panel_.Select(d::kSelectPort, any ? 0 : -1);
+  panel_.Select(d::kImage, any ? 0 : -1);
+  for (int id : kDeviceControls) panel_[id].enabled = any;
+  port_ = any ? std::stoi(ports.front()) : 0;
+  image_ = 0;
+  panel_[d::kOutput].text.clear();
+  shown_.clear();
+}
+
+bool CDebugDlg::SelectItem(int id, int index) {
+  ControlState& list = panel_[id];
+  if ((id != d::kSelectPort && id != d::kImage) || !list.enabled || index < 0 ||
+      index >= static_cast<int>(list.items.size())) {
+    return false;
+  }
+  panel_.Select(id, index);
+  (id == d::kSelectPort ? port_ : image_) = std::stoi(list.text);
+  return true;
+}
+
+bool CDebugDlg::EditText(int id, const std::string& text) {
+  if (!IsEdit(id) || !panel_.At(id).enabled) return false;
+  panel_[id].text = text;
+  return true;
+}
+
+bool CDebugDlg::Command(int id) {
+  if (id == d::kCancel) return true;
+  if (!panel_.At(id).enabled) return false;
+  switch (id) {
+    case d::kReadRegister: ReadRegister(); return true;
+    case d::kWriteRegister: WriteRegister(); return true;
+    case d::kReadConfigTable: ReadConfigTable(); return true;
+    case d::kDeviceInfo:
+      info_.Open(port_, image_);
+      dialogs_.ShowDeviceInfo(info_);
+      return true;
+    default: return false;
+  }
+}
+
+void CDebugDlg::ShowError(MessageId id) {
+  sink_.Show(std::string(engine_.Text(id)), std::string(engine_.Text(MessageId::kErrorCaption)),
+             platform::MessageIcon::kError);
+}
+
+void CDebugDlg::ShowAccessFailed(int status) {
+  sink_.Show(WithNumber(engine_.Text(MessageId::kAccessDeviceFailed), status),
+             std::string(engine_.Text(MessageId::kApplicationCaption)), platform::MessageIcon::kError);
+}
+
+void CDebugDlg::Show(std::vector<std::uint8_t> bytes) {
+  panel_[d::kOutput].text = device::HexGridText(bytes);
+  shown_ = std::move(bytes);
+}
+
+RegisterResult CDebugDlg::ReadRegister() {
+  auto handle = access_.OpenExclusive(port_);
+  const auto address = ParseHexField(panel_.At(d::kReadAddress).text);
+  if (!address || *address > 0xFFFF) {
+    ShowError(MessageId::kInvalidRegisterAddress);
+    return RegisterResult::kBadAddress;
+  }
+  const std::string& length_text = panel_.At(d::kReadLength).text;
+  const auto length = ParseHexField(length_text);
+  if (!length || *length > 0xFFFF || (*length == 0 && TrimBlanks(length_text) != "0")) {
+    ShowError(MessageId::kInvalidRegisterLength);
+    return RegisterResult::kBadLength;
+  }
+  if (!handle) {
+    ShowError(MessageId::kOpenDevFail);
+    return RegisterResult::kOpenFailed;
+  }
+  std::vector<std::uint8_t> bytes(std::max<std::size_t>(std::min<std::size_t>(*length, device::kMaxRegisterBytes), 4));
+  const auto status = access_.Dev().ReadRegisters(handle.get(), static_cast<std::uint16_t>(*address), bytes, *length);
+  if (status != device::kCmdDone) {
+    ShowAccessFailed(status);
+    return RegisterResult::kAccessFailed;
+  }
+  bytes.resize(*length);
+  Show(std::move(bytes));
+  return RegisterResult::kDone;
+}
+
+RegisterResult CDebugDlg::WriteRegister() {
+  auto handle = access_.OpenExclusive(port_);
+  const auto address = ParseHexField(panel_.At(d::kWriteAddress).text);
+  const auto value = ParseHexField(panel_.At(d::kWriteValue).text);
+  if (!address || *address > 0xFFFF) {
+    ShowError(MessageId::kInvalidRegisterAddress);
+    return RegisterResult::kBadAddress;
+  }
+  if (!value) {
+    ShowError(MessageId::kInvalidRegisterLength);
+    return RegisterResult::kBadLength;
+  }
+  // An unopened bridge is a null handle: the command reports 3.
+  const auto status = access_.lib != nullptr
+                          ? access_.Dev().WriteRegisterByte(handle.get(), static_cast<std::uint16_t>(*address),
+                                                            static_cast<std::uint8_t>(*value & 0xFF))
+                          : device::kCmdBadArgument;
+  if (status != device::kCmdDone) {
+    ShowAccessFailed(status);
+    return RegisterResult::kAccessFailed;
+  }
+  return RegisterResult::kDone;
+}
+
+RegisterResult CDebugDlg::ReadConfigTable() {
+  std::vector<std::uint8_t> block(device::kConfigTableBytes, 0xFF);
+  auto handle = access_.OpenExclusive(port_);
+  if (handle && access_.Dev().ReadConfigTable(handle.get(), block, device::kConfigTableBytes,
+                                              static_cast<std::uint32_t>(image_)) == device::kCmdDone) {
+    Show(std::move(block));
+    return RegisterResult::kDone;
+  }
+  // No message; but the grid of an earlier read must not pass for this slot.
+  Show({});
+  return RegisterResult::kSlotNotRead;
+}
+
+}  // namespace linetool::app
