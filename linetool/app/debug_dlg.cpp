@@ -4,6 +4,7 @@
 
 #include "linetool/app/text_filters.h"
 #include "linetool/device/hex_grid.h"
+#include "platform/number_text.h"
 
 namespace linetool::app {
 
@@ -24,25 +25,37 @@ bool IsEdit(int id) {
 
 }  // namespace
 
-std::optional<std::uint32_t> ParseHexField(std::string_view text) {
-  std::string_view t = TrimBlanks(text);
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.remove_prefix(2);
-  if (t.empty() || t.size() > 8) return std::nullopt;
-  std::uint32_t value = 0;
-  for (char c : t) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) return std::nullopt;
-    value = value * 16 + static_cast<std::uint32_t>(digit);
-  }
-  return value;
+std::optional<std::uint32_t> ParseHexField(std::string_view text, std::uint32_t max) {
+  const auto value = platform::ParseUnsigned(TrimBlanks(text), 16, max);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
 }
 
-CDebugDlg::CDebugDlg(EngineeringAccess access, const profile::CLineEngine& engine, platform::MessageSink& sink,
-                     WindowDialogs& dialogs)
-    : access_(access), engine_(engine), sink_(sink), dialogs_(dialogs), info_(access, engine, sink) {
+RegisterInput CheckRegisterRead(std::string_view address, std::string_view length) {
+  const auto a = ParseHexField(address, 0xFFFF);
+  if (!a) return {RegisterResult::kBadAddress};
+  const auto n = ParseHexField(length, 0xFFFF);
+  if (!n || (*n == 0 && TrimBlanks(length) != "0")) return {RegisterResult::kBadLength};
+  return {RegisterResult::kDone, static_cast<std::uint16_t>(*a), *n};
+}
+
+RegisterInput CheckRegisterWrite(std::string_view address, std::string_view value) {
+  const auto a = ParseHexField(address, 0xFFFF);
+  if (!a) return {RegisterResult::kBadAddress};
+  const auto v = ParseHexField(value, 0xFFFFFFFF);
+  if (!v) return {RegisterResult::kBadLength};
+  return {RegisterResult::kDone, static_cast<std::uint16_t>(*a), *v};
+}
+
+void ShowInputError(platform::MessageSink& sink, RegisterResult result) {
+  const MessageId id =
+      result == RegisterResult::kBadAddress ? MessageId::kInvalidRegisterAddress : MessageId::kInvalidRegisterLength;
+  sink.Show(std::string(profile::MessageText(id)), std::string(profile::MessageText(MessageId::kErrorCaption)),
+            platform::MessageIcon::kError);
+}
+
+CDebugDlg::CDebugDlg(EngineeringAccess access, platform::MessageSink& sink, WindowDialogs& dialogs)
+    : access_(access), sink_(sink), dialogs_(dialogs), info_(access, sink) {
   const std::pair<int, const char*> texts[] = {
       {d::kPortLabel, "Select Port"},        {d::kImageLabel, "Image"},
       {d::kReadAddressLabel, "Reg Addr :"},  {d::kReadLengthLabel, "Reg Len :"},
@@ -85,6 +98,12 @@ bool CDebugDlg::SelectItem(int id, int index) {
   return true;
 }
 
+bool CDebugDlg::SelectPort(int slot) {
+  const auto& items = panel_.At(d::kSelectPort).items;
+  const auto it = std::find(items.begin(), items.end(), std::to_string(slot));
+  return it != items.end() && SelectItem(d::kSelectPort, static_cast<int>(it - items.begin()));
+}
+
 bool CDebugDlg::EditText(int id, const std::string& text) {
   if (!IsEdit(id) || !panel_.At(id).enabled) return false;
   panel_[id].text = text;
@@ -107,13 +126,13 @@ bool CDebugDlg::Command(int id) {
 }
 
 void CDebugDlg::ShowError(MessageId id) {
-  sink_.Show(std::string(engine_.Text(id)), std::string(engine_.Text(MessageId::kErrorCaption)),
+  sink_.Show(std::string(profile::MessageText(id)), std::string(profile::MessageText(MessageId::kErrorCaption)),
              platform::MessageIcon::kError);
 }
 
 void CDebugDlg::ShowAccessFailed(int status) {
-  sink_.Show(WithNumber(engine_.Text(MessageId::kAccessDeviceFailed), status),
-             std::string(engine_.Text(MessageId::kApplicationCaption)), platform::MessageIcon::kError);
+  sink_.Show(WithNumber(profile::MessageText(MessageId::kAccessDeviceFailed), status),
+             std::string(profile::MessageText(MessageId::kApplicationCaption)), platform::MessageIcon::kError);
 }
 
 void CDebugDlg::Show(std::vector<std::uint8_t> bytes) {
@@ -123,49 +142,37 @@ void CDebugDlg::Show(std::vector<std::uint8_t> bytes) {
 
 RegisterResult CDebugDlg::ReadRegister() {
   auto handle = access_.OpenExclusive(port_);
-  const auto address = ParseHexField(panel_.At(d::kReadAddress).text);
-  if (!address || *address > 0xFFFF) {
-    ShowError(MessageId::kInvalidRegisterAddress);
-    return RegisterResult::kBadAddress;
-  }
-  const std::string& length_text = panel_.At(d::kReadLength).text;
-  const auto length = ParseHexField(length_text);
-  if (!length || *length > 0xFFFF || (*length == 0 && TrimBlanks(length_text) != "0")) {
-    ShowError(MessageId::kInvalidRegisterLength);
-    return RegisterResult::kBadLength;
+  const RegisterInput in = CheckRegisterRead(panel_.At(d::kReadAddress).text, panel_.At(d::kReadLength).text);
+  if (in.result != RegisterResult::kDone) {
+    ShowInputError(sink_, in.result);
+    return in.result;
   }
   if (!handle) {
     ShowError(MessageId::kOpenDevFail);
     return RegisterResult::kOpenFailed;
   }
-  std::vector<std::uint8_t> bytes(std::max<std::size_t>(std::min<std::size_t>(*length, device::kMaxRegisterBytes), 4));
-  const auto status = access_.Dev().ReadRegisters(handle.get(), static_cast<std::uint16_t>(*address), bytes, *length);
+  std::vector<std::uint8_t> bytes(std::max<std::size_t>(std::min<std::size_t>(in.number, device::kMaxRegisterBytes), 4));
+  const auto status = access_.Dev().ReadRegisters(handle.get(), in.address, bytes, in.number);
   if (status != device::kCmdDone) {
     ShowAccessFailed(status);
     return RegisterResult::kAccessFailed;
   }
-  bytes.resize(*length);
+  bytes.resize(in.number);
   Show(std::move(bytes));
   return RegisterResult::kDone;
 }
 
 RegisterResult CDebugDlg::WriteRegister() {
   auto handle = access_.OpenExclusive(port_);
-  const auto address = ParseHexField(panel_.At(d::kWriteAddress).text);
-  const auto value = ParseHexField(panel_.At(d::kWriteValue).text);
-  if (!address || *address > 0xFFFF) {
-    ShowError(MessageId::kInvalidRegisterAddress);
-    return RegisterResult::kBadAddress;
-  }
-  if (!value) {
-    ShowError(MessageId::kInvalidRegisterLength);
-    return RegisterResult::kBadLength;
+  const RegisterInput in = CheckRegisterWrite(panel_.At(d::kWriteAddress).text, panel_.At(d::kWriteValue).text);
+  if (in.result != RegisterResult::kDone) {
+    ShowInputError(sink_, in.result);
+    return in.result;
   }
   // An unopened bridge is a null handle: the command reports 3.
-  const auto status = access_.lib != nullptr
-                          ? access_.Dev().WriteRegisterByte(handle.get(), static_cast<std::uint16_t>(*address),
-                                                            static_cast<std::uint8_t>(*value & 0xFF))
-                          : device::kCmdBadArgument;
+  const auto status = access_.lib != nullptr ? access_.Dev().WriteRegisterByte(handle.get(), in.address,
+                                                                             static_cast<std::uint8_t>(in.number & 0xFF))
+                                             : device::kCmdBadArgument;
   if (status != device::kCmdDone) {
     ShowAccessFailed(status);
     return RegisterResult::kAccessFailed;

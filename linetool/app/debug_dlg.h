@@ -19,7 +19,7 @@
 #include "linetool/app/engineering_access.h"
 #include "linetool/app/panel_state.h"
 #include "linetool/app/window_dialogs.h"
-#include "linetool/profile/line_engine.h"
+#include "linetool/profile/message_texts.h"
 #include "platform/message_sink.h"
 
 namespace linetool::app {
@@ -67,13 +67,26 @@ enum class RegisterResult {
 };
 
 // A hexadecimal field of the dialog: blanks around it, an optional "0x", then
-// only hex digits. Nothing for an empty text or any other character.
-std::optional<std::uint32_t> ParseHexField(std::string_view text);
+// only hex digits, at most `max`. Nothing for an empty text or any other
+// character.
+std::optional<std::uint32_t> ParseHexField(std::string_view text, std::uint32_t max);
+
+// The checks of Read Register and Write Register on the edits' texts, in the
+// dialog's order: the address (at most FFFF), then the length (at most FFFF,
+// zero only when typed as "0") or the value (its low byte is written).
+struct RegisterInput {
+  RegisterResult result = RegisterResult::kDone;  // kDone, kBadAddress or kBadLength
+  std::uint16_t address = 0;
+  std::uint32_t number = 0;  // the length, or the value
+};
+RegisterInput CheckRegisterRead(std::string_view address, std::string_view length);
+RegisterInput CheckRegisterWrite(std::string_view address, std::string_view value);
+// The message box of a refused input: its text and the caption "Error".
+void ShowInputError(platform::MessageSink& sink, RegisterResult result);
 
 class CDebugDlg {
  public:
-  CDebugDlg(EngineeringAccess access, const profile::CLineEngine& engine, platform::MessageSink& sink,
-            WindowDialogs& dialogs);
+  CDebugDlg(EngineeringAccess access, platform::MessageSink& sink, WindowDialogs& dialogs);
 
   // Opening: fills the lists from the device table, selects the first entries
   // and enables the controls when there is a bridge, else disables them.
@@ -82,6 +95,9 @@ class CDebugDlg {
   // A button by identifier; false when it is unknown or disabled.
   bool Command(int id);
   bool SelectItem(int id, int index);
+  // Selects the port list's entry of a device-table slot; false when the
+  // slot holds no bridge.
+  bool SelectPort(int slot);
   // Text typed into one of the four edits.
   bool EditText(int id, const std::string& text);
 
@@ -105,7 +121,6 @@ class CDebugDlg {
   void Show(std::vector<std::uint8_t> bytes);
 
   EngineeringAccess access_;
-  const profile::CLineEngine& engine_;
   platform::MessageSink& sink_;
   WindowDialogs& dialogs_;
   CDeviceInfoDlg info_;

@@ -37,9 +37,8 @@ bool UaspSupported(std::uint8_t c890, std::uint8_t c8ff) {
   return !(no_variant_bits && (c8ff & 0x03) == 0x02 && (c890 & 0x02));
 }
 
-CDeviceInfoDlg::CDeviceInfoDlg(EngineeringAccess access, const profile::CLineEngine& engine,
-                               platform::MessageSink& sink)
-    : access_(access), engine_(engine), sink_(sink) {}
+CDeviceInfoDlg::CDeviceInfoDlg(EngineeringAccess access, platform::MessageSink& sink)
+    : access_(access), sink_(sink) {}
 
 std::vector<std::string> CDeviceInfoDlg::Columns() {
   return {kDeviceInfoColumns.begin(), kDeviceInfoColumns.end()};
@@ -73,7 +72,7 @@ bool CDeviceInfoDlg::ReadSlot(int port, int image) {
 }
 
 void CDeviceInfoDlg::ShowError(MessageId id, std::string caption, int status) {
-  const std::string_view text = engine_.Text(id);
+  const std::string_view text = profile::MessageText(id);
   sink_.Show(status < 0 ? std::string(text) : WithNumber(text, status), std::move(caption),
              platform::MessageIcon::kError);
 }
@@ -89,10 +88,10 @@ bool CDeviceInfoDlg::BuildReport(int port) {
   report_.clear();
   auto handle = access_.OpenExclusive(port);
   if (!handle) {
-    ShowError(MessageId::kOpenDevFail, std::string(engine_.Text(MessageId::kErrorCaption)));
+    ShowError(MessageId::kOpenDevFail, std::string(profile::MessageText(MessageId::kErrorCaption)));
     return false;
   }
-  const std::string app_caption(engine_.Text(MessageId::kApplicationCaption));
+  const std::string app_caption(profile::MessageText(MessageId::kApplicationCaption));
   auto& dev = access_.Dev();
   auto read = [&](std::uint16_t address, std::uint8_t& value) {
     std::uint8_t buffer[4] = {};

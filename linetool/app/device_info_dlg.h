@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "linetool/app/engineering_access.h"
-#include "linetool/profile/line_engine.h"
+#include "linetool/profile/message_texts.h"
 #include "platform/message_sink.h"
 
 namespace linetool::app {
@@ -62,7 +62,7 @@ class CrtRandom {
 
 class CDeviceInfoDlg {
  public:
-  CDeviceInfoDlg(EngineeringAccess access, const profile::CLineEngine& engine, platform::MessageSink& sink);
+  CDeviceInfoDlg(EngineeringAccess access, platform::MessageSink& sink);
 
   // Opening for a port (device-table index) and a configuration slot (0 or
   // 1): the slot read, the list, the register report. True when the slot and
@@ -83,7 +83,6 @@ class CDeviceInfoDlg {
   void ShowError(profile::MessageId id, std::string caption, int status = -1);
 
   EngineeringAccess access_;
-  const profile::CLineEngine& engine_;
   platform::MessageSink& sink_;
   std::optional<std::uint8_t> flag_byte_;  // of the previous successful read
   std::optional<std::uint8_t> idle_byte_;

@@ -546,7 +546,7 @@ CDebugDlg& LineToolPresenter::CheckConfigDialog() {
   Update u(*this);
   if (!check_config_) {
     const EngineeringAccess access = run_ != nullptr ? run_->Engineering() : EngineeringAccess{};
-    check_config_ = std::make_unique<CDebugDlg>(access, engine_, sink_, dialogs_);
+    check_config_ = std::make_unique<CDebugDlg>(access, sink_, dialogs_);
   }
   return *check_config_;
 }

@@ -11,6 +11,7 @@ int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args);  // c
 int RunList(CliContext& ctx, const std::vector<std::string>& args);    // cmd_device.cpp
 int RunRegs(CliContext& ctx, const std::vector<std::string>& args);    // cmd_device.cpp
 int RunConfig(CliContext& ctx, const std::vector<std::string>& args);  // cmd_device.cpp
+int RunInfo(CliContext& ctx, const std::vector<std::string>& args);    // cmd_device.cpp
 int RunRun(CliContext& ctx, const std::vector<std::string>& args);  // cmd_run.cpp
 
 const std::vector<CliCommand>& Commands() {
@@ -20,6 +21,8 @@ const std::vector<CliCommand>& Commands() {
        "read or write bridge registers (engineering access)", &RunRegs},
       {"config", "config read --port N --image 0|1", "print a bridge's configuration slot as a hex grid",
        &RunConfig},
+      {"info", "info --port N [--image 0|1]",
+       "print what the device information dialog shows for a port and configuration slot", &RunInfo},
       {"profile", "profile check FILE", "load an INI profile as the station does and print its settings",
        &RunProfile},
       {"image", "image --fw FILE --chip CODE [--crc] [--profile FILE]",

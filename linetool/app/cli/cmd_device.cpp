@@ -1,12 +1,15 @@
-// linetool-cli list, regs and config: the port table after one refresh, and
-// engineering access to a bridge's registers and configuration slots.
+// linetool-cli list, regs, config and info: the port table after one refresh,
+// and the engineering dialogs' access to a bridge's registers, configuration
+// slots and device information.
 
 #include <cstdio>
 #include <optional>
 #include <ostream>
 
 #include "linetool/app/cli/station_backend.h"
-#include "linetool/device/bridge_operations.h"
+#include "linetool/app/debug_dlg.h"
+#include "linetool/app/device_info_dlg.h"
+#include "linetool/app/no_window_dialogs.h"
 #include "linetool/device/hex_grid.h"
 #include "linetool/device/kelv_usb_lib.h"
 #include "platform/number_text.h"
@@ -15,12 +18,12 @@ namespace linetool::cli {
 
 namespace {
 
-constexpr const char* kErrorCaption = "Error";
-
 struct Station {
   std::unique_ptr<StationBackend> backend;
   std::unique_ptr<device::CKelvUSBLib> lib;
   device::DeviceTable table;
+
+  app::EngineeringAccess Access() { return {&table, lib.get(), &backend->GetClock()}; }
 };
 
 // Opens the backend and refreshes the table. kExitOk, or the exit code after
@@ -85,11 +88,6 @@ bool TakeOption(const std::vector<std::string>& args, std::size_t& i, const std:
   return false;
 }
 
-// Hexadecimal text as the dialog reads it, within `max`.
-std::optional<std::uint64_t> ParseHex(const std::string& text, std::uint64_t max) {
-  return platform::ParseUnsigned(text, 16, max);
-}
-
 struct PortArgs {
   int port = -1;
   std::string addr, len, value, image;
@@ -116,20 +114,6 @@ bool ParsePortArgs(CliContext& ctx, const std::vector<std::string>& args, std::s
   }
   p.port = static_cast<int>(*number);
   return true;
-}
-
-// The bridge of a port, opened exclusively as the register dialog does.
-std::unique_ptr<platform::DeviceHandle> OpenPort(Station& s, int port) {
-  std::mutex unused_lock;
-  int unused_count = 0;
-  device::BridgeOperations ops(*s.lib, s.table, s.backend->GetClock(), {}, {unused_lock, unused_count}, {});
-  return ops.OpenBridge(s.table.records[static_cast<std::size_t>(port)], device::BridgeOpen::kEngineering);
-}
-
-void ShowAccessFailed(CliContext& ctx, int status) {
-  char text[64];
-  std::snprintf(text, sizeof text, "Access Device is Failed ! (%d)", status);
-  ctx.sink.Show(text, "LineTool", platform::MessageIcon::kError);
 }
 
 bool RequirePresent(CliContext& ctx, const Station& s, int port) {
@@ -212,46 +196,28 @@ int RunRegs(CliContext& ctx, const std::vector<std::string>& args) {
     }
     return kExitUsage;
   }
-  const auto addr = ParseHex(p.addr, 0xFFFF);
-  if (!addr) {
-    ctx.sink.Show("Invalid value for register address", kErrorCaption, platform::MessageIcon::kError);
+  const app::RegisterInput in = read ? app::CheckRegisterRead(p.addr, p.len) : app::CheckRegisterWrite(p.addr, p.value);
+  if (in.result != app::RegisterResult::kDone) {
+    app::ShowInputError(ctx.sink, in.result);
     return kExitUsage;
   }
-  // A length up to 0xFFFF (the bridge refuses more than 0x100 itself), and a
-  // zero length only when it is typed as "0"; the value's low byte is written.
-  const auto second = read ? ParseHex(p.len, 0xFFFF) : ParseHex(p.value, 0xFFFFFFFF);
-  if (!second || (read && *second == 0 && p.len != "0")) {
-    ctx.sink.Show("Invalid value for register length", kErrorCaption, platform::MessageIcon::kError);
-    return kExitUsage;
-  }
-  const std::uint64_t n = *second;
   Station s;
   if (const int code = Refresh(ctx, s); code != kExitOk) return code;
   if (!RequirePresent(ctx, s, p.port)) return kExitFailed;
-  auto handle = OpenPort(s, p.port);
-  auto& dev = s.lib->Device();
-  const auto address = static_cast<std::uint16_t>(*addr);
+  app::NoWindowDialogs no_window;
+  app::CDebugDlg dialog(s.Access(), ctx.sink, no_window);
+  dialog.Open();
+  dialog.SelectPort(p.port);
   if (read) {
-    if (!handle) {
-      ctx.sink.Show("OpenDev Fail", kErrorCaption, platform::MessageIcon::kError);
-      return kExitFailed;
-    }
-    std::vector<std::uint8_t> bytes(std::max<std::uint64_t>(n, 4));
-    const auto status = dev.ReadRegisters(handle.get(), address, bytes, static_cast<std::uint32_t>(n));
-    if (status != device::kCmdDone) {
-      ShowAccessFailed(ctx, status);
-      return kExitFailed;
-    }
-    bytes.resize(n);
-    PrintGrid(ctx, bytes, address);
+    dialog.EditText(app::ids::debug::kReadAddress, p.addr);
+    dialog.EditText(app::ids::debug::kReadLength, p.len);
+    if (dialog.ReadRegister() != app::RegisterResult::kDone) return kExitFailed;
+    PrintGrid(ctx, dialog.ShownBytes(), in.address);
     return kExitOk;
   }
-  const auto status = dev.WriteRegisterByte(handle.get(), address, static_cast<std::uint8_t>(n & 0xFF));
-  if (status != device::kCmdDone) {
-    ShowAccessFailed(ctx, status);
-    return kExitFailed;
-  }
-  return kExitOk;
+  dialog.EditText(app::ids::debug::kWriteAddress, p.addr);
+  dialog.EditText(app::ids::debug::kWriteValue, p.value);
+  return dialog.WriteRegister() == app::RegisterResult::kDone ? kExitOk : kExitFailed;
 }
 
 int RunConfig(CliContext& ctx, const std::vector<std::string>& args) {
@@ -275,17 +241,64 @@ int RunConfig(CliContext& ctx, const std::vector<std::string>& args) {
   Station s;
   if (const int code = Refresh(ctx, s); code != kExitOk) return code;
   if (!RequirePresent(ctx, s, p.port)) return kExitFailed;
-  std::vector<std::uint8_t> block(device::kConfigTableBytes, 0xFF);
-  auto handle = OpenPort(s, p.port);
-  const auto status = s.lib->Device().ReadConfigTable(handle.get(), block, device::kConfigTableBytes,
-                                                      p.image == "1" ? 1u : 0u);
-  if (status != device::kCmdDone) {
+  app::NoWindowDialogs no_window;
+  app::CDebugDlg dialog(s.Access(), ctx.sink, no_window);
+  dialog.Open();
+  dialog.SelectPort(p.port);
+  dialog.SelectItem(app::ids::debug::kImage, p.image == "1" ? 1 : 0);
+  if (dialog.ReadConfigTable() != app::RegisterResult::kDone) {
     // The dialog shows nothing then; a script needs to know.
     ctx.err << "linetool-cli: configuration slot " << p.image << " of port " << p.port << " cannot be read\n";
     return kExitFailed;
   }
-  PrintGrid(ctx, block, 0);
+  PrintGrid(ctx, dialog.ShownBytes(), 0);
   return kExitOk;
+}
+
+int RunInfo(CliContext& ctx, const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    ctx.out << "Usage: linetool-cli [--sim[=N|=FILE]] info --port N [--image 0|1]\n"
+               "\n"
+               "Prints what the device information dialog shows for the bridge of port N\n"
+               "(0-15, after one refresh) and configuration slot 0 (default) or 1: the ten\n"
+               "column captions with the cells of the Status row (\"O\" an option that is on,\n"
+               "\"X\" one that is off, then the idle timer), and the register report of the\n"
+               "UASP group as it stands: a variant line, \"Support UASP : \" and\n"
+               "\"Enable UASP : \". The bridge is opened for exclusive use. Message boxes of\n"
+               "the dialog (\"OpenDev Fail\", \"Access Device is Failed ! (code)\", \"Access\n"
+               "Register Failed ! (code)\") go to stderr; a slot that cannot be read leaves\n"
+               "the cells empty.\n"
+               "\n"
+               "Exit status: 0 when the slot and every register were read, 1 when the port\n"
+               "holds no bridge or a read failed (what was read is still printed), 2 on a\n"
+               "usage error.\n";
+    return kExitOk;
+  }
+  PortArgs p;
+  if (!ParsePortArgs(ctx, args, 0, p)) return kExitUsage;
+  if (p.has_addr || p.has_len || p.has_value || (p.has_image && p.image != "0" && p.image != "1")) {
+    ctx.err << "linetool-cli: info takes --port N and optionally --image 0 or 1\n";
+    return kExitUsage;
+  }
+  Station s;
+  if (const int code = Refresh(ctx, s); code != kExitOk) return code;
+  if (!RequirePresent(ctx, s, p.port)) return kExitFailed;
+  app::CDeviceInfoDlg info(s.Access(), ctx.sink);
+  const bool complete = info.Open(p.port, p.image == "1" ? 1 : 0);
+  const std::vector<std::string> head = app::CDeviceInfoDlg::Columns();
+  const std::vector<std::string> row = info.StatusRow();
+  std::string captions;
+  std::string cells;
+  for (std::size_t i = 0; i < head.size(); ++i) {
+    const std::size_t width = std::max(head[i].size(), row[i].size()) + 2;
+    captions += Pad(head[i], width);
+    cells += Pad(row[i], width);
+  }
+  captions.erase(captions.find_last_not_of(' ') + 1);
+  cells.erase(cells.find_last_not_of(' ') + 1);
+  ctx.out << captions << "\n" << cells << "\n" << info.Report();
+  if (!info.Report().empty() && info.Report().back() != '\n') ctx.out << "\n";
+  return complete ? kExitOk : kExitFailed;
 }
 
 }  // namespace linetool::cli

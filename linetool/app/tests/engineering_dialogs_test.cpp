@@ -17,13 +17,11 @@ using platform::MessageBox;
 using platform::MessageIcon;
 using sim::station::SimBridge;
 
-// A station of `bridges` bridges with its engine, sink and the register dialog.
+// A station of `bridges` bridges with a sink and the register dialog.
 struct EngineeringRig {
   explicit EngineeringRig(int bridges, const std::function<void(sim::station::WorldSpec&)>& edit = {})
       : station(Spec(bridges, edit)),
-        dir(testing::FreshDir("engineering")),
-        engine(sink, paths, dir),
-        dialog(Access(), engine, sink, dialogs) {
+        dialog(Access(), sink, dialogs) {
     station.Refresh();
     dialog.Open();
   }
@@ -60,11 +58,8 @@ struct EngineeringRig {
   }
 
   SimStation station;
-  std::string dir;
   platform::RecordingSink sink;
-  testing::HostPathAccess paths;
   testing::ScriptedDialogs dialogs;
-  profile::CLineEngine engine;
   CDebugDlg dialog;
 };
 
@@ -216,7 +211,7 @@ TEST(DeviceInfo, StatusRowReportAndThePreviousReadKeptOnFailure) {
     b.SetRegister(0xC8FF, 0x12);
     b.SetRegister(0x9000, 0x80);
   });
-  CDeviceInfoDlg info(rig.Access(), rig.engine, rig.sink);
+  CDeviceInfoDlg info(rig.Access(), rig.sink);
   // Before any read the cells are empty.
   EXPECT_EQ(info.StatusRow(), (std::vector<std::string>{"Status", "", "", "", "", "", "", "", "", ""}));
   EXPECT_EQ(CDeviceInfoDlg::Columns().size(), 10u);
@@ -262,7 +257,7 @@ TEST(DeviceInfo, StatusRowReportAndThePreviousReadKeptOnFailure) {
 
   // A bridge that does not open: "OpenDev Fail", no report.
   EngineeringRig none(0);
-  CDeviceInfoDlg gone(none.Access(), none.engine, none.sink);
+  CDeviceInfoDlg gone(none.Access(), none.sink);
   EXPECT_FALSE(gone.Open(3, 0));
   EXPECT_EQ(none.TakeBox(), (MessageBox{"OpenDev Fail", "Error", MessageIcon::kError}));
 }
