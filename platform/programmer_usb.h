@@ -26,7 +26,9 @@ enum class UsbTransferStatus {
   kTimedOut,   // the device's own time-out passed first
   kCancelled,  // a stop was requested while the transfer was pending
   kNoDevice,   // the programmer has gone from the bus
-  kError,      // any other transfer error (stall, overflow, I/O)
+  kOverflow,   // the device sent a packet longer than the room left: `data` holds the
+               // bytes that fit (`transferred` of them), the rest of that packet is lost
+  kError,      // any other transfer error (stall, I/O)
 };
 
 struct UsbTransferResult {
@@ -54,7 +56,8 @@ class ProgrammerChannels {
 
   // Receives one transfer of at most `data.size()` bytes on the read channel.
   // A transfer ends early when the device ends its packet short, so fewer bytes
-  // than asked is a success. Blocks like Write.
+  // than asked is a success. A packet that does not fit into the room left ends
+  // it with kOverflow. Blocks like Write.
   virtual UsbTransferResult Read(std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
                                  std::stop_token stop) = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -38,6 +39,8 @@ UsbTransferStatus StatusOf(libusb_transfer_status s) {
       return UsbTransferStatus::kCancelled;
     case LIBUSB_TRANSFER_NO_DEVICE:
       return UsbTransferStatus::kNoDevice;
+    case LIBUSB_TRANSFER_OVERFLOW:
+      return UsbTransferStatus::kOverflow;
     default:
       return UsbTransferStatus::kError;
   }
@@ -105,16 +108,19 @@ class LibusbChannels final : public ProgrammerChannels {
 
   UsbTransferResult Read(std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
                          std::stop_token stop) override {
-    // A request must be a whole number of packets, or a longer packet from the
-    // device would overflow it.
+    // The request goes out as a whole number of packets, so that a packet
+    // longer than the room left arrives whole; then the bytes that fit are
+    // kept and the read reports the overflow.
     const std::size_t packet = static_cast<std::size_t>(endpoints_.in_packet_size);
     if (data.size() % packet == 0) {
       return Transfer(endpoints_.in, data.data(), static_cast<int>(data.size()), timeout, stop);
     }
     std::vector<std::uint8_t> bounce((data.size() / packet + 1) * packet);
     auto r = Transfer(endpoints_.in, bounce.data(), static_cast<int>(bounce.size()), timeout, stop);
-    if (r.transferred > data.size()) return {UsbTransferStatus::kError, 0};  // longer than asked
-    std::memcpy(data.data(), bounce.data(), r.transferred);
+    const std::size_t fits = std::min(r.transferred, data.size());
+    std::memcpy(data.data(), bounce.data(), fits);
+    if (r.ok() && r.transferred > data.size()) r.status = UsbTransferStatus::kOverflow;
+    r.transferred = fits;
     return r;
   }
 

@@ -18,7 +18,9 @@ constexpr Millis kSelfTestLimit{1000};
 constexpr std::uint32_t kSelfTestReportSize = 1000;
 // A device that keeps sending packets that are not the awaited reply would
 // hold the caller forever; after this many dropped packets the reply fails.
-constexpr int kMaxDroppedPackets = 64;
+// It leaves room for a full 4096-byte transfer buffer of an abandoned read
+// phase in 64-byte packets, and more.
+constexpr int kMaxDroppedPackets = 256;
 }  // namespace
 
 TransferEngine::TransferEngine(platform::Clock& clock)
@@ -51,7 +53,8 @@ int TransferEngine::ReadReply(const std::shared_ptr<platform::ProgrammerChannels
     read_worker_.StartRead(ch, scratch_.data(), static_cast<std::uint32_t>(longest), kReplyLimit);
     if (!read_worker_.WaitDone()) return 0;
     const std::uint32_t got = read_worker_.Count();
-    if (got == 0 || scratch_[0] != code || got > longest) continue;  // not our reply
+    // A foreign packet, or one longer than any reply to this command, is dropped.
+    if (got == 0 || scratch_[0] != code || got > longest || read_worker_.Overflowed()) continue;
     reply.assign(scratch_.begin(), scratch_.begin() + got);
     return 1;
   }

@@ -15,6 +15,7 @@ void TransferWorker::Begin(platform::Clock::Millis limit) {
   done_.store(false);
   result_.store(false);
   stopped_.store(false);
+  overflowed_.store(false);
   const auto now = clock_.Now();
   overall_deadline_ = now + limit;
   chunk_deadline_ms_.store((now + kChunkLimit).count());
@@ -53,11 +54,18 @@ void TransferWorker::RunRead(std::stop_token stop,
     left -= chunk;
     StartChunk();
     const auto r = channels->Read({buffer + position, chunk}, platform::Clock::Millis{0}, stop);
-    ok = r.ok();
+    const bool overflow = r.status == platform::UsbTransferStatus::kOverflow;
+    ok = r.ok() || overflow;
     if (!ok) break;
     const auto got = static_cast<std::uint32_t>(std::min<std::size_t>(r.transferred, chunk));
     position += got;
     count_.fetch_add(got, std::memory_order_release);
+    if (overflow) {
+      // More came than was asked for: what fits is kept, the device is out of
+      // step with this phase, so it ends here.
+      overflowed_.store(true, std::memory_order_release);
+      break;
+    }
     if (got != chunk || chunk != kChunkSize) break;  // a short chunk ends the phase
   }
   result_.store(ok, std::memory_order_relaxed);

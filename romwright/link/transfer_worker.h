@@ -29,7 +29,8 @@ class TransferWorker {
   TransferWorker& operator=(const TransferWorker&) = delete;
 
   // Reads up to `length` bytes into `buffer`. A chunk that comes back short
-  // ends the phase as a success with a smaller count.
+  // ends the phase as a success with a smaller count. So does a packet longer
+  // than the room left: the bytes that fit are kept and Overflowed() tells.
   void StartRead(std::shared_ptr<platform::ProgrammerChannels> channels, std::uint8_t* buffer,
                  std::uint32_t length, platform::Clock::Millis limit);
   // Sends `length` bytes of `data`; a failed chunk is sent again until it goes
@@ -49,6 +50,8 @@ class TransferWorker {
   // Bytes moved so far. The bytes of a read buffer below this count are
   // complete and may be read by the checking thread.
   std::uint32_t Count() const { return count_.load(std::memory_order_acquire); }
+  // The device sent more than the read phase asked for; valid once done.
+  bool Overflowed() const { return overflowed_.load(std::memory_order_acquire); }
 
  private:
   void Begin(platform::Clock::Millis limit);
@@ -64,6 +67,7 @@ class TransferWorker {
   std::atomic<bool> done_{false};
   std::atomic<bool> result_{false};
   std::atomic<bool> stopped_{false};
+  std::atomic<bool> overflowed_{false};
   platform::Clock::Millis overall_deadline_{0};
   std::atomic<std::int64_t> chunk_deadline_ms_{0};
 };

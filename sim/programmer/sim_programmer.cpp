@@ -28,6 +28,7 @@ std::uint32_t BigEndian32(const std::vector<std::uint8_t>& p, std::size_t at) {
 struct Message {
   std::vector<std::uint8_t> bytes;
   std::size_t offset = 0;
+  std::size_t taken = 0;  // bytes sent so far; packets start at multiples of the packet size
   bool chip_stream = false;
   bool chip_answers = true;  // false: the chip does not answer the selected bus
   std::uint32_t address = 0;
@@ -67,7 +68,10 @@ struct SimProgrammer::Core {
   Millis erase_done_at{0};
 
   int foreign_packets = 0;
+  std::size_t foreign_length = 3;
   bool shorten_next = false;
+  std::size_t lengthen_next = 0;
+  std::uint32_t keep_abandoned = 0;
   std::optional<std::uint32_t> read_phase_limit;
   bool silent = false;
 
@@ -115,12 +119,17 @@ struct SimProgrammer::Core {
   void Reply(std::vector<std::uint8_t> bytes) {
     for (; foreign_packets > 0; --foreign_packets) {
       Message foreign;
-      foreign.bytes = {static_cast<std::uint8_t>(bytes[0] ^ 0x80), 0x01, 0x00};
+      foreign.bytes.assign(std::max<std::size_t>(foreign_length, 1), 0x00);
+      foreign.bytes[0] = static_cast<std::uint8_t>(bytes[0] ^ 0x80);
       to_host.push_back(std::move(foreign));
     }
     if (shorten_next) {
       bytes.resize(1);
       shorten_next = false;
+    }
+    if (lengthen_next > 0) {
+      bytes.resize(bytes.size() + lengthen_next, 0x00);
+      lengthen_next = 0;
     }
     Message m;
     m.bytes = std::move(bytes);
@@ -158,9 +167,25 @@ struct SimProgrammer::Core {
     phase = Phase::kCommand;
   }
 
+  // A new command ends an unfinished data phase; what the programmer keeps of
+  // it still goes to the host first.
+  void DropUnsentData() {
+    std::optional<Message> kept;
+    if (keep_abandoned > 0 && !to_host.empty() && to_host.front().chip_stream) {
+      Message& m = to_host.front();
+      kept.emplace();
+      const std::uint32_t n = std::min(m.remaining, keep_abandoned);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        kept->bytes.push_back(m.chip_answers ? chip.ReadByte(m.address + i) : 0xFF);
+      }
+    }
+    to_host.clear();
+    if (kept && !kept->bytes.empty()) to_host.push_back(std::move(*kept));
+  }
+
   void HandleCommand(const std::vector<std::uint8_t>& p) {
     commands.push_back(p);
-    to_host.clear();  // a new command ends an unfinished data phase
+    DropUnsentData();
     if (silent || p.empty()) return;
     const std::uint8_t code = p[0];
     const bool bus_matches = p.size() > 2 && p[2] == chip.TypeCode();
@@ -307,7 +332,7 @@ class SimChannels final : public platform::ProgrammerChannels {
         if (!c.Throttle(lock, n, stop)) return {UsbTransferStatus::kCancelled, 0};
         if (!c.Valid(generation_)) return {UsbTransferStatus::kNoDevice, 0};
         if (c.to_host.empty()) continue;  // a new command dropped it meanwhile
-        return {UsbTransferStatus::kOk, Take(data.first(std::min(n, c.to_host.front().Left())))};
+        return Take(data);
       }
       if (timeout.count() > 0) {
         if (c.clock.Now() >= deadline) return {UsbTransferStatus::kTimedOut, 0};
@@ -322,21 +347,35 @@ class SimChannels final : public platform::ProgrammerChannels {
   }
 
  private:
-  std::size_t Take(std::span<std::uint8_t> out) {
+  // One transfer into `room` from the first message: whole packets while they
+  // fit, a short last packet ends it, a packet longer than the room left
+  // overflows and its rest is lost.
+  UsbTransferResult Take(std::span<std::uint8_t> room) {
     auto& c = *core_;
     Message& m = c.to_host.front();
+    const std::size_t packet = std::max<std::size_t>(c.options.packet_bytes, 1);
+    const std::size_t n = std::min(room.size(), m.Left());
+    const bool overflow = n < m.Left() && n % packet != 0;
+    Advance(m, room.first(n));
+    if (overflow) Advance(m, {}, std::min(m.Left(), packet - m.taken % packet));
+    if (m.Left() == 0) c.to_host.pop_front();
+    return {overflow ? UsbTransferStatus::kOverflow : UsbTransferStatus::kOk, n};
+  }
+
+  // Sends the next bytes of `m` into `out`, or drops `drop` of them.
+  void Advance(Message& m, std::span<std::uint8_t> out, std::size_t drop = 0) {
+    const std::size_t n = out.empty() ? drop : out.size();
     if (m.chip_stream) {
       for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = m.chip_answers ? c.chip.ReadByte(m.address + static_cast<std::uint32_t>(i)) : 0xFF;
+        out[i] = m.chip_answers ? core_->chip.ReadByte(m.address + static_cast<std::uint32_t>(i)) : 0xFF;
       }
-      m.address += static_cast<std::uint32_t>(out.size());
-      m.remaining -= static_cast<std::uint32_t>(out.size());
+      m.address += static_cast<std::uint32_t>(n);
+      m.remaining -= static_cast<std::uint32_t>(n);
     } else {
-      std::memcpy(out.data(), m.bytes.data() + m.offset, out.size());
-      m.offset += out.size();
+      if (!out.empty()) std::memcpy(out.data(), m.bytes.data() + m.offset, n);
+      m.offset += n;
     }
-    if (m.Left() == 0) c.to_host.pop_front();
-    return out.size();
+    m.taken += n;
   }
 
   std::shared_ptr<SimProgrammer::Core> core_;
@@ -390,9 +429,20 @@ romwright::ChipRecord SimProgrammer::ChipInSocket() const {
   return core_->chip.Record();
 }
 
-void SimProgrammer::InjectForeignPackets(int count) {
+void SimProgrammer::InjectForeignPackets(int count, std::size_t length) {
   std::lock_guard lock(core_->mutex);
   core_->foreign_packets = count;
+  core_->foreign_length = length;
+}
+
+void SimProgrammer::LengthenNextReply(std::size_t extra) {
+  std::lock_guard lock(core_->mutex);
+  core_->lengthen_next = extra;
+}
+
+void SimProgrammer::KeepAbandonedData(std::uint32_t bytes) {
+  std::lock_guard lock(core_->mutex);
+  core_->keep_abandoned = bytes;
 }
 
 void SimProgrammer::ShortenNextReply() {

@@ -7,8 +7,10 @@
 // back with the normal firmware.
 //
 // Transfers take the time the configured link rate needs, measured on the
-// clock. Faults are injected on request: foreign and short reply packets, read
-// phases that end early, a device that stops answering, a lost link.
+// clock, in packets of the bulk endpoints' size. Faults are injected on
+// request: foreign, short and long reply packets, read phases that end early,
+// data of an abandoned read phase that still comes, a device that stops
+// answering, a lost link.
 
 #include <cstdint>
 #include <deque>
@@ -31,6 +33,10 @@ struct SimProgrammerOptions {
   // goes on filling it, so a host that comes late finds up to this many bytes
   // ready.
   std::uint32_t buffer_bytes = 4096;
+  // Largest packet of the bulk endpoints. A read that asks for a number of
+  // bytes that is no whole number of packets and meets a longer packet
+  // overflows, and the rest of that packet is lost.
+  std::uint32_t packet_bytes = 64;
   std::string version = "FPR7100 V2.10 2026-03-02";
   std::string serial = "FPR71000421";
   // The self test report; bytes 14 and 15 "ok" mean the hardware passed.
@@ -60,8 +66,14 @@ class SimProgrammer final : public platform::ProgrammerUsb {
   romwright::ChipRecord ChipInSocket() const;
 
   // Faults on request.
-  void InjectForeignPackets(int count);    // before the next reply
+  // `count` packets of `length` bytes that answer no command (their first byte
+  // is no command code) come before the next reply.
+  void InjectForeignPackets(int count, std::size_t length = 3);
   void ShortenNextReply();                 // the next reply is only its code byte
+  void LengthenNextReply(std::size_t extra);  // the next reply has `extra` bytes more
+  // A data phase the host stops reading is not dropped at once when the next
+  // command comes: up to `bytes` more of it still come before that reply.
+  void KeepAbandonedData(std::uint32_t bytes);
   void EndReadPhasesAfter(std::optional<std::uint32_t> bytes);  // short final packet
   void SetSilent(bool silent);             // commands are taken, never answered
   void Unplug();                           // the link is lost until Plug

@@ -82,6 +82,29 @@ TEST_F(ChipOperationsTest, VerifyStopsAtExactlyTheFirstWrongByte) {
   EXPECT_EQ(ops_->OperationOk(), 1);
 }
 
+TEST_F(ChipOperationsTest, DataLeftOverFromAnAbortedVerifyIsReadPast) {
+  Attach("EN25T80");
+  const std::uint32_t capacity = ops_->SelectedChip().capacity;
+  const auto image = RandomImage(capacity, 5);
+  FillBuffer(image);
+  auto chip = image;
+  chip[0x12345] = static_cast<std::uint8_t>(~chip[0x12345]);
+  sim_->SetChipContents(chip);
+  // The programmer still sends what its transfer buffer holds of the stream
+  // that Verify stopped reading.
+  sim_->KeepAbandonedData(4096);
+  ops_->VerifyChip();
+  ASSERT_EQ(ops_->OperationOk(), 0);
+  EXPECT_TRUE(StartsWith(LastBox(), "Verify chip error!\r\n\r\nAddr:0x012345"));
+
+  sink_.Clear();
+  EXPECT_TRUE(ops_->DetectChip());
+  EXPECT_TRUE(StartsWith(LastBox(), "Chip type: EN25T80")) << LastBox();
+  sim_->SetChipContents(image);
+  ops_->VerifyChip();
+  EXPECT_EQ(ops_->OperationOk(), 1) << LastBox();
+}
+
 TEST_F(ChipOperationsTest, VerifyNeverPassesBytesItDidNotCompare) {
   Attach("EN25T80");
   const std::uint32_t capacity = ops_->SelectedChip().capacity;

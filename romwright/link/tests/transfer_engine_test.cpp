@@ -227,6 +227,53 @@ TEST_F(EngineTest, RepliesSkipForeignPacketsAndFailOnShortOrMissingOnes) {
   EXPECT_EQ(engine_.ReadId(m, d), 0);
 }
 
+TEST_F(EngineTest, PacketsLongerThanTheReplyAreDroppedAndNeverReachTheData) {
+  std::uint8_t m = 0, d = 0;
+  // Long foreign packets before the reply are read past.
+  sim_.InjectForeignPackets(3, 100);
+  EXPECT_EQ(engine_.ReadId(m, d), 1);
+  EXPECT_EQ(m, 0x1C);
+
+  // A reply with its own code but longer than any reply to the command is no
+  // reply: the command fails after the reply time-out, and nothing of it is
+  // left on the read channel for the next command.
+  sim_.LengthenNextReply(2);
+  const auto before = clock_.Now();
+  EXPECT_EQ(engine_.ReadId(m, d), 0);
+  EXPECT_GE(clock_.Now() - before, platform::Clock::Millis{1000});
+  EXPECT_EQ(engine_.ReadId(m, d), 1);
+
+  std::vector<std::uint8_t> image(4096);
+  std::iota(image.begin(), image.end(), 1);
+  sim_.SetChipContents(image);
+  std::vector<std::uint8_t> back(4096, 0);
+  sim_.LengthenNextReply(1);
+  EXPECT_EQ(engine_.StartRead(back.data(), 0, 4096), 0);
+  EXPECT_EQ(engine_.State(), kIdle);
+  ASSERT_EQ(engine_.StartRead(back.data(), 0, 4096), 1);
+  ASSERT_EQ(PollToEnd(), kIdle);
+  EXPECT_EQ(back, image);
+
+  // A short reply is refused at once.
+  sim_.ShortenNextReply();
+  EXPECT_EQ(engine_.ReadId(m, d), 0);
+  EXPECT_EQ(engine_.ReadId(m, d), 1);
+}
+
+TEST_F(EngineTest, StaleDataOfAnAbortedReadPhaseIsReadPast) {
+  std::vector<std::uint8_t> image(chip_.capacity, 0x5A);
+  sim_.SetChipContents(image);
+  sim_.KeepAbandonedData(4096);  // the programmer's whole transfer buffer
+  std::vector<std::uint8_t> buffer(chip_.capacity);
+  usb_.HoldReadsFrom(4096);
+  ASSERT_EQ(engine_.StartRead(buffer.data(), 0, chip_.capacity), 1);
+  engine_.AbortTransfer();
+  usb_.Release();
+  std::array<char, 100> version{};
+  ASSERT_EQ(engine_.ReadVersion(version), 1);
+  EXPECT_STREQ(version.data(), "FPR7100 V2.10 2026-03-02");
+}
+
 TEST_F(EngineTest, LinkIsReusedWhileTheSameDeviceIsThere) {
   EXPECT_EQ(usb_.opens, 1);
   EXPECT_EQ(link_.OpenLink(), 1);
