@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "romwright/app/text_encoding.h"
+
 namespace romwright::app {
 
 namespace {
@@ -100,13 +102,12 @@ std::string SettingsFile::Read(std::string_view section, std::string_view key) c
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
-    if (value.size() > kMaxValueLength) {
-      // Cut at 199 bytes, but never inside a UTF-8 character.
-      std::size_t cut = kMaxValueLength;
-      while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
-      value = value.substr(0, cut);
-    }
-    return std::string(value);
+    // At most 199 bytes of the file's own text, never cut inside a character.
+    const TextEncoding encoding = DetectEncoding(*content);
+    value = value.substr(0, WholeCharacterPrefix(value, kMaxValueLength, encoding));
+    if (encoding == TextEncoding::kUtf8) return std::string(value);
+    // A value that is not GBK either is handed on as it stands.
+    return ConvertText(value, encoding, TextEncoding::kUtf8).value_or(std::string(value));
   }
   return {};
 }
@@ -122,7 +123,11 @@ bool SettingsFile::Write(std::string_view section, std::string_view key, std::st
       break;
     }
   }
-  const std::string entry = std::string(key) + "=" + std::string(value);
+  // The new line is written in the file's own encoding; a new file is UTF-8.
+  const TextEncoding encoding = content ? DetectEncoding(*content) : TextEncoding::kUtf8;
+  const auto encoded = ConvertText(std::string(key) + "=" + std::string(value), TextEncoding::kUtf8, encoding);
+  if (!encoded) return false;
+  const std::string& entry = *encoded;
 
   bool inside = false;
   std::optional<std::size_t> section_line;

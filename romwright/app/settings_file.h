@@ -2,13 +2,18 @@
 // "config.ini": the programmer application's settings beside its executable, in
 // the Windows profile format ("[Section]" lines, "Key=Value" lines, ";" comments).
 //
+// The file is UTF-8 when all of it is valid UTF-8, else GBK (the code page of
+// the Windows stations whose files users bring along). Values come and go as
+// UTF-8; the file keeps its own encoding.
+//
 // Reading follows the profile reader's rules: section and key names compare
 // without regard to case, blanks around names and values are dropped, a value
-// wrapped in one pair of quotes loses them, a value is cut to 199 bytes (never
-// inside a UTF-8 character), and anything missing (file, section or key) reads
-// as an empty text.
+// wrapped in one pair of quotes loses them, a value is cut to 199 bytes of the
+// file's encoding (never inside a character), and anything missing (file,
+// section or key) reads as an empty text.
 // Writing replaces or adds one key and leaves every other line of the file as
-// it was, including its comments and line ends.
+// it was, byte for byte, including its comments and line ends. The new line is
+// written in the file's encoding; a missing file is created as UTF-8.
 
 #include <optional>
 #include <string>
@@ -38,7 +43,8 @@ class SettingsFile {
   // Sets `key` in `section` to `value`: an existing key line is replaced, a
   // missing key is added at the end of its section, a missing section is added
   // at the end of the file, and a missing file is created. False when the file
-  // cannot be written (the file is then unchanged).
+  // cannot be written or `value` has a character the file's encoding cannot
+  // hold (the file is then unchanged).
   bool Write(std::string_view section, std::string_view key, std::string_view value);
 
  private:

@@ -64,6 +64,47 @@ TEST(SettingsFile, CreatesAMissingFileAndReportsAnUnwritableOne) {
   EXPECT_EQ(SettingsFile::PathBesideExecutable("/opt/rw/bin/romwright"), "/opt/rw/bin/config.ini");
 }
 
+// The config.ini files users have were written on Chinese Windows: GBK bytes.
+// "编程器" is B1E0 B3CC C6F7 there; "中" is D6D0.
+TEST(SettingsFile, GbkFilesAreReadAsGbkAndWrittenBackAsGbk) {
+  const auto dir = FreshDir();
+  const auto path = dir / "config.ini";
+  const std::string gbk_name = "\xB1\xE0\xB3\xCC\xC6\xF7";
+  std::string long_value = "x";
+  for (int i = 0; i < 100; ++i) long_value += "\xD6\xD0";
+  const std::string original = "; \xD6\xD0 comment\r\n[Run]\r\nDefaultLanguage=SimpleChinese\r\n"
+                               "DefaultChipName=EN25T80\r\n[SimpleChinese]\r\nCaption=Romwright " +
+                               gbk_name + "\r\nLong=" + long_value + "\r\n";
+  WriteText(path, original);
+  SettingsFile s(path.string());
+  EXPECT_EQ(s.Read("SimpleChinese", "Caption"), "Romwright 编程器");
+  // 199 bytes of GBK: "x" and 99 characters, none split.
+  std::string cut = "x";
+  for (int i = 0; i < 99; ++i) cut += "中";
+  EXPECT_EQ(s.Read("SimpleChinese", "Long"), cut);
+  EXPECT_EQ(LanguageTable(s).TextOf(90), "Romwright 编程器");
+
+  // Writing keeps every other byte and writes the new line in GBK too.
+  ASSERT_TRUE(s.Write("Run", "DefaultChipName", "W25Q80"));
+  std::string expected = original;
+  expected.replace(expected.find("EN25T80"), 7, "W25Q80");
+  EXPECT_EQ(ReadText(path), expected);
+  ASSERT_TRUE(s.Write("SimpleChinese", "Company", "编程器"));
+  expected += "Company=" + gbk_name + "\r\n";
+  EXPECT_EQ(ReadText(path), expected);
+  EXPECT_EQ(s.Read("SimpleChinese", "Company"), "编程器");
+  // A character GBK has no code for cannot be written into a GBK file.
+  EXPECT_FALSE(s.Write("SimpleChinese", "Company", "한국"));
+  EXPECT_EQ(ReadText(path), expected);
+
+  // A UTF-8 file stays UTF-8, however long.
+  const std::string utf8 = "; " + std::string(10000, '-') + "\r\n[SimpleChinese]\r\nCaption=编程器\r\n";
+  WriteText(path, utf8);
+  ASSERT_TRUE(s.Write("SimpleChinese", "Company", "中"));
+  EXPECT_EQ(ReadText(path), utf8 + "Company=中\r\n");
+  EXPECT_EQ(s.Read("SimpleChinese", "Caption"), "编程器");
+}
+
 class LanguageTableTest : public ::testing::Test {
  protected:
   void SetUp() override {

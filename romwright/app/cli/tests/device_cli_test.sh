@@ -84,6 +84,17 @@ if ! "$cli" version >/dev/null 2>&1; then
   grep -q "^No programmer linked to computer!$" err || fail "no programmer: no message"
 fi
 
+# config.ini beside the program as a Chinese Windows station wrote it, in GBK:
+# its Chinese log file name (GBK C8D5 D6BE) becomes the UTF-8 name 日志.log.
+mkdir gbk
+cp "$cli" gbk/
+printf '[Run]\r\nDefaultLanguage=SimpleChinese\r\n[SimpleChinese]\r\nLogFile=\xC8\xD5\xD6\xBE.log\r\n' >gbk/config.ini
+(cd gbk && ./romwright-cli --sim --db "$(dirname "$cli")/chips.db" version) >out 2>err
+expect_status 0 $? "version with a GBK config.ini"
+grep -q "^固件版本:  FPR7100" err || fail "version with a GBK config.ini: no Chinese version box"
+grep -q "固件版本" gbk/日志.log 2>/dev/null || fail "the GBK log file name did not become 日志.log"
+rm -rf gbk
+
 # A database whose record claims a 32 MiB chip is refused before any transfer:
 # the 16 MiB buffer would be overrun.
 for c in "read -o big.bin" "write image.bin" "verify image.bin"; do
