@@ -38,6 +38,8 @@ struct UsbTransferResult {
   bool ok() const { return status == UsbTransferStatus::kOk; }
 };
 
+enum class ProgrammerChannel { kWrite, kRead };
+
 // The two bulk channels of one opened programmer. Closing is destruction. The
 // two directions may be used from two threads at once, one transfer per
 // direction at a time.
@@ -47,6 +49,10 @@ class ProgrammerChannels {
 
   // Where the opened device sits on the bus (as Find reported it).
   virtual std::string Location() const = 0;
+
+  // Whether the channel could be claimed when the device was opened. A
+  // transfer on a channel that is not open fails at once with kError.
+  virtual bool IsOpen(ProgrammerChannel channel) const = 0;
 
   // Sends `data` on the write channel. Blocks until everything was sent, the
   // device time-out passed (zero: no device time-out), a stop was requested on
@@ -71,8 +77,9 @@ class ProgrammerUsb {
   // for long.
   virtual std::optional<std::string> Find() = 0;
 
-  // Opens the programmer at `location` and claims its interface. Null when it
-  // cannot be opened.
+  // Opens the programmer at `location` and claims its channels. Null when the
+  // device cannot be opened; a channel that cannot be claimed (its interface
+  // held by another program, its endpoint missing) is reported by IsOpen.
   virtual std::unique_ptr<ProgrammerChannels> Open(const std::string& location) = 0;
 };
 

@@ -53,7 +53,8 @@ struct Endpoints {
   int in_packet_size = 64;
 };
 
-// The first interface that has both a bulk OUT and a bulk IN endpoint.
+// The first interface that has a bulk endpoint, with its first bulk OUT and
+// bulk IN endpoints (0 where one is missing).
 std::optional<Endpoints> FindBulkEndpoints(libusb_device* dev) {
   libusb_config_descriptor* config = nullptr;
   if (libusb_get_active_config_descriptor(dev, &config) != 0) return std::nullopt;
@@ -76,7 +77,7 @@ std::optional<Endpoints> FindBulkEndpoints(libusb_device* dev) {
           e.out = ep.bEndpointAddress;
         }
       }
-      if (e.in != 0 && e.out != 0) found = e;
+      if (e.in != 0 || e.out != 0) found = e;
     }
   }
   libusb_free_config_descriptor(config);
@@ -86,21 +87,26 @@ std::optional<Endpoints> FindBulkEndpoints(libusb_device* dev) {
 class LibusbChannels final : public ProgrammerChannels {
  public:
   LibusbChannels(std::shared_ptr<LibusbProgrammer::Context> context, libusb_device_handle* handle,
-                 Endpoints endpoints, std::string location)
+                 Endpoints endpoints, bool claimed, std::string location)
       : context_(std::move(context)),
         handle_(handle),
         endpoints_(endpoints),
+        claimed_(claimed),
         location_(std::move(location)) {}
 
   ~LibusbChannels() override {
-    libusb_release_interface(handle_, endpoints_.interface_number);
+    if (claimed_) libusb_release_interface(handle_, endpoints_.interface_number);
     libusb_close(handle_);
   }
 
   std::string Location() const override { return location_; }
+  bool IsOpen(ProgrammerChannel channel) const override {
+    return claimed_ && (channel == ProgrammerChannel::kWrite ? endpoints_.out : endpoints_.in) != 0;
+  }
 
   UsbTransferResult Write(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout,
                           std::stop_token stop) override {
+    if (!IsOpen(ProgrammerChannel::kWrite)) return {UsbTransferStatus::kError, 0};
     // libusb takes a non-const buffer but does not change an OUT buffer.
     std::vector<std::uint8_t> copy(data.begin(), data.end());
     return Transfer(endpoints_.out, copy.data(), static_cast<int>(copy.size()), timeout, stop);
@@ -108,6 +114,7 @@ class LibusbChannels final : public ProgrammerChannels {
 
   UsbTransferResult Read(std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
                          std::stop_token stop) override {
+    if (!IsOpen(ProgrammerChannel::kRead)) return {UsbTransferStatus::kError, 0};
     // The request goes out as a whole number of packets, so that a packet
     // longer than the room left arrives whole; then the bytes that fit are
     // kept and the read reports the overflow.
@@ -156,6 +163,7 @@ class LibusbChannels final : public ProgrammerChannels {
   std::shared_ptr<LibusbProgrammer::Context> context_;
   libusb_device_handle* handle_;
   Endpoints endpoints_;
+  bool claimed_;
   std::string location_;
 };
 
@@ -188,15 +196,16 @@ std::unique_ptr<ProgrammerChannels> LibusbProgrammer::Open(const std::string& lo
   for (ssize_t i = 0; i < n; ++i) {
     libusb_device* dev = list[i];
     if (!IsProgrammer(dev) || LocationOf(dev) != location) continue;
-    const auto endpoints = FindBulkEndpoints(dev);
     libusb_device_handle* handle = nullptr;
-    if (!endpoints || libusb_open(dev, &handle) != 0) break;
+    if (libusb_open(dev, &handle) != 0) break;
     libusb_set_auto_detach_kernel_driver(handle, 1);
-    if (libusb_claim_interface(handle, endpoints->interface_number) != 0) {
-      libusb_close(handle);
-      break;
-    }
-    channels = std::make_unique<LibusbChannels>(context_, handle, *endpoints, location);
+    // No bulk interface, or one held by another program, leaves the channels
+    // closed.
+    const auto endpoints = FindBulkEndpoints(dev);
+    const bool claimed =
+        endpoints && libusb_claim_interface(handle, endpoints->interface_number) == 0;
+    channels = std::make_unique<LibusbChannels>(context_, handle, endpoints.value_or(Endpoints{}),
+                                                claimed, location);
     break;
   }
   if (list) libusb_free_device_list(list, 1);

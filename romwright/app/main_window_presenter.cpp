@@ -39,7 +39,7 @@ MainWindowPresenter::MainWindowPresenter(MainWindowServices services, StatusView
                             [this](const std::string& t) { status_->LogLine(t); }},
                 [this](const std::string& t) { status_->ShowError(t); },
                 [this] { return running_ || engine_.State() != link::kIdle; }}),
-      link_(services_.usb),
+      link_(services_.usb, services_.sink),
       engine_(services_.clock) {
   status_ = std::make_unique<StatusDisplay>(services_.clock, HostPathOfSetting(kTextLogFile), view);
 }

@@ -64,7 +64,11 @@ int TransferEngine::ReadReply(const std::shared_ptr<platform::ProgrammerChannels
 int TransferEngine::Exchange(const std::shared_ptr<platform::ProgrammerChannels>& ch,
                              const std::vector<std::uint8_t>& packet, Millis send_limit,
                              std::size_t longest, std::vector<std::uint8_t>& reply) {
-  if (!ch) return 0;
+  // A channel that could not be claimed fails every command.
+  if (!ch || !ch->IsOpen(platform::ProgrammerChannel::kWrite) ||
+      !ch->IsOpen(platform::ProgrammerChannel::kRead)) {
+    return 0;
+  }
   if (!SendPacket(ch, packet, send_limit)) return 0;
   return ReadReply(ch, packet[0], longest, reply);
 }

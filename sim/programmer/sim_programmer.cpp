@@ -74,6 +74,8 @@ struct SimProgrammer::Core {
   std::uint32_t keep_abandoned = 0;
   std::optional<std::uint32_t> read_phase_limit;
   bool silent = false;
+  bool refuse_write = false;
+  bool refuse_read = false;
 
   std::int64_t link_free_us = 0;
 
@@ -295,13 +297,22 @@ namespace {
 
 class SimChannels final : public platform::ProgrammerChannels {
  public:
-  SimChannels(std::shared_ptr<SimProgrammer::Core> core, int generation, std::string location)
-      : core_(std::move(core)), generation_(generation), location_(std::move(location)) {}
+  SimChannels(std::shared_ptr<SimProgrammer::Core> core, int generation, std::string location,
+              bool write_open, bool read_open)
+      : core_(std::move(core)),
+        generation_(generation),
+        location_(std::move(location)),
+        write_open_(write_open),
+        read_open_(read_open) {}
 
   std::string Location() const override { return location_; }
+  bool IsOpen(platform::ProgrammerChannel channel) const override {
+    return channel == platform::ProgrammerChannel::kWrite ? write_open_ : read_open_;
+  }
 
   UsbTransferResult Write(std::span<const std::uint8_t> data, std::chrono::milliseconds,
                           std::stop_token stop) override {
+    if (!write_open_) return {UsbTransferStatus::kError, 0};
     auto& c = *core_;
     std::unique_lock lock(c.mutex);
     if (!c.Valid(generation_)) return {UsbTransferStatus::kNoDevice, 0};
@@ -317,6 +328,7 @@ class SimChannels final : public platform::ProgrammerChannels {
 
   UsbTransferResult Read(std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
                          std::stop_token stop) override {
+    if (!read_open_) return {UsbTransferStatus::kError, 0};
     auto& c = *core_;
     std::stop_callback wake(stop, [&c] {
       std::lock_guard guard(c.mutex);
@@ -381,6 +393,8 @@ class SimChannels final : public platform::ProgrammerChannels {
   std::shared_ptr<SimProgrammer::Core> core_;
   int generation_;
   std::string location_;
+  bool write_open_;
+  bool read_open_;
 };
 
 }  // namespace
@@ -404,7 +418,8 @@ std::optional<std::string> SimProgrammer::Find() {
 std::unique_ptr<platform::ProgrammerChannels> SimProgrammer::Open(const std::string& location) {
   std::lock_guard lock(core_->mutex);
   if (!core_->OnBus() || location != "sim:" + std::to_string(core_->generation)) return nullptr;
-  return std::make_unique<SimChannels>(core_, core_->generation, location);
+  return std::make_unique<SimChannels>(core_, core_->generation, location, !core_->refuse_write,
+                                       !core_->refuse_read);
 }
 
 void SimProgrammer::InsertChip(const romwright::ChipRecord& chip) {
@@ -458,6 +473,12 @@ void SimProgrammer::EndReadPhasesAfter(std::optional<std::uint32_t> bytes) {
 void SimProgrammer::SetSilent(bool silent) {
   std::lock_guard lock(core_->mutex);
   core_->silent = silent;
+}
+
+void SimProgrammer::RefuseChannels(bool write, bool read) {
+  std::lock_guard lock(core_->mutex);
+  core_->refuse_write = write;
+  core_->refuse_read = read;
 }
 
 void SimProgrammer::Unplug() {

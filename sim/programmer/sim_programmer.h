@@ -76,6 +76,9 @@ class SimProgrammer final : public platform::ProgrammerUsb {
   void KeepAbandonedData(std::uint32_t bytes);
   void EndReadPhasesAfter(std::optional<std::uint32_t> bytes);  // short final packet
   void SetSilent(bool silent);             // commands are taken, never answered
+  // Channels opened from now on cannot be claimed (another program holds
+  // them, or the endpoint is missing).
+  void RefuseChannels(bool write, bool read);
   void Unplug();                           // the link is lost until Plug
   void Plug();
   void SetLinkRate(std::uint32_t bytes_per_second);

@@ -142,7 +142,7 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
                               : platform::ToHostPath(log_setting, platform::linux_host::CurrentDirectory());
   parts.view = std::make_unique<TerminalStatus>(ctx.out);
   parts.status = std::make_unique<app::StatusDisplay>(parts.clock, log, parts.view.get());
-  parts.link = std::make_unique<link::ProgrammerLink>(*parts.usb);
+  parts.link = std::make_unique<link::ProgrammerLink>(*parts.usb, ctx.sink);
   parts.engine = std::make_unique<link::TransferEngine>(parts.clock);
   parts.engine->SetLink(parts.link.get());
   app::ProgrammerContext pc{parts.clock, ctx.sink, *parts.status, p->texts_, *parts.link, *parts.engine};

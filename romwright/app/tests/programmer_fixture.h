@@ -35,7 +35,7 @@ class ProgrammerFixture : public ::testing::Test {
     ASSERT_TRUE(chip) << chip_name;
     sim_ = std::make_unique<sim::programmer::SimProgrammer>(clock_, *chip, options);
     usb_ = std::make_unique<romwright::testing::WatchedUsb>(*sim_);
-    link_ = std::make_unique<link::ProgrammerLink>(*usb_);
+    link_ = std::make_unique<link::ProgrammerLink>(*usb_, sink_);
     engine_ = std::make_unique<link::TransferEngine>(clock_);
     engine_->SetLink(link_.get());
     ProgrammerContext ctx{clock_, sink_, *status_, texts_, *link_, *engine_};

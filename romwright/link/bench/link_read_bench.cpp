@@ -6,6 +6,7 @@
 // pauses). Each figure is reported as a ratio in the same run: payload rate
 // over the nominal link rate, and over the raw link rate measured here.
 
+#include <iostream>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/message_sink.h"
 #include "platform/linux/host_services.h"
 #include "romwright/link/transfer_engine.h"
 #include "sim/programmer/sim_programmer.h"
@@ -69,7 +71,8 @@ void BM_EngineRead16MiB(benchmark::State& state) {
   sim::programmer::SimProgrammerOptions options;
   options.bytes_per_second = kLinkRate;
   sim::programmer::SimProgrammer sim(clock, Chip(), options);
-  romwright::link::ProgrammerLink link(sim);
+  platform::StreamSink sink(std::cerr);
+  romwright::link::ProgrammerLink link(sim, sink);
   romwright::link::TransferEngine engine(clock);
   engine.SetLink(&link);
   engine.SetChip(Chip());

@@ -83,6 +83,9 @@ class WatchedUsb final : public platform::ProgrammerUsb {
     Channels(WatchedUsb& owner, std::unique_ptr<platform::ProgrammerChannels> inner)
         : owner_(owner), inner_(std::move(inner)) {}
     std::string Location() const override { return inner_->Location(); }
+    bool IsOpen(platform::ProgrammerChannel channel) const override {
+      return inner_->IsOpen(channel);
+    }
     platform::UsbTransferResult Write(std::span<const std::uint8_t> data,
                                       std::chrono::milliseconds timeout,
                                       std::stop_token stop) override {

@@ -19,7 +19,7 @@ using sim::programmer::SimProgrammer;
 class EngineTest : public ::testing::Test {
  protected:
   explicit EngineTest(ChipRecord chip = MakeChip(ChipType::kSpiFlash, "EN25T80", 1 << 20, 0x1C, 0x13))
-      : chip_(chip), sim_(clock_, chip), usb_(sim_), link_(usb_), engine_(clock_) {
+      : chip_(chip), sim_(clock_, chip), usb_(sim_), link_(usb_, sink_), engine_(clock_) {
     engine_.SetLink(&link_);
     EXPECT_EQ(engine_.SetChip(chip), 1);
     EXPECT_EQ(link_.OpenLink(), 1);
@@ -38,6 +38,7 @@ class EngineTest : public ::testing::Test {
   VirtualClock clock_;
   SimProgrammer sim_;
   WatchedUsb usb_;
+  platform::RecordingSink sink_;
   ProgrammerLink link_;
   TransferEngine engine_;
 };
@@ -286,6 +287,51 @@ TEST_F(EngineTest, LinkIsReusedWhileTheSameDeviceIsThere) {
   EXPECT_EQ(usb_.opens, 2);
   std::array<char, 100> version{};
   EXPECT_EQ(engine_.ReadVersion(version), 1);
+}
+
+TEST_F(EngineTest, ChannelsThatCannotBeClaimedAreShownOnceAndFailTheirCommands) {
+  sim_.RefuseChannels(true, false);
+  sim_.Unplug();
+  sim_.Plug();
+  ASSERT_EQ(link_.OpenLink(), 1);  // the programmer is there
+  const auto location = link_.Channels()->Location();
+  ASSERT_EQ(sink_.Boxes().size(), 1u);
+  EXPECT_EQ(sink_.Boxes()[0].text, "Error opening Write device: " + location +
+                                       "\\PIPE01\n\nApplication is aborting.\nReset hardware and try again.");
+  EXPECT_EQ(sink_.Boxes()[0].icon, platform::MessageIcon::kWarning);
+  const int commands = sim_.CommandCount();
+  const int writes = usb_.writes;
+  std::uint8_t m = 0, d = 0;
+  std::array<char, 100> version{};
+  EXPECT_EQ(engine_.ReadId(m, d), 0);
+  EXPECT_EQ(engine_.ReadVersion(version), 0);
+  EXPECT_EQ(usb_.writes, writes);
+  EXPECT_EQ(sim_.CommandCount(), commands);
+
+  // The link timer tries again without showing the box again.
+  const int opens = usb_.opens;
+  EXPECT_EQ(link_.OpenLink(), 1);
+  EXPECT_EQ(usb_.opens, opens + 1);
+  EXPECT_EQ(sink_.Boxes().size(), 1u);
+
+  // Once the channels are free the link works.
+  sim_.RefuseChannels(false, false);
+  EXPECT_EQ(link_.OpenLink(), 1);
+  EXPECT_EQ(engine_.ReadId(m, d), 1);
+  EXPECT_EQ(link_.OpenLink(), 1);
+  EXPECT_EQ(usb_.opens, opens + 2);  // reused from now on
+
+  // Both channels held: one box for each, on the next device.
+  sim_.RefuseChannels(true, true);
+  sim_.Unplug();
+  sim_.Plug();
+  sink_.Clear();
+  EXPECT_EQ(link_.OpenLink(), 1);
+  const auto texts = sink_.Texts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_TRUE(texts[0].starts_with("Error opening Write device: " + link_.Channels()->Location() + "\\PIPE01\n"));
+  EXPECT_TRUE(texts[1].starts_with("Error opening Read device: " + link_.Channels()->Location() + "\\PIPE00\n"));
+  EXPECT_EQ(engine_.ReadId(m, d), 0);
 }
 
 TEST_F(EngineTest, InformationCommandsTakeTheirReplies) {
