@@ -300,6 +300,12 @@ void LineToolPresenter::ApplyRestState() {
   ApplyStateLocked();
 }
 
+void LineToolPresenter::ApplyIdleStateOnly() {
+  Update u(*this);
+  ApplyIdleState(panel_, IdleInputsLocked());
+  Notify(PresenterEvent::Kind::kPanel);
+}
+
 void LineToolPresenter::DisableForRun() {
   Update u(*this);
   ApplyRunDisabledState(panel_);
@@ -313,6 +319,12 @@ bool LineToolPresenter::Command(int id) {
     Update u(*this);
     if (!IsButton(id) || !panel_.At(id).enabled) return false;
   }
+  return Dispatch(id);
+}
+
+bool LineToolPresenter::SendCommand(int id) { return IsButton(id) && Dispatch(id); }
+
+bool LineToolPresenter::Dispatch(int id) {
   switch (id) {
     case ids::kExit: Close(); return true;
     case ids::kMinimise: return true;

@@ -82,6 +82,10 @@ class LineToolPresenter {
   // --- Commands by control identifier ------------------------------------------
   // A click of a button. False when the control is unknown or disabled.
   bool Command(int id);
+  // A click sent by one of the station's own threads (the auto starter's Lock):
+  // carried out whatever state the button is drawn in. False for an unknown
+  // control.
+  bool SendCommand(int id);
   // A check box set to `checked` by the operator. False when disabled.
   bool SetCheck(int id, bool checked);
   // Text typed into an edit; answers what the edit holds afterwards.
@@ -122,6 +126,9 @@ class LineToolPresenter {
   void AdvanceSerial(int count);
   // The panel state between runs: busy (auto mode, locked) or idle.
   void ApplyRestState();
+  // The idle state, also in auto mode (Start enabled): where Safely Remove
+  // leaves the panel.
+  void ApplyIdleStateOnly();
   void DisableForRun();
   // The length checks of vendor ID, product ID and revision (and with
   // `with_serial` the serial number), collected into one message box.
@@ -147,6 +154,7 @@ class LineToolPresenter {
   void SetStageSwitch(int id, bool on);
   void ClearCounters();
   void ToggleLock();
+  bool Dispatch(int id);
   void SaveIni();
   void BrowseFirmware();
   void BrowsePreload();

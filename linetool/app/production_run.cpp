@@ -622,7 +622,9 @@ void ProductionRun::AutoStarter(std::stop_token stop) {
     }
     if (!clock.WaitFor(kPollPause, stop)) return;
   }
-  if (!stop.stop_requested()) presenter_.ApplyRestState();
+  // The loop ends only when a Start started nothing: the starter presses Lock,
+  // which stops the auto-mode threads and asks for the password.
+  if (!stop.stop_requested()) presenter_.SendCommand(ids::kLock);
 }
 
 void ProductionRun::StopAllJobs() {
@@ -663,7 +665,7 @@ void ProductionRun::SafeRemover() {
     if (r.Present() && !r.firmware_version.empty()) ops_.SafeRemoveBridge(p);
   }
   removing_.store(false);
-  presenter_.ApplyRestState();
+  presenter_.ApplyIdleStateOnly();
 }
 
 void ProductionRun::WaitIdle() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -61,7 +62,7 @@ class ScriptedDialogs final : public WindowDialogs {
  public:
   // Login: the text typed, then OK; nothing: Cancel.
   std::optional<std::string> password;
-  int password_asks = 0;
+  std::atomic<int> password_asks{0};  // the auto starter asks from its thread
   // More Config: the boxes clicked in order; the panel as it was after each
   // click; what the dialog showed when it opened.
   std::vector<std::pair<int, bool>> more_config_clicks;

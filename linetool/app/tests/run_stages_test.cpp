@@ -468,17 +468,60 @@ TEST(AutoMode, TwoDevicesWaitUntilOneIsLeft) {
   EXPECT_EQ(RequestCount(rig, 1, 0xE1), 0u);
 }
 
-TEST(AutoMode, AStartThatStartsNothingEndsTheLoop) {
-  auto spec = sim::station::DefaultWorld(1);
-  Bridges(spec)[0]->chip_variant = 0x21;
-  RunRig rig(spec);
+TEST(AutoMode, AStartThatStartsNothingEndsTheLoopWithAClickOfLock) {
+  for (const bool accepted : {false, true}) {
+    auto spec = sim::station::DefaultWorld(1);
+    Bridges(spec)[0]->chip_variant = 0x21;
+    RunRig rig(spec);
+    WriteAutoProfile(rig);
+    if (accepted) rig.dialogs.password = "MORVELA";
+    rig.Initialise();
+    ASSERT_TRUE(rig.WaitUntil([&] { return rig.dialogs.password_asks.load() > 0; })) << accepted;
+    // Had the starter gone on, it would press Start (and show this) every second.
+    rig.Clock().WaitFor(std::chrono::seconds(10));
+    EXPECT_EQ(rig.sink.Texts(), std::vector<std::string>{"Chip and FW don't match. Port:0 ."});
+    EXPECT_EQ(rig.Run().RunsFinished(), 0);
+    // Lock on a locked panel asks for the password once; the panel then shows
+    // the lock's outcome.
+    EXPECT_EQ(rig.dialogs.password_asks.load(), 1);
+    EXPECT_EQ(rig.Presenter().Unlocked(), accepted);
+    const Panel p = rig.Presenter().Controls();
+    if (accepted) {
+      // Unlocked: the idle state, with MP Auto Mode and the switches usable.
+      EXPECT_EQ(p.At(ids::kLock).tooltip, "Lock");
+      EXPECT_TRUE(p.At(ids::kAutoMode).enabled);
+      EXPECT_TRUE(p.At(ids::kSaveIni).enabled);
+      EXPECT_TRUE(p.At(ids::kUpdateFw).enabled);
+    } else {
+      // Still locked with auto mode on: the busy state.
+      EXPECT_EQ(p.At(ids::kLock).tooltip, "Unlock");
+      EXPECT_FALSE(p.At(ids::kStart).enabled);
+      EXPECT_FALSE(p.At(ids::kAutoMode).enabled);
+      EXPECT_FALSE(p.At(ids::kClear).enabled);
+      EXPECT_TRUE(p.At(ids::kLock).enabled);
+      EXPECT_TRUE(p.At(ids::kSafelyRemove).enabled);
+      EXPECT_TRUE(p.At(ids::kVendorId).read_only);
+    }
+  }
+}
+
+TEST(AutoMode, SafelyRemoveEndsInTheIdleStateWithStartEnabled) {
+  RunRig rig(1);
   WriteAutoProfile(rig);
   rig.Initialise();
-  ASSERT_TRUE(rig.WaitUntil([&] { return !rig.sink.Texts().empty(); }));
-  // Had the starter gone on, it would press Start (and show this) every second.
-  rig.Clock().WaitFor(std::chrono::seconds(10));
-  EXPECT_EQ(rig.sink.Texts(), std::vector<std::string>{"Chip and FW don't match. Port:0 ."});
-  EXPECT_EQ(rig.Run().RunsFinished(), 0);
+  ASSERT_TRUE(rig.WaitUntil([&] { return rig.Run().RunsFinished() == 1; }));
+  ASSERT_FALSE(rig.Presenter().Control(ids::kStart).enabled);  // busy
+  ASSERT_TRUE(rig.Presenter().Command(ids::kSafelyRemove));
+  rig.Run().WaitIdle();
+  EXPECT_FALSE(rig.World().Online(0));
+  // The idle state of a locked panel, auto mode or not.
+  const Panel p = rig.Presenter().Controls();
+  for (int id : {ids::kStart, ids::kLoadIni, ids::kExit, ids::kSafelyRemove, ids::kLock, ids::kProgressBar})
+    EXPECT_TRUE(p.At(id).enabled) << id;
+  for (int id : {ids::kAutoMode, ids::kUpdateConfig, ids::kSaveIni, ids::kClear, ids::kBrowseFw, ids::kMoreConfig})
+    EXPECT_FALSE(p.At(id).enabled) << id;
+  EXPECT_TRUE(p.At(ids::kVendorId).read_only);
+  EXPECT_EQ(rig.dialogs.password_asks.load(), 0);
 }
 
 }  // namespace
