@@ -65,18 +65,25 @@ bool CLineEngine::CheckPathAccess(const std::string& path, bool show_message) {
 bool CLineEngine::LoadProfile(const std::string& path) {
   settings_ = ProfileSettings{};
   if (!CheckPathAccess(path, true)) return false;
-  const auto bytes = ReadFileBytes(HostPath(path));
-  if (!bytes) {
+  const auto head = ReadFileHead(HostPath(path), kProfileMaxBytes);
+  if (!head) {
     // A folder, or a file that vanished or failed while being read.
     settings_ = ProfileSettings{};
     Show(path + " " + std::string(Text(MessageId::kFilePathNotReadWrite)));
     return false;
   }
-  const ProfileReadResult read = ReadProfileText(AsChars(*bytes), settings_);
+  std::string_view text = AsChars(head->bytes);
+  // Of a file longer than a profile, only its whole lines within the limit are
+  // read; the rest counts as one line that is not a profile's.
+  if (head->more) text = text.substr(0, text.rfind('\n') + 1);
+  ProfileReadResult read = ReadProfileText(text, settings_);
+  if (head->more) {
+    read.unrecognised += std::to_string(read.line_count) + " " + std::string(Text(MessageId::kInvalidIniLine)) + "\r\n";
+  }
   if (read.config_format) SetConfigType(*read.config_format);
   if (!read.unrecognised.empty()) Show(read.unrecognised);
   const std::uint8_t code = ValidateProfile();
-  return code == 0 && read.line_count <= kProfileLineLimit;
+  return code == 0 && read.line_count <= kProfileLineLimit && !head->more;
 }
 
 std::uint8_t CLineEngine::ValidateProfile() {

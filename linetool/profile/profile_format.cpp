@@ -142,7 +142,9 @@ ProfileReadResult ReadProfileText(std::string_view text, ProfileSettings& settin
       if (recognised || !EqualsNoCase(key, k.name)) continue;
       recognised = true;
       if (k.text != nullptr) {
-        SetText(settings.*k.text, value);
+        // Cut here rather than in SetText, so a blank before the cut goes as
+        // well and the value reads back the same after a save.
+        SetText(settings.*k.text, Trim(value.substr(0, kProfileTextMax)));
       } else if (k.fixed >= 0) {
         settings.*k.number = static_cast<std::uint8_t>(k.fixed);
       } else {

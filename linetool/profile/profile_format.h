@@ -27,7 +27,9 @@ struct ProfileReadResult {
 
 // Reads a profile text into `settings` (which the caller has cleared). Lines end
 // with LF, with or without CR. Numbers are read as decimal (optional sign,
-// leading digits) truncated to 8 bits; texts are cut to 254 characters.
+// leading digits) truncated to 8 bits; texts are cut to 254 characters, and
+// blanks that the cut leaves at the end are dropped, as a reader drops them
+// from a value it reads back.
 // low_power_mode, image1, crc32 and Win8WTG are always set to 0 and image0 to 1,
 // whatever their lines say.
 ProfileReadResult ReadProfileText(std::string_view text, ProfileSettings& settings);
@@ -39,5 +41,11 @@ std::string WriteProfileText(const ProfileSettings& settings);
 // The number of non-empty lines that WriteProfileText produces: 4 headers and
 // 36 keys. A file with more lines than this is not a profile.
 inline constexpr int kProfileLineLimit = 40;
+
+// The most of a file the station reads as a profile. A saved profile has
+// fewer than 11,000 bytes (40 lines, values of at most 254 characters); this
+// leaves room for comments and blank lines. A longer file is not a profile,
+// and nothing beyond this is read.
+inline constexpr std::size_t kProfileMaxBytes = 64 * 1024;
 
 }  // namespace linetool::profile

@@ -141,6 +141,48 @@ TEST_F(EngineTest, LongValuesAreCutTo254Characters) {
   EXPECT_EQ(engine_.Settings().fw_binary_name[254], '\0');
 }
 
+TEST_F(EngineTest, ACutThatEndsInABlankReadsBackTheSameAfterASave) {
+  // The cut leaves no blank at the end, so a save and a load give it back.
+  WriteFile("p.ini", "config_format=1\nfw_binary_name=" + std::string(253, 'a') + "  bbb\n");
+  ASSERT_TRUE(engine_.LoadProfile("p.ini"));
+  EXPECT_EQ(TextOf(engine_.Settings().fw_binary_name), std::string(253, 'a'));
+  const ProfileSettings first = engine_.Settings();
+  ASSERT_TRUE(engine_.SaveProfile("q.ini"));
+  ASSERT_TRUE(engine_.LoadProfile("q.ini"));
+  EXPECT_EQ(TextOf(engine_.Settings().fw_binary_name), TextOf(first.fw_binary_name));
+
+  // The input that showed it: read, written and read again, nothing changes.
+  const auto bytes = ReadFileBytes(LINETOOL_PROFILE_TEST_DATA "/profile-cut-ends-in-blank.ini");
+  ASSERT_TRUE(bytes);
+  ProfileSettings once{}, twice{};
+  ReadProfileText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), once);
+  ASSERT_EQ(TextOf(once.product_string).size(), 239u);  // the 254th is a blank, as the 15 before it
+  ReadProfileText(WriteProfileText(once), twice);
+  EXPECT_EQ(TextOf(twice.product_string), TextOf(once.product_string));
+}
+
+TEST_F(EngineTest, AFileLongerThanAProfileIsReadOnlyToTheLimitAndLoadsFalse) {
+  // A 4 GiB file (sparse) is one line that is not a profile's, and the load
+  // stops at the limit instead of reading it all.
+  WriteFile("huge.ini", "");
+  std::filesystem::resize_file(dir_ / "huge.ini", std::uintmax_t{4} << 30);
+  EXPECT_FALSE(engine_.LoadProfile("huge.ini"));
+  EXPECT_EQ(sink_.Texts(), (Texts{"0 Line of Configuration String in INI file is invalid !\r\n"}));
+
+  // A profile padded beyond the limit: its whole lines before the limit are
+  // read, the rest is refused as one line.
+  sink_.Clear();
+  const std::string text = WriteProfileText(SampleSettings());
+  WriteFile("padded.ini", text + std::string(kProfileMaxBytes, '\n') + "auto_mp=1\r\n");
+  EXPECT_FALSE(engine_.LoadProfile("padded.ini"));
+  EXPECT_EQ(TextOf(engine_.Settings().serial_number), "0000A0000001");
+  EXPECT_EQ(engine_.Settings().auto_mp, SampleSettings().auto_mp);
+  EXPECT_EQ(sink_.Texts(), (Texts{"40 Line of Configuration String in INI file is invalid !\r\n"}));
+  // Up to the limit it is still a profile.
+  WriteFile("full.ini", text + std::string(kProfileMaxBytes - text.size(), '\n'));
+  EXPECT_TRUE(engine_.LoadProfile("full.ini"));
+}
+
 TEST_F(EngineTest, KeysAreFoundWhateverTheSections) {
   WriteFile("p.ini", "[usb_mode]\nfw_enable=1\n[usb_config]\nfw_reload=1\nconfig_format=1\n");
   EXPECT_TRUE(engine_.LoadProfile("p.ini"));

@@ -68,6 +68,16 @@ grep -q "121105_10_0000.bin FW image has no type byte for chip code \"100\"" err
 head -c 65536 /dev/zero >big.bin
 "$cli" image --fw big.bin --chip 001 >out 2>err
 expect_status 1 $? "image of a 65,536-byte firmware"
+# 4 GiB files (sparse) are refused without being read whole.
+truncate -s 4G huge.bin
+timeout 20 "$cli" image --fw huge.bin --chip 001 >out 2>err
+expect_status 1 $? "image of a 4 GiB firmware"
+grep -q 'huge.bin FW file size too large' err || fail "4 GiB firmware: $(cat err)"
+truncate -s 4G huge.ini
+timeout 20 "$cli" profile check huge.ini >out 2>err
+expect_status 1 $? "profile check of a 4 GiB file"
+grep -q '^0 Line of Configuration String in INI file is invalid !' err || fail "4 GiB profile: $(cat err)"
+rm -f huge.bin huge.ini
 "$cli" image --chip 001 >out 2>err
 expect_status 2 $? "image without --fw"
 "$cli" profile check >out 2>err
