@@ -489,17 +489,12 @@ TEST(AutoMode, AStartThatStartsNothingEndsTheLoopWithAClickOfLock) {
     if (accepted) {
       // Unlocked: the idle state, with MP Auto Mode and the switches usable.
       EXPECT_EQ(p.At(ids::kLock).tooltip, "Lock");
-      EXPECT_TRUE(p.At(ids::kAutoMode).enabled);
-      EXPECT_TRUE(p.At(ids::kSaveIni).enabled);
-      EXPECT_TRUE(p.At(ids::kUpdateFw).enabled);
+      for (int id : {ids::kAutoMode, ids::kSaveIni, ids::kUpdateFw}) EXPECT_TRUE(p.At(id).enabled) << id;
     } else {
       // Still locked with auto mode on: the busy state.
       EXPECT_EQ(p.At(ids::kLock).tooltip, "Unlock");
-      EXPECT_FALSE(p.At(ids::kStart).enabled);
-      EXPECT_FALSE(p.At(ids::kAutoMode).enabled);
-      EXPECT_FALSE(p.At(ids::kClear).enabled);
-      EXPECT_TRUE(p.At(ids::kLock).enabled);
-      EXPECT_TRUE(p.At(ids::kSafelyRemove).enabled);
+      for (int id : {ids::kStart, ids::kAutoMode, ids::kClear}) EXPECT_FALSE(p.At(id).enabled) << id;
+      for (int id : {ids::kLock, ids::kSafelyRemove}) EXPECT_TRUE(p.At(id).enabled) << id;
       EXPECT_TRUE(p.At(ids::kVendorId).read_only);
     }
   }
