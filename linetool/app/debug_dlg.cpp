@@ -13,6 +13,11 @@ namespace {
 using profile::MessageId;
 namespace d = ids::debug;
 
+// The number of a list entry ("%d" of a slot or an image).
+int SlotOf(const std::string& entry) {
+  return static_cast<int>(platform::ParseUnsigned(entry, 10, device::kMaxBridges - 1).value_or(0));
+}
+
 // Everything but the labels and Cancel follows the device table.
 constexpr int kDeviceControls[] = {d::kSelectPort,    d::kImage,          d::kReadAddress,
                                    d::kReadLength,    d::kReadRegister,   d::kWriteAddress,
@@ -81,7 +86,7 @@ void CDebugDlg::Open() {
   panel_.Select(d::kSelectPort, any ? 0 : -1);
   panel_.Select(d::kImage, any ? 0 : -1);
   for (int id : kDeviceControls) panel_[id].enabled = any;
-  port_ = any ? std::stoi(ports.front()) : 0;
+  port_ = any ? SlotOf(ports.front()) : 0;
   image_ = 0;
   panel_[d::kOutput].text.clear();
   shown_.clear();
@@ -94,7 +99,7 @@ bool CDebugDlg::SelectItem(int id, int index) {
     return false;
   }
   panel_.Select(id, index);
-  (id == d::kSelectPort ? port_ : image_) = std::stoi(list.text);
+  (id == d::kSelectPort ? port_ : image_) = SlotOf(list.text);
   return true;
 }
 
