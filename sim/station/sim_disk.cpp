@@ -26,7 +26,8 @@ void PutWord(std::span<std::uint8_t> identify, std::size_t word, std::uint16_t v
 
 SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::string ata_serial)
     : image_(std::move(image)),
-      size_(size_bytes / kSimSectorSize * kSimSectorSize),
+      // World files refuse larger disks; a world built in code is held to the same bound.
+      size_(std::min(size_bytes, kMaxSimDiskBytes) / kSimSectorSize * kSimSectorSize),
       ata_serial_(std::move(ata_serial)) {
   std::error_code ec;
   if (!image_.parent_path().empty()) std::filesystem::create_directories(image_.parent_path(), ec);
@@ -34,7 +35,7 @@ SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::str
   const bool reused = std::filesystem::exists(image_, ec) && std::filesystem::file_size(image_, ec) > 0 && !ec;
   { std::ofstream touch(image_, std::ios::binary | std::ios::app); }
   std::filesystem::resize_file(image_, size_, ec);
-  written_.assign(static_cast<std::size_t>((size_ + kAreaSize - 1) / kAreaSize), reused);
+  written_.assign(static_cast<std::size_t>(size_ / kAreaSize + (size_ % kAreaSize != 0 ? 1 : 0)), reused);
   file_.open(image_, std::ios::binary | std::ios::in | std::ios::out);
 }
 

@@ -18,6 +18,9 @@
 namespace sim::station {
 
 inline constexpr std::uint32_t kSimSectorSize = 512;
+// The largest simulated disk: its sparse image must fit the host's file size
+// limit (16 TiB less a block on ext4).
+inline constexpr std::uint64_t kMaxSimDiskBytes = (16ULL << 40) - (1ULL << 20);
 
 class SimDisk {
  public:

@@ -63,6 +63,18 @@ struct WorldSpec {
 
 inline constexpr int kDefaultWorldBridges = 4;
 
+// The bounds of a world, as USB and the devices set them.
+inline constexpr std::size_t kMaxControllers = 16;
+inline constexpr int kMaxHubPorts = 127;
+inline constexpr int kMaxHubChain = 5;                // external hubs between a root hub and a device
+inline constexpr int kMaxDevicesPerController = 127;  // devices and hubs; USB addresses are 7 bits
+inline constexpr std::size_t kMaxUsbText = 126;       // characters a string descriptor holds
+inline constexpr std::size_t kMaxAtaSerial = 20;      // characters of the IDENTIFY serial number
+inline constexpr std::size_t kMaxPathText = 255;      // instance ids and class texts
+inline constexpr std::uint32_t kMaxDelayMs = 3'600'000;
+// How deep a world file may nest: far more than the deepest world needs.
+inline constexpr std::size_t kMaxWorldNesting = 64;
+
 // A station of `bridges` VX7700 bridges of the default chip variant (register
 // 0xC8FF = 0x11): three on root hub ports 1-3 of one controller, the rest on
 // seven-port external hubs on root ports 4, 5, ...; distinct serial numbers and

@@ -1,10 +1,15 @@
 #include "sim/station/world_file.h"
 
 #include <cctype>
+#include <charconv>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "sim/station/sim_disk.h"
 
 namespace sim::station {
 
@@ -12,49 +17,207 @@ namespace {
 
 using nlohmann::json;
 
-struct Reader {
-  std::string error;
-  int next_device = 0;
+// Walks the text once before it is read, to learn the line of every member
+// and element (by JSON pointer) and to stop a text nested deeper than any
+// world can be before anything recurses over it.
+class LineIndex final : public nlohmann::json_sax<json> {
+ public:
+  // A character iterator that counts the lines it has passed.
+  struct Chars {
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
+    const char* at = nullptr;
+    int* line = nullptr;
+    reference operator*() const { return *at; }
+    Chars& operator++() {
+      if (*at == '\n') ++*line;
+      ++at;
+      return *this;
+    }
+    Chars operator++(int) {
+      Chars before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const Chars& other) const { return at == other.at; }
+  };
 
-  bool Fail(const std::string& what) {
-    if (error.empty()) error = what;
+  // False with `error` set when the text is no JSON or nested too deep.
+  bool Index(std::string_view text) {
+    Chars first{text.data(), &line_};
+    Chars last{text.data() + text.size(), &line_};
+    return json::sax_parse(first, last, this);
+  }
+  const std::map<std::string, int>& Lines() const { return lines_; }
+  const std::string& Error() const { return error_; }
+
+  bool null() override { return Value(); }
+  bool boolean(bool) override { return Value(); }
+  bool number_integer(number_integer_t) override { return Value(); }
+  bool number_unsigned(number_unsigned_t) override { return Value(); }
+  bool number_float(number_float_t, const string_t&) override { return Value(); }
+  bool string(string_t&) override { return Value(); }
+  bool binary(binary_t&) override { return Value(); }
+  bool start_object(std::size_t) override { return Open(false); }
+  bool start_array(std::size_t) override { return Open(true); }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+  bool key(string_t& name) override {
+    std::string escaped;
+    for (char c : name) {
+      if (c == '~') {
+        escaped += "~0";
+      } else if (c == '/') {
+        escaped += "~1";
+      } else {
+        escaped += c;
+      }
+    }
+    frames_.back().member = escaped;
+    lines_[Pointer()] = line_;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    error_ = e.what();
     return false;
   }
 
-  bool Hex(const json& j, const char* key, std::uint16_t& out) {
-    if (!j.contains(key)) return true;
-    const json& v = j.at(key);
-    if (v.is_number_unsigned()) {
-      out = static_cast<std::uint16_t>(v.get<unsigned>());
-      return true;
+ private:
+  struct Frame {
+    bool array = false;
+    std::size_t next = 0;  // the next element's index
+    std::string member;    // the current member's name, escaped
+  };
+
+  std::string Pointer() const {
+    std::string p;
+    for (const Frame& f : frames_) p += "/" + (f.array ? std::to_string(f.next) : f.member);
+    return p;
+  }
+  // A value begins: an array element gets its line.
+  void Begin() {
+    if (!frames_.empty() && frames_.back().array) lines_[Pointer()] = line_;
+  }
+  // A value has ended.
+  void End() {
+    if (!frames_.empty() && frames_.back().array) ++frames_.back().next;
+  }
+  bool Value() {
+    Begin();
+    End();
+    return true;
+  }
+  bool Open(bool array) {
+    Begin();
+    if (frames_.size() >= kMaxWorldNesting) {
+      error_ = "line " + std::to_string(line_) + ": nested deeper than " + std::to_string(kMaxWorldNesting) +
+               " levels";
+      return false;
     }
-    if (!v.is_string()) return Fail(std::string(key) + ": expected a hex text");
-    const std::string s = v.get<std::string>();
-    if (s.empty() || s.size() > 6) return Fail(std::string(key) + ": bad hex text \"" + s + "\"");
-    std::size_t used = 0;
-    unsigned long n = 0;
-    try {
-      n = std::stoul(s, &used, 16);
-    } catch (...) {
-      used = 0;
-    }
-    if (used != s.size() || n > 0xFFFF) return Fail(std::string(key) + ": bad hex text \"" + s + "\"");
-    out = static_cast<std::uint16_t>(n);
+    frames_.push_back({array, 0, {}});
+    if (frames_.size() == 1) lines_[""] = line_;
+    return true;
+  }
+  bool Close() {
+    frames_.pop_back();
+    End();
     return true;
   }
 
-  bool Size(const json& v, const char* key, std::uint64_t& out) {
+  int line_ = 1;
+  std::vector<Frame> frames_;
+  std::map<std::string, int> lines_;
+  std::string error_;
+};
+
+struct Reader {
+  std::string error;
+  int next_device = 0;
+  std::map<const json*, int> lines;  // the line of each value of the text
+
+  int LineOf(const json& where) const {
+    const auto it = lines.find(&where);
+    return it == lines.end() ? 0 : it->second;
+  }
+  // Fails with "line N: what", N the line of `where`.
+  bool Fail(const json& where, const std::string& what) {
+    if (error.empty()) {
+      const int line = LineOf(where);
+      error = line > 0 ? "line " + std::to_string(line) + ": " + what : what;
+    }
+    return false;
+  }
+
+  // A whole number in [min, max] from a number or (with `hex`) a hex text.
+  bool Number(const json& j, const char* key, std::uint64_t min, std::uint64_t max, std::uint64_t& out,
+              bool hex = false) {
+    const json& v = j.at(key);
+    const auto range = [&] {
+      return Fail(v, std::string(key) + ": expected a whole number from " + std::to_string(min) + " to " +
+                         std::to_string(max) + (hex ? " (or a hex text)" : ""));
+    };
     if (v.is_number_unsigned()) {
       out = v.get<std::uint64_t>();
-      return true;
+    } else if (hex && v.is_string()) {
+      std::string s = v.get<std::string>();
+      if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
+      const auto r = std::from_chars(s.data(), s.data() + s.size(), out, 16);
+      if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size()) {
+        return Fail(v, std::string(key) + ": bad hex text \"" + v.get<std::string>() + "\"");
+      }
+    } else {
+      return range();  // negative, fractional or not a number
     }
-    if (!v.is_string()) return Fail(std::string(key) + ": expected a size");
+    return out >= min && out <= max ? true : range();
+  }
+  template <typename T>
+  bool Number(const json& j, const char* key, std::uint64_t min, std::uint64_t max, T& out, bool hex = false) {
+    if (!j.contains(key)) return true;
+    std::uint64_t n = 0;
+    if (!Number(j, key, min, max, n, hex)) return false;
+    out = static_cast<T>(n);
+    return true;
+  }
+  bool Text(const json& j, const char* key, std::size_t max_length, std::string& out) {
+    if (!j.contains(key)) return true;
+    const json& v = j.at(key);
+    if (!v.is_string()) return Fail(v, std::string(key) + ": expected a text");
+    if (v.get_ref<const std::string&>().size() > max_length) {
+      return Fail(v, std::string(key) + ": longer than " + std::to_string(max_length) + " characters");
+    }
+    out = v.get<std::string>();
+    return true;
+  }
+  bool Flag(const json& j, const char* key, bool& out) {
+    if (!j.contains(key)) return true;
+    const json& v = j.at(key);
+    if (!v.is_boolean()) return Fail(v, std::string(key) + ": expected true or false");
+    out = v.get<bool>();
+    return true;
+  }
+
+  // Bytes as a number, or as a text with a unit: "2TB", "512 GiB".
+  bool Size(const json& j, const char* key, std::uint64_t min, std::uint64_t& out) {
+    if (!j.contains(key)) return true;
+    const json& v = j.at(key);
+    const auto limits = [&](const std::string& said) {
+      return Fail(v, std::string(key) + ": " + said + " is not a size from " + std::to_string(min) + " to " +
+                         std::to_string(kMaxSimDiskBytes) + " bytes");
+    };
+    if (v.is_number_unsigned()) {
+      out = v.get<std::uint64_t>();
+      return out >= min && out <= kMaxSimDiskBytes ? true : limits(v.dump());
+    }
+    if (!v.is_string()) return limits(v.dump());
     const std::string s = v.get<std::string>();
-    std::size_t i = 0;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-    if (i == 0) return Fail(std::string(key) + ": bad size \"" + s + "\"");
-    const std::uint64_t n = std::stoull(s.substr(0, i));
-    std::string unit = s.substr(i);
+    std::uint64_t n = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), n);
+    if (r.ptr == s.data()) return Fail(v, std::string(key) + ": bad size \"" + s + "\"");
+    if (r.ec != std::errc()) return limits("\"" + s + "\"");
+    std::string unit(r.ptr, s.data() + s.size());
     while (!unit.empty() && unit.front() == ' ') unit.erase(unit.begin());
     for (auto& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     static const std::pair<const char*, std::uint64_t> kUnits[] = {
@@ -70,16 +233,17 @@ struct Reader {
         {"TIB", 1ULL << 40},
     };
     for (const auto& [name, factor] : kUnits) {
-      if (unit == name) {
-        out = n * factor;
-        return true;
-      }
+      if (unit != name) continue;
+      // Checked before multiplying, so no size wraps around.
+      if (n > kMaxSimDiskBytes / factor || n * factor < min) return limits("\"" + s + "\"");
+      out = n * factor;
+      return true;
     }
-    return Fail(std::string(key) + ": unknown unit in \"" + s + "\"");
+    return Fail(v, std::string(key) + ": unknown unit in \"" + s + "\"");
   }
 
   bool Device(const json& j, bool stick, BridgeSpec& b) {
-    if (!j.is_object()) return Fail("a bridge must be an object");
+    if (!j.is_object()) return Fail(j, "a bridge must be an object");
     b = DefaultBridge(next_device++);
     b.mass_storage_only = stick;
     if (stick) {
@@ -89,31 +253,30 @@ struct Reader {
       b.factory.product_id = 0x0A10;
       b.disk_size = 16ULL << 30;
     }
-    if (j.contains("serial")) b.factory.serial = j.at("serial").get<std::string>();
-    if (j.contains("manufacturer")) b.factory.manufacturer = j.at("manufacturer").get<std::string>();
-    if (j.contains("product")) b.factory.product = j.at("product").get<std::string>();
-    if (!Hex(j, "vendor_id", b.factory.vendor_id) || !Hex(j, "product_id", b.factory.product_id) ||
-        !Hex(j, "release", b.factory.device_release)) {
+    if (!Text(j, "serial", kMaxUsbText, b.factory.serial) ||
+        !Text(j, "manufacturer", kMaxUsbText, b.factory.manufacturer) ||
+        !Text(j, "product", kMaxUsbText, b.factory.product) ||
+        !Number(j, "vendor_id", 0, 0xFFFF, b.factory.vendor_id, true) ||
+        !Number(j, "product_id", 0, 0xFFFF, b.factory.product_id, true) ||
+        !Number(j, "release", 0, 0xFFFF, b.factory.device_release, true) ||
+        !Number(j, "chip_variant", 0, 0xFF, b.chip_variant, true)) {
       return false;
     }
-    if (j.contains("chip_variant")) {
-      std::uint16_t v = 0;
-      if (!Hex(j, "chip_variant", v) || v > 0xFF) return Fail("chip_variant: expected one byte");
-      b.chip_variant = static_cast<std::uint8_t>(v);
-    }
     if (j.contains("firmware_version")) {
-      const std::string s = j.at("firmware_version").get<std::string>();
+      std::string s;
+      if (!Text(j, "firmware_version", 14, s)) return false;
       if ((s.size() != 12 && s.size() != 14) ||
           s.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return Fail("firmware_version: expected 12 or 14 hex digits");
+        return Fail(j.at("firmware_version"), "firmware_version: expected 12 or 14 hex digits");
       }
       b.firmware_version.fill(0);
       for (std::size_t i = 0; i < s.size() / 2; ++i) {
-        b.firmware_version[i] = static_cast<std::uint8_t>(std::stoul(s.substr(i * 2, 2), nullptr, 16));
+        std::from_chars(s.data() + 2 * i, s.data() + 2 * i + 2, b.firmware_version[i], 16);
       }
     }
     if (j.contains("speed")) {
-      const std::string s = j.at("speed").get<std::string>();
+      std::string s;
+      if (!Text(j, "speed", 5, s)) return false;
       if (s == "super") {
         b.speed = platform::UsbSpeed::kSuper;
       } else if (s == "high") {
@@ -121,45 +284,65 @@ struct Reader {
       } else if (s == "full") {
         b.speed = platform::UsbSpeed::kFull;
       } else {
-        return Fail("speed: expected super, high or full");
+        return Fail(j.at("speed"), "speed: expected super, high or full");
       }
     }
-    if (j.contains("disk_size") && !Size(j.at("disk_size"), "disk_size", b.disk_size)) return false;
-    if (j.contains("ata_serial")) b.ata_serial = j.at("ata_serial").get<std::string>();
-    if (j.contains("cdrom")) b.presents_cdrom = j.at("cdrom").get<bool>();
-    if (j.contains("instance_id")) b.instance_id = j.at("instance_id").get<std::string>();
-    if (j.contains("driver_key_class")) b.driver_key_class = j.at("driver_key_class").get<std::string>();
+    if (!Size(j, "disk_size", 0, b.disk_size) || !Text(j, "ata_serial", kMaxAtaSerial, b.ata_serial) ||
+        !Flag(j, "cdrom", b.presents_cdrom) || !Text(j, "instance_id", kMaxPathText, b.instance_id) ||
+        !Text(j, "driver_key_class", kMaxPathText, b.driver_key_class)) {
+      return false;
+    }
     if (j.contains("faults")) {
       const json& f = j.at("faults");
+      if (!f.is_object()) return Fail(f, "faults: expected an object");
       if (f.contains("fail_from_call")) {
-        for (const auto& [op, n] : f.at("fail_from_call").items()) {
-          std::uint16_t code = 0;
-          json tmp = {{"op", op}};
-          if (!Hex(tmp, "op", code) || code > 0xFF) return Fail("fail_from_call: bad opcode " + op);
-          b.faults.fail_from_call[static_cast<std::uint8_t>(code)] = n.get<std::uint32_t>();
+        const json& calls = f.at("fail_from_call");
+        if (!calls.is_object()) return Fail(calls, "fail_from_call: expected an object of opcodes");
+        for (const auto& [op, n] : calls.items()) {
+          std::uint8_t code = 0;
+          std::uint32_t from = 0;
+          const json tmp = {{"op", op}};
+          if (!Number(tmp, "op", 0, 0xFF, code, true)) {
+            error.clear();
+            return Fail(calls, "fail_from_call: bad opcode \"" + op + "\"");
+          }
+          if (!Number(calls, op.c_str(), 1, 0xFFFFFFFF, from)) return false;
+          b.faults.fail_from_call[code] = from;
         }
       }
-      b.faults.reject_identify = f.value("reject_identify", false);
-      b.faults.never_returns = f.value("never_returns", false);
-      if (f.contains("return_delay_ms")) b.faults.return_delay_ms = f.at("return_delay_ms").get<std::uint32_t>();
+      std::uint32_t delay = 0;
+      if (!Flag(f, "reject_identify", b.faults.reject_identify) ||
+          !Flag(f, "never_returns", b.faults.never_returns) ||
+          !Number(f, "return_delay_ms", 0, kMaxDelayMs, delay)) {
+        return false;
+      }
+      if (f.contains("return_delay_ms")) b.faults.return_delay_ms = delay;
     }
     return true;
   }
 
-  bool Hub(const json& j, HubSpec& hub) {
-    if (!j.is_object()) return Fail("a hub must be an object");
-    hub.port_count = j.value("ports", 4);
-    if (hub.port_count < 1 || hub.port_count > 127) return Fail("ports: expected 1 to 127");
+  // `depth` counts the external hubs above this one (0: a root hub).
+  bool Hub(const json& j, HubSpec& hub, int depth, int& devices) {
+    if (!j.is_object()) return Fail(j, "a hub must be an object");
+    if (!Number(j, "ports", 1, kMaxHubPorts, hub.port_count)) return false;
     if (!j.contains("devices")) return true;
-    for (const json& d : j.at("devices")) {
+    const json& list = j.at("devices");
+    if (!list.is_array()) return Fail(list, "devices: expected a list");
+    for (const json& d : list) {
+      if (!d.is_object()) return Fail(d, "a port entry must be an object");
       PortSpec p;
-      p.port = d.value("port", 0);
-      if (p.port < 1 || p.port > hub.port_count) {
-        return Fail("port " + std::to_string(p.port) + " is not on a hub of " +
-                    std::to_string(hub.port_count) + " ports");
+      if (!d.contains("port")) return Fail(d, "a port entry needs a \"port\"");
+      if (!Number(d, "port", 1, kMaxHubPorts, p.port)) return false;
+      if (p.port > hub.port_count) {
+        return Fail(d.at("port"), "port " + std::to_string(p.port) + " is not on a hub of " +
+                                      std::to_string(hub.port_count) + " ports");
       }
       for (const auto& other : hub.ports) {
-        if (other.port == p.port) return Fail("port " + std::to_string(p.port) + " is used twice");
+        if (other.port == p.port) return Fail(d.at("port"), "port " + std::to_string(p.port) + " is used twice");
+      }
+      if (++devices > kMaxDevicesPerController) {
+        return Fail(d, "more than " + std::to_string(kMaxDevicesPerController) +
+                           " devices on one controller (USB addresses them with 7 bits)");
       }
       if (d.contains("bridge") || d.contains("stick")) {
         BridgeSpec b;
@@ -168,10 +351,14 @@ struct Reader {
         }
         p.device = std::move(b);
       } else if (d.contains("hub")) {
+        if (depth >= kMaxHubChain) {
+          return Fail(d.at("hub"), "hub: more than " + std::to_string(kMaxHubChain) +
+                                       " hubs in a chain below the root hub (USB allows no more)");
+        }
         p.hub = std::make_shared<HubSpec>();
-        if (!Hub(d.at("hub"), *p.hub)) return false;
+        if (!Hub(d.at("hub"), *p.hub, depth + 1, devices)) return false;
       } else {
-        return Fail("a port entry needs \"bridge\", \"stick\" or \"hub\"");
+        return Fail(d, "a port entry needs \"bridge\", \"stick\" or \"hub\"");
       }
       hub.ports.push_back(std::move(p));
     }
@@ -179,17 +366,23 @@ struct Reader {
   }
 
   bool World(const json& j, WorldSpec& w) {
-    if (!j.is_object()) return Fail("the world must be a JSON object");
-    if (j.contains("reload_delay_ms")) w.reload_delay_ms = j.at("reload_delay_ms").get<std::uint32_t>();
-    if (j.contains("system_disk_size") && !Size(j.at("system_disk_size"), "system_disk_size", w.system_disk_size)) {
+    if (!j.is_object()) return Fail(j, "the world must be a JSON object");
+    if (!Number(j, "reload_delay_ms", 0, kMaxDelayMs, w.reload_delay_ms) ||
+        !Size(j, "system_disk_size", 1, w.system_disk_size)) {
       return false;
     }
-    if (!j.contains("controllers") || !j.at("controllers").is_array()) return Fail("no \"controllers\" list");
-    for (const json& c : j.at("controllers")) {
+    if (!j.contains("controllers") || !j.at("controllers").is_array()) return Fail(j, "no \"controllers\" list");
+    const json& list = j.at("controllers");
+    if (list.size() > kMaxControllers) {
+      return Fail(list, "controllers: more than " + std::to_string(kMaxControllers));
+    }
+    for (const json& c : list) {
+      if (!c.is_object()) return Fail(c, "a controller must be an object");
       ControllerSpec cs;
-      cs.driver_key_fails = c.value("driver_key_fails", false);
-      if (!c.contains("root_hub")) return Fail("a controller needs a \"root_hub\"");
-      if (!Hub(c.at("root_hub"), cs.root_hub)) return false;
+      if (!Flag(c, "driver_key_fails", cs.driver_key_fails)) return false;
+      if (!c.contains("root_hub")) return Fail(c, "a controller needs a \"root_hub\"");
+      int devices = 0;
+      if (!Hub(c.at("root_hub"), cs.root_hub, 0, devices)) return false;
       w.controllers.push_back(std::move(cs));
     }
     return true;
@@ -199,10 +392,20 @@ struct Reader {
 }  // namespace
 
 std::optional<WorldSpec> ParseWorld(std::string_view text, std::string& error) {
+  LineIndex index;
+  if (!index.Index(text)) {
+    error = index.Error();
+    return std::nullopt;
+  }
   Reader r;
   WorldSpec w;
   try {
     const json j = json::parse(text);
+    for (const auto& [pointer, line] : index.Lines()) {
+      const json::json_pointer at(pointer);
+      // A member named twice leaves only its last value in the document.
+      if (j.contains(at)) r.lines[&j.at(at)] = line;
+    }
     if (!r.World(j, w)) {
       error = r.error;
       return std::nullopt;

@@ -19,6 +19,12 @@
 // instance_id, faults
 // { fail_from_call: { "E4": 3 }, reject_identify, never_returns,
 // return_delay_ms }. A controller may carry "driver_key_fails": true.
+//
+// Every value is checked against what the devices allow and refused with
+// its line and field ("line 4: vendor_id: ..."): ids of 16 bits (8 for the
+// chip variant), whole numbers only, disks up to kMaxSimDiskBytes, delays up
+// to an hour, 127 ports per hub and devices per controller, five hubs in a
+// chain below a root hub, USB texts of 126 characters, ATA serials of 20.
 
 #include <filesystem>
 #include <optional>
@@ -29,7 +35,7 @@
 
 namespace sim::station {
 
-// nullopt with `error` set when the text is not a valid world.
+// nullopt with `error` set when the text is not a valid world ("line N: field: why").
 std::optional<WorldSpec> ParseWorld(std::string_view json, std::string& error);
 std::optional<WorldSpec> ReadWorldFile(const std::filesystem::path& file, std::string& error);
 

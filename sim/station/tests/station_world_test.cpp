@@ -288,6 +288,86 @@ TEST(WorldFile, ReadsAMixedWorldAndRejectsBadOnes) {
 }
 
 
+// Inputs that once crashed the simulator or were read as something else.
+TEST(WorldFile, HostileFilesAreRefusedWithTheirLineAndField) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"world-disk-size-huge.json", "line 1: disk_size: \"9223372036854775807\" is not a size"},
+      {"world-disk-size-wraps.json", "line 1: disk_size: \"20000000TB\" is not a size"},
+      {"world-disk-size-max.json", "line 1: disk_size: 18446744073709551615 is not a size"},
+      {"world-nested-hubs-10000.json", "line 1: nested deeper than 64 levels"},
+      {"world-port-1e99.json", "line 1: port: expected a whole number from 1 to 127"},
+      {"world-reload-delay-negative.json", "line 2: reload_delay_ms: expected a whole number from 0 to 3600000"},
+      {"world-vendor-id-65537.json", "line 4: vendor_id: expected a whole number from 0 to 65535"},
+  };
+  for (const auto& [file, message] : cases) {
+    std::string error;
+    const auto path = std::filesystem::path(SIM_TEST_DATA_DIR) / file;
+    EXPECT_FALSE(ReadWorldFile(path, error)) << file;
+    EXPECT_EQ(error.rfind(path.string() + ": " + message, 0), 0u) << error;
+  }
+}
+
+TEST(WorldFile, SizesCountsDepthsAndIdsStayWithinWhatTheDevicesAllow) {
+  const auto bridge = [](const std::string& fields) {
+    return R"({"controllers": [ { "root_hub": { "ports": 2, "devices": [ { "port": 1, "bridge": {)" + fields +
+           "} } ] } } ] }";
+  };
+  std::string error;
+  // The largest disk the simulator holds, in bytes and with a unit; one more is refused.
+  auto w = ParseWorld(bridge(R"("disk_size": )" + std::to_string(kMaxSimDiskBytes)), error);
+  ASSERT_TRUE(w) << error;
+  EXPECT_EQ(BridgesOf(*w).front()->disk_size, kMaxSimDiskBytes);
+  EXPECT_FALSE(ParseWorld(bridge(R"("disk_size": )" + std::to_string(kMaxSimDiskBytes + 1)), error));
+  EXPECT_TRUE(ParseWorld(bridge(R"("disk_size": "16000GB")"), error)) << error;
+  EXPECT_FALSE(ParseWorld(bridge(R"("disk_size": "16TiB")"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("disk_size": "99999999999999999999999")"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("disk_size": -5)"), error));
+  EXPECT_NE(error.find("disk_size"), std::string::npos);
+  // Ids: hex texts or numbers, never cut to their low bits.
+  w = ParseWorld(bridge(R"("vendor_id": "FFFF", "product_id": 4660, "chip_variant": "0x70")"), error);
+  ASSERT_TRUE(w) << error;
+  EXPECT_EQ(BridgesOf(*w).front()->factory.vendor_id, 0xFFFF);
+  EXPECT_EQ(BridgesOf(*w).front()->factory.product_id, 0x1234);
+  EXPECT_FALSE(ParseWorld(bridge(R"("vendor_id": "10000")"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("chip_variant": 256)"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("release": 1.5)"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("serial": 12)"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("serial": ")" + std::string(127, 'S') + "\""), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("faults": { "fail_from_call": { "E1": -1 } })"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("faults": { "return_delay_ms": 1e9 })"), error));
+  EXPECT_FALSE(ParseWorld(bridge(R"("cdrom": "yes")"), error));
+
+  // Five hubs in a chain below the root hub, as USB allows; not six.
+  const auto chain = [](int hubs) {
+    std::string inner = R"({ "port": 1, "bridge": {} })";
+    for (int i = 0; i < hubs; ++i) inner = R"({ "port": 1, "hub": { "ports": 1, "devices": [ )" + inner + " ] } }";
+    return R"({"controllers": [ { "root_hub": { "ports": 1, "devices": [ )" + inner + " ] } } ] }";
+  };
+  w = ParseWorld(chain(5), error);
+  ASSERT_TRUE(w) << error;
+  EXPECT_EQ(BridgesOf(*w).size(), 1u);
+  EXPECT_FALSE(ParseWorld(chain(6), error));
+  EXPECT_NE(error.find("more than 5 hubs"), std::string::npos) << error;
+
+  // The line of the field at fault, in a file of many lines.
+  EXPECT_FALSE(ParseWorld("{\n \"controllers\": [\n  { \"root_hub\": {\n   \"ports\": 300\n  } }\n ]\n}\n", error));
+  EXPECT_EQ(error, "line 4: ports: expected a whole number from 1 to 127");
+}
+
+TEST(SimDisk, TheLargestDiskIsWrittenAtItsLastSector) {
+  TempDir dir;
+  // Larger sizes are held to the largest the simulator has: the last area of
+  // the disk is tracked like every other.
+  SimDisk disk(dir.path() / "big.img", ~std::uint64_t{0}, "S1");
+  EXPECT_EQ(disk.SizeBytes(), kMaxSimDiskBytes);
+  std::vector<std::uint8_t> sector(kSimSectorSize, 0xA5);
+  std::vector<std::uint8_t> back(kSimSectorSize);
+  ASSERT_TRUE(disk.Write(disk.SizeBytes() - sector.size(), sector));
+  ASSERT_TRUE(disk.Write(disk.SizeBytes() - sector.size(), std::vector<std::uint8_t>(kSimSectorSize, 0)));
+  ASSERT_TRUE(disk.Read(disk.SizeBytes() - sector.size(), back));
+  EXPECT_EQ(back, std::vector<std::uint8_t>(kSimSectorSize, 0));
+}
+
 TEST(SimDisk, ZerosOverHolesStayHolesAndZerosOverDataReplaceIt) {
   TempDir dir;
   const auto image = dir.path() / "disk.img";
