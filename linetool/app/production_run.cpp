@@ -483,7 +483,7 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
 
   // 4.-5. Partition and format.
   disk::PortDisk port{r.physical_drive_number == device::kNoDriveNumber ? -1 : r.physical_drive_number,
-                      r.drive_letter, 512};
+                      r.drive_letter, r.bytes_per_sector};
   if (s.format_enable != 0) {
     int result = 0;
     if (!cdrom && ok != 0 && StillOnPort(r)) {

@@ -51,7 +51,7 @@ struct DiskServices {
 struct PortDisk {
   int drive_number = -1;             // "\\.\PHYSICALDRIVE%d"
   char drive_letter = kNoDriveLetter;
-  std::uint32_t sector_size = 512;
+  std::uint32_t sector_size = 512;  // bytes per sector, as the record's geometry says
 };
 
 // Clears the polling flag for as long as it lives.

@@ -23,11 +23,17 @@ const char* FormatStep::FileSystemFor(SizeClass size_class, std::uint8_t format_
   return "NTFS";
 }
 
-std::uint32_t FormatStep::FatSectorsPerCluster(std::uint32_t disk_mib) {
-  if (disk_mib == 0 || disk_mib == kUnknownMiB) return 64;
-  if (disk_mib <= 0x22400) return 16;
-  if (disk_mib <= 280'576) return 32;
-  return 64;
+std::uint32_t FormatStep::FatSectorsPerCluster(std::uint32_t disk_mib, std::uint32_t sector_size) {
+  std::uint32_t sectors = 64;
+  if (disk_mib != 0 && disk_mib != kUnknownMiB && disk_mib <= 0x22400) {
+    sectors = 16;
+  } else if (disk_mib != 0 && disk_mib != kUnknownMiB && disk_mib <= 280'576) {
+    sectors = 32;
+  }
+  // 64 sectors of 4,096 bytes would make clusters of 256 KiB, which no FAT
+  // driver mounts: the cluster keeps its size in bytes.
+  if (sector_size <= 512) return sectors;
+  return std::max<std::uint32_t>(1, sectors * 512 / sector_size);
 }
 
 std::string FormatStep::FormatParameters(char letter, const std::string& file_system) {
@@ -53,7 +59,7 @@ bool FormatStep::Run(const DiskServices& s, CFat32Format& formatter, const profi
 
   const std::string label = FieldText(settings.drive_label_name);
   for (attempts_ = 1; attempts_ <= kAttempts; ++attempts_) {
-    if (Attempt(s, formatter, label, size_class, disk_mib, settings.format_drive_type, port.drive_letter)) {
+    if (Attempt(s, formatter, label, size_class, disk_mib, settings.format_drive_type, port)) {
       return true;
     }
     if (auto disk = s.disks.Open(SharedRequest(PhysicalDriveName(port.drive_number)))) {
@@ -67,10 +73,11 @@ bool FormatStep::Run(const DiskServices& s, CFat32Format& formatter, const profi
 
 bool FormatStep::Attempt(const DiskServices& s, CFat32Format& formatter, const std::string& label,
                          SizeClass size_class, std::uint32_t disk_mib, std::uint8_t format_drive_type,
-                         char letter) {
+                         const PortDisk& port) {
+  const char letter = port.drive_letter;
   file_system_ = FileSystemFor(size_class, format_drive_type);
   if (file_system_ == "FAT32") {
-    formatter.SetTarget(letter, FatSectorsPerCluster(disk_mib));
+    formatter.SetTarget(letter, FatSectorsPerCluster(disk_mib, port.sector_size));
     formatter.Format(label);
   } else if (auto tool = s.tools.Launch(kFormatTool, FormatParameters(letter, file_system_))) {
     tool->Wait(kFormatTimeout);

@@ -23,8 +23,10 @@ class FormatStep {
 
   // "NTFS" or "FAT32": disks of 8 TiB or more are always NTFS.
   static const char* FileSystemFor(SizeClass size_class, std::uint8_t format_drive_type);
-  // Sectors per cluster the station hands the FAT32 formatter, by disk size.
-  static std::uint32_t FatSectorsPerCluster(std::uint32_t disk_mib);
+  // Sectors per cluster the station hands the FAT32 formatter, by disk size:
+  // 16, 32 or 64 sectors of 512 bytes (8, 16 or 32 KiB). A disk of larger
+  // sectors gets clusters of the same bytes, at least one sector.
+  static std::uint32_t FatSectorsPerCluster(std::uint32_t disk_mib, std::uint32_t sector_size = 512);
   // " E:/Q /FS:NTFS /y"
   static std::string FormatParameters(char letter, const std::string& file_system);
   // "E: LABEL"
@@ -41,7 +43,7 @@ class FormatStep {
 
  private:
   bool Attempt(const DiskServices& s, CFat32Format& formatter, const std::string& label, SizeClass size_class,
-               std::uint32_t disk_mib, std::uint8_t format_drive_type, char letter);
+               std::uint32_t disk_mib, std::uint8_t format_drive_type, const PortDisk& port);
 
   std::string file_system_;
   int attempts_ = 0;

@@ -98,6 +98,8 @@ bool PartitionStep::AfterTool(const DiskServices& s, const PortDisk& port, std::
   disk->UpdateProperties();
   if (partition_number != 1) return true;
 
+  // The first sector is as long as the disk's sectors: a disk of 4,096-byte
+  // sectors cannot be read in 512 bytes.
   std::vector<std::uint8_t> sector(port.sector_size, 0);
   if (sector.size() < 512 || !disk->ReadAt(0, sector)) return Fail(Failure::kBootSector);
   RealignFirstPartition(sector);

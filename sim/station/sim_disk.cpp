@@ -24,10 +24,12 @@ void PutWord(std::span<std::uint8_t> identify, std::size_t word, std::uint16_t v
 
 }  // namespace
 
-SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::string ata_serial)
+SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::string ata_serial,
+                 std::uint32_t sector_size)
     : image_(std::move(image)),
+      sector_size_(sector_size == kSim4KnSectorSize ? kSim4KnSectorSize : kSimSectorSize),
       // World files refuse larger disks; a world built in code is held to the same bound.
-      size_(std::min(size_bytes, kMaxSimDiskBytes) / kSimSectorSize * kSimSectorSize),
+      size_(std::min(size_bytes, kMaxSimDiskBytes) / sector_size_ * sector_size_),
       ata_serial_(std::move(ata_serial)) {
   std::error_code ec;
   if (!image_.parent_path().empty()) std::filesystem::create_directories(image_.parent_path(), ec);
@@ -42,16 +44,16 @@ SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::str
 platform::DriveGeometry SimDisk::Geometry() const {
   platform::DriveGeometry g;
   g.media_type = platform::kMediaFixed;
-  g.bytes_per_sector = kSimSectorSize;
+  g.bytes_per_sector = sector_size_;
   g.sectors_per_track = 63;
   g.tracks_per_cylinder = 255;
-  g.cylinders = size_ / (std::uint64_t{63} * 255 * kSimSectorSize);
+  g.cylinders = size_ / (std::uint64_t{63} * 255 * sector_size_);
   g.disk_size = size_;
   return g;
 }
 
 bool SimDisk::InRange(std::uint64_t offset, std::size_t length) const {
-  return offset % kSimSectorSize == 0 && length % kSimSectorSize == 0 && offset <= size_ &&
+  return offset % sector_size_ == 0 && length % sector_size_ == 0 && offset <= size_ &&
          length <= size_ - offset;
 }
 
@@ -109,13 +111,21 @@ void SimDisk::FillIdentify(std::span<std::uint8_t> out) const {
   PutAtaText(out, 10, 10, ata_serial_);
   PutAtaText(out, 23, 4, "1.00");
   PutAtaText(out, 27, 20, "SIMULATED SATA DISK");
-  const std::uint64_t sectors = size_ / kSimSectorSize;
+  const std::uint64_t sectors = size_ / sector_size_;
   const auto sectors28 = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0x0FFFFFFF));
   PutWord(out, 60, static_cast<std::uint16_t>(sectors28 & 0xFFFF));
   PutWord(out, 61, static_cast<std::uint16_t>(sectors28 >> 16));
   PutWord(out, 83, 0x0400);  // 48-bit addressing
   for (std::size_t i = 0; i < 4; ++i) {
     PutWord(out, 100 + i, static_cast<std::uint16_t>((sectors >> (16 * i)) & 0xFFFF));
+  }
+  if (sector_size_ != kSimSectorSize) {
+    // Word 106: valid (bit 14), logical sectors longer than 256 words (bit 12);
+    // words 117-118: the logical sector size in words.
+    PutWord(out, 106, 0x5000);
+    const std::uint32_t words = sector_size_ / 2;
+    PutWord(out, 117, static_cast<std::uint16_t>(words & 0xFFFF));
+    PutWord(out, 118, static_cast<std::uint16_t>(words >> 16));
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A simulated disk: a sparse image file on the host, its size, its sector
-// size and the serial number its IDENTIFY data carries. A 2 TB disk costs
+// size (512 bytes, or 4,096 for an advanced-format 4Kn disk) and the serial
+// number its IDENTIFY data carries. A 2 TB disk costs
 // nothing until sectors are written, and zeros written where nothing was
 // written before stay holes: a formatter clearing a 2 TB disk's FATs costs
 // no host disk space and no host I/O.
@@ -18,6 +19,7 @@
 namespace sim::station {
 
 inline constexpr std::uint32_t kSimSectorSize = 512;
+inline constexpr std::uint32_t kSim4KnSectorSize = 4096;
 // The largest simulated disk: its sparse image must fit the host's file size
 // limit (16 TiB less a block on ext4).
 inline constexpr std::uint64_t kMaxSimDiskBytes = (16ULL << 40) - (1ULL << 20);
@@ -26,11 +28,13 @@ class SimDisk {
  public:
   // Creates (or reuses, resizing) the image file at `image`. `size_bytes` is
   // rounded down to whole sectors; 0 means a bridge with no medium.
-  SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::string ata_serial);
+  // `sector_size` is kSimSectorSize or kSim4KnSectorSize.
+  SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::string ata_serial,
+          std::uint32_t sector_size = kSimSectorSize);
 
   const std::filesystem::path& ImagePath() const { return image_; }
   std::uint64_t SizeBytes() const { return size_; }
-  std::uint32_t SectorSize() const { return kSimSectorSize; }
+  std::uint32_t SectorSize() const { return sector_size_; }
   const std::string& AtaSerial() const { return ata_serial_; }
   bool HasMedium() const { return size_ > 0; }
 
@@ -43,7 +47,8 @@ class SimDisk {
   bool Write(std::uint64_t offset, std::span<const std::uint8_t> in);
 
   // The 512-byte IDENTIFY DEVICE data: serial number (words 10-19), model
-  // (words 27-46) and the sector count (words 60-61, 100-103).
+  // (words 27-46), the count of logical sectors (words 60-61, 100-103) and,
+  // for sectors other than 512 bytes, their size (words 106, 117-118).
   void FillIdentify(std::span<std::uint8_t> out) const;
 
  private:
@@ -54,6 +59,7 @@ class SimDisk {
   static constexpr std::uint64_t kAreaSize = 1024 * 1024;
 
   std::filesystem::path image_;
+  std::uint32_t sector_size_;
   std::uint64_t size_;
   std::string ata_serial_;
   std::mutex mutex_;

@@ -11,9 +11,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kSector = kSimSectorSize;
 constexpr std::size_t kTable = 446;
-constexpr std::uint32_t kMiBSectors = 2048;
+constexpr std::size_t kMiB = 1024 * 1024;
 
 std::uint32_t Le32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -34,14 +33,23 @@ std::string Trimmed(const char* p, std::size_t n) {
   return s;
 }
 
-using Sector = std::array<std::uint8_t, kSector>;
+// One sector of a disk, as long as the disk's sectors; sector numbers (LBA)
+// count the disk's own sectors.
+using Sector = std::vector<std::uint8_t>;
 
-bool ReadSector(SimDisk& disk, std::uint64_t lba, Sector& s) { return disk.Read(lba * kSector, s); }
-bool WriteSector(SimDisk& disk, std::uint64_t lba, const Sector& s) { return disk.Write(lba * kSector, s); }
+Sector BlankSector(const SimDisk& disk) { return Sector(disk.SectorSize(), 0); }
+bool ReadSector(SimDisk& disk, std::uint64_t lba, Sector& s) {
+  s.assign(disk.SectorSize(), 0);
+  return disk.Read(lba * disk.SectorSize(), s);
+}
+bool WriteSector(SimDisk& disk, std::uint64_t lba, const Sector& s) { return disk.Write(lba * disk.SectorSize(), s); }
 
-// The used entries of a partition table, numbered in table order.
+// The used entries of the partition table in a disk's first sector, numbered
+// in table order.
 std::vector<platform::PartitionInfo> ParseTable(const Sector& mbr) {
   std::vector<platform::PartitionInfo> out;
+  const std::uint64_t sector_size = mbr.size();
+  if (sector_size < 512) return out;
   if (mbr[510] != 0x55 || mbr[511] != 0xAA) return out;
   std::uint32_t number = 0;
   for (int i = 0; i < 4; ++i) {
@@ -51,8 +59,8 @@ std::vector<platform::PartitionInfo> ParseTable(const Sector& mbr) {
     p.boot_indicator = e[0] == 0x80;
     p.type = e[4];
     p.hidden_sectors = Le32(e + 8);
-    p.starting_offset = static_cast<std::uint64_t>(p.hidden_sectors) * kSector;
-    p.length = static_cast<std::uint64_t>(Le32(e + 12)) * kSector;
+    p.starting_offset = p.hidden_sectors * sector_size;
+    p.length = Le32(e + 12) * sector_size;
     p.number = ++number;
     out.push_back(p);
   }
@@ -259,7 +267,7 @@ void SimVolumeSet::Dismounted(int drive_number) {
 bool SimVolumeSet::Clean(int drive_number) {
   auto image = world_.DiskImage(drive_number);
   if (!image || drive_number == 0) return false;
-  const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(kMiBSectors) * kSector, 0);
+  const std::vector<std::uint8_t> zeros(kMiB, 0);
   const std::uint64_t size = image->SizeBytes();
   bool ok = image->Write(0, std::span(zeros).first(std::min<std::size_t>(zeros.size(), size)));
   if (size > zeros.size()) ok = image->Write(size - zeros.size(), zeros) && ok;
@@ -284,12 +292,15 @@ bool SimVolumeSet::CreatePrimaryPartition(int drive_number) {
   Sector mbr{};
   if (!ReadSector(*image, 0, mbr)) return false;
   if (!ParseTable(mbr).empty()) return false;  // the tool only creates on a clean disk here
-  std::uint32_t start = 0;
+  // The alignment is counted in 512-byte sectors; a disk of larger sectors
+  // starts its partition at the same byte or the next whole sector after it.
+  const std::uint32_t sector_size = image->SectorSize();
+  std::uint64_t start = 0;
   {
     std::lock_guard lock(mutex_);
-    start = alignment_;
+    start = (std::uint64_t{alignment_} * kSimSectorSize + sector_size - 1) / sector_size;
   }
-  const std::uint64_t total = image->SizeBytes() / kSector;
+  const std::uint64_t total = image->SizeBytes() / sector_size;
   if (total <= start) return false;
   const std::uint64_t count = std::min<std::uint64_t>(total - start, 0xFFFFFFFF);
   PutLe(&mbr[440], 0x5E1D0000u + static_cast<std::uint32_t>(drive_number), 4);  // disk signature
@@ -307,7 +318,7 @@ bool SimVolumeSet::CreatePrimaryPartition(int drive_number) {
   mbr[510] = 0x55;
   mbr[511] = 0xAA;
   // A new partition holds no file system yet.
-  Sector zero{};
+  const Sector zero = BlankSector(*image);
   return WriteSector(*image, 0, mbr) && WriteSector(*image, start, zero);
 }
 
@@ -346,18 +357,20 @@ bool SimVolumeSet::FormatNtfs(char letter) {
   auto image = world_.DiskImage(*disk);
   if (!part || !image) return false;
   const platform::LocalTime t = world_.GetClock().LocalNow();
-  Sector boot{};
+  Sector boot = BlankSector(*image);
+  const std::uint32_t sector_size = image->SectorSize();
+  if (boot.size() < 512) return false;
   boot[0] = 0xEB;
   boot[1] = 0x52;
   boot[2] = 0x90;
   std::memcpy(&boot[3], "NTFS    ", 8);
-  PutLe(&boot[11], kSector, 2);
-  boot[13] = 8;  // 4 KiB clusters
+  PutLe(&boot[11], sector_size, 2);
+  boot[13] = static_cast<std::uint8_t>(std::max<std::uint32_t>(1, 4096 / sector_size));  // 4 KiB clusters
   boot[21] = 0xF8;
   PutLe(&boot[24], 63, 2);
   PutLe(&boot[26], 255, 2);
   PutLe(&boot[28], part->hidden_sectors, 4);
-  PutLe(&boot[40], part->length / kSector - 1, 8);
+  PutLe(&boot[40], part->length / sector_size - 1, 8);
   PutLe(&boot[48], 786432, 8);  // $MFT cluster
   PutLe(&boot[56], 2, 8);       // $MFTMirr cluster
   boot[64] = 0xF6;

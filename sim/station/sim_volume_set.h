@@ -82,8 +82,10 @@ class SimVolumeSet final : public WorldService {
   void DropFiles(char letter);
 
   // --- Settings and faults ----------------------------------------------------
-  // Where "create partition primary" starts the partition (2048 = 1 MiB, as
-  // the system tool aligns; 63 as older tools did).
+  // Where "create partition primary" starts the partition, in 512-byte
+  // sectors (2048 = 1 MiB, as the system tool aligns; 63 as older tools did).
+  // A disk of 4,096-byte sectors starts it at the same byte, rounded up to
+  // its next sector.
   void SetAlignment(std::uint32_t sectors);
   // How long a dismounted volume stays away; nullopt: it never comes back.
   void SetReturnDelay(std::optional<std::chrono::milliseconds> delay);

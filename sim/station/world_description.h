@@ -24,6 +24,7 @@ struct BridgeSpec {
   std::array<std::uint8_t, 7> firmware_version{0x12, 0x11, 0x05, 0x10, 0x00, 0x00, 0x00};
   platform::UsbSpeed speed = platform::UsbSpeed::kSuper;
   std::uint64_t disk_size = 500107862016ULL;  // 0: no medium
+  std::uint32_t sector_size = kSimSectorSize;  // or kSim4KnSectorSize
   std::string ata_serial;                     // the disk's own serial number
   bool presents_cdrom = false;
   bool mass_storage_only = false;

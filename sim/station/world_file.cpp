@@ -287,6 +287,12 @@ struct Reader {
         return Fail(j.at("speed"), "speed: expected super, high or full");
       }
     }
+    if (j.contains("sector_size")) {
+      if (!Number(j, "sector_size", 0, kSim4KnSectorSize, b.sector_size)) return false;
+      if (b.sector_size != kSimSectorSize && b.sector_size != kSim4KnSectorSize) {
+        return Fail(j.at("sector_size"), "sector_size: expected 512 or 4096");
+      }
+    }
     if (!Size(j, "disk_size", 0, b.disk_size) || !Text(j, "ata_serial", kMaxAtaSerial, b.ata_serial) ||
         !Flag(j, "cdrom", b.presents_cdrom) || !Text(j, "instance_id", kMaxPathText, b.instance_id) ||
         !Text(j, "driver_key_class", kMaxPathText, b.driver_key_class)) {

@@ -15,7 +15,8 @@
 // "bridge" and "stick" counts) and takes these fields: serial, manufacturer,
 // product, vendor_id, product_id, release (hex texts), chip_variant (number or
 // hex text), firmware_version (12 or 14 hex digits), speed ("super", "high",
-// "full"), disk_size, ata_serial, cdrom (bool), driver_key_class,
+// "full"), disk_size, sector_size (512, or 4096 for a 4Kn disk), ata_serial,
+// cdrom (bool), driver_key_class,
 // instance_id, faults
 // { fail_from_call: { "E4": 3 }, reject_identify, never_returns,
 // return_delay_ms }. A controller may carry "driver_key_fails": true.

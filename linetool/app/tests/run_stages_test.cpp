@@ -384,6 +384,19 @@ TEST(CdRomPort, FailsTheDiskStagesLeavesPreloadEmptyAndTheOtherPortPasses) {
   EXPECT_EQ(rig.Presenter().ProgressText(), "100 %");
 }
 
+TEST(AdvancedFormatDisk, A4096ByteSectorDiskPassesEveryStageBesideA512ByteOne) {
+  auto spec = sim::station::DefaultWorld(2);
+  Bridges(spec)[1]->sector_size = 4096;
+  RunRig rig(spec);
+  rig.Initialise();
+  ASSERT_EQ(rig.Run().Table().device_count, 2u);
+  EXPECT_EQ(rig.Run().Table().records[1].bytes_per_sector, 4096u);
+  rig.StartAndWait();
+  EXPECT_EQ(StageRow(rig, 0), std::vector<std::string>(7, "PASS"));
+  EXPECT_EQ(StageRow(rig, 1), std::vector<std::string>(7, "PASS"));
+  EXPECT_EQ(rig.Presenter().CounterValues().pass, 2);
+}
+
 TEST(SafeRemoval, PlugEventsWaitUntilTheRemovalHasEnded) {
   RunRig rig(3);
   rig.Initialise();

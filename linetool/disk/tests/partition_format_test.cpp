@@ -80,6 +80,11 @@ TEST(FormatChoice, FileSystemAndClusterSizeByDiskSize) {
   EXPECT_EQ(FormatStep::FatSectorsPerCluster(280'577), 64u);
   EXPECT_EQ(FormatStep::FatSectorsPerCluster(0), 64u);
   EXPECT_EQ(FormatStep::FatSectorsPerCluster(linetool::disk::kUnknownMiB), 64u);
+  // Disks of 4,096-byte sectors get clusters of the same bytes.
+  EXPECT_EQ(FormatStep::FatSectorsPerCluster(100'000, 4096), 2u);
+  EXPECT_EQ(FormatStep::FatSectorsPerCluster(250'000, 4096), 4u);
+  EXPECT_EQ(FormatStep::FatSectorsPerCluster(280'577, 4096), 8u);
+  EXPECT_EQ(FormatStep::FatSectorsPerCluster(0, 4096), 8u);
 }
 
 TEST_F(PartitionFormatTest, DriveLettersFromEToZAndByDisk) {
@@ -234,6 +239,35 @@ TEST_F(PartitionFormatTest, LargeDisksGetNtfsAndTheLabelIsReadBack) {
   EXPECT_EQ(std::vector<std::string>(launches.begin() + static_cast<std::ptrdiff_t>(launched), launches.end()),
             (std::vector<std::string>{"format.com  F:/Q /FS:NTFS /y", "label.exe F: NOLABEL",
                                       "format.com  F:/Q /FS:NTFS /y", "label.exe F: NOLABEL"}));
+}
+
+TEST_F(PartitionFormatTest, DiskOf4096ByteSectorsIsPartitionedAndFormattedInItsOwnSectors) {
+  Build({100'000 * kMiB}, {4096});
+  PartitionStep partition;
+  PortDisk port{1, kNoDriveLetter, 4096};
+  ASSERT_TRUE(partition.Run(*services_, partition_lock_, port)) << static_cast<int>(partition.LastFailure());
+  // The partition table counts 4,096-byte sectors: 1 MiB is sector 256.
+  std::vector<std::uint8_t> mbr(4096);
+  ASSERT_TRUE(world_->DiskImage(1)->Read(0, mbr));
+  EXPECT_EQ(linetool::disk::GetLe32(mbr, 454), 256u);
+  EXPECT_EQ(linetool::disk::GetLe32(mbr, 458), 100'000u * 256 - 256);
+  EXPECT_EQ(mbr[446], 0x80);
+
+  FormatStep format;
+  CFat32Format formatter(*disks_, clock_);
+  ASSERT_TRUE(format.Run(*services_, formatter, Settings(1, "SHIP4K"), port));
+  EXPECT_EQ(format.FileSystem(), "FAT32");
+  EXPECT_EQ(formatter.LastLayout().bytes_per_sector, 4096u);
+  EXPECT_EQ(formatter.LastLayout().sectors_per_cluster, 2u);  // 8 KiB, as on a disk of 512-byte sectors
+  std::vector<std::uint8_t> boot(4096);
+  ASSERT_TRUE(world_->DiskImage(1)->Read(256ull * 4096, boot));
+  EXPECT_EQ(linetool::disk::GetLe16(boot, 11), 4096u);
+  EXPECT_EQ(boot[4094], 0x55);
+  EXPECT_EQ(boot[4095], 0xAA);
+  const auto info = volumes_->Information(port.drive_letter);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->label, "SHIP4K");
+  EXPECT_EQ(linetool::disk::DiskSizeMiB(*disks_, 1), 100'000u);
 }
 
 TEST_F(PartitionFormatTest, NeverFormatsDriveCNorAPortWithoutLetter) {

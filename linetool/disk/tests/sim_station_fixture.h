@@ -24,14 +24,19 @@ inline constexpr std::uint64_t kMiB = 1048576;
 
 class SimStationTest : public ::testing::Test {
  protected:
-  // One bridge per size (bytes); drive numbers follow in that order.
-  void Build(std::vector<std::uint64_t> disk_sizes) {
+  // One bridge per size (bytes); drive numbers follow in that order. Disks
+  // have 512-byte sectors unless `sector_sizes` says otherwise.
+  void Build(std::vector<std::uint64_t> disk_sizes, std::vector<std::uint32_t> sector_sizes = {}) {
     std::random_device rd;
     root_ = fs::temp_directory_path() / ("disk_sim_" + std::to_string(rd()));
     fs::create_directories(root_ / "work");
     sim::station::WorldSpec spec = sim::station::DefaultWorld(static_cast<int>(disk_sizes.size()));
     int i = 0;
-    ForEachBridge(spec, [&](sim::station::BridgeSpec& b) { b.disk_size = disk_sizes[static_cast<std::size_t>(i++)]; });
+    ForEachBridge(spec, [&](sim::station::BridgeSpec& b) {
+      const auto n = static_cast<std::size_t>(i++);
+      b.disk_size = disk_sizes[n];
+      if (n < sector_sizes.size()) b.sector_size = sector_sizes[n];
+    });
     world_ = std::make_unique<sim::station::StationWorld>(spec, clock_, root_ / "disks");
     set_ = &sim::station::SimVolumeSet::AttachTo(*world_, root_ / "drives");
     volumes_ = std::make_unique<sim::station::SimVolumes>(*set_);
