@@ -496,6 +496,13 @@ void SimProgrammer::Plug() {
   core_->changed.notify_all();
 }
 
+void SimProgrammer::PlugAt(platform::Clock::Millis when, bool boot_mode) {
+  std::lock_guard lock(core_->mutex);
+  core_->LeaveBus(boot_mode);
+  core_->unplugged = false;
+  core_->back_on_bus_at = when;
+}
+
 void SimProgrammer::SetLinkRate(std::uint32_t bytes_per_second) {
   std::lock_guard lock(core_->mutex);
   core_->options.bytes_per_second = bytes_per_second;

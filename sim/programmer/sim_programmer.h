@@ -81,6 +81,9 @@ class SimProgrammer final : public platform::ProgrammerUsb {
   void RefuseChannels(bool write, bool read);
   void Unplug();                           // the link is lost until Plug
   void Plug();
+  // Comes on the bus at `when` on the clock, in its boot loader when
+  // `boot_mode` (as a programmer whose update was cut short).
+  void PlugAt(platform::Clock::Millis when, bool boot_mode);
   void SetLinkRate(std::uint32_t bytes_per_second);
 
   // What the programmer saw.

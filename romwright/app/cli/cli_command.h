@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/message_sink.h"
+#include "platform/programmer_usb.h"
 
 namespace romwright::cli {
 
@@ -19,11 +21,20 @@ struct GlobalOptions {
   std::string db;    // --db FILE: the chip database file
 };
 
+// A programmer and a clock that stand in for --sim's or the USB programmer
+// and real time (tests run the commands on a simulated programmer in virtual
+// time).
+struct CliDevices {
+  platform::Clock& clock;
+  platform::ProgrammerUsb& usb;
+};
+
 struct CliContext {
   GlobalOptions options;
   std::ostream& out;
   std::ostream& err;
   platform::MessageSink& sink;  // message boxes go to stderr
+  CliDevices* devices = nullptr;
 };
 
 struct CliCommand {

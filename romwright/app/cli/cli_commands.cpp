@@ -2,7 +2,14 @@
 
 #include "romwright/app/cli/cli_command.h"
 
+#include <algorithm>
+
 namespace romwright::cli {
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(),
+                     [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
 
 int RunChips(CliContext& ctx, const std::vector<std::string>& args);
 int RunChipdb(CliContext& ctx, const std::vector<std::string>& args);

@@ -63,8 +63,10 @@ class TerminalStatus final : public app::StatusView {
 }  // namespace
 
 struct CliProgrammer::Parts {
-  platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
-  std::unique_ptr<platform::ProgrammerUsb> usb;
+  platform::SteadyClock steady_clock = platform::linux_host::MakeSystemClock();
+  platform::Clock* clock = &steady_clock;
+  std::unique_ptr<platform::ProgrammerUsb> own_usb;
+  platform::ProgrammerUsb* usb = nullptr;
   sim::programmer::SimProgrammer* sim = nullptr;
   std::string sim_image;
   std::unique_ptr<TerminalStatus> view;
@@ -86,7 +88,8 @@ CliProgrammer::~CliProgrammer() {
   }
 }
 
-std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_code) {
+std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_code,
+                                                    bool need_link) {
   std::unique_ptr<CliProgrammer> p(new CliProgrammer(ctx));
   exit_code = kExitFailed;
   if (!LoadCliDatabase(ctx, p->database_)) return nullptr;
@@ -104,7 +107,10 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
   }
 
   Parts& parts = *p->parts_;
-  if (ctx.options.sim) {
+  if (ctx.devices) {
+    parts.clock = &ctx.devices->clock;
+    parts.usb = &ctx.devices->usb;
+  } else if (ctx.options.sim) {
     const std::string name = ctx.options.sim_chip.empty() ? app::NameOf(*chip) : ctx.options.sim_chip;
     const auto sim_chip = p->database_.FindByName(name);
     if (!sim_chip) {
@@ -114,7 +120,7 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
     sim::programmer::SimProgrammerOptions options;
     options.erase_base_ms = 300;
     options.erase_ms_per_kib = 0;
-    auto sim = std::make_unique<sim::programmer::SimProgrammer>(parts.clock, *sim_chip, options);
+    auto sim = std::make_unique<sim::programmer::SimProgrammer>(*parts.clock, *sim_chip, options);
     parts.sim_image = ctx.options.sim_image;
     if (!parts.sim_image.empty() && std::filesystem::exists(parts.sim_image)) {
       std::ifstream in(parts.sim_image, std::ios::binary);
@@ -123,10 +129,11 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
       sim->SetChipContents(contents);
     }
     parts.sim = sim.get();
-    parts.usb = std::move(sim);
+    parts.own_usb = std::move(sim);
   } else {
-    parts.usb = std::make_unique<platform::linux_host::LibusbProgrammer>();
+    parts.own_usb = std::make_unique<platform::linux_host::LibusbProgrammer>();
   }
+  if (!parts.usb) parts.usb = parts.own_usb.get();
 
   p->buffer_ = app::DataBuffer::Create();
   if (!p->buffer_) {
@@ -141,11 +148,11 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
                               ? std::string()
                               : platform::ToHostPath(log_setting, platform::linux_host::CurrentDirectory());
   parts.view = std::make_unique<TerminalStatus>(ctx.out);
-  parts.status = std::make_unique<app::StatusDisplay>(parts.clock, log, parts.view.get());
+  parts.status = std::make_unique<app::StatusDisplay>(*parts.clock, log, parts.view.get());
   parts.link = std::make_unique<link::ProgrammerLink>(*parts.usb, ctx.sink);
-  parts.engine = std::make_unique<link::TransferEngine>(parts.clock);
+  parts.engine = std::make_unique<link::TransferEngine>(*parts.clock);
   parts.engine->SetLink(parts.link.get());
-  app::ProgrammerContext pc{parts.clock, ctx.sink, *parts.status, p->texts_, *parts.link, *parts.engine};
+  app::ProgrammerContext pc{*parts.clock, ctx.sink, *parts.status, p->texts_, *parts.link, *parts.engine};
   p->ops_ = std::make_unique<app::ChipOperations>(pc, *p->buffer_, p->database_);
   p->ops_->SetSelectedChip(*chip);
   p->ops_->on_chip_detected = [buffer = p->buffer_.get()](const ChipRecord& c) {
@@ -153,7 +160,7 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
   };
   p->maintenance_ = std::make_unique<app::Maintenance>(pc, p->texts_.TextOf(kTextVersionSetting));
 
-  if (!parts.link->OpenLink()) {
+  if (need_link && !parts.link->OpenLink()) {
     ctx.sink.Show(p->texts_.TextOf(kTextNoProgrammer));
     exit_code = kExitUsage;
     return nullptr;

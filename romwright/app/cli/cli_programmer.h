@@ -16,9 +16,11 @@ namespace romwright::cli {
 
 class CliProgrammer {
  public:
-  // Everything set up and the programmer linked; otherwise the reason is
-  // printed, `exit_code` set, and null returned.
-  static std::unique_ptr<CliProgrammer> Start(CliContext& ctx, int& exit_code);
+  // Everything set up and, when `need_link`, the programmer linked; otherwise
+  // the reason is printed, `exit_code` set, and null returned. A firmware
+  // update links the programmer itself, in its boot state.
+  static std::unique_ptr<CliProgrammer> Start(CliContext& ctx, int& exit_code,
+                                              bool need_link = true);
   // Keeps the simulated chip's contents in IMAGE (--sim=CHIP,IMAGE).
   ~CliProgrammer();
 

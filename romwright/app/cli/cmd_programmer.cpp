@@ -24,7 +24,7 @@ const char kDeviceOptions[] =
 // Runs `body` on a started programmer after checking the argument count.
 template <typename Body>
 int WithProgrammer(CliContext& ctx, const std::vector<std::string>& arguments, std::size_t count,
-                   const char* usage, const char* help, Body body) {
+                   const char* usage, const char* help, Body body, bool need_link = true) {
   std::vector<std::string> args = arguments;
   if (WantsHelp(args)) {
     ctx.out << "Usage: romwright-cli " << usage << "\n" << help << kDeviceOptions;
@@ -36,7 +36,7 @@ int WithProgrammer(CliContext& ctx, const std::vector<std::string>& arguments, s
     return kExitUsage;
   }
   int code = kExitOk;
-  auto programmer = CliProgrammer::Start(ctx, code);
+  auto programmer = CliProgrammer::Start(ctx, code, need_link);
   if (!programmer) return code;
   return body(*programmer, args);
 }
@@ -146,12 +146,15 @@ int RunSelftest(CliContext& ctx, const std::vector<std::string>& args) {
 
 int RunUpdateFirmware(CliContext& ctx, const std::vector<std::string>& args) {
   return WithProgrammer(ctx, args, 1, "update-firmware FILE",
-                        "Sends the update image FILE (at most 262144 bytes) to the programmer's\n"
-                        "boot loader. The programmer leaves its firmware and must be linked again\n"
-                        "in its boot state; after about 5 s the prompt asks for that.\n",
+                        "Sends the update image FILE (1 to 262144 bytes) to the programmer's boot\n"
+                        "loader. The programmer leaves its firmware and must be linked again in its\n"
+                        "boot state. No programmer needs to be linked at the start: the command\n"
+                        "waits for one, and after about 5 s asks on stderr to link it within 10 s;\n"
+                        "it gives up after about 15 s. Progress goes to stdout.\n",
                         [](CliProgrammer& p, const std::vector<std::string>& a) {
                           return ExitCodeOf(p.Maintenance().UpdateFirmware(a[0]));
-                        });
+                        },
+                        /*need_link=*/false);
 }
 
 }  // namespace romwright::cli

@@ -9,11 +9,6 @@
 
 namespace romwright::cli {
 
-bool WantsHelp(const std::vector<std::string>& args) {
-  return std::any_of(args.begin(), args.end(),
-                     [](const std::string& a) { return a == "--help" || a == "-h"; });
-}
-
 namespace {
 void PrintUsage(std::ostream& out) {
   out << "Usage: romwright-cli [--sim[=CHIP[,IMAGE]]] [--chip NAME] [--db FILE] COMMAND [ARGS...]\n"
@@ -75,7 +70,7 @@ int main(int argc, char** argv) {
   for (const auto& c : Commands()) {
     if (name == c.name) {
       platform::StreamSink sink(std::cerr);
-      CliContext ctx{opts, std::cout, std::cerr, sink};
+      CliContext ctx{opts, std::cout, std::cerr, sink, nullptr};
       return c.run(ctx, rest);
     }
   }
