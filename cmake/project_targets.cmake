@@ -44,3 +44,32 @@ function(project_tests name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
     PROPERTIES LABELS "${name};${ARG_LABELS}" TIMEOUT 600)
 endfunction()
+
+# project_fuzz_targets([LINK ...]) makes one fuzz target of each fuzz/*.cpp of
+# the current folder; each file defines LLVMFuzzerTestOneInput. With
+# STATION_FUZZ (the fuzz preset) a target is a libFuzzer program; in every
+# other build it is a replay program, and CTest runs it over the target's seed
+# inputs (fuzz/corpus/<name>/) and every input that ever found a fault
+# (fuzz/regressions/<name>/).
+function(project_fuzz_targets)
+  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*.cpp)
+  foreach(_file ${_src})
+    get_filename_component(_name ${_file} NAME_WE)
+    add_executable(${_name} ${_file})
+    target_link_libraries(${_name} PRIVATE ${ARG_LINK} fuzz_support)
+    project_warnings(${_name})
+    if(STATION_FUZZ)
+      target_link_options(${_name} PRIVATE -fsanitize=fuzzer)
+      add_dependencies(fuzzers ${_name})
+      set_property(GLOBAL APPEND PROPERTY STATION_FUZZ_TARGETS
+                   "${_name}=$<TARGET_FILE:${_name}>=${CMAKE_CURRENT_SOURCE_DIR}/fuzz")
+    else()
+      target_link_libraries(${_name} PRIVATE fuzz_replay)
+      add_test(NAME fuzz_replay.${_name}
+               COMMAND ${_name} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${_name}
+                       ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/regressions/${_name})
+      set_tests_properties(fuzz_replay.${_name} PROPERTIES LABELS "fuzz_replay" TIMEOUT 120)
+    endif()
+  endforeach()
+endfunction()

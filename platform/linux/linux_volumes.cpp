@@ -57,9 +57,15 @@ std::vector<MountEntry> ParseMountInfo(const std::string& text) {
   std::vector<MountEntry> out;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
-    std::istringstream f(line);
+    // The kernel separates fields by one blank and escapes blanks, tabs and
+    // line breaks inside them; any other byte (a carriage return too) is part
+    // of its field.
     std::vector<std::string> w;
-    for (std::string x; f >> x;) w.push_back(x);
+    for (std::size_t at = 0; at <= line.size();) {
+      const std::size_t blank = std::min(line.find(' ', at), line.size());
+      if (blank > at) w.push_back(line.substr(at, blank - at));
+      at = blank + 1;
+    }
     const auto dash = std::find(w.begin(), w.end(), "-");
     if (w.size() < 5 || dash == w.end() || w.end() - dash < 3) continue;
     out.push_back({Unescape(w[4]), Unescape(*(dash + 2)), *(dash + 1)});

@@ -1,0 +1,72 @@
+// config.ini on any file: reading any key of any section works, and a key
+// written is read back as written while the other keys keep their values.
+// The input gives a section, a key, a value and then the file.
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "romwright/app/settings_file.h"
+#include "tools/fuzz/fuzz_input.h"
+
+namespace {
+
+using romwright::app::SettingsFile;
+
+// A name as the program uses them: letters, digits and "_".
+bool PlainName(const std::string& s) {
+  if (s.empty()) return false;
+  for (const char c : s) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  }
+  return true;
+}
+
+// A value that reads back as itself: no line break, no blanks at its ends,
+// not wrapped in quotes, not longer than a read returns.
+bool PlainValue(const std::string& s) {
+  if (s.size() > SettingsFile::kMaxValueLength) return false;
+  if (s.find_first_of("\r\n") != std::string::npos) return false;
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  if (!s.empty() && (blank(s.front()) || blank(s.back()))) return false;
+  if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return false;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const fuzz::ScratchFolder scratch("settings_file_fuzz");
+  fuzz::FuzzInput in(data, size);
+  const std::string section = in.Text(32);
+  const std::string key = in.Text(32);
+  const std::string other_key = in.Text(32);
+  const std::string value = in.Text(255);
+  const auto rest = in.Rest();
+  const auto path = scratch.Path() / "config.ini";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(rest.data(), static_cast<std::streamsize>(rest.size()));
+  }
+  SettingsFile file(path.string());
+  const std::string read = file.Read(section, key);
+  fuzz::Check(read.size() <= SettingsFile::kMaxValueLength, "a read value longer than the limit");
+  if (!PlainName(section) || !PlainName(key) || !PlainValue(value)) return 0;
+
+  const std::string other_before = file.Read(section, other_key);
+  fuzz::Check(file.Write(section, key, value), "a settings file could not be written");
+  fuzz::Check(file.Read(section, key) == value, "a written key does not read back");
+  const bool same_key = other_key.size() == key.size() &&
+                        std::equal(key.begin(), key.end(), other_key.begin(), [](char x, char y) {
+                          return std::tolower(static_cast<unsigned char>(x)) ==
+                                 std::tolower(static_cast<unsigned char>(y));
+                        });
+  if (!same_key) {
+    fuzz::Check(file.Read(section, other_key) == other_before, "writing a key changed another key");
+  }
+  return 0;
+}
