@@ -97,6 +97,7 @@ SimBridge::SimBridge(Options options)
   registers_[kRegUaspStatus] = 0x80;
   registers_[kRegLinkSpeed] = options_.link_speed;
   registers_[kRegChipVariant] = options_.chip_variant;
+  for (const auto& [address, value] : options_.registers) registers_[address] = value;
   Restart();
 }
 

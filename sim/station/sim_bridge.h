@@ -81,6 +81,9 @@ class SimBridge {
     BridgeFaults faults;
     std::optional<SimConfigBlock> config_slot0;  // initial slot contents (else 0xFF)
     std::optional<SimConfigBlock> config_slot1;
+    // Register values set after all others (they may override the variant,
+    // the firmware version or the link speed).
+    std::map<std::uint16_t, std::uint8_t> registers;
   };
 
   explicit SimBridge(Options options);

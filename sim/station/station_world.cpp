@@ -336,6 +336,7 @@ std::unique_ptr<StationWorld::HubNode> StationWorld::BuildHub(const HubSpec& spe
       o.faults = bs.faults;
       o.config_slot0 = bs.config_slot0;
       o.config_slot1 = bs.config_slot1;
+      o.registers = bs.registers;
       char file[48];
       std::snprintf(file, sizeof file, "usb_disk_%02d.img", node->index);
       o.disk = std::make_shared<SimDisk>(disk_folder_ / file, bs.presents_cdrom ? 0 : bs.disk_size,

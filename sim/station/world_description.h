@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ struct BridgeSpec {
   BridgeFaults faults;
   std::optional<SimConfigBlock> config_slot0;
   std::optional<SimConfigBlock> config_slot1;
+  std::map<std::uint16_t, std::uint8_t> registers;  // set last
 };
 
 struct HubSpec;
