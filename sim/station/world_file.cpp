@@ -324,6 +324,60 @@ struct Reader {
       }
       if (f.contains("return_delay_ms")) b.faults.return_delay_ms = delay;
     }
+    return Registers(j, b) && ConfigSlots(j, b);
+  }
+
+  // "registers": { "0xC890": "0x04", "9000": 128 }: register address to byte,
+  // set after every other field.
+  bool Registers(const json& j, BridgeSpec& b) {
+    if (!j.contains("registers")) return true;
+    const json& regs = j.at("registers");
+    if (!regs.is_object()) return Fail(regs, "registers: expected an object of address: byte");
+    for (const auto& [name, value] : regs.items()) {
+      std::uint16_t address = 0;
+      const json tmp = {{"address", name}};
+      if (!Number(tmp, "address", 0, 0xFFFF, address, true)) {
+        error.clear();
+        return Fail(regs.at(name), "registers: \"" + name + "\" is not a register address from 0 to 0xFFFF");
+      }
+      std::uint8_t byte = 0;
+      if (!Number(regs, name.c_str(), 0, 0xFF, byte, true)) return false;
+      b.registers[address] = byte;
+    }
+    return true;
+  }
+
+  // "config_slots": [ slot 0, slot 1 ], each 128 bytes as 256 hex digits
+  // (blanks between them allowed), or null for an erased slot.
+  bool ConfigSlots(const json& j, BridgeSpec& b) {
+    if (!j.contains("config_slots")) return true;
+    const json& slots = j.at("config_slots");
+    if (!slots.is_array() || slots.size() > 2) {
+      return Fail(slots, "config_slots: expected a list of at most two slots");
+    }
+    for (std::size_t slot = 0; slot < slots.size(); ++slot) {
+      const json& text = slots.at(slot);
+      if (text.is_null()) continue;
+      const std::string field = "config_slots[" + std::to_string(slot) + "]";
+      if (!text.is_string()) return Fail(text, field + ": expected a text of 128 hex bytes");
+      std::string digits;
+      for (char c : text.get_ref<const std::string&>()) {
+        if (c == ' ' || c == '\t' || c == '\n') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+          return Fail(text, field + ": '" + std::string(1, c) + "' is not a hex digit");
+        }
+        digits += c;
+      }
+      SimConfigBlock block{};
+      if (digits.size() != 2 * block.size()) {
+        return Fail(text, field + ": expected 128 bytes, found " + std::to_string(digits.size() / 2) +
+                              (digits.size() % 2 != 0 ? " and a half" : ""));
+      }
+      for (std::size_t i = 0; i < block.size(); ++i) {
+        std::from_chars(digits.data() + 2 * i, digits.data() + 2 * i + 2, block[i], 16);
+      }
+      (slot == 0 ? b.config_slot0 : b.config_slot1) = block;
+    }
     return true;
   }
 

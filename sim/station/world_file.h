@@ -19,7 +19,10 @@
 // cdrom (bool), driver_key_class,
 // instance_id, faults
 // { fail_from_call: { "E4": 3 }, reject_identify, never_returns,
-// return_delay_ms }. A controller may carry "driver_key_fails": true.
+// return_delay_ms }, registers (address: byte, numbers or hex texts,
+// { "0xC890": "0x04" }; set after every other field), config_slots (slot 0
+// and slot 1 as 128 bytes of hex digits, blanks allowed; null leaves a slot
+// erased). A controller may carry "driver_key_fails": true.
 //
 // Every value is checked against what the devices allow and refused with
 // its line and field ("line 4: vendor_id: ..."): ids of 16 bits (8 for the

@@ -368,6 +368,60 @@ TEST(SimDisk, TheLargestDiskIsWrittenAtItsLastSector) {
   EXPECT_EQ(back, std::vector<std::uint8_t>(kSimSectorSize, 0));
 }
 
+// A bridge with register values and configuration slots from the file; each
+// bad entry is refused naming its field.
+TEST(WorldFile, RegistersAndConfigSlots) {
+  std::string slot1(256, 'F');
+  slot1.replace(122 * 2, 2, "F7");
+  slot1.replace(125 * 2, 2, "81");
+  std::string error;
+  auto w = ParseWorld(R"({ "controllers": [ { "root_hub": { "devices": [ { "port": 1, "bridge": {
+      "chip_variant": "0x11",
+      "registers": { "0xC890": "0x04", "C8FF": 18, "9000": "0" },
+      "config_slots": [ null, ")" + slot1 + R"(" ] } } ] } } ] })",
+                      error);
+  ASSERT_TRUE(w) << error;
+  const BridgeSpec& b = *w->controllers.at(0).root_hub.ports.at(0).device;
+  EXPECT_EQ(b.registers, (std::map<std::uint16_t, std::uint8_t>{{0xC890, 0x04}, {0xC8FF, 0x12}, {0x9000, 0x00}}));
+  EXPECT_FALSE(b.config_slot0);
+  ASSERT_TRUE(b.config_slot1);
+  EXPECT_EQ((*b.config_slot1)[122], 0xF7);
+  EXPECT_EQ((*b.config_slot1)[125], 0x81);
+
+  // The registers are set over the variant and the defaults.
+  TempDir dir;
+  platform::ManualClock clock;
+  StationWorld world(*w, clock, dir.path());
+  world.WithDevice(0, [](SimBridge& bridge) {
+    EXPECT_EQ(bridge.Register(0xC8FF), 0x12);
+    EXPECT_EQ(bridge.Register(0x9000), 0x00);
+    EXPECT_EQ(bridge.ConfigSlot(1)[125], 0x81);
+    EXPECT_EQ(bridge.ConfigSlot(0)[125], 0xFF);
+  });
+
+  const auto refused = [&](const std::string& fields, const std::string& said) {
+    const std::string text = R"({ "controllers": [ { "root_hub": { "devices": [ { "port": 1, "bridge": { )" + fields +
+                             " } } ] } } ] }";
+    EXPECT_FALSE(ParseWorld(text, error)) << fields;
+    EXPECT_NE(error.find(said), std::string::npos) << fields << ": " << error;
+  };
+  refused(R"("registers": { "0x10000": 1 })", "registers: \"0x10000\" is not a register address");
+  refused(R"("registers": { "C890": "0x100" })", "C890: expected a whole number from 0 to 255");
+  refused(R"("registers": { "C890": -1 })", "C890: expected a whole number from 0 to 255");
+  refused(R"("registers": [ 1 ])", "registers: expected an object");
+  refused(R"("config_slots": [ "FF" ])", "config_slots[0]: expected 128 bytes, found 1");
+  refused(R"("config_slots": [ null, "G" ])", "config_slots[1]: 'G' is not a hex digit");
+  refused(R"("config_slots": [ null, null, null ])", "config_slots: expected a list of at most two slots");
+  refused(R"("config_slots": [ 5 ])", "config_slots[0]: expected a text");
+  // The line of the entry at fault.
+  EXPECT_FALSE(ParseWorld("{ \"controllers\": [ { \"root_hub\": { \"devices\": [ { \"port\": 1, \"bridge\": {\n"
+                          "  \"registers\": { \"9000\": 1,\n"
+                          "    \"C890\": 512 } } } ] } } ] }",
+                          error));
+  EXPECT_EQ(error, "line 3: C890: expected a whole number from 0 to 255 (or a hex text)");
+}
+
+
 TEST(SimDisk, ZerosOverHolesStayHolesAndZerosOverDataReplaceIt) {
   TempDir dir;
   const auto image = dir.path() / "disk.img";
