@@ -35,10 +35,11 @@ struct CliCommand {
   int (*run)(CliContext& ctx, const std::vector<std::string>& args);
 };
 
-// Exit codes shared by the commands.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
+// Exit codes shared by the commands; they mean the same in every command, and
+// the program's --help lists them.
+inline constexpr int kExitOk = 0;      // done (run: every device passed)
+inline constexpr int kExitFailed = 1;  // carried out and failed (a bridge refused, a device failed, ...)
+inline constexpr int kExitUsage = 2;   // not started: bad arguments or --sim, or no run started
 
 // True when args holds "--help" or "-h".
 bool WantsHelp(const std::vector<std::string>& args);
