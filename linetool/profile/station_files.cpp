@@ -42,32 +42,6 @@ std::optional<std::uintmax_t> FileSize(const std::string& host_path) {
   return size;
 }
 
-WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data) {
-  std::error_code ec;
-  const fs::path target(host_path);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  if (!fs::is_directory(folder, ec)) return WriteOutcome::kFolderMissing;
-  fs::path temp = target;
-  temp += ".saving";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return WriteOutcome::kFailed;
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      fs::remove(temp, ec);
-      return WriteOutcome::kFailed;
-    }
-  }
-  fs::rename(temp, target, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    return WriteOutcome::kFailed;
-  }
-  return WriteOutcome::kWritten;
-}
-
 bool CreateEmptyFile(const std::string& host_path) {
   return RemoveFile(host_path) && WriteFileBytes(host_path, {});
 }

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/replace_file.h"
+
 namespace linetool::profile {
 
 // The whole content of a regular file; nothing when it cannot be opened or read.
@@ -24,15 +26,10 @@ std::optional<FileHead> ReadFileHead(const std::string& host_path, std::size_t l
 // The size of a regular file; nothing when it is missing or not a regular file.
 std::optional<std::uintmax_t> FileSize(const std::string& host_path);
 
-enum class WriteOutcome {
-  kWritten,        // the new content is in place
-  kFolderMissing,  // the folder of the file does not exist
-  kFailed,         // the file could not be written; an old file is untouched
-};
-
-// Writes `data` to a temporary file beside `host_path` and renames it over the
-// target, so the target holds either its old or its new content, never a part.
-WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data);
+// Profiles and the firmware path list are replaced whole: a target holds
+// either its old or its new content, never a part (platform/replace_file.h).
+using platform::ReplaceFile;
+using platform::WriteOutcome;
 
 // Deletes the file when it exists and creates it anew, empty. False when that
 // fails.

@@ -5,6 +5,7 @@
 #include <istream>
 #include <vector>
 
+#include "platform/replace_file.h"
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/language_table.h"
 
@@ -185,12 +186,7 @@ bool LoadFile(DataBuffer& buffer, const std::string& host_path, platform::Messag
 }
 
 bool SaveFile(const DataBuffer& buffer, const std::string& host_path) {
-  std::ofstream out(host_path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  const auto view = buffer.View();
-  out.write(reinterpret_cast<const char*>(view.data()), static_cast<std::streamsize>(view.size()));
-  out.flush();
-  return static_cast<bool>(out);
+  return platform::ReplaceFile(host_path, buffer.View()) == platform::WriteOutcome::kWritten;
 }
 
 }  // namespace romwright::app

@@ -49,8 +49,9 @@ bool IsIntelHexPath(std::string_view path);
 bool LoadFile(DataBuffer& buffer, const std::string& host_path, platform::MessageSink& sink,
               const LanguageTable& texts);
 
-// Writes the view length's bytes to `host_path`, replacing an existing file.
-// False when the file cannot be created or written.
+// Writes the view length's bytes to `host_path`, replacing an existing file
+// whole: it holds its old content or the new one, never a part. False when
+// the file cannot be created or written.
 bool SaveFile(const DataBuffer& buffer, const std::string& host_path);
 
 }  // namespace romwright::app

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "platform/replace_file.h"
 #include "romwright/app/text_encoding.h"
 
 namespace romwright::app {
@@ -165,24 +165,7 @@ bool SettingsFile::Write(std::string_view section, std::string_view key, std::st
 
   std::string out;
   for (const auto& l : lines) out += l.text + l.end;
-  // Write beside the file and rename, so a failed write leaves the old file whole.
-  const std::string temp = path_ + ".new";
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f << out;
-    f.flush();
-    if (!f) {
-      f.close();
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path_.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
+  return platform::ReplaceFile(path_, out) == platform::WriteOutcome::kWritten;
 }
 
 }  // namespace romwright::app

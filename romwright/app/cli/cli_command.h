@@ -1,6 +1,7 @@
 #pragma once
 // romwright-cli: global options, the command table and what every command gets.
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ struct GlobalOptions {
   bool sim = false;
   std::string sim_chip;
   std::string sim_image;
+  std::uint32_t sim_rate = 0;  // --sim-rate N: bytes per second of the simulated link; 0 no limit
   std::string chip;  // --chip NAME: the chip to select
   std::string db;    // --db FILE: the chip database file
 };
@@ -45,8 +47,8 @@ struct CliCommand {
 };
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;  // bad usage or no programmer
+inline constexpr int kExitFailed = 1;  // carried out and failed
+inline constexpr int kExitUsage = 2;  // not started: bad usage, unknown chip, no programmer
 
 bool WantsHelp(const std::vector<std::string>& args);
 const std::vector<CliCommand>& Commands();

@@ -7,6 +7,7 @@
 #include "platform/linux/host_services.h"
 #include "platform/linux/programmer_usb_libusb.h"
 #include "platform/path_access.h"
+#include "platform/replace_file.h"
 #include "romwright/app/cli/cli_database.h"
 #include "romwright/app/data_file.h"
 #include "romwright/app/settings_file.h"
@@ -81,10 +82,7 @@ CliProgrammer::~CliProgrammer() {
   if (parts_->engine) parts_->engine->AbortTransfer();
   if (parts_->sim && !parts_->sim_image.empty()) {
     const auto contents = parts_->sim->ChipContents();
-    std::ofstream out(parts_->sim_image, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(contents.data()),
-              static_cast<std::streamsize>(contents.size()));
-    if (!out) ctx_.err << "romwright-cli: cannot keep the simulated chip in " << parts_->sim_image << "\n";
+    if (platform::ReplaceFile(parts_->sim_image, contents) != platform::WriteOutcome::kWritten) ctx_.err << "romwright-cli: cannot keep the simulated chip in " << parts_->sim_image << "\n";
   }
 }
 
@@ -120,6 +118,7 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
     sim::programmer::SimProgrammerOptions options;
     options.erase_base_ms = 300;
     options.erase_ms_per_kib = 0;
+    options.bytes_per_second = ctx.options.sim_rate;
     auto sim = std::make_unique<sim::programmer::SimProgrammer>(*parts.clock, *sim_chip, options);
     parts.sim_image = ctx.options.sim_image;
     if (!parts.sim_image.empty() && std::filesystem::exists(parts.sim_image)) {

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "platform/replace_file.h"
 #include "romwright/app/chip_list.h"
 #include "romwright/app/cli/cli_database.h"
 
@@ -29,20 +30,9 @@ int Build(CliContext& ctx, const std::string& csv, const std::string& out_path) 
     return kExitFailed;
   }
   const auto file = app::BuildDatabaseFile(list.chips);
-  // Write beside the target and rename, so a failed build never leaves half a database.
-  const std::string temp = out_path + ".new";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    if (!out) {
-      ctx.err << "romwright-cli chipdb build: cannot write " << out_path << "\n";
-      std::remove(temp.c_str());
-      return kExitFailed;
-    }
-  }
-  if (std::rename(temp.c_str(), out_path.c_str()) != 0) {
+  // Replaced whole, so a failed or killed build never leaves half a database.
+  if (platform::ReplaceFile(out_path, file) != platform::WriteOutcome::kWritten) {
     ctx.err << "romwright-cli chipdb build: cannot write " << out_path << "\n";
-    std::remove(temp.c_str());
     return kExitFailed;
   }
   ctx.out << "Built " << out_path << ": " << list.chips.size() << " chips\n";

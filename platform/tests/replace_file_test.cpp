@@ -1,0 +1,79 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/replace_file.h"
+
+namespace fs = std::filesystem;
+using platform::ReplaceFile;
+using platform::WriteOutcome;
+
+namespace {
+
+fs::path FreshDir() {
+  const auto dir = fs::temp_directory_path() /
+                   ("platform_replace_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+std::string Content(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::size_t EntriesIn(const fs::path& dir) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+}  // namespace
+
+TEST(ReplaceFile, NewAndOldFilesAreReplacedWholeWithNothingLeftBeside) {
+  const auto dir = FreshDir();
+  const auto file = dir / "out.bin";
+  EXPECT_EQ(ReplaceFile(file.string(), std::string_view("first")), WriteOutcome::kWritten);
+  EXPECT_EQ(Content(file), "first");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::uint8_t bytes[] = {0, 1, 2};
+  EXPECT_EQ(ReplaceFile(file.string(), std::span<const std::uint8_t>(bytes)), WriteOutcome::kWritten);
+  EXPECT_EQ(Content(file), std::string("\0\1\2", 3));
+  // The replaced file keeps the permissions it had, and no temporary stays.
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(EntriesIn(dir), 1u);
+
+  EXPECT_EQ(ReplaceFile((dir / "no" / "out.bin").string(), std::string_view("x")), WriteOutcome::kFolderMissing);
+  EXPECT_EQ(EntriesIn(dir), 1u);
+}
+
+TEST(ReplaceFile, FollowsLinksAndWritesDevicesInPlace) {
+  const auto dir = FreshDir();
+  fs::create_directories(dir / "real");
+  const auto target = dir / "real" / "image.bin";
+  std::ofstream(target) << "old";
+  fs::create_symlink(target, dir / "link.bin");
+  EXPECT_EQ(ReplaceFile((dir / "link.bin").string(), std::string_view("new")), WriteOutcome::kWritten);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+  EXPECT_EQ(Content(target), "new");
+  EXPECT_EQ(EntriesIn(dir / "real"), 1u);
+
+  // Renaming over a pipe or a device (-o /dev/stdout) would put a plain file
+  // in its place: such a target is written in place.
+  const auto fifo = dir / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK);  // keeps the writer's open from blocking
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(ReplaceFile(fifo.string(), std::string_view("through")), WriteOutcome::kWritten);
+  char got[16] = {};
+  EXPECT_EQ(read(reader, got, sizeof got), 7);
+  EXPECT_EQ(std::string(got), "through");
+  close(reader);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
