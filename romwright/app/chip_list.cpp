@@ -1,9 +1,9 @@
 #include "romwright/app/chip_list.h"
 
-#include <charconv>
 #include <set>
 #include <sstream>
 
+#include "platform/number_text.h"
 #include "romwright/app/chip_database.h"
 #include "romwright/app/chip_texts.h"
 
@@ -68,17 +68,12 @@ bool SkipLine(std::string_view text, std::size_t& pos, std::size_t& line) {
   return true;
 }
 
+// A decimal or "0x" hexadecimal number of at most `max`.
 bool ParseNumber(std::string_view text, std::uint64_t max, std::uint32_t& out) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  if (text.empty()) return false;
-  std::uint64_t v = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
-  if (ec != std::errc() || end != text.data() + text.size() || v > max) return false;
-  out = static_cast<std::uint32_t>(v);
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const auto value = platform::ParseUnsigned(text, hex ? 16 : 10, max);
+  if (!value) return false;
+  out = static_cast<std::uint32_t>(*value);
   return true;
 }
 

@@ -88,7 +88,10 @@ TEST(ChipList, ReportsEveryBadLineWithItsNumber) {
       "D,Maker,24 EEPROM,4096,1,256,0x100,0,0,33,0,0,\n"
       "E,Maker,24 EEPROM,4096,1\n"
       "F,Maker,24 EEPROM,12abc,1,256,0,0,0,33,0,0,\n"
-      ",Maker,24 EEPROM,4096,1,256,0,0,0,33,0,0,\n");
+      ",Maker,24 EEPROM,4096,1,256,0,0,0,33,0,0,\n"
+      "G,Maker,24 EEPROM,99999999999999999999999,1,256,0,0,0,33,0,0,\n"
+      "H,Maker,24 EEPROM,4294967296,1,256,0,0,0,33,0,0,\n"
+      "I,Maker,24 EEPROM,-4096,1,256,0,0,0,33,0,0,\n");
   ASSERT_EQ(list.chips.size(), 2u);
   EXPECT_EQ(NameOf(list.chips[0]), "A,1");
   EXPECT_EQ(list.chips[0].manufacturer_id, 0x1C);
@@ -97,9 +100,11 @@ TEST(ChipList, ReportsEveryBadLineWithItsNumber) {
     SetNames(b, "B", "Maker");
     return b;
   }());
-  ASSERT_EQ(list.errors.size(), 5u);
+  ASSERT_EQ(list.errors.size(), 8u);
   EXPECT_EQ(list.errors[0].rfind("line 5:", 0), 0u);
   EXPECT_EQ(list.errors[4].rfind("line 9:", 0), 0u);
+  // Numbers beyond their field or with a sign are errors, never wrapped.
+  EXPECT_EQ(list.errors[7], "line 12: a number column is empty, not a number or too large");
 }
 
 TEST(ChipList, CheckFindsWhatTheProgrammerCannotUse) {

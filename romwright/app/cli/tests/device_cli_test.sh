@@ -68,6 +68,17 @@ head -c 262145 /dev/zero >big.fpr
 expect_status 1 $? "update-firmware with a too long file"
 grep -q "^File format error!$" err || fail "update-firmware: too long file not refused"
 
+# Numbers on the command line are checked, never wrapped or thrown.
+for bad in 0 -1 1e6 99999999999999999999999 1000000001 ""; do
+  "$cli" --sim --sim-rate="$bad" version >out 2>err
+  expect_status 2 $? "--sim-rate=$bad"
+  grep -q "^romwright-cli: --sim-rate takes a whole number of bytes per second from 1 to 1000000000" err ||
+    fail "--sim-rate=$bad: no clear error"
+done
+"$cli" --sim --sim-rate 2000000 --chip AT24C32 read -o slow.bin >out 2>err
+expect_status 0 $? "read over a slowed link"
+"$cli" --help | grep -q "^Exit status, the same for every command:" || fail "--help lists no exit codes"
+
 # Bad usage, a missing file, a missing programmer.
 "$cli" --sim read >out 2>err
 expect_status 2 $? "read without -o"
