@@ -51,6 +51,14 @@ TEST(ReplaceFile, NewAndOldFilesAreReplacedWholeWithNothingLeftBeside) {
 
   EXPECT_EQ(ReplaceFile((dir / "no" / "out.bin").string(), std::string_view("x")), WriteOutcome::kFolderMissing);
   EXPECT_EQ(EntriesIn(dir), 1u);
+
+  // A failed write (here: no room in a 250-character name for the
+  // temporary's suffix) leaves the old file as it was.
+  const auto long_name = dir / (std::string(246, 'n') + ".bin");
+  std::ofstream(long_name) << "old";
+  EXPECT_EQ(ReplaceFile(long_name.string(), std::string_view("new")), WriteOutcome::kFailed);
+  EXPECT_EQ(Content(long_name), "old");
+  EXPECT_EQ(EntriesIn(dir), 2u);
 }
 
 TEST(ReplaceFile, FollowsLinksAndWritesDevicesInPlace) {

@@ -320,14 +320,14 @@ TEST_F(EngineTest, FailedSaveKeepsTheOperatorsProfile) {
   EXPECT_FALSE(engine_.SaveProfile("nofolder\\p.ini"));
   EXPECT_EQ(sink_.Texts(), Texts{"nofolder\\p.ini File/Path Not Exist"});
 
-  // The temporary file cannot be created: the old profile stays whole.
-  WriteFile("p.ini", "format_enable=1\r\n");
-  std::filesystem::create_directory(dir_ / "p.ini.saving");
-  WriteFile("p.ini.saving/x", "");
+  // The temporary file cannot be created (a name of 250 characters has no
+  // room for the temporary's suffix): the old profile stays whole.
+  const std::string name = std::string(246, 'p') + ".ini";
+  WriteFile(name, "format_enable=1\r\n");
   sink_.Clear();
-  EXPECT_FALSE(engine_.SaveProfile("p.ini"));
-  EXPECT_EQ(ReadFile("p.ini"), "format_enable=1\r\n");
-  EXPECT_EQ(sink_.Texts(), Texts{"p.ini File/Path Not Read/Write"});
+  EXPECT_FALSE(engine_.SaveProfile(name));
+  EXPECT_EQ(ReadFile(name), "format_enable=1\r\n");
+  EXPECT_EQ(sink_.Texts(), Texts{name + " File/Path Not Read/Write"});
 }
 
 TEST_F(EngineTest, PathAccessOfFilesFoldersAndDriveRoots) {
