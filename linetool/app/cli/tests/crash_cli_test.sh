@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# A station killed with SIGKILL at random moments of a run on the simulated
+# station: every time, the profile still loads and the day's log holds only
+# whole records; a run afterwards in the same folder passes.
+# Usage: crash_cli_test.sh LINETOOL_CLI RESOURCE_DIR [KILLS]
+set -uo pipefail
+cli=$1
+res=$2
+kills=${3:-25}
+# shellcheck source=cli_checks.sh
+. "$(dirname "$0")/cli_checks.sh"
+profile="kl_line_Tool v0.3.ini"
+station="$work/station"
+mkdir -p "$station"
+cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload" "$station/"
+
+# The length of one whole run sets the range of the kill moments.
+start=$(date +%s%N)
+(cd "$station" && "$cli" --sim=4 run --profile "$profile" >"$work/first.out" 2>&1)
+expect_status 0 $? "first run"
+run_ms=$((($(date +%s%N) - start) / 1000000 + 50))
+
+# A record begins with CR LF and ends with the tab after its last field; a
+# whole one has as many fields as the first run's records.
+fields=$(tr -d '\r' <"$station"/*.log | awk -F'\t' 'NR == 2 { print NF }')
+[ -n "$fields" ] || fail "first run: no log record"
+check_log() {  # what
+  local log bad
+  for log in "$station"/*.log; do
+    [ -e "$log" ] || continue
+    [ "$(tail -c 1 "$log" | od -An -c | tr -d ' ')" = '\t' ] || fail "$1: $(basename "$log") ends inside a record"
+    bad=$(tr -d '\r' <"$log" | awk -F'\t' -v n="$fields" 'NR > 1 && NF != n { print NR": "NF" fields" }' | head -3)
+    [ -z "$bad" ] || fail "$1: $(basename "$log") has broken records: $bad"
+  done
+}
+
+records() { cat "$station"/*.log 2>/dev/null | grep -vc '^Date' || true; }
+
+for i in $(seq "$kills"); do
+  delay_ms=$((RANDOM % run_ms))
+  before=$(records)
+  (cd "$station" && exec "$cli" --sim=4 run --profile "$profile" >/dev/null 2>&1) &
+  pid=$!
+  sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  (cd "$station" && "$cli" profile check "$profile" >"$work/check.out" 2>&1)
+  expect_status 0 $? "kill $i after $delay_ms ms: profile check ($(tr '\n' ' ' <"$work/check.out"))"
+  check_log "kill $i after $delay_ms ms"
+  after=$(records)
+  # Records written before the kill stay; a run adds at most one per port.
+  grown=$((after - before))
+  [ "$grown" -ge 0 ] && [ "$grown" -le 4 ] || fail "kill $i after $delay_ms ms: $grown records more"
+done
+
+# The station still works in the same folder.
+(cd "$station" && "$cli" --sim=4 run --profile "$profile" >"$work/last.out" 2>&1)
+expect_status 0 $? "run after the kills"
+grep -q '^Pass: 4 Fail: 0 Total: 4$' "$work/last.out" || fail "run after the kills: $(tail -3 "$work/last.out")"
+check_log "after the last run"
+finish
