@@ -262,7 +262,11 @@ void ProductionRun::StartRun() {
   control_ = control;
   if (controller_.joinable()) controller_.join();
   run_active_.store(true);
-  controller_ = std::jthread([this](std::stop_token st) { JobController(st); });
+  controller_working_.store(true);
+  controller_ = std::jthread([this](std::stop_token st) {
+    JobController(st);
+    controller_working_.store(false);
+  });
 }
 
 // --- JobController -------------------------------------------------------------------------
@@ -669,19 +673,14 @@ void ProductionRun::SafeRemover() {
 }
 
 void ProductionRun::WaitIdle() {
-  std::jthread controller;
+  // The controller's slot is left as it is: an empty slot tells the auto
+  // starter that no run has been started for the device that is plugged, so
+  // emptying it here would begin a second run on the same device.
+  while (controller_working_.load()) services_.clock.WaitFor(std::chrono::milliseconds(50));
   std::jthread remover;
   {
     std::lock_guard lock(slots_);
-    if (controller_.joinable() && controller_.get_id() != std::this_thread::get_id()) {
-      controller = std::move(controller_);
-    }
     if (safe_remover_.joinable()) remover = std::move(safe_remover_);
-  }
-  if (controller.joinable()) {
-    // Let it finish: no stop request.
-    while (run_active_.load()) services_.clock.WaitFor(std::chrono::milliseconds(50));
-    controller.join();
   }
   if (remover.joinable()) remover.join();
 }

@@ -140,6 +140,8 @@ class ProductionRun final : public StationRun {
   std::atomic<bool> removing_{false};
   std::atomic<bool> refreshing_{false};
   std::atomic<int> runs_finished_{0};
+  // True from Start until the JobController has returned, after its last event.
+  std::atomic<bool> controller_working_{false};
   int subscription_ = -1;
   std::mutex subscription_mutex_;
 };

@@ -162,6 +162,20 @@ Tally TallyLog(const std::string& path) {
   return t;
 }
 
+// Waiting for the end of a run leaves the finished controller in its slot, so
+// the auto starter does not take the device that is still plugged for a new
+// one and configure it a second time.
+TEST(Soak, WaitingForAnAutoRunToEndDoesNotRunItsDeviceAgain) {
+  RunRig rig(1);
+  WriteSoakProfile(rig);
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitUntil([&] { return rig.Run().RunsFinished() == 1; }));
+  rig.Run().WaitIdle();
+  rig.Clock().WaitFor(seconds(10));
+  EXPECT_EQ(rig.Run().RunsFinished(), 1);
+  EXPECT_EQ(testing::RequestCount(rig, 0, 0xE1), 1u);
+}
+
 TEST(Soak, AutoModeThroughRandomPlugsUnplugsAndFaults) {
   const int runs = EnvInt("STATION_SOAK_RUNS", 200);
   const auto seed = static_cast<std::uint32_t>(EnvInt("STATION_SOAK_SEED", static_cast<int>(std::random_device{}() % 999'983)));
@@ -183,6 +197,7 @@ TEST(Soak, AutoModeThroughRandomPlugsUnplugsAndFaults) {
     rig.Initialise();
     ASSERT_EQ(rig.Run().Table().device_count, 0u);
     std::size_t fds_after_first = 0;
+    std::string previous;
 
     for (int run = 0; run < runs; ++run) {
       watchdog.Kick(run);
@@ -201,12 +216,14 @@ TEST(Soak, AutoModeThroughRandomPlugsUnplugsAndFaults) {
         return 0;
       });
       faulted += fault == Fault::kNone ? 0 : 1;
+      bool two_plugged = false;
 
       // Now and then a second bridge is plugged just before it: the run that
       // auto mode began on the first one may end or be stopped, and none
       // begins while both are plugged.
       if (rng() % 8 == 0) {
         const std::size_t other = (b + 1) % kBridges;
+        two_plugged = true;
         rig.World().Plug(other);
         rig.World().Plug(b);
         ASSERT_TRUE(rig.WaitUntil([&] { return !rig.Run().RunActive(); })) << "run " << run;
@@ -233,7 +250,9 @@ TEST(Soak, AutoModeThroughRandomPlugsUnplugsAndFaults) {
       ASSERT_TRUE(ended) << "run " << run << " (fault " << static_cast<int>(fault) << ") never ended";
       rig.Run().WaitIdle();
       if (rig.Run().RunsFinished() > finished) ++finished;
-      ASSERT_EQ(rig.Run().RunsFinished(), finished) << "run " << run << " was counted twice";
+      ASSERT_EQ(rig.Run().RunsFinished(), finished)
+          << "run " << run << " was counted twice (fault " << static_cast<int>(fault) << ", restart " << reload
+          << ", two plugged " << two_plugged << ", previous " << previous << ")";
 
       const Tally t = TallyLog(rig.Run().LogFilePath());
       const Counters c = rig.Presenter().CounterValues();
@@ -248,7 +267,14 @@ TEST(Soak, AutoModeThroughRandomPlugsUnplugsAndFaults) {
         return 0;
       });
       ASSERT_TRUE(rig.WaitUntil([&] { return !rig.Run().RunActive(); })) << "run " << run << ": station stays busy";
-      ASSERT_EQ(rig.sink.Texts(), std::vector<std::string>{}) << "run " << run;
+      // A bridge pulled while Start reads its variant gives the mismatch box;
+      // nothing else may ask the operator anything.
+      const auto texts = rig.sink.Texts();
+      for (const auto& text : texts)
+        ASSERT_TRUE((pulled || (fault == Fault::kNeverReturns && reload)) && text == "Chip and FW don't match. Port:0 .")
+            << "run " << run << " (fault " << static_cast<int>(fault) << ", restart " << reload << "): " << text;
+      rig.sink.Clear();
+      previous = std::to_string(static_cast<int>(fault)) + (pulled ? " pulled" : "") + (two_plugged ? " two" : "");
       if (run == 0) fds_after_first = EntriesOf("/proc/self/fd");
     }
     // Runs leave no descriptors open behind them.
