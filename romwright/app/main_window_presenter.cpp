@@ -235,6 +235,12 @@ bool MainWindowPresenter::HexType(char c) {
   return true;
 }
 
+ChipSearchPresenter MainWindowPresenter::NewChipSearch() {
+  return ChipSearchPresenter(data_.Database(), data_.Texts(), services_.sink,
+                             StatusHooks{[this](const std::string& t) { status_->ShowInfo(t); },
+                                         [this](const std::string& t) { status_->LogLine(t); }});
+}
+
 void MainWindowPresenter::UserManual() {
   const std::string path = HostPathOfSetting(kTextManualFile);
   if (!path.empty() && services_.opener.Open(path)) return;

@@ -36,6 +36,7 @@
 #include "platform/message_sink.h"
 #include "platform/programmer_usb.h"
 #include "romwright/app/chip_operations.h"
+#include "romwright/app/chip_search_presenter.h"
 #include "romwright/app/main_window_texts.h"
 #include "romwright/app/maintenance.h"
 #include "romwright/app/programmer_data.h"
@@ -129,6 +130,10 @@ class MainWindowPresenter {
   // (ClosePending).
   bool RequestClose();
   bool ClosePending() const { return close_pending_; }
+
+  // A chip search dialog's presenter, reporting through this window.
+  ChipSearchPresenter NewChipSearch();
+  platform::MessageSink& Sink() { return services_.sink; }
 
   ProgrammerData& Data() { return data_; }
   StatusDisplay& Status() { return *status_; }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace romwright::app {
 
@@ -33,6 +34,33 @@ inline constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 14> kToolba
     {command::kReadChip, 12}, {command::kDetectChip, 13}, {command::kReadFirmwareVersion, 14},
     {command::kUpdateFirmware, 15}, {command::kUserManual, 16}, {command::kAbout, 17},
 }};
+
+// The file pickers' filters, as "label|pattern|" pairs.
+inline constexpr const char* kOpenFileFilter = "All File(*.*)|*.*|Bin File(*.bin)|*.bin|Hex File(*.hex)|*.hex|";
+inline constexpr const char* kSaveFileFilter = "Bin File(*.bin)|*.bin|";
+inline constexpr const char* kSaveFileExtension = "bin";
+// Room for file names the pickers leave.
+inline constexpr std::size_t kFilePickerRoom = 5000;
+
+struct FileFilter {
+  std::string label;    // "Bin File(*.bin)"
+  std::string pattern;  // "*.bin"; several are separated by ";"
+};
+// Splits a filter text of "label|pattern|" pairs; a pair without its pattern
+// is dropped.
+std::vector<FileFilter> SplitFileFilter(std::string_view filter);
+
+// The menu bar of one language: menus and their items; an item with
+// identifier 0 is a separator. Both languages carry the same identifiers.
+struct MenuItem {
+  std::uint32_t id = 0;
+  std::string_view caption;
+};
+struct Menu {
+  std::string_view caption;
+  std::vector<MenuItem> items;
+};
+const std::vector<Menu>& MainMenu(bool english);
 
 struct LanguageView {
   bool english_menu = false;  // English menu and toolbar; else the Chinese ones

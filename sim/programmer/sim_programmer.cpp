@@ -508,6 +508,11 @@ void SimProgrammer::SetLinkRate(std::uint32_t bytes_per_second) {
   core_->options.bytes_per_second = bytes_per_second;
 }
 
+void SimProgrammer::EnterBootMode() {
+  std::lock_guard lock(core_->mutex);
+  core_->LeaveBus(true);
+}
+
 int SimProgrammer::CommandCount() const {
   std::lock_guard lock(core_->mutex);
   return static_cast<int>(core_->commands.size());

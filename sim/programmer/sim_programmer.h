@@ -85,6 +85,9 @@ class SimProgrammer final : public platform::ProgrammerUsb {
   // `boot_mode` (as a programmer whose update was cut short).
   void PlugAt(platform::Clock::Millis when, bool boot_mode);
   void SetLinkRate(std::uint32_t bytes_per_second);
+  // The programmer leaves the bus and comes back as its boot loader, as after
+  // an update that broke off: it then answers only the boot handshake.
+  void EnterBootMode();
 
   // What the programmer saw.
   int CommandCount() const;                // command packets received

@@ -299,3 +299,50 @@ TEST_F(MainWindowPresenterTest, LanguageSwitchRewritesTheSettingAndAppliesAtOnce
 
 }  // namespace
 }  // namespace romwright::app
+
+namespace romwright::app {
+namespace {
+
+TEST(FileFilterTest, PairsOfLabelAndPatternInOrder) {
+  const auto open = SplitFileFilter(kOpenFileFilter);
+  ASSERT_EQ(open.size(), 3u);
+  EXPECT_EQ(open[0].label, "All File(*.*)");
+  EXPECT_EQ(open[0].pattern, "*.*");
+  EXPECT_EQ(open[2].pattern, "*.hex");
+  // The update file's filter follows the language's "Update File".
+  const auto update = SplitFileFilter(std::string("Update File") + kUpdateFileFilter);
+  ASSERT_EQ(update.size(), 1u);
+  EXPECT_EQ(update[0].label, "Update File(*.fpr)");
+  EXPECT_TRUE(SplitFileFilter("Bin File(*.bin)|").empty());
+  EXPECT_EQ(SplitFileFilter("A|*.a|B|*.b").size(), 2u);
+}
+
+}  // namespace
+}  // namespace romwright::app
+
+namespace romwright::app {
+namespace {
+
+TEST(MainMenuTest, BothLanguagesCarryTheSameCommandsInTheSameOrder) {
+  auto ids = [](bool english) {
+    std::vector<std::uint32_t> out;
+    for (const auto& menu : MainMenu(english)) {
+      EXPECT_FALSE(menu.caption.empty());
+      for (const auto& item : menu.items) out.push_back(item.id);
+    }
+    return out;
+  };
+  const auto english = ids(true);
+  EXPECT_EQ(english, ids(false));
+  // Every command of the toolbar is in the menu.
+  for (const auto& [id, tip] : kToolbarTooltips) {
+    EXPECT_NE(std::find(english.begin(), english.end(), id), english.end()) << id;
+  }
+  for (std::uint32_t id : {command::kExit, command::kAddressLocation, command::kSelfTest,
+                           command::kReadSerialNumber, command::kEnglish, command::kSimpleChinese}) {
+    EXPECT_NE(std::find(english.begin(), english.end(), id), english.end()) << id;
+  }
+}
+
+}  // namespace
+}  // namespace romwright::app

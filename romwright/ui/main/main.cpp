@@ -1,0 +1,133 @@
+// romwright: the SPI flash and EEPROM programmer's window.
+
+#include <QApplication>
+#include <QFont>
+#include <QStyleFactory>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "platform/linux/host_services.h"
+#include "platform/linux/programmer_usb_libusb.h"
+#include "romwright/app/settings_file.h"
+#include "romwright/ui/app_font.h"
+#include "romwright/ui/main_window.h"
+#include "romwright/ui/qt_services.h"
+#include "romwright/ui/sim_panel.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: romwright [--sim[=CHIP[,IMAGE]]] [FILE]\n"
+    "\n"
+    "The SPI flash and EEPROM programmer. FILE (binary, or Intel HEX when its name\n"
+    "ends in HEX or hex) is loaded into the buffer at start-up.\n"
+    "\n"
+    "Options:\n"
+    "  --sim             use a simulated programmer holding the default chip, with\n"
+    "                    a panel to plug it, change its chip and inject faults\n"
+    "  --sim=CHIP        the simulated programmer holds chip CHIP\n"
+    "  --sim=CHIP,IMAGE  ... and keeps the chip's contents in the file IMAGE\n"
+    "  --help            show this help\n"
+    "\n"
+    "Settings come from config.ini beside the program; relative paths in it are\n"
+    "taken against the program's folder.\n";
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::current_path().string() : exe.parent_path().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool sim = false;
+  std::string sim_chip, sim_image;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (a == "--sim") {
+      sim = true;
+    } else if (a.rfind("--sim=", 0) == 0) {
+      sim = true;
+      const std::string v = a.substr(6);
+      const auto comma = v.find(',');
+      sim_chip = v.substr(0, comma);
+      if (comma != std::string::npos) sim_image = v.substr(comma + 1);
+    } else if (a.rfind("--", 0) == 0) {
+      std::cerr << "romwright: unknown option " << a << "\n" << kUsage;
+      return 2;
+    } else {
+      files.push_back(a);
+    }
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  romwright::ui::UseWindowFont();
+
+  const std::string folder = ExecutableFolder();
+  const std::string settings = (std::filesystem::path(folder) / romwright::app::SettingsFile::kFileName).string();
+  platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
+  romwright::ui::QtMessageSink sink;
+  romwright::ui::QtDesktopOpener opener;
+
+  // The programmer: the simulated one, or the one on the USB bus.
+  romwright::app::ChipDatabase db;
+  std::unique_ptr<platform::ProgrammerUsb> usb;
+  sim::programmer::SimProgrammer* simulated = nullptr;
+  if (sim) {
+    romwright::app::LanguageTable texts{romwright::app::SettingsFile(settings)};
+    const std::string db_setting = texts.TextOf(96).empty() ? "chips.db" : texts.TextOf(96);
+    db.LoadDatabase((std::filesystem::path(folder) / db_setting).string());
+    if (sim_chip.empty()) sim_chip = texts.TextOf(100);
+    auto chip = db.FindByName(sim_chip);
+    if (!chip) chip = db.FindByName("EN25T80");
+    if (!chip) {
+      std::cerr << "romwright: chip \"" << sim_chip << "\" for --sim is not in the database\n";
+      return 2;
+    }
+    sim::programmer::SimProgrammerOptions options;
+    options.bytes_per_second = 2 * 1024 * 1024;  // a read of 1 MiB takes half a second, as on the device
+    options.erase_base_ms = 800;
+    options.erase_ms_per_kib = 0;
+    auto s = std::make_unique<sim::programmer::SimProgrammer>(clock, *chip, options);
+    if (!sim_image.empty() && std::filesystem::exists(sim_image)) {
+      std::ifstream in(sim_image, std::ios::binary);
+      std::vector<std::uint8_t> contents(chip->capacity, 0xFF);
+      in.read(reinterpret_cast<char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+      s->SetChipContents(contents);
+    }
+    simulated = s.get();
+    usb = std::move(s);
+  } else {
+    usb = std::make_unique<platform::linux_host::LibusbProgrammer>();
+  }
+
+  int status = 0;
+  {
+    romwright::ui::MainWindow window(
+        romwright::app::MainWindowServices{clock, sink, *usb, opener, settings, folder});
+    sink.SetParent(&window);
+    window.show();
+    window.StartUp(files);
+    std::unique_ptr<romwright::ui::SimPanel> panel;
+    if (simulated) {
+      panel = std::make_unique<romwright::ui::SimPanel>(*simulated, db, &window);
+      panel->move(window.frameGeometry().topRight() + QPoint(8, 0));
+      panel->show();
+    }
+    status = QApplication::exec();
+  }
+  if (simulated && !sim_image.empty()) {
+    const auto contents = simulated->ChipContents();
+    std::ofstream out(sim_image, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+    if (!out) std::cerr << "romwright: cannot keep the simulated chip in " << sim_image << "\n";
+  }
+  return status;
+}

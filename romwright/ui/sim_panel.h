@@ -1,0 +1,47 @@
+#pragma once
+// The "Simulated programmer" panel of --sim mode: plug and unplug the
+// programmer, put another chip in its socket and load the chip's contents
+// from a file, and inject the simulator's faults (a chip byte that differs
+// at an address, a programmer that stops answering, the boot loader state).
+
+#include <QWidget>
+
+#include "romwright/app/chip_database.h"
+#include "sim/programmer/sim_programmer.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace romwright::ui {
+
+class SimPanel : public QWidget {
+ public:
+  SimPanel(sim::programmer::SimProgrammer& sim, const app::ChipDatabase& db, QWidget* parent = nullptr);
+
+  QCheckBox* plugged;
+  QComboBox* chip;
+  QPushButton* insert;
+  QPushButton* load;
+  QLineEdit* fault_address;
+  QPushButton* corrupt;
+  QCheckBox* silent;
+  QPushButton* boot;
+  QLabel* state;
+
+  // Puts `contents` into the chip in the socket, cut or padded with 0xFF to
+  // its capacity.
+  void LoadContents(const QByteArray& contents);
+  // Inverts the chip's byte at the hexadecimal address `text`; false when the
+  // text is no address of the chip.
+  bool CorruptByte(const QString& text);
+  void ShowState();
+
+ private:
+  sim::programmer::SimProgrammer& sim_;
+  const app::ChipDatabase& db_;
+};
+
+}  // namespace romwright::ui
