@@ -13,6 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QUrl>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -218,6 +221,53 @@ TEST_F(MainWindowTest, BufferFillOnA4096ByteChipFillsToTheEndOfTheChip) {
   });
   window_->RunCommand(cmd::kBufferFill);
   EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Start address error!"});
+}
+
+TEST_F(MainWindowTest, AddressLocationRefusesANonHexCharacterWhereItIsTypedAndGoesToTheAddress) {
+  WhenDialogOpens<AddressLocationDialog>([](AddressLocationDialog& d) {
+    EXPECT_EQ(d.address->text(), "000000");
+    d.address->clear();
+    QTest::keyClicks(d.address, "1f");
+    d.address->setCursorPosition(1);
+    QTest::keyClick(d.address, 'g');  // refused: the text stays, the caret where it was typed
+    EXPECT_EQ(d.address->text(), "1f");
+    EXPECT_EQ(d.address->cursorPosition(), 1);
+    d.address->setCursorPosition(2);
+    QTest::keyClicks(d.address, "00");
+    d.accept();
+  });
+  window_->RunCommand(cmd::kAddressLocation);
+  auto& model = window_->Presenter().Data().HexView();
+  EXPECT_EQ(model.CursorAddress(), 0x1F00u);
+  EXPECT_EQ(model.TopRow(), 0x1F0u);
+  EXPECT_EQ(window_->scroll_bar->value(), static_cast<int>(model.ScrollPosition()));
+  EXPECT_TRUE(sink_.Texts().empty());
+}
+
+TEST_F(MainWindowTest, OneDroppedFileLoadsAndNamesTheWindowTwoAreRefused) {
+  const auto file = dir_ / "dropped.bin";
+  std::ofstream(file, std::ios::binary) << "DROP";
+  auto drop = [this](const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    // A drop reaches the window that took the drag's entry.
+    QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent event(QPointF(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &event);
+  };
+  const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+  drop({url, url});
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Drop file error!"});
+  EXPECT_EQ(Buffer().Data()[0], 0xFF);
+  drop({url});
+  EXPECT_EQ(sink_.Texts().size(), 1u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(Buffer().Data()), 4), "DROP");
+  const std::string path = file.string();
+  ASSERT_GT(path.size(), 60u);  // a long path shows its last 50 characters
+  EXPECT_EQ(window_->windowTitle().toStdString(), "Romwright   ..." + path.substr(path.size() - 50));
+  EXPECT_EQ(window_->checksum->text().toStdString(), Buffer().ChecksumText());
 }
 
 TEST_F(MainWindowTest, ClicksOnTheHeaderOrLeftOfTheBytesChangeNothing) {
