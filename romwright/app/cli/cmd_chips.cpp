@@ -14,7 +14,8 @@ int RunChips(CliContext& ctx, const std::vector<std::string>& args) {
                "Lists the chips whose name matches PATTERN, as the chip search does: case does\n"
                "not matter, '*' stands for any text, and the pattern may match anywhere in the\n"
                "name (EN25*80 finds every name with EN25 and later 80). No pattern lists all.\n"
-               "Prints \"Find N Chips!\" and one row per chip: name, capacity, manufacturer, type.\n";
+               "Prints \"Find N Chips!\" and one row per chip: name, capacity, manufacturer, type.\n"
+               "Exit 0 listed (also when none match), 1 the chip database is unfit, 2 bad usage.\n";
     return kExitOk;
   }
   if (args.size() > 1) {

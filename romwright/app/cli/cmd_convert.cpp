@@ -18,7 +18,9 @@ int RunConvert(CliContext& ctx, const std::vector<std::string>& arguments) {
                "(Intel HEX when IN ends in HEX or hex, else a binary image; the buffer starts\n"
                "as 0xFF) and saves those capacity bytes to OUT as a binary image.\n"
                "Messages of the load (\"File is too long!\") go to stderr. Exit 0 when the\n"
-               "load succeeded, 1 when IN could not be loaded or OUT not written.\n";
+               "load succeeded, 1 when IN could not be loaded, OUT not written or the chip\n"
+               "database is unfit, 2 on bad usage or a chip that is not in the database.\n"
+               "OUT is replaced whole: it never holds a part of the new image.\n";
     return kExitOk;
   }
   TakeChipOption(ctx, args);

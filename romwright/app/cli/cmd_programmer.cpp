@@ -18,8 +18,9 @@ const char kDeviceOptions[] =
     "With --sim the programmer is simulated (--sim=CHIP,IMAGE: holding CHIP, whose\n"
     "contents IMAGE keeps from one run to the next); else the USB programmer is used.\n"
     "The chip is --chip NAME, else the simulated chip, else EN25T80.\n"
-    "Exit 0 on success, 1 when the operation failed, 2 on bad usage or when no\n"
-    "programmer is linked.\n";
+    "Exit 0 on success, 1 when the operation failed, a file could not be read or\n"
+    "written or the chip database is unfit, 2 on bad usage, a chip that is not in\n"
+    "the database, or when no programmer is linked.\n";
 
 // Runs `body` on a started programmer after checking the argument count.
 template <typename Body>
