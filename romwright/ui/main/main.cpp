@@ -9,6 +9,7 @@
 
 #include "platform/linux/host_services.h"
 #include "platform/linux/programmer_usb_libusb.h"
+#include "platform/replace_file.h"
 #include "romwright/app/settings_file.h"
 #include "romwright/ui/app_font.h"
 #include "romwright/ui/main_window.h"
@@ -125,9 +126,7 @@ int main(int argc, char** argv) {
   }
   if (simulated && !sim_image.empty()) {
     const auto contents = simulated->ChipContents();
-    std::ofstream out(sim_image, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
-    if (!out) std::cerr << "romwright: cannot keep the simulated chip in " << sim_image << "\n";
+    if (platform::ReplaceFile(sim_image, contents) != platform::WriteOutcome::kWritten) std::cerr << "romwright: cannot keep the simulated chip in " << sim_image << "\n";
   }
   return status;
 }
