@@ -192,6 +192,7 @@ LineToolPresenter::~LineToolPresenter() = default;
 void LineToolPresenter::AttachRun(StationRun* run) {
   Update u(*this);
   run_ = run;
+  check_config_.reset();  // it reached the bridges through the run attached before
 }
 
 void LineToolPresenter::SetObserver(Observer observer) {

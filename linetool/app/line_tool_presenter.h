@@ -69,8 +69,9 @@ class LineToolPresenter {
   LineToolPresenter(const LineToolPresenter&) = delete;
   LineToolPresenter& operator=(const LineToolPresenter&) = delete;
 
-  // Connects the production run (ports, jobs, auto mode). Without it Start,
-  // Safely Remove and the refresh do nothing.
+  // Connects the production run (ports, jobs, auto mode, the bridges of the
+  // engineering dialogs). Without it Start, Safely Remove and the refresh do
+  // nothing. Call it before the window shows any dialog.
   void AttachRun(StationRun* run);
 
   void SetObserver(Observer observer);
