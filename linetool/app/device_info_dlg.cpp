@@ -80,8 +80,11 @@ void CDeviceInfoDlg::ShowError(MessageId id, std::string caption, int status) {
 std::uint32_t CDeviceInfoDlg::TimeSeed() const {
   if (access_.clock == nullptr) return 0;
   const platform::LocalTime t = access_.clock->LocalNow();
-  return static_cast<std::uint32_t>(((((t.year * 12 + t.month) * 31 + t.day) * 24 + t.hour) * 60 + t.minute) * 60 +
-                                    t.second);
+  std::uint64_t seconds = static_cast<std::uint64_t>(t.year) * 12 + static_cast<std::uint64_t>(t.month);
+  for (const auto& [unit, part] : {std::pair{31, t.day}, {24, t.hour}, {60, t.minute}, {60, t.second}}) {
+    seconds = seconds * static_cast<std::uint64_t>(unit) + static_cast<std::uint64_t>(part);
+  }
+  return static_cast<std::uint32_t>(seconds);
 }
 
 bool CDeviceInfoDlg::BuildReport(int port) {
