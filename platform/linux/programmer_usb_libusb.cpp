@@ -10,22 +10,23 @@
 namespace platform::linux_host {
 
 struct LibusbProgrammer::Context {
-  libusb_context* ctx = nullptr;
+  explicit Context(LibusbCalls& c) : calls(c) {}
   ~Context() {
-    if (ctx) libusb_exit(ctx);
+    if (ctx) calls.Exit(ctx);
   }
+  LibusbCalls& calls;
+  libusb_context* ctx = nullptr;
 };
 
 namespace {
 
-std::string LocationOf(libusb_device* dev) {
-  return std::to_string(libusb_get_bus_number(dev)) + "-" +
-         std::to_string(libusb_get_device_address(dev));
+std::string LocationOf(LibusbCalls& usb, libusb_device* dev) {
+  return std::to_string(usb.GetBusNumber(dev)) + "-" + std::to_string(usb.GetDeviceAddress(dev));
 }
 
-bool IsProgrammer(libusb_device* dev) {
+bool IsProgrammer(LibusbCalls& usb, libusb_device* dev) {
   libusb_device_descriptor d{};
-  if (libusb_get_device_descriptor(dev, &d) != 0) return false;
+  if (usb.GetDeviceDescriptor(dev, &d) != 0) return false;
   return d.idVendor == kProgrammerVendorId && d.idProduct == kProgrammerProductId;
 }
 
@@ -55,9 +56,9 @@ struct Endpoints {
 
 // The first interface that has a bulk endpoint, with its first bulk OUT and
 // bulk IN endpoints (0 where one is missing).
-std::optional<Endpoints> FindBulkEndpoints(libusb_device* dev) {
+std::optional<Endpoints> FindBulkEndpoints(LibusbCalls& usb, libusb_device* dev) {
   libusb_config_descriptor* config = nullptr;
-  if (libusb_get_active_config_descriptor(dev, &config) != 0) return std::nullopt;
+  if (usb.GetActiveConfigDescriptor(dev, &config) != 0) return std::nullopt;
   std::optional<Endpoints> found;
   for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
     const libusb_interface& itf = config->interface[i];
@@ -80,7 +81,7 @@ std::optional<Endpoints> FindBulkEndpoints(libusb_device* dev) {
       if (e.in != 0 || e.out != 0) found = e;
     }
   }
-  libusb_free_config_descriptor(config);
+  usb.FreeConfigDescriptor(config);
   return found;
 }
 
@@ -95,8 +96,8 @@ class LibusbChannels final : public ProgrammerChannels {
         location_(std::move(location)) {}
 
   ~LibusbChannels() override {
-    if (claimed_) libusb_release_interface(handle_, endpoints_.interface_number);
-    libusb_close(handle_);
+    if (claimed_) Calls().ReleaseInterface(handle_, endpoints_.interface_number);
+    Calls().Close(handle_);
   }
 
   std::string Location() const override { return location_; }
@@ -134,31 +135,34 @@ class LibusbChannels final : public ProgrammerChannels {
  private:
   UsbTransferResult Transfer(unsigned char endpoint, std::uint8_t* buffer, int length,
                              std::chrono::milliseconds timeout, std::stop_token stop) {
-    libusb_transfer* t = libusb_alloc_transfer(0);
+    LibusbCalls& usb = Calls();
+    libusb_transfer* t = usb.AllocTransfer(0);
     if (!t) return {UsbTransferStatus::kError, 0};
     int completed = 0;
     libusb_fill_bulk_transfer(
         t, handle_, endpoint, buffer, length,
         [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed,
         static_cast<unsigned int>(timeout.count()));
-    const int rc = libusb_submit_transfer(t);
+    const int rc = usb.SubmitTransfer(t);
     if (rc != 0) {
-      libusb_free_transfer(t);
+      usb.FreeTransfer(t);
       return {rc == LIBUSB_ERROR_NO_DEVICE ? UsbTransferStatus::kNoDevice : UsbTransferStatus::kError, 0};
     }
     {
-      std::stop_callback cancel(stop, [t] { libusb_cancel_transfer(t); });
+      std::stop_callback cancel(stop, [&usb, t] { usb.CancelTransfer(t); });
       while (!completed) {
-        const int e = libusb_handle_events_completed(context_->ctx, &completed);
+        const int e = usb.HandleEventsCompleted(context_->ctx, &completed);
         if (e != 0 && e != LIBUSB_ERROR_INTERRUPTED) {
-          libusb_cancel_transfer(t);
+          usb.CancelTransfer(t);
         }
       }
     }
     UsbTransferResult r{StatusOf(t->status), static_cast<std::size_t>(t->actual_length)};
-    libusb_free_transfer(t);
+    usb.FreeTransfer(t);
     return r;
   }
+
+  LibusbCalls& Calls() const { return context_->calls; }
 
   std::shared_ptr<LibusbProgrammer::Context> context_;
   libusb_device_handle* handle_;
@@ -169,46 +173,47 @@ class LibusbChannels final : public ProgrammerChannels {
 
 }  // namespace
 
-LibusbProgrammer::LibusbProgrammer() {
-  auto c = std::make_shared<Context>();
-  if (libusb_init(&c->ctx) == 0) context_ = std::move(c);
+LibusbProgrammer::LibusbProgrammer(LibusbCalls& calls) {
+  auto c = std::make_shared<Context>(calls);
+  if (calls.Init(&c->ctx) == 0) context_ = std::move(c);
 }
 
 LibusbProgrammer::~LibusbProgrammer() = default;
 
 std::optional<std::string> LibusbProgrammer::Find() {
   if (!context_) return std::nullopt;
+  LibusbCalls& usb = context_->calls;
   libusb_device** list = nullptr;
-  const ssize_t n = libusb_get_device_list(context_->ctx, &list);
+  const ssize_t n = usb.GetDeviceList(context_->ctx, &list);
   std::optional<std::string> found;
   for (ssize_t i = 0; i < n && !found; ++i) {
-    if (IsProgrammer(list[i])) found = LocationOf(list[i]);
+    if (IsProgrammer(usb, list[i])) found = LocationOf(usb, list[i]);
   }
-  if (list) libusb_free_device_list(list, 1);
+  if (list) usb.FreeDeviceList(list, 1);
   return found;
 }
 
 std::unique_ptr<ProgrammerChannels> LibusbProgrammer::Open(const std::string& location) {
   if (!context_) return nullptr;
+  LibusbCalls& usb = context_->calls;
   libusb_device** list = nullptr;
-  const ssize_t n = libusb_get_device_list(context_->ctx, &list);
+  const ssize_t n = usb.GetDeviceList(context_->ctx, &list);
   std::unique_ptr<ProgrammerChannels> channels;
   for (ssize_t i = 0; i < n; ++i) {
     libusb_device* dev = list[i];
-    if (!IsProgrammer(dev) || LocationOf(dev) != location) continue;
+    if (!IsProgrammer(usb, dev) || LocationOf(usb, dev) != location) continue;
     libusb_device_handle* handle = nullptr;
-    if (libusb_open(dev, &handle) != 0) break;
-    libusb_set_auto_detach_kernel_driver(handle, 1);
+    if (usb.Open(dev, &handle) != 0) break;
+    usb.SetAutoDetachKernelDriver(handle, 1);
     // No bulk interface, or one held by another program, leaves the channels
     // closed.
-    const auto endpoints = FindBulkEndpoints(dev);
-    const bool claimed =
-        endpoints && libusb_claim_interface(handle, endpoints->interface_number) == 0;
+    const auto endpoints = FindBulkEndpoints(usb, dev);
+    const bool claimed = endpoints && usb.ClaimInterface(handle, endpoints->interface_number) == 0;
     channels = std::make_unique<LibusbChannels>(context_, handle, endpoints.value_or(Endpoints{}),
                                                 claimed, location);
     break;
   }
-  if (list) libusb_free_device_list(list, 1);
+  if (list) usb.FreeDeviceList(list, 1);
   return channels;
 }
 

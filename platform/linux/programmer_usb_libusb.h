@@ -2,19 +2,21 @@
 // The programmer on the host's USB bus through libusb. The write channel is the
 // bulk OUT endpoint of the programmer's interface, the read channel its bulk IN
 // endpoint. A pending transfer is cancelled with libusb_cancel_transfer when a
-// stop is requested.
+// stop is requested. Every libusb call goes through `LibusbCalls`, libusb
+// itself unless a test gives a fake.
 
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/linux/libusb_calls.h"
 #include "platform/programmer_usb.h"
 
 namespace platform::linux_host {
 
 class LibusbProgrammer final : public ProgrammerUsb {
  public:
-  LibusbProgrammer();
+  explicit LibusbProgrammer(LibusbCalls& calls = SystemLibusb());
   ~LibusbProgrammer() override;
   LibusbProgrammer(const LibusbProgrammer&) = delete;
   LibusbProgrammer& operator=(const LibusbProgrammer&) = delete;

@@ -347,8 +347,11 @@ class SimChannels final : public platform::ProgrammerChannels {
         return Take(data);
       }
       if (timeout.count() > 0) {
+        // Looks again every millisecond of the clock until the time-out.
         if (c.clock.Now() >= deadline) return {UsbTransferStatus::kTimedOut, 0};
-        c.changed.wait_for(lock, std::chrono::milliseconds{1});
+        lock.unlock();
+        c.clock.WaitUntil(std::min(deadline, c.clock.Now() + Millis{1}), stop);
+        lock.lock();
       } else {
         c.changed.wait(lock, [&] {
           return stop.stop_requested() || !c.to_host.empty() || generation_ != c.generation ||
