@@ -486,7 +486,7 @@ void LineToolPresenter::SetResultCell(int row, int column, const std::string& te
 
 void LineToolPresenter::SetCellText(int row, int column, const std::string& text) {
   Update u(*this);
-  grid_.Model().SetText(row, column, text);
+  grid_.SetText(row, column, text);
   Notify({PresenterEvent::Kind::kCell, row, column, text});
 }
 
@@ -495,7 +495,7 @@ void LineToolPresenter::ClearGridColumns(int first, int last) {
   for (int row = 0; row < kGridRows; ++row)
     for (int column = first; column <= last; ++column) {
       if (grid_.Text(row, column).empty()) continue;
-      grid_.Model().SetText(row, column, {});
+      grid_.SetText(row, column, {});
       Notify({PresenterEvent::Kind::kCell, row, column, {}});
     }
 }
@@ -732,7 +732,33 @@ std::string LineToolPresenter::CellText(int row, int column) const {
 
 widgets::CListCtrlEx::Colours LineToolPresenter::CellColours(int row, int column) const {
   Update u(*this);
-  return grid_.Model().CellColours(row, column);
+  return grid_.Colours(row, column);
+}
+
+bool LineToolPresenter::SortGrid(int column) {
+  Update u(*this);
+  if (!grid_.SortByHeader(column)) return false;
+  Notify(PresenterEvent::Kind::kGridOrder);
+  return true;
+}
+
+GridSnapshot LineToolPresenter::DisplayedGrid() const {
+  Update u(*this);
+  const widgets::CListCtrlEx& model = grid_.Model();
+  GridSnapshot g;
+  g.sort_column = model.SortColumn();
+  g.arrow = g.sort_column >= 0 ? model.Arrow(g.sort_column) : widgets::SortArrow::kNone;
+  for (int row = 0; row < model.RowCount(); ++row) {
+    GridSnapshot::Row r;
+    const auto* data = model.RowData(row);
+    r.port = data != nullptr ? static_cast<int>(data->value) : row;
+    for (int column = 0; column < kGridColumns; ++column) {
+      r.texts.push_back(model.Text(row, column));
+      r.colours.push_back(model.CellColours(row, column));
+    }
+    g.rows.push_back(std::move(r));
+  }
+  return g;
 }
 
 std::vector<std::vector<std::string>> LineToolPresenter::GridTexts() const {

@@ -46,11 +46,25 @@ struct PresenterEvent {
     kCounters,  // Pass/Fail/Total changed
     kProgress,  // progress text or bar moved (text: the progress text)
     kRunEnded,  // a run has finished (counters, serial and log are done)
+    kGridOrder,  // the grid's rows were sorted
   };
   Kind kind = Kind::kPanel;
   int row = -1;
   int column = -1;
   std::string text;
+};
+
+// The grid as a view shows it: rows in their sorted order, each cell's text
+// and resolved colours, and the header's sort arrow.
+struct GridSnapshot {
+  struct Row {
+    int port = 0;
+    std::vector<std::string> texts;
+    std::vector<widgets::CListCtrlEx::Colours> colours;
+  };
+  std::vector<Row> rows;
+  int sort_column = -1;
+  widgets::SortArrow arrow = widgets::SortArrow::kNone;
 };
 
 struct Counters {
@@ -99,10 +113,14 @@ class LineToolPresenter {
   // --- State for views -------------------------------------------------------------
   ControlState Control(int id) const;
   Panel Controls() const;
+  // Cells by port and column, wherever a sort has moved the port's row.
   std::string CellText(int row, int column) const;
   widgets::CListCtrlEx::Colours CellColours(int row, int column) const;
-  // A copy of the grid's texts, rows by columns.
+  // A copy of the grid's texts, ports by columns.
   std::vector<std::vector<std::string>> GridTexts() const;
+  // A click on a column header: sorts the rows by that column.
+  bool SortGrid(int column);
+  GridSnapshot DisplayedGrid() const;
   Counters CounterValues() const;
   std::string ProgressText() const;
   int ProgressBar() const;

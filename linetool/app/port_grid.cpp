@@ -37,11 +37,31 @@ const std::array<GridColumn, kGridColumns>& GridColumns() {
   return columns;
 }
 
+// The sort type of each column: the port number as an integer, every text
+// without regard to case, and numbers among texts (the capacity) as numbers
+// where they are written as plain integers.
+constexpr std::array<int, kGridColumns> kSortTypes = {1, 5, 5, 5, 6, 5, 6, 5, 5, 5, 5, 5, 5, 5};
+
 PortGrid::PortGrid() : model_(kGridColumns) {
   for (int row = 0; row < kGridRows; ++row) model_.InsertRow(row, std::to_string(row), row);
+  for (int column = 0; column < kGridColumns; ++column)
+    model_.SetColumnSort(column, widgets::kSortToggle, kSortTypes[static_cast<std::size_t>(column)]);
 }
 
-void PortGrid::SetResultCell(int row, int column, const std::string& text) {
+int PortGrid::RowOf(int port) const {
+  for (int row = 0; row < model_.RowCount(); ++row) {
+    const auto* data = model_.RowData(row);
+    if (data != nullptr && data->value == port) return row;
+  }
+  return -1;
+}
+
+bool PortGrid::SortByHeader(int column) { return model_.SortByColumn(column, true); }
+
+void PortGrid::SetText(int port, int column, const std::string& text) { model_.SetText(RowOf(port), column, text); }
+
+void PortGrid::SetResultCell(int port, int column, const std::string& text) {
+  const int row = RowOf(port);
   model_.SetText(row, column, text);
   if (IsFailText(text)) {
     model_.SetCellColours(row, column, widgets::kRed, widgets::kWhite);
@@ -55,13 +75,13 @@ void PortGrid::ClearColumns(int first, int last) {
     for (int column = first; column <= last; ++column) model_.SetText(row, column, {});
 }
 
-void PortGrid::ShowDevice(int row, const DeviceRowTexts& t) {
-  model_.SetText(row, 1, t.status);
-  model_.SetText(row, 2, t.vendor_id);
-  model_.SetText(row, 3, t.product_id);
-  model_.SetText(row, 4, t.serial_number);
-  SetResultCell(row, 5, t.firmware_version);
-  model_.SetText(row, 6, t.capacity);
+void PortGrid::ShowDevice(int port, const DeviceRowTexts& t) {
+  SetText(port, 1, t.status);
+  SetText(port, 2, t.vendor_id);
+  SetText(port, 3, t.product_id);
+  SetText(port, 4, t.serial_number);
+  SetResultCell(port, 5, t.firmware_version);
+  SetText(port, 6, t.capacity);
 }
 
 }  // namespace linetool::app

@@ -33,21 +33,33 @@ struct DeviceRowTexts {
   std::string capacity;
 };
 
+// Cells are addressed by port: port k is row k until a header click sorts the
+// rows, and its texts and colours go with it when they move.
 class PortGrid {
  public:
   PortGrid();
 
   // Writes a text into a cell; "FAIL" (any case) is white on red, any other
   // text black on white.
-  void SetResultCell(int row, int column, const std::string& text);
+  void SetResultCell(int port, int column, const std::string& text);
+  void SetText(int port, int column, const std::string& text);
   // Empties columns [first, last] of every row (colours stay as they are).
   void ClearColumns(int first, int last);
   // Columns 1-6 of a present device's row (column 5 through SetResultCell).
-  void ShowDevice(int row, const DeviceRowTexts& texts);
+  void ShowDevice(int port, const DeviceRowTexts& texts);
 
-  const std::string& Text(int row, int column) const { return model_.Text(row, column); }
+  const std::string& Text(int port, int column) const { return model_.Text(RowOf(port), column); }
+  widgets::CListCtrlEx::Colours Colours(int port, int column) const {
+    return model_.CellColours(RowOf(port), column);
+  }
+  // The row a port's cells are shown in now.
+  int RowOf(int port) const;
+  // A header click: every column sorts by its type, the direction flipping on
+  // each click (ascending first). False when nothing was sorted.
+  bool SortByHeader(int column);
+
+  // The rows in the order shown.
   const widgets::CListCtrlEx& Model() const { return model_; }
-  widgets::CListCtrlEx& Model() { return model_; }
 
  private:
   widgets::CListCtrlEx model_;

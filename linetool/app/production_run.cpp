@@ -83,6 +83,24 @@ void ProductionRun::OnDeviceEvent(const platform::DeviceEvent& event) {
   // Arrivals of disks and every removal; not while a removal or a run works.
   const bool disk = event.device_name.find("PHYSICALDRIVE") != std::string::npos;
   if (event.kind == platform::DeviceEventKind::kArrival && !disk) return;
+  EventDispatch dispatch;
+  {
+    std::lock_guard lock(dispatch_mutex_);
+    dispatch = dispatch_;
+  }
+  if (dispatch) {
+    dispatch([this] { RefreshOnPlug(); });
+  } else {
+    RefreshOnPlug();
+  }
+}
+
+void ProductionRun::SetEventDispatch(EventDispatch dispatch) {
+  std::lock_guard lock(dispatch_mutex_);
+  dispatch_ = std::move(dispatch);
+}
+
+void ProductionRun::RefreshOnPlug() {
   if (removing_.load() || run_active_.load() || !polling_allowed_.load()) return;
   // A refresh that is walking the devices already sees this change; the
   // event may even come from inside that walk.

@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -74,6 +75,13 @@ class ProductionRun final : public StationRun {
   void AutoStartCheck() override;
   EngineeringAccess Engineering() override { return {&table_, &lib_, &services_.clock}; }
 
+  // Where plug events are handled. By default on the thread that reports them
+  // (the simulator's caller, the udev watch); a window hands in a function
+  // that runs its argument later on the window thread. Whether a run or a
+  // removal forbids the refresh is decided again when it runs.
+  using EventDispatch = std::function<void(std::function<void()>)>;
+  void SetEventDispatch(EventDispatch dispatch);
+
   // Rewrites the device columns of the grid; with `rebuild`, empties columns
   // 1-13 first and the stage columns again after.
   void Repaint(bool rebuild);
@@ -102,6 +110,7 @@ class ProductionRun final : public StationRun {
   void SafeRemover();
   void FinishRun();
   void OnDeviceEvent(const platform::DeviceEvent& event);
+  void RefreshOnPlug();
   void Subscribe();
   void Unsubscribe();
   disk::DiskServices DiskServicesFor(std::stop_token stop);
@@ -144,6 +153,8 @@ class ProductionRun final : public StationRun {
   std::atomic<bool> controller_working_{false};
   int subscription_ = -1;
   std::mutex subscription_mutex_;
+  std::mutex dispatch_mutex_;
+  EventDispatch dispatch_;
 };
 
 }  // namespace linetool::app

@@ -254,6 +254,45 @@ TEST(PresenterGrid, ResultCellColoursCountersAndObserverOutsideTheLock) {
   EXPECT_EQ(rig.presenter.Control(ids::kTotalCount).text, "0");
 }
 
+TEST(PresenterGrid, HeaderClicksSortAndFlipWhileCellsStayWithTheirPorts) {
+  PresenterRig rig("sort");
+  rig.presenter.Initialise();
+  int orders = 0;
+  rig.presenter.SetObserver([&](const PresenterEvent& e) { orders += e.kind == PresenterEvent::Kind::kGridOrder; });
+  auto ports = [&] {
+    std::vector<int> v;
+    for (const auto& r : rig.presenter.DisplayedGrid().rows) v.push_back(r.port);
+    return v;
+  };
+  rig.presenter.ShowDevice(2, {"SUPER", "1234", "5678", "A", "0110", "2 GB"});
+  rig.presenter.ShowDevice(9, {"HIGH", "1234", "5678", "B", "0110", "512 MB"});
+  rig.presenter.ShowDevice(11, {"super", "1234", "5678", "C", "0110", "10 GB"});
+
+  // The port column sorts as numbers: ascending first ("10" after "9"), then descending.
+  EXPECT_TRUE(rig.presenter.SortGrid(0));
+  EXPECT_EQ(ports()[10], 10);
+  EXPECT_EQ(rig.presenter.DisplayedGrid().arrow, widgets::SortArrow::kUp);
+  EXPECT_TRUE(rig.presenter.SortGrid(0));
+  EXPECT_EQ(ports().front(), 15);
+  EXPECT_EQ(rig.presenter.DisplayedGrid().arrow, widgets::SortArrow::kDown);
+  EXPECT_EQ(orders, 2);
+
+  // A worker writes port 15's cell: it lands in the row that shows port 15.
+  rig.presenter.SetResultCell(15, 7, "FAIL");
+  const GridSnapshot g = rig.presenter.DisplayedGrid();
+  EXPECT_EQ(g.rows[0].texts[7], "FAIL");
+  EXPECT_EQ(g.rows[0].colours[7], (widgets::CListCtrlEx::Colours{widgets::kRed, widgets::kWhite}));
+  EXPECT_EQ(rig.presenter.CellText(15, 7), "FAIL");
+  EXPECT_EQ(rig.presenter.CellText(0, 0), "0");
+
+  // Status texts sort without regard to case; empty cells come first.
+  EXPECT_TRUE(rig.presenter.SortGrid(1));
+  const auto by_status = ports();
+  EXPECT_EQ(by_status[13], 9);
+  EXPECT_EQ(g.sort_column, 0);
+  EXPECT_EQ(rig.presenter.DisplayedGrid().sort_column, 1);
+}
+
 }  // namespace
 }  // namespace linetool::app
 

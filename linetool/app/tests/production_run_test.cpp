@@ -242,3 +242,47 @@ TEST(ProductionRunStops, StopAllJobsEndsARunAtASafePointAndPlugEventsWaitForRemo
 
 }  // namespace
 }  // namespace linetool::app
+
+namespace linetool::app {
+namespace {
+
+TEST(ProductionRunPlugEvents, AWindowGetsTheRefreshOnItsOwnThreadAndNotDuringARun) {
+  RunRig rig(4);
+  std::vector<std::function<void()>> queued;
+  std::mutex queued_mutex;
+  rig.Run().SetEventDispatch([&](std::function<void()> work) {
+    std::lock_guard lock(queued_mutex);
+    queued.push_back(std::move(work));
+  });
+  auto drain = [&] {
+    std::vector<std::function<void()>> now;
+    {
+      std::lock_guard lock(queued_mutex);
+      now.swap(queued);
+    }
+    for (auto& w : now) w();
+    return now.size();
+  };
+  rig.Initialise();
+  drain();
+  ASSERT_EQ(rig.Presenter().CellText(2, 1), "SUPER");
+
+  // The unplug is only handed over; the table changes when the window runs it.
+  rig.World().Unplug(2);
+  EXPECT_EQ(rig.Presenter().CellText(2, 1), "SUPER");
+  EXPECT_GE(drain(), 1u);
+  EXPECT_EQ(rig.Run().Table().device_count, 3u);
+
+  // A plug handed over before Start but run by the window during the run
+  // leaves the run's table alone.
+  rig.World().Plug(2);
+  rig.Presenter().Command(1022);
+  ASSERT_TRUE(rig.Run().RunActive());
+  drain();
+  EXPECT_EQ(rig.Run().Table().device_count, 3u);
+  rig.Run().WaitIdle();
+  EXPECT_EQ(rig.Presenter().CounterValues().total, 3);
+}
+
+}  // namespace
+}  // namespace linetool::app
