@@ -11,6 +11,9 @@
 
 namespace linetool::app {
 
+// How much faster than real time the simulated station runs for an operator.
+inline constexpr double kSimTimeFactor = 50.0;
+
 class ScaledClock final : public platform::Clock {
  public:
   ScaledClock(platform::Clock& calendar, double factor);

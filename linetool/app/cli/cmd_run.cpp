@@ -29,9 +29,6 @@ namespace linetool::cli {
 
 namespace {
 
-// The simulated station runs this much faster than real time.
-constexpr double kSimTimeFactor = 50.0;
-
 void PrintHelp(std::ostream& out) {
   out << "Usage: linetool-cli [--sim[=N|=FILE]] [--workdir DIR] run --profile FILE\n"
          "\n"
@@ -183,7 +180,7 @@ int RunOnSimulatedStation(CliContext& ctx, const std::string& profile_arg) {
   int exit_code = kExitUsage;
   {
     platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
-    app::ScaledClock clock(calendar, kSimTimeFactor);
+    app::ScaledClock clock(calendar, app::kSimTimeFactor);
     SimStationBackend backend(*world, clock, root, ctx.host_workdir);
     exit_code = RunProduction(ctx, profile_arg, backend.Services(), backend.DriveRoot(), [] {});
   }

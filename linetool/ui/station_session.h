@@ -1,0 +1,51 @@
+#pragma once
+// The station behind the window, put together as the program starts it: the
+// engine over the working directory, the dialogs, the presenter, the
+// production run with its plug events handed to the window thread, and the
+// main window. Used by `linetool`, the screenshot tool and the widget tests.
+
+#include <memory>
+#include <string>
+
+#include "linetool/app/line_tool_presenter.h"
+#include "linetool/app/production_run.h"
+#include "linetool/app/station_services.h"
+#include "linetool/profile/line_engine.h"
+#include "linetool/ui/line_tool_window.h"
+#include "linetool/ui/station_dialogs.h"
+#include "linetool/ui/window_thread_dispatch.h"
+#include "platform/linux/host_services.h"
+
+namespace linetool::ui {
+
+class WindowMessageSink;
+
+class StationSession {
+ public:
+  StationSession(WindowMessageSink& sink, const app::StationServices& services, const std::string& host_workdir,
+                 const std::string& drive_root);
+  // Stops every job before the window and the run go.
+  ~StationSession();
+  StationSession(const StationSession&) = delete;
+  StationSession& operator=(const StationSession&) = delete;
+
+  // Start-up of the window: the default profile, the port refresh, then shown.
+  void Start();
+
+  profile::CLineEngine& Engine() { return engine_; }
+  app::LineToolPresenter& Presenter() { return presenter_; }
+  app::ProductionRun& Run() { return *run_; }
+  LineToolWindow& Window() { return *window_; }
+  StationDialogs& Dialogs() { return dialogs_; }
+
+ private:
+  platform::linux_host::HostPathAccess access_;
+  profile::CLineEngine engine_;
+  StationDialogs dialogs_;
+  app::LineToolPresenter presenter_;
+  std::unique_ptr<app::ProductionRun> run_;
+  WindowThreadDispatch dispatch_;
+  std::unique_ptr<LineToolWindow> window_;
+};
+
+}  // namespace linetool::ui

@@ -1,0 +1,173 @@
+// linetool_screenshots OUTDIR RESOURCES [SUFFIX]: pictures of the station's
+// window on a simulated station of 16 bridges: idle, during a run, after a
+// run with passes and injected failures, and every dialog. Run on the
+// offscreen platform (QT_QPA_PLATFORM=offscreen); QT_SCALE_FACTOR=2 gives the
+// 200 % pictures. Each PNG is OUTDIR/<name><SUFFIX>.png.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <string>
+
+#include "linetool/app/cli/sim_station_backend.h"
+#include "linetool/app/control_ids.h"
+#include "linetool/app/scaled_clock.h"
+#include "linetool/ui/sim_station_control.h"
+#include "linetool/ui/sim_station_panel.h"
+#include "linetool/ui/station_session.h"
+#include "linetool/ui/station_style.h"
+#include "linetool/ui/window_message_sink.h"
+#include "platform/linux/host_services.h"
+#include "sim/station/world_description.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace ids = linetool::app::ids;
+using namespace linetool;
+
+fs::path g_out;
+std::string g_suffix;
+int g_failures = 0;
+
+void Save(QWidget& w, const std::string& name) {
+  const fs::path file = g_out / (name + g_suffix + ".png");
+  if (!w.grab().save(QString::fromStdString(file.string()))) {
+    std::cerr << "screenshots: cannot write " << file << "\n";
+    ++g_failures;
+    return;
+  }
+  std::cout << file.string() << "\n";
+}
+
+// Lets the window thread work until `done` holds (at most `limit_ms`).
+bool Pump(const std::function<bool()>& done, int limit_ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > limit_ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  QApplication::processEvents();
+  return true;
+}
+
+// Runs `open`, which shows a modal window; once it is up, `prepare` fills it,
+// it is photographed as `name` and closed.
+void ShootModal(const std::string& name, const std::function<void()>& open,
+                const std::function<void(QWidget&)>& prepare = {}) {
+  auto shoot = std::make_shared<std::function<void()>>();
+  *shoot = [name, prepare, shoot] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+      QTimer::singleShot(20, *shoot);
+      return;
+    }
+    if (prepare) prepare(*modal);
+    modal->adjustSize();
+    QApplication::processEvents();
+    Save(*modal, name);
+    modal->close();
+  };
+  QTimer::singleShot(50, *shoot);
+  open();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ui::ApplyStationStyle(app);
+  if (argc < 3) {
+    std::cerr << "usage: linetool_screenshots OUTDIR RESOURCES [SUFFIX]\n";
+    return 2;
+  }
+  g_out = argv[1];
+  const fs::path resources = argv[2];
+  g_suffix = argc > 3 ? argv[3] : "";
+  fs::create_directories(g_out);
+
+  std::random_device rd;
+  const fs::path root = fs::temp_directory_path() / ("linetool-shots-" + std::to_string(rd()));
+  const fs::path work = root / "work";
+  fs::create_directories(work);
+  for (const char* f : {"kl_line_Tool v0.3.ini", "121105_10_0000.bin", "wr_test.bin"})
+    fs::copy_file(resources / f, work / f);
+  fs::copy(resources / "preload", work / "preload", fs::copy_options::recursive);
+
+  {
+    platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
+    app::ScaledClock clock(calendar, app::kSimTimeFactor);
+    cli::SimStationBackend backend(sim::station::DefaultWorld(16), clock, root, work.string());
+    ui::WindowMessageSink sink;
+    ui::StationSession session(sink, backend.Services(), work.string(), backend.DriveRoot());
+    ui::SimStationControl control(backend.World(), backend.VolumeSet());
+    ui::LineToolWindow& window = session.Window();
+    session.Start();
+    Pump([] { return false; }, 300);
+    Save(window, "main_idle");
+
+    // A run with failures: three bridges get faults before Start.
+    control.Inject(3, ui::SimFault::kConfigWriteFails);
+    control.Inject(8, ui::SimFault::kFirmwareFails);
+    control.Inject(13, ui::SimFault::kNeverReturns);
+    ui::SimStationPanel panel(control);
+    panel.Select({3, 8, 13});
+    panel.resize(380, 420);
+    panel.show();
+    Pump([] { return false; }, 100);
+    Save(panel, "sim_panel");
+
+    window.Click(ids::kStart);
+    Pump([&] { return session.Presenter().CellText(0, 9) == "PASS"; }, 120000);
+    Save(window, "main_running");
+    Pump([&] { return !session.Run().RunActive(); }, 300000);
+    Pump([] { return false; }, 200);
+    Save(window, "main_after_run");
+
+    // Dialogs.
+    ShootModal("dialog_load_ini", [&] { window.Click(ids::kLoadIni); });
+    ShootModal("dialog_login", [&] { window.Click(ids::kLock); }, [](QWidget& w) {
+      if (auto* e = w.findChild<QLineEdit*>("password")) e->setText("morvela");
+    });
+    {
+      // The login above was closed by the photograph; log in for real.
+      auto accept = std::make_shared<std::function<void()>>();
+      *accept = [accept] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+          QTimer::singleShot(20, *accept);
+          return;
+        }
+        if (auto* e = modal->findChild<QLineEdit*>("password")) e->setText("MORVELA");
+        QMetaObject::invokeMethod(modal, "accept");
+      };
+      QTimer::singleShot(20, *accept);
+      window.Click(ids::kLock);
+    }
+    window.Sync();
+    Save(window, "main_unlocked");
+    ShootModal("dialog_save_ini", [&] { window.Click(ids::kSaveIni); });
+    ShootModal("dialog_browse_fw", [&] { window.Click(ids::kBrowseFw); });
+    ShootModal("dialog_browse_preload", [&] { window.Click(ids::kBrowsePreload); });
+    ShootModal("dialog_more_config", [&] { window.Click(ids::kMoreConfig); });
+    ShootModal("dialog_about", [&] { session.Dialogs().ShowAbout(); });
+    ShootModal("dialog_message", [&] {
+      auto* vid = qobject_cast<QLineEdit*>(window.Control(ids::kVendorId));
+      vid->setText("12");
+      emit vid->textEdited("12");
+      window.Click(ids::kStart);
+    });
+    window.close();
+  }
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  return g_failures == 0 ? 0 : 1;
+}
