@@ -268,11 +268,10 @@ void LineToolPresenter::Initialise() {
     progress_bar_ = 0;
     panel_[ids::kProgressText].text = progress_text_;
   }
-  if (run_ != nullptr) {
-    run_->RefreshPorts();
-  } else {
-    ApplyRestState();
-  }
+  // The panel's state between runs first: the refresh's auto-start check may
+  // start a run, which must not find the panel enabled after it.
+  ApplyRestState();
+  if (run_ != nullptr) run_->RefreshPorts();
 }
 
 // --- Panel states --------------------------------------------------------------------

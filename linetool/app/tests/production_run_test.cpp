@@ -286,3 +286,20 @@ TEST(ProductionRunPlugEvents, AWindowGetsTheRefreshOnItsOwnThreadAndNotDuringARu
 
 }  // namespace
 }  // namespace linetool::app
+
+namespace linetool::app {
+namespace {
+
+TEST(ProductionRunStartup, WithBridgesPresentTheLockedPanelStartsIdle) {
+  RunRig rig(2);
+  rig.Initialise();
+  ASSERT_EQ(rig.Run().Table().device_count, 2u);
+  const Panel p = rig.Presenter().Controls();
+  EXPECT_TRUE(p.At(ids::kStart).enabled);
+  EXPECT_FALSE(p.At(ids::kSaveIni).enabled);
+  EXPECT_FALSE(p.At(ids::kUpdateConfig).enabled);
+  EXPECT_TRUE(p.At(ids::kVendorId).read_only);
+}
+
+}  // namespace
+}  // namespace linetool::app
