@@ -71,29 +71,6 @@ inline constexpr int kLabelIdleTimer = 1053;
 // The system menu's "About" entry.
 inline constexpr int kAbout = 0x10;
 
-// Labels, groups and pictures of the dialog template.
-inline constexpr int kDeviceConfigGroup = 1030;
-inline constexpr int kDeviceFunctionGroup = 1031;
-inline constexpr int kFwBrowserGroup = 1033;
-inline constexpr int kFormatLabel = 1034;
-inline constexpr int kSerialNumberLabel = 1035;
-inline constexpr int kManufacturerLabel = 1036;
-inline constexpr int kProductLabel = 1037;
-inline constexpr int kVendorIdLabel = 1038;
-inline constexpr int kProductIdLabel = 1039;
-inline constexpr int kRevisionLabel = 1040;
-inline constexpr int kSerialModeLabel = 1041;
-inline constexpr int kFileSystemLabel = 1042;
-inline constexpr int kDriveLabelLabel = 1043;
-inline constexpr int kLogo = 1044;
-inline constexpr int kPassLabel = 1045;
-inline constexpr int kFailLabel = 1046;
-inline constexpr int kTotalLabel = 1047;
-inline constexpr int kProgressBarLabel = 1048;
-inline constexpr int kProgressLabel = 1049;
-inline constexpr int kPreloadBrowserGroup = 1052;
-inline constexpr int kIdleTimerLabel = 1053;
-
 // The six stage switches in stage order.
 inline constexpr int kStageSwitches[6] = {kUpdateConfig, kUpdateFw, kReloadFw,
                                           kPartitionFormat, kWrTest, kPreload};

@@ -18,6 +18,7 @@
 
 #include "linetool/app/control_ids.h"
 #include "linetool/ui/artwork.h"
+#include "linetool/ui/control_binding.h"
 #include "linetool/ui/main_window_layout.h"
 #include "linetool/ui/port_grid_view.h"
 #include "linetool/ui/station_dialogs.h"
@@ -49,6 +50,7 @@ QString StyleSheet() {
     QLineEdit:read-only { background: #e8eef5; }
     QLineEdit:disabled, QComboBox:disabled { background: #dfe5ec; color: #6d7f92; }
     QComboBox::drop-down { border: none; width: 16px; }
+    QComboBox::down-arrow { image: url(:/linetool/drop_arrow.svg); width: 10px; height: 10px; }
     QToolButton { background: rgba(255, 255, 255, 110); border: 1px solid #8aa0b8; border-radius: 5px; }
     QToolButton:hover { background: rgba(255, 255, 255, 220); border-color: #2f6fb0; }
     QToolButton:pressed { background: #c9dcf0; }
@@ -77,7 +79,6 @@ LineToolWindow::LineToolWindow(app::LineToolPresenter& presenter, StationDialogs
                                QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), presenter_(presenter), dialogs_(dialogs), sink_(sink) {
   setObjectName("LineToolWindow");
-  setWindowTitle(QStringLiteral("Kelvora VX7700 Line Tool Kelv 770 LineTool Ver 2.0.2"));
   setWindowIcon(ApplicationIcon());
   setFixedSize(UnitsToPixels(kDialogWidth), UnitsToPixels(kDialogHeight));
   setStyleSheet(StyleSheet());
@@ -128,6 +129,7 @@ void LineToolWindow::Build() {
       case ControlKind::kReadOnlyEdit: {
         auto* e = new QLineEdit(this);
         e->setReadOnly(true);
+        e->setProperty(kAlwaysReadOnly, true);
         e->setAlignment(Qt::AlignCenter);
         e->setFocusPolicy(Qt::NoFocus);
         w = e;
@@ -214,49 +216,9 @@ QWidget* LineToolWindow::Control(int id) const {
   return it == controls_.end() ? nullptr : it->second;
 }
 
-void LineToolWindow::Apply(int id, const app::ControlState& s) {
-  QWidget* w = Control(id);
-  if (w == nullptr) return;
-  w->setEnabled(s.enabled);
-  w->setVisible(s.visible);
-  if (!s.tooltip.empty()) w->setToolTip(QtText(s.tooltip));
-  if (auto* b = qobject_cast<QToolButton*>(w)) {
-    if (s.icon != 0) b->setIcon(ArtworkIcon(s.icon));
-  } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
-    const QSignalBlocker block(c);
-    c->setChecked(s.checked);
-    if (!s.text.empty()) c->setText(QtText(s.text));
-  } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-    const QString text = QtText(s.text);
-    if (e->text() != text) {
-      const QSignalBlocker block(e);
-      e->setText(text);
-    }
-    if (PlacementOf(id)->kind == ControlKind::kEdit) e->setReadOnly(s.read_only);
-  } else if (auto* list = qobject_cast<QComboBox*>(w)) {
-    const QSignalBlocker block(list);
-    QStringList items;
-    for (const auto& item : s.items) items << QtText(item);
-    QStringList now;
-    for (int i = 0; i < list->count(); ++i) now << list->itemText(i);
-    if (now != items) {
-      list->clear();
-      list->addItems(items);
-    }
-    list->setCurrentIndex(s.selection);
-  } else if (auto* label = qobject_cast<QLabel*>(w)) {
-    if (!s.text.empty() && label->pixmap().isNull()) label->setText(QtText(s.text));
-  } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
-    if (!s.text.empty()) group->setTitle(QtText(s.text));
-  }
-}
-
 void LineToolWindow::Sync() {
-  const app::Panel panel = presenter_.Controls();
-  for (const auto& [id, widget] : controls_) {
-    const auto it = panel.All().find(id);
-    if (it != panel.All().end()) Apply(id, it->second);
-  }
+  ApplyPanel(controls_, presenter_.Controls());
+  setWindowTitle(QtText(presenter_.WindowTitle()));
   if (auto* bar = qobject_cast<QProgressBar*>(Control(ids::kProgressBar))) bar->setValue(presenter_.ProgressBar());
   grid_->Show(presenter_.DisplayedGrid());
 }
@@ -310,7 +272,7 @@ void LineToolWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   menu.addAction(QStringLiteral("Minimize"), this, [this] { Click(ids::kMinimise); });
   menu.addSeparator();
-  menu.addAction(QStringLiteral("About LineTool..."), this, [this] { dialogs_.ShowAbout(); });
+  menu.addAction(QStringLiteral("About LineTool..."), this, [this] { Click(ids::kAbout); });
   menu.exec(event->globalPos());
 }
 

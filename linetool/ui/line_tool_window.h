@@ -59,7 +59,6 @@ class LineToolWindow final : public QWidget {
  private:
   void Build();
   void Connect(int id, QWidget* widget);
-  void Apply(int id, const app::ControlState& state);
   void PostSync();
 
   app::LineToolPresenter& presenter_;

@@ -77,12 +77,14 @@ PortGridView::PortGridView(QWidget* parent) : QTableView(parent), model_(this) {
   setCornerButtonEnabled(false);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   verticalHeader()->hide();
+  // The 16 rows always fit: they share the grid's height.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   QHeaderView* header = horizontalHeader();
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
   header->setSortIndicatorShown(true);
   header->setSortIndicator(-1, Qt::AscendingOrder);
-  header->setStretchLastSection(false);
+  header->setStretchLastSection(true);  // the last column takes what the widths leave
   for (int c = 0; c < app::kGridColumns; ++c) {
     header->setSectionResizeMode(c, QHeaderView::Interactive);
     setColumnWidth(c, app::GridColumns()[static_cast<std::size_t>(c)].width);

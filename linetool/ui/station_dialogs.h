@@ -1,9 +1,10 @@
 #pragma once
-// The pickers and dialogs the main window opens, as real windows: the file
-// open and save pickers with the station's filters and default extensions,
-// the folder picker of the preload folder, the login dialog, the device
-// configuration dialog and the About box. Each runs modally on the window
-// thread and hands the operator's answer to the presenter.
+// The pickers and dialogs of the station as real windows: the file open and
+// save pickers with the station's filters and default extensions, the folder
+// picker of the preload folder, and a view over each dialog presenter (login,
+// device configuration, register R/W, device information, About). Each runs
+// modally on the window thread; clicks and typing go to the presenter, which
+// holds every rule, and the view shows its controls again after each.
 
 #include <QPointer>
 #include <QWidget>
@@ -11,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "linetool/app/line_tool_presenter.h"
+#include "linetool/app/window_dialogs.h"
 
 namespace linetool::ui {
 
@@ -31,14 +32,17 @@ class StationDialogs final : public app::FileChooser, public app::WindowDialogs 
   std::optional<std::string> ChooseFolder(const std::string& title, const std::string& initial) override;
 
   // app::WindowDialogs
-  std::optional<std::string> AskPassword() override;
-  bool EditMoreConfig(app::MoreConfigFlags& flags) override;
-
-  void ShowAbout();
+  void ShowLogin(app::CLoginDlg& dialog) override;
+  void ShowMoreConfig(app::CDeviceCfgDlg& dialog) override;
+  void ShowCheckConfig(app::CDebugDlg& dialog) override;
+  void ShowDeviceInfo(app::CDeviceInfoDlg& dialog) override;
+  void ShowAbout(const app::CAboutDlg& box) override;
 
  private:
   std::optional<std::string> PickFile(bool save, const std::string& filter, const std::string& default_extension,
                                       const std::string& host_folder);
+  // The window modal dialogs are centred on: the open dialog, else the main window.
+  QWidget* Parent() const;
 
   std::function<std::string(const std::string&)> host_path_of_;
   QPointer<QWidget> parent_;

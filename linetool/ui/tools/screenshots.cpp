@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
@@ -59,25 +60,47 @@ bool Pump(const std::function<bool()>& done, int limit_ms) {
   return true;
 }
 
+// Does `act` once a modal window of that object name is up.
+void WhenModal(const QString& name, const std::function<void(QWidget&)>& act) {
+  auto poll = std::make_shared<std::function<void()>>();
+  *poll = [name, act, poll] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal->objectName() != name || !modal->isVisible()) {
+      QTimer::singleShot(20, *poll);
+      return;
+    }
+    QApplication::processEvents();
+    act(*modal);
+  };
+  QTimer::singleShot(20, *poll);
+}
+
 // Runs `open`, which shows a modal window; once it is up, `prepare` fills it,
 // it is photographed as `name` and closed.
 void ShootModal(const std::string& name, const std::function<void()>& open,
                 const std::function<void(QWidget&)>& prepare = {}) {
+  auto pending = std::make_shared<bool>(true);
   auto shoot = std::make_shared<std::function<void()>>();
-  *shoot = [name, prepare, shoot] {
+  *shoot = [name, prepare, shoot, pending] {
+    if (!*pending) return;
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr) {
+    if (modal == nullptr || !modal->isVisible()) {
       QTimer::singleShot(20, *shoot);
       return;
     }
+    *pending = false;
     if (prepare) prepare(*modal);
-    modal->adjustSize();
     QApplication::processEvents();
     Save(*modal, name);
     modal->close();
   };
   QTimer::singleShot(50, *shoot);
   open();
+  if (*pending) {
+    *pending = false;
+    std::cerr << "screenshots: " << name << " did not open\n";
+    ++g_failures;
+  }
 }
 
 }  // namespace
@@ -135,7 +158,7 @@ int main(int argc, char** argv) {
     // Dialogs.
     ShootModal("dialog_load_ini", [&] { window.Click(ids::kLoadIni); });
     ShootModal("dialog_login", [&] { window.Click(ids::kLock); }, [](QWidget& w) {
-      if (auto* e = w.findChild<QLineEdit*>("password")) e->setText("morvela");
+      if (auto* e = w.findChild<QLineEdit*>("password")) e->setText("secret");
     });
     {
       // The login above was closed by the photograph; log in for real.
@@ -146,7 +169,10 @@ int main(int argc, char** argv) {
           QTimer::singleShot(20, *accept);
           return;
         }
-        if (auto* e = modal->findChild<QLineEdit*>("password")) e->setText("MORVELA");
+        if (auto* e = modal->findChild<QLineEdit*>("password")) {
+          e->setText("MORVELA");
+          emit e->textEdited(e->text());
+        }
         QMetaObject::invokeMethod(modal, "accept");
       };
       QTimer::singleShot(20, *accept);
@@ -158,7 +184,26 @@ int main(int argc, char** argv) {
     ShootModal("dialog_browse_fw", [&] { window.Click(ids::kBrowseFw); });
     ShootModal("dialog_browse_preload", [&] { window.Click(ids::kBrowsePreload); });
     ShootModal("dialog_more_config", [&] { window.Click(ids::kMoreConfig); });
-    ShootModal("dialog_about", [&] { session.Dialogs().ShowAbout(); });
+    ShootModal("dialog_about", [&] { window.Click(ids::kAbout); });
+    ShootModal("dialog_check_config", [&] { window.Click(ids::kCheckConfig); }, [](QWidget& w) {
+      for (auto* e : w.findChildren<QLineEdit*>()) {
+        const QString value = e->objectName() == "readAddress" ? "C890" : e->objectName() == "readLength" ? "40" : "";
+        if (value.isEmpty()) continue;
+        e->setText(value);
+        emit e->textEdited(value);
+      }
+      if (auto* b = w.findChild<QPushButton*>("readRegister")) b->click();
+    });
+    // Device Info opens from the register dialog.
+    WhenModal("checkConfigDialog", [](QWidget& check) {
+      WhenModal("deviceInfoDialog", [](QWidget& info) {
+        Save(info, "dialog_device_info");
+        info.close();
+      });
+      if (auto* b = check.findChild<QPushButton*>("deviceInfo")) b->click();
+      check.close();
+    });
+    window.Click(ids::kCheckConfig);
     ShootModal("dialog_message", [&] {
       auto* vid = qobject_cast<QLineEdit*>(window.Control(ids::kVendorId));
       vid->setText("12");
