@@ -2,7 +2,7 @@
 // window on a simulated station of 16 bridges: idle, during a run, after a
 // run with passes and injected failures, and every dialog. Run on the
 // offscreen platform (QT_QPA_PLATFORM=offscreen); QT_SCALE_FACTOR=2 gives the
-// 200 % pictures. Each PNG is OUTDIR/<name><SUFFIX>.png.
+// 200 % pictures. Each PNG is OUTDIR/linetool_<name><SUFFIX>.png.
 
 #include <QApplication>
 #include <QComboBox>
@@ -39,7 +39,7 @@ std::string g_suffix;
 int g_failures = 0;
 
 void Save(QWidget& w, const std::string& name) {
-  const fs::path file = g_out / (name + g_suffix + ".png");
+  const fs::path file = g_out / ("linetool_" + name + g_suffix + ".png");
   if (!w.grab().save(QString::fromStdString(file.string()))) {
     std::cerr << "screenshots: cannot write " << file << "\n";
     ++g_failures;
