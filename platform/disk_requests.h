@@ -65,6 +65,12 @@ class DiskRequests {
   // Opens "\\.\PHYSICALDRIVEn" or "\\.\X:". kShareNone asks that nobody
   // else has the device open. nullptr when it does not exist or is busy.
   virtual std::unique_ptr<DiskDevice> Open(const DeviceOpenRequest& request) = 0;
+  // Why the system itself uses the disk "\\.\PHYSICALDRIVEn", so that it must
+  // not be partitioned: it is drive 0 or holds the system, carries a file
+  // system that someone other than the station mounted, active swap, or a
+  // member of a RAID, LVM or device-mapper device. A sentence for the log,
+  // or nullopt when nothing uses it.
+  virtual std::optional<std::string> InUse(int drive_number) = 0;
 };
 
 }  // namespace platform

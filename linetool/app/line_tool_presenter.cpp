@@ -489,6 +489,11 @@ void LineToolPresenter::SetCellText(int row, int column, const std::string& text
   Notify({PresenterEvent::Kind::kCell, row, column, text});
 }
 
+void LineToolPresenter::NoteFailure(int row, int column, const std::string& reason) {
+  Update u(*this);
+  Notify({PresenterEvent::Kind::kNote, row, column, reason});
+}
+
 void LineToolPresenter::ClearGridColumns(int first, int last) {
   Update u(*this);
   for (int row = 0; row < kGridRows; ++row)

@@ -47,6 +47,7 @@ struct PresenterEvent {
     kProgress,  // progress text or bar moved (text: the progress text)
     kRunEnded,  // a run has finished (counters, serial and log are done)
     kGridOrder,  // the grid's rows were sorted
+    kNote,       // why a port's stage failed (row: the port, column: the stage's, text: the reason)
   };
   Kind kind = Kind::kPanel;
   int row = -1;
@@ -137,6 +138,8 @@ class LineToolPresenter {
   // --- Used by the production run (any thread) ---------------------------------
   void SetResultCell(int row, int column, const std::string& text);
   void SetCellText(int row, int column, const std::string& text);
+  // Says why the stage of a column failed on a port, for the operator's log.
+  void NoteFailure(int row, int column, const std::string& reason);
   void ClearGridColumns(int first, int last);
   void ShowDevice(int row, const DeviceRowTexts& texts);
   void SetProgress(const std::string& text, int bar);

@@ -513,6 +513,7 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
       disk::PartitionStep partition;
       result = partition.Run(ds, engine_.PartitionLock(), port) ? 1 : 0;
       r.drive_letter = port.drive_letter;
+      if (result == 0) presenter_.NoteFailure(p, Column(disk::kStagePartition), partition.Reason());
     }
     ok = result;
     record(disk::kStagePartition, result, true);

@@ -40,6 +40,43 @@ bool PartitionStep::RealignFirstPartition(std::span<std::uint8_t> sector) {
   return true;
 }
 
+bool PartitionStep::Fail(Failure why, std::string reason) {
+  failure_ = why;
+  if (reason.empty()) {
+    switch (why) {
+      case Failure::kNone:
+      case Failure::kDiskInUse:
+        break;
+      case Failure::kSystemDisk:
+        reason = "drive 0 is the system's own disk";
+        break;
+      case Failure::kNoFreeLetter:
+        reason = "no drive letter from E to Z is free";
+        break;
+      case Failure::kScript:
+        reason = "the partition script could not be written";
+        break;
+      case Failure::kLaunch:
+        reason = "the partitioning tool gave no partition in " + std::to_string(kMaxLaunches) + " launches";
+        break;
+      case Failure::kDiskOpen:
+        reason = "the disk could not be opened after partitioning";
+        break;
+      case Failure::kBootSector:
+        reason = "the first sector could not be read or written back";
+        break;
+      case Failure::kVolumeNotBack:
+        reason = "the volume did not come back under its letter";
+        break;
+      case Failure::kStopped:
+        reason = "stopped";
+        break;
+    }
+  }
+  reason_ = std::move(reason);
+  return false;
+}
+
 bool PartitionStep::WriteScript(const DiskServices& s, const PortDisk& port) {
   const std::string name = ScriptName(port.drive_number);
   const std::string path = s.HostPath(name);
@@ -55,6 +92,7 @@ bool PartitionStep::WriteScript(const DiskServices& s, const PortDisk& port) {
 
 bool PartitionStep::Run(const DiskServices& s, std::mutex& partition_lock, PortDisk& port) {
   failure_ = Failure::kNone;
+  reason_.clear();
   launches_ = 0;
   std::lock_guard lock(partition_lock);
   PollingPause pause(s.polling_allowed);
@@ -69,6 +107,9 @@ bool PartitionStep::Run(const DiskServices& s, std::mutex& partition_lock, PortD
 
   // The disk that holds drive number 0 is the system's own: never partitioned.
   if (port.drive_number <= 0) return Fail(Failure::kSystemDisk);
+  // Nor is a disk the system uses: a file system someone mounted, swap, a
+  // RAID, LVM or device-mapper member would be destroyed under its user.
+  if (auto why = s.disks.InUse(port.drive_number)) return Fail(Failure::kDiskInUse, "refused: " + *why);
   if (port.drive_letter == kNoDriveLetter) {
     port.drive_letter = FreeDriveLetter(s.volumes);
     // Without a letter the script would assign nonsense.

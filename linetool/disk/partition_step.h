@@ -28,6 +28,7 @@ class PartitionStep {
   enum class Failure {
     kNone,
     kSystemDisk,        // drive number 0
+    kDiskInUse,         // the system uses the disk (a mount, swap, a RAID member...)
     kNoFreeLetter,      // no letter E-Z free for a port without one
     kScript,            // the script file could not be written
     kLaunch,            // three launches without a partition number
@@ -54,17 +55,17 @@ class PartitionStep {
   bool Run(const DiskServices& s, std::mutex& partition_lock, PortDisk& port);
 
   Failure LastFailure() const { return failure_; }
+  // Why the last run failed, as a sentence for the log; empty after a success.
+  const std::string& Reason() const { return reason_; }
   int Launches() const { return launches_; }
 
  private:
   bool WriteScript(const DiskServices& s, const PortDisk& port);
   bool AfterTool(const DiskServices& s, const PortDisk& port, std::uint32_t partition_number);
-  bool Fail(Failure why) {
-    failure_ = why;
-    return false;
-  }
+  bool Fail(Failure why, std::string reason = {});
 
   Failure failure_ = Failure::kNone;
+  std::string reason_;
   int launches_ = 0;
 };
 

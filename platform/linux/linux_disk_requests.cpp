@@ -1,5 +1,6 @@
 #include "platform/linux/linux_disk_requests.h"
 
+#include "platform/linux/disk_use.h"
 #include "platform/linux/fd_io.h"
 
 #include <fcntl.h>
@@ -191,6 +192,14 @@ class BlockDevice final : public DiskDevice {
 };
 
 }  // namespace
+
+std::optional<std::string> LinuxDiskRequests::InUse(int drive_number) {
+  if (drive_number == 0) return "drive 0 is the host's system disk";
+  const auto disk = naming_.DiskDevice(drive_number);
+  if (!disk) return std::nullopt;  // not there: opening it fails by itself
+  return HostDiskInUse(std::filesystem::path(*disk).filename().string(), naming_.SysfsBlock(),
+                       volumes_.DriveRoot());
+}
 
 std::unique_ptr<DiskDevice> LinuxDiskRequests::Open(const DeviceOpenRequest& request) {
   const std::string& name = request.name;

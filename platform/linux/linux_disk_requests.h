@@ -16,6 +16,10 @@ class LinuxDiskRequests final : public DiskRequests {
  public:
   LinuxDiskRequests(DriveNaming& naming, LinuxVolumes& volumes) : naming_(naming), volumes_(volumes) {}
   std::unique_ptr<DiskDevice> Open(const DeviceOpenRequest& request) override;
+  // Drive 0, the disk of the root file system, and disks that hold mounts
+  // outside the station's drive folder, swap or RAID, LVM and device-mapper
+  // members (platform/linux/disk_use.h).
+  std::optional<std::string> InUse(int drive_number) override;
 
  private:
   DriveNaming& naming_;

@@ -22,10 +22,12 @@ namespace {
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
+}  // namespace
+
 // The kernel writes a space, tab, newline or backslash in a mount table field
 // as \040, \011, \012 or \134; nothing else is escaped, so any other
 // backslash is the text's own.
-std::string Unescape(const std::string& s) {
+std::string UnescapeMountText(const std::string& s) {
   static constexpr std::pair<const char*, char> kEscapes[] = {
       {"\\040", ' '}, {"\\011", '\t'}, {"\\012", '\n'}, {"\\134", '\\'}};
   std::string out;
@@ -43,6 +45,8 @@ std::string Unescape(const std::string& s) {
   }
   return out;
 }
+
+namespace {
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path);
@@ -68,7 +72,7 @@ std::vector<MountEntry> ParseMountInfo(const std::string& text) {
     }
     const auto dash = std::find(w.begin(), w.end(), "-");
     if (w.size() < 5 || dash == w.end() || w.end() - dash < 3) continue;
-    out.push_back({Unescape(w[4]), Unescape(*(dash + 2)), *(dash + 1)});
+    out.push_back({UnescapeMountText(w[4]), UnescapeMountText(*(dash + 2)), *(dash + 1), w[2]});
   }
   return out;
 }

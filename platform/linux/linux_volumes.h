@@ -24,10 +24,13 @@ struct MountEntry {
   std::string mount_point;
   std::string source;
   std::string fs_type;
+  std::string device_number;  // "8:17", the mounted device's major and minor number
 };
 
-// The entries of a mountinfo text, mount points unescaped.
+// The entries of a mountinfo text, mount points and sources unescaped.
 std::vector<MountEntry> ParseMountInfo(const std::string& text);
+// A field of the kernel's mount or swap tables with its escapes decoded.
+std::string UnescapeMountText(const std::string& field);
 
 // What libblkid reads from a device or image: nullopt when it finds no file
 // system. FAT32 is "FAT32", NTFS "NTFS", others by their blkid type in upper case.

@@ -41,6 +41,16 @@ SimDisk::SimDisk(std::filesystem::path image, std::uint64_t size_bytes, std::str
   file_.open(image_, std::ios::binary | std::ios::in | std::ios::out);
 }
 
+std::string SimDisk::InUse() const {
+  std::lock_guard lock(mutex_);
+  return in_use_;
+}
+
+void SimDisk::SetInUse(std::string why) {
+  std::lock_guard lock(mutex_);
+  in_use_ = std::move(why);
+}
+
 platform::DriveGeometry SimDisk::Geometry() const {
   platform::DriveGeometry g;
   g.media_type = platform::kMediaFixed;

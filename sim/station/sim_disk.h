@@ -38,6 +38,11 @@ class SimDisk {
   const std::string& AtaSerial() const { return ata_serial_; }
   bool HasMedium() const { return size_ > 0; }
 
+  // Why the simulated host uses the disk (a mount, swap, a RAID member...);
+  // empty while it does not.
+  std::string InUse() const;
+  void SetInUse(std::string why);
+
   // Geometry as a disk driver reports it: 255 heads, 63 sectors per track.
   platform::DriveGeometry Geometry() const;
 
@@ -62,7 +67,8 @@ class SimDisk {
   std::uint32_t sector_size_;
   std::uint64_t size_;
   std::string ata_serial_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  std::string in_use_;
   std::fstream file_;
   std::vector<bool> written_;  // one flag per area; all set for a reused image
 };

@@ -132,6 +132,13 @@ std::optional<platform::FreeSpace> SimVolumes::Free(char letter) { return set_.F
 
 std::string SimVolumes::DriveRoot() const { return set_.DriveRoot().string(); }
 
+std::optional<std::string> SimDiskRequests::InUse(int drive_number) {
+  if (drive_number == 0) return "drive 0 is the system disk";
+  const auto disk = set_.World().DiskImage(drive_number);
+  if (!disk || disk->InUse().empty()) return std::nullopt;
+  return disk->InUse();
+}
+
 std::unique_ptr<platform::DiskDevice> SimDiskRequests::Open(const platform::DeviceOpenRequest& request) {
   const std::string& name = request.name;
   if (const auto n = DriveNumberAfter(name, "\\\\.\\PHYSICALDRIVE")) {

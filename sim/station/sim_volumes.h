@@ -30,6 +30,8 @@ class SimDiskRequests final : public platform::DiskRequests {
  public:
   explicit SimDiskRequests(SimVolumeSet& set) : set_(set) {}
   std::unique_ptr<platform::DiskDevice> Open(const platform::DeviceOpenRequest& request) override;
+  // Drive 0 is the system disk; another disk is in use while its SimDisk says so.
+  std::optional<std::string> InUse(int drive_number) override;
 
  private:
   SimVolumeSet& set_;

@@ -341,6 +341,7 @@ std::unique_ptr<StationWorld::HubNode> StationWorld::BuildHub(const HubSpec& spe
       std::snprintf(file, sizeof file, "usb_disk_%02d.img", node->index);
       o.disk = std::make_shared<SimDisk>(disk_folder_ / file, bs.presents_cdrom ? 0 : bs.disk_size,
                                          bs.ata_serial, bs.sector_size);
+      o.disk->SetInUse(bs.in_use);
       node->model = std::make_shared<SimBridge>(std::move(o));
       port.device = node;
       devices_.push_back(std::move(node));

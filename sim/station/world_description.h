@@ -27,6 +27,7 @@ struct BridgeSpec {
   std::uint64_t disk_size = 500107862016ULL;  // 0: no medium
   std::uint32_t sector_size = kSimSectorSize;  // or kSim4KnSectorSize
   std::string ata_serial;                     // the disk's own serial number
+  std::string in_use;                         // why the host uses the disk; empty: it does not
   bool presents_cdrom = false;
   bool mass_storage_only = false;
   std::string driver_key_class = platform::kUsbDeviceClassGuid;

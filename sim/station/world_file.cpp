@@ -294,7 +294,7 @@ struct Reader {
       }
     }
     if (!Size(j, "disk_size", 0, b.disk_size) || !Text(j, "ata_serial", kMaxAtaSerial, b.ata_serial) ||
-        !Flag(j, "cdrom", b.presents_cdrom) || !Text(j, "instance_id", kMaxPathText, b.instance_id) ||
+        !Text(j, "in_use", kMaxPathText, b.in_use) || !Flag(j, "cdrom", b.presents_cdrom) || !Text(j, "instance_id", kMaxPathText, b.instance_id) ||
         !Text(j, "driver_key_class", kMaxPathText, b.driver_key_class)) {
       return false;
     }

@@ -16,7 +16,8 @@
 // product, vendor_id, product_id, release (hex texts), chip_variant (number or
 // hex text), firmware_version (12 or 14 hex digits), speed ("super", "high",
 // "full"), disk_size, sector_size (512, or 4096 for a 4Kn disk), ata_serial,
-// cdrom (bool), driver_key_class,
+// cdrom (bool), in_use (why the host uses the disk: the station must refuse
+// it), driver_key_class,
 // instance_id, faults
 // { fail_from_call: { "E4": 3 }, reject_identify, never_returns,
 // return_delay_ms }, registers (address: byte, numbers or hex texts,

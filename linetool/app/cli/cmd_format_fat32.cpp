@@ -51,6 +51,7 @@ class NoVolumes final : public platform::DiskRequests {
   std::unique_ptr<platform::DiskDevice> Open(const platform::DeviceOpenRequest&) override {
     return nullptr;
   }
+  std::optional<std::string> InUse(int) override { return std::nullopt; }
 };
 
 }  // namespace

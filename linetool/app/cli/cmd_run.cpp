@@ -113,6 +113,13 @@ int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::St
   const bool live = ::isatty(STDOUT_FILENO) == 1;
   std::mutex out_mutex;
   presenter.SetObserver([&](const app::PresenterEvent& e) {
+    if (e.kind == app::PresenterEvent::Kind::kNote) {
+      std::lock_guard g(out_mutex);
+      ctx.err << "port " << e.row << " "
+              << profile::MessageText(app::GridColumns()[static_cast<std::size_t>(e.column)].header) << ": "
+              << e.text << std::endl;
+      return;
+    }
     if (e.kind != app::PresenterEvent::Kind::kCell) return;
     std::lock_guard g(out_mutex);
     if (live) {

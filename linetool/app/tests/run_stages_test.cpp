@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "linetool/app/control_ids.h"
+#include "linetool/disk/production_log.h"
 #include "linetool/profile/serial_number.h"
 #include "platform/path_access.h"
 #include "run_probe.h"
@@ -395,6 +396,27 @@ TEST(AdvancedFormatDisk, A4096ByteSectorDiskPassesEveryStageBesideA512ByteOne) {
   EXPECT_EQ(StageRow(rig, 0), std::vector<std::string>(7, "PASS"));
   EXPECT_EQ(StageRow(rig, 1), std::vector<std::string>(7, "PASS"));
   EXPECT_EQ(rig.Presenter().CounterValues().pass, 2);
+}
+
+TEST(DiskInUse, ItsPortFailsPartitionWithTheReasonAndTheOtherPortPasses) {
+  auto spec = sim::station::DefaultWorld(2);
+  Bridges(spec)[0]->in_use = "sdb1 is mounted at /media/usb";
+  RunRig rig(spec);
+  rig.Initialise();
+  std::mutex mutex;
+  std::vector<PresenterEvent> notes;
+  rig.Presenter().SetObserver([&](const PresenterEvent& e) {
+    std::lock_guard lock(mutex);
+    if (e.kind == PresenterEvent::Kind::kNote) notes.push_back(e);
+  });
+  rig.StartAndWait();
+  rig.Presenter().SetObserver({});
+  EXPECT_EQ(StageRow(rig, 0), (std::vector<std::string>{"PASS", "PASS", "PASS", "FAIL", "FAIL", "FAIL", "FAIL"}));
+  EXPECT_EQ(StageRow(rig, 1), std::vector<std::string>(7, "PASS"));
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].row, 0);
+  EXPECT_EQ(notes[0].column, kFirstStageColumn + disk::kStagePartition);
+  EXPECT_EQ(notes[0].text, "refused: sdb1 is mounted at /media/usb");
 }
 
 TEST(SafeRemoval, PlugEventsWaitUntilTheRemovalHasEnded) {

@@ -104,6 +104,7 @@ class CountingDisks final : public platform::DiskRequests {
     opened.push_back(request.name);
     return nullptr;
   }
+  std::optional<std::string> InUse(int) override { return std::nullopt; }
   std::vector<std::string> opened;
 };
 

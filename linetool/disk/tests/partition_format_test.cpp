@@ -241,6 +241,28 @@ TEST_F(PartitionFormatTest, LargeDisksGetNtfsAndTheLabelIsReadBack) {
                                       "format.com  F:/Q /FS:NTFS /y", "label.exe F: NOLABEL"}));
 }
 
+TEST_F(PartitionFormatTest, ADiskTheSystemUsesIsRefusedWithItsReasonAndLeftAlone) {
+  Build({32 * 1024 * kMiB, 64 * 1024 * kMiB});
+  PrepareVolume(1, 'E');
+  const auto before = Mbr(1);
+  world_->DiskImage(1)->SetInUse("sdb1 is mounted at /home");
+  PartitionStep step;
+  PortDisk port{1, 'E', 512};
+  EXPECT_FALSE(step.Run(*services_, partition_lock_, port));
+  EXPECT_EQ(step.LastFailure(), PartitionStep::Failure::kDiskInUse);
+  EXPECT_EQ(step.Reason(), "refused: sdb1 is mounted at /home");
+  EXPECT_TRUE(tools_->Launches().empty());
+  EXPECT_EQ(Mbr(1), before);
+  EXPECT_TRUE(polling_.load());
+
+  // Its neighbour is partitioned, and a disk the system lets go is again.
+  PortDisk other{2, kNoDriveLetter, 512};
+  EXPECT_TRUE(step.Run(*services_, partition_lock_, other));
+  EXPECT_TRUE(step.Reason().empty());
+  world_->DiskImage(1)->SetInUse({});
+  EXPECT_TRUE(step.Run(*services_, partition_lock_, port));
+}
+
 TEST_F(PartitionFormatTest, DiskOf4096ByteSectorsIsPartitionedAndFormattedInItsOwnSectors) {
   Build({100'000 * kMiB}, {4096});
   PartitionStep partition;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Simulated stations read from world files: files that once crashed the
-# simulator are refused with their line and field by `list` and `run`, and a
-# run on a bridge whose disk has 4,096-byte sectors passes every stage.
+# simulator are refused with their line and field by `list` and `run`, a run
+# on a bridge whose disk has 4,096-byte sectors passes every stage, and a
+# disk the host uses is refused with its reason.
 # Usage: world_cli_test.sh LINETOOL_CLI RESOURCE_DIR WORLD_DATA_DIR
 set -uo pipefail
 cli=$1
@@ -41,5 +42,18 @@ WORLD
 expect_status 0 $? "run with a 4Kn disk"
 grep -q '^Pass: 2 Fail: 0 Total: 2$' out || fail "4Kn run: $(tail -5 out) $(cat err)"
 grep -q 'FAIL' out && fail "4Kn run failed a stage: $(cat out)"
+
+# A disk the host uses is refused: its port fails Partition, the reason is
+# logged on stderr, and the other port passes.
+cat >wuse.json <<'WORLD'
+{ "controllers": [ { "root_hub": { "ports": 2, "devices": [
+  { "port": 1, "bridge": { "serial": "USEDDISK", "in_use": "sdb1 is mounted at /home" } },
+  { "port": 2, "bridge": { "serial": "FREEDISK" } } ] } } ] }
+WORLD
+"$cli" --sim=wuse.json run --profile "$profile" >out 2>err
+expect_status 1 $? "run with a disk in use"
+grep -q '^Pass: 1 Fail: 1 Total: 2$' out || fail "disk in use: $(tail -5 out)"
+grep -qx 'port 0 Partition: FAIL' out || fail "disk in use: its Partition did not fail: $(cat out)"
+grep -qx 'port 0 Partition: refused: sdb1 is mounted at /home' err || fail "disk in use: no reason: $(cat err)"
 
 finish
