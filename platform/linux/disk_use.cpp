@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/linux/drive_naming.h"
+#include "platform/linux/fd_io.h"
 #include "platform/linux/linux_volumes.h"
 
 namespace platform::linux_host {
@@ -14,20 +15,6 @@ namespace platform::linux_host {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string FirstLine(const fs::path& p) {
-  std::ifstream in(p);
-  std::string s;
-  std::getline(in, s);
-  return s;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The disk itself and each of its partitions: name, "major:minor", sysfs folder.
 struct BlockDevice {
@@ -38,12 +25,12 @@ struct BlockDevice {
 
 std::vector<BlockDevice> DevicesOf(const std::string& disk, const fs::path& sysfs_block) {
   const fs::path dir = sysfs_block / disk;
-  std::vector<BlockDevice> out{{disk, FirstLine(dir / "dev"), dir}};
+  std::vector<BlockDevice> out{{disk, ReadFirstLine((dir / "dev").string()), dir}};
   std::vector<BlockDevice> parts;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     if (fs::exists(e.path() / "partition", ec)) {
-      parts.push_back({e.path().filename().string(), FirstLine(e.path() / "dev"), e.path()});
+      parts.push_back({e.path().filename().string(), ReadFirstLine((e.path() / "dev").string()), e.path()});
     }
   }
   std::sort(parts.begin(), parts.end(), [](const BlockDevice& a, const BlockDevice& b) { return a.name < b.name; });
@@ -55,8 +42,8 @@ std::vector<BlockDevice> DevicesOf(const std::string& disk, const fs::path& sysf
 std::string HolderText(const fs::path& sysfs_block, const std::string& holder) {
   if (holder.rfind("md", 0) == 0) return "a member of the software RAID " + holder;
   if (holder.rfind("dm-", 0) == 0) {
-    const std::string uuid = FirstLine(sysfs_block / holder / "dm" / "uuid");
-    std::string name = FirstLine(sysfs_block / holder / "dm" / "name");
+    const std::string uuid = ReadFirstLine((sysfs_block / holder / "dm" / "uuid").string());
+    std::string name = ReadFirstLine((sysfs_block / holder / "dm" / "name").string());
     if (name.empty()) name = holder;
     if (uuid.rfind("LVM-", 0) == 0) return "a physical volume of the LVM volume " + name;
     if (uuid.rfind("CRYPT-", 0) == 0) return "under the encrypted volume " + name;
@@ -118,8 +105,8 @@ std::optional<std::string> HostDiskInUse(const std::string& disk_name, const std
                                          const std::string& station_mount_root) {
   DiskUseSources s;
   s.sysfs_block = sysfs_block;
-  s.mountinfo_text = ReadAll("/proc/self/mountinfo");
-  s.swaps_text = ReadAll("/proc/swaps");
+  s.mountinfo_text = ReadText("/proc/self/mountinfo");
+  s.swaps_text = ReadText("/proc/swaps");
   s.station_mount_root = station_mount_root;
   return DiskInUse(disk_name, s);
 }

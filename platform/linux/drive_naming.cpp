@@ -5,18 +5,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/linux/fd_io.h"
+
 namespace platform::linux_host {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p);
-  std::string s;
-  std::getline(in, s);
-  return s;
-}
 
 bool IsDiskName(const std::string& n) {
   for (const char* skip : {"loop", "ram", "zram", "dm-", "sr", "md", "fd", "nbd"}) {
@@ -30,10 +25,7 @@ bool IsDiskName(const std::string& n) {
 DriveNaming::DriveNaming(std::string sysfs_block, std::string dev, std::string system_disk)
     : sysfs_(std::move(sysfs_block)), dev_(std::move(dev)), system_disk_(std::move(system_disk)) {
   if (system_disk_.empty()) {
-    std::ifstream in("/proc/self/mountinfo");
-    std::stringstream text;
-    text << in.rdbuf();
-    system_disk_ = SystemDiskName(text.str(), sysfs_);
+    system_disk_ = SystemDiskName(ReadText("/proc/self/mountinfo"), sysfs_);
   }
 }
 
@@ -104,7 +96,7 @@ std::optional<std::string> DriveNaming::PartitionDevice(int drive_number, int pa
   if (!IsPresent(drive_number, disk)) return std::nullopt;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(fs::path(sysfs_) / disk, ec)) {
-    if (ReadText(e.path() / "partition") == std::to_string(partition)) {
+    if (ReadFirstLine((e.path() / "partition").string()) == std::to_string(partition)) {
       return dev_ + "/" + e.path().filename().string();
     }
   }
@@ -118,7 +110,7 @@ std::optional<std::pair<int, int>> DriveNaming::PartitionOf(const std::string& d
     const fs::path part = fs::path(sysfs_) / disks[i] / name;
     std::error_code ec;
     if (name != disks[i] && fs::exists(part / "partition", ec)) {
-      return std::pair{static_cast<int>(i), std::stoi("0" + ReadText(part / "partition"))};
+      return std::pair{static_cast<int>(i), std::stoi("0" + ReadFirstLine((part / "partition").string()))};
     }
   }
   return std::nullopt;
@@ -128,8 +120,8 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> DriveNaming::PartitionExt
   const auto p = PartitionOf(device);
   if (!p) return std::nullopt;
   const fs::path part = fs::path(sysfs_) / Numbered()[static_cast<std::size_t>(p->first)] / fs::path(device).filename();
-  const std::string start = ReadText(part / "start");
-  const std::string size = ReadText(part / "size");
+  const std::string start = ReadFirstLine((part / "start").string());
+  const std::string size = ReadFirstLine((part / "size").string());
   if (start.empty() || size.empty()) return std::nullopt;
   return std::pair{std::stoull(start), std::stoull(size)};
 }
@@ -143,9 +135,9 @@ std::string SystemDiskName(const std::string& mountinfo_text, const std::string&
     if (mount_point != "/") continue;
     std::error_code ec;
     for (const auto& disk : fs::directory_iterator(sysfs_block, ec)) {
-      if (ReadText(disk.path() / "dev") == majmin) return disk.path().filename().string();
+      if (ReadFirstLine((disk.path() / "dev").string()) == majmin) return disk.path().filename().string();
       for (const auto& part : fs::directory_iterator(disk.path(), ec)) {
-        if (fs::exists(part.path() / "partition", ec) && ReadText(part.path() / "dev") == majmin) {
+        if (fs::exists(part.path() / "partition", ec) && ReadFirstLine((part.path() / "dev").string()) == majmin) {
           return disk.path().filename().string();
         }
       }

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <sstream>
 
 namespace platform::linux_host {
 
@@ -27,6 +29,20 @@ bool WriteFully(int fd, std::uint64_t offset, std::span<const std::uint8_t> data
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string ReadFirstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
 }
 
 }  // namespace platform::linux_host

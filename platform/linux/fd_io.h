@@ -1,10 +1,12 @@
 #pragma once
 // Whole transfers at an offset of an open file or device, retried over
-// interruptions and short counts.
+// interruptions and short counts; the small text files of the kernel's
+// tables and sysfs.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace platform::linux_host {
 
@@ -13,5 +15,10 @@ namespace platform::linux_host {
 long long ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> data);
 // True when every byte was written.
 bool WriteFully(int fd, std::uint64_t offset, std::span<const std::uint8_t> data);
+
+// The whole text of a file, or its first line without the line end; empty
+// when it cannot be read.
+std::string ReadText(const std::string& path);
+std::string ReadFirstLine(const std::string& path);
 
 }  // namespace platform::linux_host

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/linux/fd_io.h"
 #include "platform/linux/tool_runner.h"
 
 namespace platform::linux_host {
@@ -45,17 +46,6 @@ std::string UnescapeMountText(const std::string& s) {
   }
   return out;
 }
-
-namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-}  // namespace
 
 std::vector<MountEntry> ParseMountInfo(const std::string& text) {
   std::vector<MountEntry> out;
@@ -121,7 +111,7 @@ LinuxVolumes::LinuxVolumes(std::string drive_root, DriveNaming& naming, std::str
   std::error_code ec;
   fs::create_directories(drive_root_, ec);
   // Volumes the station mounted before keep their letters.
-  for (const auto& e : ParseMountInfo(ReadAll(mountinfo_))) {
+  for (const auto& e : ParseMountInfo(ReadText(mountinfo_))) {
     const fs::path point(e.mount_point);
     const std::string name = point.filename().string();
     if (point.parent_path() == fs::path(drive_root_) && name.size() == 1 &&
@@ -162,7 +152,7 @@ std::optional<char> LinuxVolumes::LetterOfDevice(const std::string& device) {
 }
 
 std::optional<MountEntry> LinuxVolumes::MountAt(const std::string& mount_point) {
-  for (const auto& e : ParseMountInfo(ReadAll(mountinfo_))) {
+  for (const auto& e : ParseMountInfo(ReadText(mountinfo_))) {
     if (e.mount_point == mount_point) return e;
   }
   return std::nullopt;

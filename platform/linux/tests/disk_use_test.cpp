@@ -19,33 +19,14 @@
 #include <random>
 
 #include "platform/linux/tool_runner.h"
+#include "temp_tree.h"
 
 namespace fs = std::filesystem;
 using namespace platform::linux_host;
 
 namespace {
 
-class Tree {
- public:
-  Tree() : root_(fs::temp_directory_path() / ("disk_use_" + std::to_string(std::random_device{}()))) {
-    fs::create_directories(root_);
-  }
-  ~Tree() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  Tree(const Tree&) = delete;
-  Tree& operator=(const Tree&) = delete;
-  const fs::path& root() const { return root_; }
-  void Write(const fs::path& rel, const std::string& text) {
-    fs::create_directories((root_ / rel).parent_path());
-    std::ofstream(root_ / rel) << text << "\n";
-  }
-  void Folder(const fs::path& rel) { fs::create_directories(root_ / rel); }
-
- private:
-  fs::path root_;
-};
+using Tree = test_files::TempTree;
 
 // sda holds the root file system on sda2; sdb has two partitions, sdc and
 // sdd none; dm-0 and md0 are there to hold others.

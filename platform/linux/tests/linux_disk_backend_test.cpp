@@ -18,30 +18,14 @@
 #include "platform/linux/linux_volumes.h"
 #include "platform/linux/posix_files.h"
 #include "platform/linux/tool_runner.h"
+#include "temp_tree.h"
 
 namespace fs = std::filesystem;
 using namespace platform::linux_host;
 
 namespace {
 
-class TempTree {
- public:
-  TempTree() : root_(fs::temp_directory_path() / ("linux_disk_" + std::to_string(std::random_device{}()))) {
-    fs::create_directories(root_);
-  }
-  ~TempTree() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  const fs::path& root() const { return root_; }
-  void Write(const fs::path& rel, const std::string& text) {
-    fs::create_directories((root_ / rel).parent_path());
-    std::ofstream(root_ / rel) << text;
-  }
-
- private:
-  fs::path root_;
-};
+using test_files::TempTree;
 
 // sda holds the root file system; sdb and nvme0n1 are further disks, sdb with
 // one partition; loop0 and sr0 are no disks.
