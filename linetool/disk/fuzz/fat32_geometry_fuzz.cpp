@@ -59,6 +59,7 @@ class FuzzVolume final : public platform::DiskDevice {
 class NoDisks final : public platform::DiskRequests {
  public:
   std::unique_ptr<platform::DiskDevice> Open(const platform::DeviceOpenRequest&) override { return nullptr; }
+  std::optional<std::string> InUse(int) override { return std::nullopt; }
 };
 
 }  // namespace
