@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   (void)SystemDiskName(text, "/nonexistent/sys/block");
 
-  // Mount points are paths: no NUL, and never empty.
+  // Mount points are absolute paths: a leading "/" and no NUL.
   std::erase(point, '\0');
-  if (point.empty()) return 0;
+  if (point.empty() || point.front() != '/') point.insert(0, "/");
   const std::string line = "36 35 98:0 / " + KernelEscaped(point) +
                            " rw,noatime shared:1 - ext4 " + KernelEscaped(point + "-dev") + " rw\n";
   const auto entries = ParseMountInfo(text + "\n" + line);

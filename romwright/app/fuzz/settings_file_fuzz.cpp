@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "romwright/app/settings_file.h"
@@ -26,10 +27,29 @@ bool PlainName(const std::string& s) {
   return true;
 }
 
-// A value that reads back as itself: no line break, no blanks at its ends,
-// not wrapped in quotes, not longer than a read returns.
+bool ValidUtf8(const std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (std::size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+std::string Contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A value that reads back as itself: UTF-8 (as values come and go), no line
+// break, no blanks at its ends, not wrapped in quotes, not longer than a read
+// returns.
 bool PlainValue(const std::string& s) {
-  if (s.size() > SettingsFile::kMaxValueLength) return false;
+  if (s.size() > SettingsFile::kMaxValueLength || !ValidUtf8(s)) return false;
   if (s.find_first_of("\r\n") != std::string::npos) return false;
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   if (!s.empty() && (blank(s.front()) || blank(s.back()))) return false;
@@ -58,7 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!PlainName(section) || !PlainName(key) || !PlainValue(value)) return 0;
 
   const std::string other_before = file.Read(section, other_key);
-  fuzz::Check(file.Write(section, key, value), "a settings file could not be written");
+  const std::string before = Contents(path);
+  if (!file.Write(section, key, value)) {
+    // A character the file's encoding cannot hold: the file stays as it was.
+    fuzz::Check(Contents(path) == before, "a refused write changed the settings file");
+    return 0;
+  }
   fuzz::Check(file.Read(section, key) == value, "a written key does not read back");
   const bool same_key = other_key.size() == key.size() &&
                         std::equal(key.begin(), key.end(), other_key.begin(), [](char x, char y) {
