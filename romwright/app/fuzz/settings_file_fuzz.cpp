@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "romwright/app/settings_file.h"
@@ -42,7 +42,9 @@ bool ValidUtf8(const std::string& s) {
 
 std::string Contents(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
 }
 
 // A value that reads back as itself: UTF-8 (as values come and go), no line
