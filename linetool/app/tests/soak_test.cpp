@@ -247,7 +247,11 @@ TEST(Soak, AutoModeThroughRandomPlugsUnplugsAndFaults) {
       }
       const bool ended = rig.WaitUntil([&] { return rig.Run().RunsFinished() > finished || (pulled && !rig.Run().RunActive()); },
                                        std::chrono::minutes(5));
-      ASSERT_TRUE(ended) << "run " << run << " (fault " << static_cast<int>(fault) << ") never ended";
+      ASSERT_TRUE(ended) << "run " << run << " (fault " << static_cast<int>(fault) << ", restart " << reload
+                         << ", two plugged " << two_plugged << ", previous " << previous << ") never ended: active "
+                         << rig.Run().RunActive() << ", devices " << rig.Run().Table().device_count << ", finished "
+                         << rig.Run().RunsFinished() << ", messages " << rig.sink.Texts().size() << "\n"
+                         << ThreadStates();
       rig.Run().WaitIdle();
       if (rig.Run().RunsFinished() > finished) ++finished;
       ASSERT_EQ(rig.Run().RunsFinished(), finished)
