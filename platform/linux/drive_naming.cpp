@@ -29,7 +29,17 @@ DriveNaming::DriveNaming(std::string sysfs_block, std::string dev, std::string s
   }
 }
 
+DriveNaming::DriveNaming(PinnedDisks source, std::string sysfs_block, std::string dev)
+    : sysfs_(std::move(sysfs_block)), dev_(std::move(dev)), pinned_(std::move(source)) {}
+
 std::vector<std::string> DriveNaming::Present() const {
+  if (pinned_) {
+    std::vector<std::string> names;
+    for (const auto& [number, name] : pinned_()) {
+      if (!name.empty()) names.push_back(name);
+    }
+    return names;
+  }
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(sysfs_, ec)) {
@@ -46,6 +56,17 @@ std::vector<std::string> DriveNaming::Present() const {
 std::vector<std::string> DriveNaming::Numbered(std::vector<std::string>* present_out) const {
   const auto present = Present();
   std::lock_guard lock(mutex_);
+  if (pinned_) {
+    // The numbers are the source's: a gap is a number nobody has.
+    numbered_.clear();
+    for (const auto& [number, name] : pinned_()) {
+      if (number < 0 || name.empty()) continue;
+      if (numbered_.size() <= static_cast<std::size_t>(number)) numbered_.resize(static_cast<std::size_t>(number) + 1);
+      numbered_[static_cast<std::size_t>(number)] = name;
+    }
+    if (present_out) *present_out = present;
+    return numbered_;
+  }
   for (const auto& name : present) {
     if (std::find(numbered_.begin(), numbered_.end(), name) == numbered_.end()) numbered_.push_back(name);
   }
@@ -58,14 +79,14 @@ bool DriveNaming::IsPresent(int number, std::string& name) const {
   const auto numbered = Numbered(&present);
   if (number < 0 || static_cast<std::size_t>(number) >= numbered.size()) return false;
   name = numbered[static_cast<std::size_t>(number)];
-  return std::find(present.begin(), present.end(), name) != present.end();
+  return !name.empty() && std::find(present.begin(), present.end(), name) != present.end();
 }
 
 std::vector<std::string> DriveNaming::Disks() const {
   std::vector<std::string> present;
   std::vector<std::string> disks;
   for (const auto& name : Numbered(&present)) {
-    if (std::find(present.begin(), present.end(), name) != present.end()) disks.push_back(name);
+    if (!name.empty() && std::find(present.begin(), present.end(), name) != present.end()) disks.push_back(name);
   }
   return disks;
 }
@@ -85,6 +106,7 @@ std::optional<int> DriveNaming::DriveNumberOf(const std::string& disk_name) cons
 }
 
 std::optional<int> DriveNaming::NumberGivenTo(const std::string& disk_name) const {
+  if (disk_name.empty()) return std::nullopt;
   const auto numbered = Numbered();
   const auto it = std::find(numbered.begin(), numbered.end(), disk_name);
   if (it == numbered.end()) return std::nullopt;
@@ -107,6 +129,7 @@ std::optional<std::pair<int, int>> DriveNaming::PartitionOf(const std::string& d
   const std::string name = fs::path(device).filename().string();
   const auto disks = Numbered();
   for (std::size_t i = 0; i < disks.size(); ++i) {
+    if (disks[i].empty()) continue;
     const fs::path part = fs::path(sysfs_) / disks[i] / name;
     std::error_code ec;
     if (name != disks[i] && fs::exists(part / "partition", ec)) {

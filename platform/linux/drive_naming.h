@@ -7,7 +7,13 @@
 // A number, once given, stays with its disk for the life of the object: a
 // disk that goes away leaves a gap, one that appears takes the next number
 // (a bridge that restarts may come back as a new disk).
+//
+// A station whose disks are loop devices pins the numbers instead: a source
+// tells which block device (by name, "loop3") each drive number is now, and
+// no other device of the host has a number, so none can be touched.
 
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,6 +27,10 @@ class DriveNaming {
   // device folder (/dev), `system_disk` the name of the disk holding the root
   // file system ("sda"; empty: find it from /proc/self/mountinfo).
   DriveNaming(std::string sysfs_block = "/sys/block", std::string dev = "/dev", std::string system_disk = {});
+  // Drive numbers pinned by `source` (number -> block device name of the
+  // disks present now); the others are absent.
+  using PinnedDisks = std::function<std::map<int, std::string>()>;
+  explicit DriveNaming(PinnedDisks source, std::string sysfs_block = "/sys/block", std::string dev = "/dev");
 
   // The present disks in drive-number order ("sda", "sdb", ...).
   std::vector<std::string> Disks() const;
@@ -52,6 +62,7 @@ class DriveNaming {
   std::string sysfs_;
   std::string dev_;
   std::string system_disk_;
+  PinnedDisks pinned_;
 };
 
 // The name of the whole disk below the root file system, from a mountinfo

@@ -2,6 +2,7 @@
 
 #include "platform/linux/disk_use.h"
 #include "platform/linux/fd_io.h"
+#include "platform/linux/tool_runner.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -122,7 +123,13 @@ class BlockDevice final : public DiskDevice {
 
   bool UpdateProperties() override {
     if (letter_ != 0) return volumes_.EnsureMounted(letter_);
-    return ::ioctl(fd_, BLKRRPART) == 0;
+    const bool reread = ::ioctl(fd_, BLKRRPART) == 0;
+    // A kernel that scans no partitions of this disk on a re-read (a loop
+    // device in a container) takes the table from partx instead.
+    if (naming_.PartitionDevice(drive_number_, 1)) return reread;
+    const auto disk = naming_.DiskDevice(drive_number_);
+    const bool updated = disk && RunTool({"partx", "--update", *disk}, nullptr) == 0;
+    return reread || updated;
   }
 
   bool Lock() override {

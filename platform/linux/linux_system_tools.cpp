@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -193,6 +194,15 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
       steps.push_back({{}, {}, [this, previous] { return volumes_.Unmount(previous) ? 0 : 1; }});
     }
     steps.push_back({SfdiskCommand(*disk), SfdiskInput(*request), {}});
+    // Where nothing creates the partition's node on the kernel's re-read
+    // (no udev, a loop device), the table is handed to the kernel directly.
+    if (request->create_primary) {
+      steps.push_back({{}, {}, [disk = *disk, part] {
+                         std::error_code ec;
+                         if (std::filesystem::exists(part, ec)) return 0;
+                         return RunTool({"partx", "--update", disk}, nullptr) == 0 ? 0 : 1;
+                       }});
+    }
     if (letter != 0) {
       steps.push_back({{}, {}, [this, letter, part] {
                          volumes_.Assign(letter, part);

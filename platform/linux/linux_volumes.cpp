@@ -172,6 +172,8 @@ bool LinuxVolumes::EnsureMounted(char letter) {
   bool ok = false;
   if (info->file_system == "NTFS") {
     ok = RunTool({"ntfs-3g", *device, point}, nullptr) == 0;
+  } else if ((info->file_system == "FAT32" || info->file_system == "FAT") && FatMountDriver() == "fusefat") {
+    ok = RunTool({"fusefat", "-o", "rw+", *device, point}, nullptr) == 0;
   } else {
     const std::string type = info->file_system == "FAT32" || info->file_system == "FAT" ? "vfat" : info->file_system;
     std::string lower = type;
@@ -180,6 +182,19 @@ bool LinuxVolumes::EnsureMounted(char letter) {
   }
   if (!ok) fs::remove(point, ec);
   return ok;
+}
+
+bool KernelHasFileSystem(const std::string& filesystems_text, const std::string& type) {
+  std::istringstream in(filesystems_text);
+  for (std::string line; std::getline(in, line);) {
+    const auto tab = line.find('\t');
+    if (tab != std::string::npos && line.substr(tab + 1) == type) return true;
+  }
+  return false;
+}
+
+std::string FatMountDriver() {
+  return KernelHasFileSystem(ReadText("/proc/filesystems"), "vfat") ? "vfat" : "fusefat";
 }
 
 bool LinuxVolumes::Unmount(char letter) {

@@ -36,6 +36,12 @@ std::string UnescapeMountText(const std::string& field);
 // system. FAT32 is "FAT32", NTFS "NTFS", others by their blkid type in upper case.
 std::optional<VolumeInformation> ProbeVolume(const std::string& device);
 
+// True when a /proc/filesystems text lists `type` ("vfat").
+bool KernelHasFileSystem(const std::string& filesystems_text, const std::string& type);
+// How FAT volumes are mounted here: "vfat" (the kernel) where the kernel has
+// it, else "fusefat" (FUSE, read-write). NTFS always goes through ntfs-3g.
+std::string FatMountDriver();
+
 class LinuxVolumes final : public Volumes {
  public:
   LinuxVolumes(std::string drive_root, DriveNaming& naming, std::string mountinfo = "/proc/self/mountinfo");

@@ -342,6 +342,7 @@ std::unique_ptr<StationWorld::HubNode> StationWorld::BuildHub(const HubSpec& spe
       o.disk = std::make_shared<SimDisk>(disk_folder_ / file, bs.presents_cdrom ? 0 : bs.disk_size,
                                          bs.ata_serial, bs.sector_size);
       o.disk->SetInUse(bs.in_use);
+      node->loop_backed = bs.disk_backing == DiskBacking::kLoop && !bs.presents_cdrom && bs.disk_size > 0;
       node->model = std::make_shared<SimBridge>(std::move(o));
       port.device = node;
       devices_.push_back(std::move(node));
@@ -589,6 +590,15 @@ std::shared_ptr<SimDisk> StationWorld::DiskImage(int drive_number) {
   std::lock_guard lock(mutex_);
   auto it = disks_.find(drive_number);
   return it == disks_.end() ? nullptr : it->second->model->Disk();
+}
+
+std::vector<std::filesystem::path> StationWorld::LoopBackedImages() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::filesystem::path> out;
+  for (const auto& node : devices_) {
+    if (node->loop_backed) out.push_back(node->model->Disk()->ImagePath());
+  }
+  return out;
 }
 
 std::optional<int> StationWorld::DriveNumberOf(std::size_t index) {

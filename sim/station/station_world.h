@@ -82,6 +82,8 @@ class StationWorld final : public platform::DeviceIo,
   std::optional<SimDiskInfo> DiskByDriveNumber(int drive_number);
   // The image object of a present disk, for sector access beside the handles.
   std::shared_ptr<SimDisk> DiskImage(int drive_number);
+  // The images of the loop-backed disks that have a medium, present or not.
+  std::vector<std::filesystem::path> LoopBackedImages();
 
   // USB storage devices (bridges and ordinary sticks) in walk order.
   std::size_t DeviceCount() const { return devices_.size(); }
@@ -124,6 +126,7 @@ class StationWorld final : public platform::DeviceIo,
     std::string instance_id;
     platform::UsbSpeed speed = platform::UsbSpeed::kSuper;
     bool system_disk = false;
+    bool loop_backed = false;
     int index = -1;
     State state = State::kOnline;
     std::chrono::milliseconds return_at{0};

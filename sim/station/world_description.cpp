@@ -66,4 +66,12 @@ std::vector<BridgeSpec*> BridgesOf(WorldSpec& world) {
   return out;
 }
 
+bool HasLoopDisks(const WorldSpec& world) {
+  auto copy = world;
+  for (const BridgeSpec* b : BridgesOf(copy)) {
+    if (b->disk_backing == DiskBacking::kLoop) return true;
+  }
+  return false;
+}
+
 }  // namespace sim::station

@@ -19,6 +19,11 @@ namespace sim::station {
 
 // A USB storage device on a port: a VX7700 bridge with its disk, or (with
 // mass_storage_only) an ordinary stick the station must ignore.
+// What holds a bridge's disk: a sparse image the simulator reads and writes
+// itself, or a loop device over that image, a real block device that the
+// host's disk, volume and tool backends work on.
+enum class DiskBacking { kImage, kLoop };
+
 struct BridgeSpec {
   BridgeIdentity factory;
   std::uint8_t chip_variant = 0x11;
@@ -28,6 +33,7 @@ struct BridgeSpec {
   std::uint32_t sector_size = kSimSectorSize;  // or kSim4KnSectorSize
   std::string ata_serial;                     // the disk's own serial number
   std::string in_use;                         // why the host uses the disk; empty: it does not
+  DiskBacking disk_backing = DiskBacking::kImage;
   bool presents_cdrom = false;
   bool mass_storage_only = false;
   std::string driver_key_class = platform::kUsbDeviceClassGuid;
@@ -63,7 +69,15 @@ struct WorldSpec {
   std::uint64_t system_disk_size = 256060514304ULL;
   std::uint32_t reload_delay_ms = 2000;  // a restarted bridge is back after this
   platform::OsVersion os;
+  // Where loop-backed disks keep their images after the run (relative to the
+  // working directory); empty: kDefaultDiskFolder.
+  std::string disk_folder;
 };
+
+inline constexpr const char* kDefaultDiskFolder = "sim-disks";
+
+// True when a bridge of the world has a loop-backed disk.
+bool HasLoopDisks(const WorldSpec& world);
 
 inline constexpr int kDefaultWorldBridges = 4;
 

@@ -293,6 +293,16 @@ struct Reader {
         return Fail(j.at("sector_size"), "sector_size: expected 512 or 4096");
       }
     }
+    if (j.contains("disk_backing")) {
+      const json& v = j.at("disk_backing");
+      if (v == "loop") {
+        b.disk_backing = DiskBacking::kLoop;
+      } else if (v == "image") {
+        b.disk_backing = DiskBacking::kImage;
+      } else {
+        return Fail(v, "disk_backing: expected image or loop");
+      }
+    }
     if (!Size(j, "disk_size", 0, b.disk_size) || !Text(j, "ata_serial", kMaxAtaSerial, b.ata_serial) ||
         !Text(j, "in_use", kMaxPathText, b.in_use) || !Flag(j, "cdrom", b.presents_cdrom) || !Text(j, "instance_id", kMaxPathText, b.instance_id) ||
         !Text(j, "driver_key_class", kMaxPathText, b.driver_key_class)) {
@@ -428,7 +438,8 @@ struct Reader {
   bool World(const json& j, WorldSpec& w) {
     if (!j.is_object()) return Fail(j, "the world must be a JSON object");
     if (!Number(j, "reload_delay_ms", 0, kMaxDelayMs, w.reload_delay_ms) ||
-        !Size(j, "system_disk_size", 1, w.system_disk_size)) {
+        !Size(j, "system_disk_size", 1, w.system_disk_size) ||
+        !Text(j, "disk_folder", kMaxPathText, w.disk_folder)) {
       return false;
     }
     if (!j.contains("controllers") || !j.at("controllers").is_array()) return Fail(j, "no \"controllers\" list");

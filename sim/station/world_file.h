@@ -4,6 +4,7 @@
 // {
 //   "reload_delay_ms": 2000,            // a restarted bridge is back after this
 //   "system_disk_size": "256GB",        // bytes as a number, or with kB/MB/GB/TB, KiB/MiB/GiB/TiB
+//   "disk_folder": "sim-disks",         // where loop-backed disk images stay after a run
 //   "controllers": [
 //     { "root_hub": { "ports": 6, "devices": [
 //         { "port": 1, "bridge": { "serial": "A1", "disk_size": "1TB" } },
@@ -15,7 +16,9 @@
 // "bridge" and "stick" counts) and takes these fields: serial, manufacturer,
 // product, vendor_id, product_id, release (hex texts), chip_variant (number or
 // hex text), firmware_version (12 or 14 hex digits), speed ("super", "high",
-// "full"), disk_size, sector_size (512, or 4096 for a 4Kn disk), ata_serial,
+// "full"), disk_size, disk_backing ("image", or "loop": a loop device over the
+// image in disk_folder, partitioned, formatted and mounted by the host's own
+// backends), sector_size (512, or 4096 for a 4Kn disk), ata_serial,
 // cdrom (bool), in_use (why the host uses the disk: the station must refuse
 // it), driver_key_class,
 // instance_id, faults

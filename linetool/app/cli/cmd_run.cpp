@@ -14,6 +14,7 @@
 
 #include "linetool/app/cli/cli_command.h"
 #include "linetool/app/cli/host_station_backend.h"
+#include "linetool/app/cli/loop_station_backend.h"
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/cli/station_backend.h"
 #include "linetool/app/control_ids.h"
@@ -43,7 +44,11 @@ void PrintHelp(std::ostream& out) {
          "runs by itself, one plugged bridge at a time.\n"
          "\n"
          "With --sim the run works on the simulated station, 50 times faster than\n"
-         "real time; only one such station runs per working directory.\n"
+         "real time; only one such station runs per working directory. A world file\n"
+         "whose bridges have \"disk_backing\": \"loop\" runs in real time on loop\n"
+         "devices over their disk images (kept in the world's \"disk_folder\", default\n"
+         "sim-disks in the working directory): sfdisk, mkntfs and the mounts work on\n"
+         "them as on real disks. That needs root and /dev/loop-control.\n"
          "\n"
          "Without --sim it works on the bridges plugged into this machine, in real\n"
          "time: SCSI pass-through to the bridges, sfdisk, mkntfs and ntfslabel on\n"
@@ -185,6 +190,33 @@ int RunOnSimulatedStation(CliContext& ctx, const std::string& profile_arg) {
   const std::filesystem::path root =
       std::filesystem::temp_directory_path() / ("linetool-run-" + std::to_string(rd()));
   int exit_code = kExitUsage;
+  if (sim::station::HasLoopDisks(*world)) {
+    // Real block devices under simulated bridges: real time, real tools.
+    if (const auto missing = platform::linux_host::MissingRunCapabilities(); !missing.empty()) {
+      ctx.err << "linetool-cli run: loop-backed disks need root: it lacks";
+      for (const auto& cap : missing) ctx.err << " " << cap;
+      ctx.err << "\n";
+      return kExitUsage;
+    }
+    const std::filesystem::path folder =
+        StationPathOfArgument(ctx, world->disk_folder.empty() ? sim::station::kDefaultDiskFolder : world->disk_folder);
+    platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
+    {
+      LoopStationBackend backend(*world, clock, folder, root / "drives", ctx.host_workdir);
+      if (!backend.Error().empty()) {
+        ctx.err << "linetool-cli run: no loop device for the world's disks: " << backend.Error() << "\n";
+      } else {
+        const std::string fat = platform::linux_host::FatMountDriver();
+        ctx.err << "linetool-cli run: loop-backed disks in " << folder.string() << "; FAT32 volumes mount through "
+                << (fat == "vfat" ? "the kernel (vfat)" : "FUSE (fusefat)") << ", NTFS volumes through ntfs-3g\n";
+        exit_code = RunProduction(ctx, profile_arg, backend.Services(), backend.DriveRoot(), [] {});
+      }
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(root / "drives", ec);  // only empty mount points remain
+    std::filesystem::remove(root, ec);
+    return exit_code;
+  }
   {
     platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
     app::ScaledClock clock(calendar, app::kSimTimeFactor);

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "platform/linux/drive_naming.h"
@@ -89,6 +90,49 @@ TEST(DriveNaming, SystemDiskIsDriveZeroAndOthersFollowByName) {
   EXPECT_EQ(extents->front().starting_offset, 2048u * 512);
   EXPECT_EQ(volumes.TypeOf('C'), platform::DriveType::kFixed);
   EXPECT_EQ(volumes.TypeOf('Q'), platform::DriveType::kNoRootDir);
+}
+
+// A station of loop-backed disks: only the loop devices it pins have drive
+// numbers, so the system disk and every other disk of the host stay out of
+// reach of the partition tool, even when they carry the numbers the world
+// gives its disks.
+TEST(DriveNaming, PinnedNumbersReachOnlyTheStationsLoopDevices) {
+  TempTree t;
+  MakeSysfs(t);
+  t.Write("block/loop0/loop0p1/partition", "1\n");
+  t.Write("block/loop0/loop0p1/start", "2048\n");
+  t.Write("block/loop0/loop0p1/size", "129024\n");
+  t.Write("mountinfo", kMountInfo);
+  std::map<int, std::string> pinned{{2, "loop0"}};
+  DriveNaming naming([&] { return pinned; }, (t.root() / "block").string(), "/dev");
+  EXPECT_EQ(naming.Disks(), (std::vector<std::string>{"loop0"}));
+  EXPECT_FALSE(naming.DiskDevice(0));
+  EXPECT_FALSE(naming.DiskDevice(1));
+  EXPECT_FALSE(naming.DriveNumberOf("sda"));
+  EXPECT_FALSE(naming.DriveNumberOf(""));
+  EXPECT_FALSE(naming.PartitionOf("/dev/sdb1"));
+  EXPECT_EQ(naming.DiskDevice(2), "/dev/loop0");
+  EXPECT_EQ(naming.PartitionDevice(2, 1), "/dev/loop0p1");
+  EXPECT_EQ(naming.PartitionOf("/dev/loop0p1"), (std::pair{2, 1}));
+  EXPECT_EQ(naming.PartitionExtent("/dev/loop0p1"), (std::pair{std::uint64_t{2048}, std::uint64_t{129024}}));
+
+  LinuxVolumes volumes((t.root() / "drives").string(), naming, (t.root() / "mountinfo").string());
+  platform::ManualClock clock;
+  LinuxSystemTools tools(clock, t.root().string(), naming, volumes);
+  for (const char* disk : {"0", "1", "3"}) {
+    t.Write("Target.sc", std::string(" select disk ") + disk + "\n clean \n create partition primary\n");
+    EXPECT_EQ(tools.Launch("diskpart.exe", " /s Target.sc"), nullptr) << "disk " << disk;
+  }
+  // A disk pulled from the station loses its number; the next one keeps its own.
+  pinned = {{3, "loop0"}};
+  EXPECT_FALSE(naming.DiskDevice(2));
+  EXPECT_EQ(naming.DriveNumberOf("loop0"), 3);
+}
+
+TEST(FatMountDriver, TheKernelsVfatWhereItHasOne) {
+  EXPECT_TRUE(KernelHasFileSystem("nodev\tsysfs\n\text4\n\tvfat\n", "vfat"));
+  EXPECT_FALSE(KernelHasFileSystem("nodev\tfuse\n\tfuseblk\n\tmsdos\n", "vfat"));
+  EXPECT_FALSE(KernelHasFileSystem("nodev\tvfatx\n", "vfat"));
 }
 
 TEST(ParseMountInfo, DecodesTheKernelsEscapesAndKeepsOtherBackslashes) {
