@@ -73,16 +73,21 @@ class WindowRig {
   // Does `act` on the next modal window (dialog or box) once it is up; with
   // `name`, on the next one of that object name.
   static void OnNextModal(std::function<void(QWidget&)> act, const QString& name = {}) {
+    // The poll holds itself only weakly; each pending timer holds it, so it
+    // is freed once it has acted.
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [poll, act, name] {
+    std::weak_ptr<std::function<void()>> weak = poll;
+    *poll = [weak, act, name] {
+      auto self = weak.lock();
+      if (!self) return;
       QWidget* modal = QApplication::activeModalWidget();
       if (modal == nullptr || !modal->isVisible() || (!name.isEmpty() && modal->objectName() != name)) {
-        QTimer::singleShot(10, *poll);
+        QTimer::singleShot(10, [self] { (*self)(); });
         return;
       }
       act(*modal);
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
   }
 
   // The colour painted in the middle of a cell's left margin (away from its text).
