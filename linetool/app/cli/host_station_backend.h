@@ -7,13 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "linetool/app/cli/host_disk_services.h"
 #include "linetool/app/station_services.h"
 #include "platform/linux/drive_naming.h"
-#include "platform/linux/host_services.h"
-#include "platform/linux/linux_disk_requests.h"
-#include "platform/linux/linux_system_tools.h"
-#include "platform/linux/linux_volumes.h"
-#include "platform/linux/posix_files.h"
 #include "platform/linux/scsi_transport.h"
 #include "platform/linux/sysfs_station.h"
 #include "platform/linux/udev_device_events.h"
@@ -31,7 +27,7 @@ class HostStationBackend {
                      const std::string& drive_root = kHostDriveRoot);
 
   app::StationServices Services();
-  std::string DriveRoot() const { return volumes_.DriveRoot(); }
+  std::string DriveRoot() const { return disk_side_.DriveRoot(); }
 
   // Why plug and unplug events are not followed, or empty.
   std::string EventsError() const { return events_.Error(); }
@@ -42,16 +38,11 @@ class HostStationBackend {
   std::vector<std::string> DisksOutOfReach();
 
  private:
-  platform::Clock& clock_;
   platform::linux_host::SgIoTransport transport_;
   platform::linux_host::DriveNaming naming_;
   platform::linux_host::SysfsStation station_;
   platform::linux_host::UdevDeviceEvents events_;
-  platform::linux_host::LinuxVolumes volumes_;
-  platform::linux_host::LinuxDiskRequests disks_;
-  platform::linux_host::LinuxSystemTools tools_;
-  platform::linux_host::PosixFiles files_;
-  platform::linux_host::HostPathAccess access_;
+  HostDiskServices disk_side_;
 };
 
 }  // namespace linetool::cli

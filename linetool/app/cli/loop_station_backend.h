@@ -14,14 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "linetool/app/cli/host_disk_services.h"
 #include "linetool/app/station_services.h"
 #include "platform/linux/drive_naming.h"
-#include "platform/linux/host_services.h"
-#include "platform/linux/linux_disk_requests.h"
-#include "platform/linux/linux_system_tools.h"
-#include "platform/linux/linux_volumes.h"
 #include "platform/linux/loop_device.h"
-#include "platform/linux/posix_files.h"
 #include "sim/station/station_world.h"
 
 namespace linetool::cli {
@@ -33,12 +29,9 @@ class LoopStationBackend {
   LoopStationBackend(const sim::station::WorldSpec& spec, platform::Clock& clock,
                      const std::filesystem::path& disk_folder, const std::filesystem::path& drive_root,
                      const std::string& host_workdir)
-      : clock_(clock),
-        world_(spec, clock, disk_folder),
+      : world_(spec, clock, disk_folder),
         naming_([this] { return Pinned(); }),
-        volumes_(drive_root.string(), naming_),
-        disks_(naming_, volumes_),
-        tools_(clock, host_workdir, naming_, volumes_) {
+        disk_side_(clock, host_workdir, drive_root.string(), naming_) {
     for (const auto& image : world_.LoopBackedImages()) {
       auto loop = platform::linux_host::LoopDevice::Attach(image.string(), error_);
       if (!loop) break;
@@ -53,10 +46,10 @@ class LoopStationBackend {
   const std::string& Error() const { return error_; }
 
   app::StationServices Services() {
-    return app::StationServices{world_.Services(), disks_, volumes_, tools_, files_, access_, clock_};
+    return disk_side_.With(world_.Services());
   }
   sim::station::StationWorld& World() { return world_; }
-  std::string DriveRoot() const { return volumes_.DriveRoot(); }
+  std::string DriveRoot() const { return disk_side_.DriveRoot(); }
   // The loop device over a disk image ("/dev/loop3"), or empty.
   std::string LoopOf(const std::filesystem::path& image) const {
     const auto it = loops_.find(image);
@@ -69,7 +62,7 @@ class LoopStationBackend {
   }
   // Unmounts every volume of the station and detaches its loop devices.
   void Release() {
-    for (char letter = 'D'; letter <= 'Z'; ++letter) volumes_.Unmount(letter);
+    for (char letter = 'D'; letter <= 'Z'; ++letter) disk_side_.Volumes().Unmount(letter);
     loops_.clear();
   }
 
@@ -84,16 +77,11 @@ class LoopStationBackend {
     return out;
   }
 
-  platform::Clock& clock_;
   sim::station::StationWorld world_;
   std::map<std::filesystem::path, std::unique_ptr<platform::linux_host::LoopDevice>> loops_;
   std::string error_;
   platform::linux_host::DriveNaming naming_;
-  platform::linux_host::LinuxVolumes volumes_;
-  platform::linux_host::LinuxDiskRequests disks_;
-  platform::linux_host::LinuxSystemTools tools_;
-  platform::linux_host::PosixFiles files_;
-  platform::linux_host::HostPathAccess access_;
+  HostDiskServices disk_side_;
 };
 
 }  // namespace linetool::cli
