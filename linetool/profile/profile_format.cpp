@@ -1,5 +1,6 @@
 #include "linetool/profile/profile_format.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -129,7 +130,10 @@ ProfileReadResult ReadProfileText(std::string_view text, ProfileSettings& settin
     if (const auto eq = line.find('='); eq != std::string_view::npos) {
       key = line.substr(0, eq);
       value = line.substr(eq + 1);
-      value = value.substr(0, value.find('/'));
+      // A text field ends at its first NUL, so the value does too: what
+      // follows it would never be saved, and a blank before it would be saved
+      // but not read back.
+      value = value.substr(0, std::min(value.find('/'), value.find('\0')));
     }
     key = Trim(key);
     value = Trim(value);

@@ -161,6 +161,18 @@ TEST_F(EngineTest, ACutThatEndsInABlankReadsBackTheSameAfterASave) {
   EXPECT_EQ(TextOf(twice.product_string), TextOf(once.product_string));
 }
 
+TEST_F(EngineTest, AValueEndsAtItsFirstNul) {
+  // The bytes behind a NUL are never saved, and a blank or CR before it must
+  // not be kept either: a save would end the line there and the load trim it.
+  for (const std::string_view tail : {std::string_view("VX7700 \r\0\0", 11), std::string_view("VX7700\0 xyz", 11)}) {
+    ProfileSettings once{}, twice{};
+    ReadProfileText("product_string=" + std::string(tail) + "\r\n", once);
+    EXPECT_EQ(TextOf(once.product_string), "VX7700");
+    ReadProfileText(WriteProfileText(once), twice);
+    EXPECT_EQ(TextOf(twice.product_string), "VX7700");
+  }
+}
+
 TEST_F(EngineTest, AFileLongerThanAProfileIsReadOnlyToTheLimitAndLoadsFalse) {
   // A 4 GiB file (sparse) is one line that is not a profile's, and the load
   // stops at the limit instead of reading it all.
