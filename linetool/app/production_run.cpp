@@ -527,6 +527,9 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
         disk::FormatStep format;
         disk::CFat32Format formatter(services_.disks, clock);
         result = format.Run(ds, formatter, s, port) ? 1 : 0;
+        if (result == 0 && !format.Reason().empty()) {
+          presenter_.NoteFailure(p, Column(disk::kStageFormat), format.Reason());
+        }
       }
     }
     ok = result;

@@ -20,6 +20,13 @@ constexpr std::uint32_t kFsInfoTrail = 0xAA550000;
 
 bool IsPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
+// 7664 -> "7,664"
+std::string Grouped(std::uint64_t v) {
+  std::string digits = std::to_string(v);
+  for (auto at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 // Restores the unlocked state on every way out of a locked format.
 class VolumeLock {
  public:
@@ -84,6 +91,36 @@ bool CFat32Format::FormatDevice(platform::DiskDevice& volume, std::string_view l
   return WriteSystemArea(volume, label);
 }
 
+std::string CFat32Format::FailureText() const {
+  switch (failure_) {
+    case Failure::kNone:
+      return {};
+    case Failure::kNoTarget:
+      return "no volume or cluster size chosen";
+    case Failure::kSystemDrive:
+      return "drive C is the system's volume";
+    case Failure::kOpen:
+      return "the volume device could not be opened";
+    case Failure::kLock:
+      return "the volume could not be locked";
+    case Failure::kQuery:
+      return "the volume's geometry or partition could not be read";
+    case Failure::kSectorSize:
+      return Grouped(layout_.bytes_per_sector) +
+             "-byte sectors; FAT32 describes sectors of 512, 1,024, 2,048 or 4,096 bytes only";
+    case Failure::kSize:
+      return Grouped(layout_.total_sectors_64) + " sectors; FAT32 needs 65,536 to 4,294,967,294";
+    case Failure::kClusterCount:
+      return Grouped(layout_.cluster_count) + " clusters of " + std::to_string(layout_.sectors_per_cluster) +
+             " sectors; FAT32 needs 65,525 to 268,435,443";
+    case Failure::kWrite:
+      return "writing the file system failed";
+    case Failure::kFinish:
+      return "the partition type could not be set or the volume not dismounted";
+  }
+  return {};
+}
+
 std::uint32_t CFat32Format::FatSizeSectors(std::uint64_t total_sectors, std::uint32_t sectors_per_cluster,
                                            std::uint32_t bytes_per_sector) {
   const std::uint64_t numerator = (total_sectors - kReservedSectors) * 4;
@@ -144,9 +181,9 @@ bool CFat32Format::WriteSystemArea(platform::DiskDevice& volume, std::string_vie
   // A boot sector needs room for its signature at bytes 510 and 511, and
   // FAT32 describes sectors of 512 to 4,096 bytes only (its 16-bit field
   // would hold 65,536 as 0).
+  layout_.bytes_per_sector = bps;
   if (bps < kMinimumSectorBytes || bps > kMaximumSectorBytes || !IsPowerOfTwo(bps)) return Fail(Failure::kSectorSize);
   const std::uint64_t total64 = partition_.length / bps;
-  layout_.bytes_per_sector = bps;
   layout_.total_sectors_64 = total64;
   if (total64 < kMinimumSectors || total64 >= 0xFFFFFFFFull) return Fail(Failure::kSize);
   const auto total = static_cast<std::uint32_t>(total64);
@@ -167,9 +204,9 @@ bool CFat32Format::WriteSystemArea(platform::DiskDevice& volume, std::string_vie
   layout_.sectors_per_cluster = spc;
   layout_.total_sectors = total;
   layout_.fat_size = fat_size;
+  layout_.cluster_count = static_cast<std::uint32_t>(clusters);
   if (clusters < kMinimumClusters || clusters > kMaximumClusters) return Fail(Failure::kClusterCount);
 
-  layout_.cluster_count = static_cast<std::uint32_t>(clusters);
   layout_.first_data_sector = kReservedSectors + kNumberOfFats * fat_size;
   layout_.system_area = layout_.first_data_sector + spc;
 

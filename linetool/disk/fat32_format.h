@@ -84,6 +84,9 @@ class CFat32Format {
   std::uint32_t RequestedSectorsPerCluster() const { return requested_spc_; }
   const Layout& LastLayout() const { return layout_; }
   Failure LastFailure() const { return failure_; }
+  // Why the last format failed, with the figures that decided it ("7,664
+  // clusters of 16 sectors; FAT32 needs 65,525 to 268,435,443"), or empty.
+  std::string FailureText() const;
 
   // Sectors per FAT for a volume of `total_sectors`.
   static std::uint32_t FatSizeSectors(std::uint64_t total_sectors, std::uint32_t sectors_per_cluster,

@@ -47,6 +47,7 @@ std::string FormatStep::LabelParameters(char letter, const std::string& label) {
 bool FormatStep::Run(const DiskServices& s, CFat32Format& formatter, const profile::ProfileSettings& settings,
                      const PortDisk& port) {
   file_system_.clear();
+  reason_.clear();
   attempts_ = 0;
   PollingPause pause(s.polling_allowed);
   const std::uint32_t disk_mib = DiskSizeMiB(s.disks, port.drive_number);
@@ -78,7 +79,7 @@ bool FormatStep::Attempt(const DiskServices& s, CFat32Format& formatter, const s
   file_system_ = FileSystemFor(size_class, format_drive_type);
   if (file_system_ == "FAT32") {
     formatter.SetTarget(letter, FatSectorsPerCluster(disk_mib, port.sector_size));
-    formatter.Format(label);
+    reason_ = formatter.Format(label) ? std::string() : "FAT32: " + formatter.FailureText();
   } else if (auto tool = s.tools.Launch(kFormatTool, FormatParameters(letter, file_system_))) {
     tool->Wait(kFormatTimeout);
   }

@@ -40,12 +40,16 @@ class FormatStep {
   // The file system chosen in the last run ("" before one was chosen).
   const std::string& FileSystem() const { return file_system_; }
   int Attempts() const { return attempts_; }
+  // Why the station's FAT32 formatter refused the volume in the last run
+  // ("FAT32: 7,664 clusters of 16 sectors; ..."), or empty.
+  const std::string& Reason() const { return reason_; }
 
  private:
   bool Attempt(const DiskServices& s, CFat32Format& formatter, const std::string& label, SizeClass size_class,
                std::uint32_t disk_mib, std::uint8_t format_drive_type, const PortDisk& port);
 
   std::string file_system_;
+  std::string reason_;
   int attempts_ = 0;
 };
 

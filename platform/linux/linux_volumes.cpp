@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -197,11 +199,40 @@ std::string FatMountDriver() {
   return KernelHasFileSystem(ReadText("/proc/filesystems"), "vfat") ? "vfat" : "fusefat";
 }
 
+std::vector<int> ProcessesHolding(const std::string& device, const std::string& proc_root) {
+  std::vector<int> out;
+  std::error_code ec;
+  for (fs::directory_iterator p(proc_root, ec), end; !ec && p != end; p.increment(ec)) {
+    const std::string pid = p->path().filename().string();
+    if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+      continue;
+    }
+    std::error_code fd_ec;
+    for (fs::directory_iterator f(p->path() / "fd", fd_ec), fd_end; !fd_ec && f != fd_end; f.increment(fd_ec)) {
+      std::error_code link_ec;
+      if (fs::read_symlink(f->path(), link_ec) == device) {
+        out.push_back(std::stoi(pid));
+        break;
+      }
+    }
+  }
+  return out;
+}
+
 bool LinuxVolumes::Unmount(char letter) {
+  using namespace std::chrono_literals;
   const std::string point = MountPoint(letter);
-  if (Mounted(letter)) {
+  if (const auto mount = MountAt(point)) {
     ::sync();
     if (::umount2(point.c_str(), 0) != 0) return false;
+    // A FUSE mount names its driver as the source ("fusefat"), not the device.
+    const auto device = DeviceOf(letter);
+    if (mount->fs_type.rfind("fuse", 0) == 0 && device) {
+      const auto limit = std::chrono::steady_clock::now() + 10s;
+      while (!ProcessesHolding(*device).empty() && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(20ms);
+      }
+    }
   }
   std::error_code ec;
   fs::remove(point, ec);  // only an empty mount point

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/drive_naming.h"
 #include "platform/volumes.h"
@@ -35,6 +36,9 @@ std::string UnescapeMountText(const std::string& field);
 // What libblkid reads from a device or image: nullopt when it finds no file
 // system. FAT32 is "FAT32", NTFS "NTFS", others by their blkid type in upper case.
 std::optional<VolumeInformation> ProbeVolume(const std::string& device);
+
+// The processes below `proc_root` (/proc) that hold `device` open.
+std::vector<int> ProcessesHolding(const std::string& device, const std::string& proc_root = "/proc");
 
 // True when a /proc/filesystems text lists `type` ("vfat").
 bool KernelHasFileSystem(const std::string& filesystems_text, const std::string& type);
@@ -64,6 +68,9 @@ class LinuxVolumes final : public Volumes {
   // and is not mounted yet; true when it is mounted afterwards.
   bool EnsureMounted(char letter);
   // Unmounts it and removes the mount point; true when it is not mounted.
+  // A FUSE volume's driver lets go of its device after the unmount has
+  // returned: the unmount waits for that (10 s at most), so nothing it still
+  // writes lands on the device after the station has moved on.
   bool Unmount(char letter);
   bool Mounted(char letter);
 

@@ -122,24 +122,10 @@ int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args) {
   const bool ok = formatter.FormatDevice(*device, label);
   const auto& layout = formatter.LastLayout();
   if (!ok) {
-    using Failure = disk::CFat32Format::Failure;
-    ctx.err << "format-fat32: " << image << ": ";
-    switch (formatter.LastFailure()) {
-      case Failure::kSectorSize:
-        ctx.err << layout.bytes_per_sector << "-byte sectors: FAT32 describes sectors of 512, 1024, 2048 or 4096"
-                << " bytes only\n";
-        break;
-      case Failure::kSize:
-        ctx.err << layout.total_sectors_64 << " sectors; FAT32 needs 65,536 to 4,294,967,294\n";
-        break;
-      case Failure::kClusterCount:
-        ctx.err << layout.sectors_per_cluster << " sectors per cluster give a cluster count FAT32 cannot"
-                << " have (65,525 to 268,435,443); choose another --cluster\n";
-        break;
-      default:
-        ctx.err << "writing the file system failed\n";
-        break;
-    }
+    ctx.err << "format-fat32: " << image << ": " << formatter.FailureText()
+            << (formatter.LastFailure() == disk::CFat32Format::Failure::kClusterCount ? "; choose another --cluster"
+                                                                                       : "")
+            << "\n";
     return kExitFailed;
   }
   char serial[16];

@@ -137,7 +137,7 @@ TEST(Fat32OracleCli, RefusesVolumesFat32CannotHold) {
   SparseImage at_limit(0xFFFFFFFFull * 512);
   ShellRun r = Shell(std::string(LINETOOL_CLI) + " format-fat32 " + Quote(at_limit.path()) + " --label X");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("4294967295 sectors"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("4,294,967,295 sectors; FAT32 needs 65,536"), std::string::npos) << r.output;
   EXPECT_EQ(at_limit.AllocatedBytes(), 0u);
 
   SparseImage tiny(64ull << 20);

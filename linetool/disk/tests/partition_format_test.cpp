@@ -216,6 +216,21 @@ TEST_F(PartitionFormatTest, FormatsFat32WithClusterSizeByDiskSize) {
     EXPECT_EQ(Mbr(drive)[446 + 4], 0x0C);  // partition type FAT32 (LBA)
   }
   EXPECT_TRUE(tools_->Launches().empty());  // FAT32 needs no system tool
+  EXPECT_TRUE(step.Reason().empty());
+}
+
+TEST_F(PartitionFormatTest, ADiskTooSmallForFat32ClustersFailsWithTheFigures) {
+  // 60 MiB at 8 KiB clusters is some 7,600 clusters: FAT drivers would read
+  // such a volume as FAT16, so nothing is written and the step says why.
+  Build({60 * kMiB});
+  CFat32Format formatter(*disks_, clock_);
+  FormatStep step;
+  PrepareVolume(1, 'E');
+  EXPECT_FALSE(step.Run(*services_, formatter, Settings(1, "SMALL"), PortDisk{1, 'E', 512}));
+  EXPECT_EQ(formatter.LastFailure(), CFat32Format::Failure::kClusterCount);
+  EXPECT_EQ(step.Reason(), "FAT32: " + formatter.FailureText());
+  EXPECT_NE(step.Reason().find(" clusters of 16 sectors; FAT32 needs 65,525"), std::string::npos) << step.Reason();
+  EXPECT_EQ(step.Reason().find("0 clusters"), std::string::npos) << step.Reason();
 }
 
 TEST_F(PartitionFormatTest, LargeDisksGetNtfsAndTheLabelIsReadBack) {

@@ -135,6 +135,20 @@ TEST(FatMountDriver, TheKernelsVfatWhereItHasOne) {
   EXPECT_FALSE(KernelHasFileSystem("nodev\tvfatx\n", "vfat"));
 }
 
+TEST(ProcessesHolding, FindsTheProcessesThatHoldAFileOpen) {
+  const fs::path file = fs::temp_directory_path() / ("holding_" + std::to_string(::getpid()));
+  { std::ofstream(file) << "x"; }
+  using platform::linux_host::ProcessesHolding;
+  EXPECT_TRUE(ProcessesHolding(file.string()).empty());
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(ProcessesHolding(file.string()), std::vector<int>{::getpid()});
+  ::close(fd);
+  EXPECT_TRUE(ProcessesHolding(file.string()).empty());
+  EXPECT_TRUE(ProcessesHolding(file.string(), "/nonexistent").empty());
+  fs::remove(file);
+}
+
 TEST(ParseMountInfo, DecodesTheKernelsEscapesAndKeepsOtherBackslashes) {
   // The kernel writes a space, tab, newline and backslash of a path as \040,
   // \011, \012 and \134; any other backslash is part of the text.

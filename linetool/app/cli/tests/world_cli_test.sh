@@ -56,4 +56,17 @@ grep -q '^Pass: 1 Fail: 1 Total: 2$' out || fail "disk in use: $(tail -5 out)"
 grep -qx 'port 0 Partition: FAIL' out || fail "disk in use: its Partition did not fail: $(cat out)"
 grep -qx 'port 0 Partition: refused: sdb1 is mounted at /home' err || fail "disk in use: no reason: $(cat err)"
 
+# A disk too small for FAT32 at the station's cluster size fails Format, and
+# stderr says why with the figures.
+cat >wsmall.json <<'WORLD'
+{ "controllers": [ { "root_hub": { "ports": 1, "devices": [
+  { "port": 1, "bridge": { "serial": "SMALLDSK", "disk_size": "60MiB" } } ] } } ] }
+WORLD
+sed "s/^format_drive_type=.*/format_drive_type=1/" "$profile" >fat32.ini
+"$cli" --sim=wsmall.json run --profile fat32.ini >out 2>err
+expect_status 1 $? "FAT32 run on a 60 MiB disk"
+grep -qx 'port 0 Format: FAIL' out || fail "small disk: its Format did not fail: $(cat out)"
+grep -Eqx 'port 0 Format: FAT32: [0-9,]+ clusters of 16 sectors; FAT32 needs 65,525 to 268,435,443' err ||
+  fail "small disk: no reason: $(cat err)"
+
 finish
