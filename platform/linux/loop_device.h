@@ -20,6 +20,8 @@ class LoopDevice {
 
   const std::string& Path() const { return path_; }  // "/dev/loop3"
   std::string Name() const;                           // "loop3"
+  // False once detached: the device's number may then serve someone else.
+  bool Attached() const { return fd_ >= 0; }
   // Detaches the device now (a test pulls a disk); true when it is gone or
   // will go as soon as its partitions are unmounted.
   bool Detach();

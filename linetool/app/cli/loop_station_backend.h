@@ -67,12 +67,13 @@ class LoopStationBackend {
   }
 
  private:
-  // Drive number -> loop device, for the loop-backed disks present now.
+  // Drive number -> loop device, for the loop-backed disks present now. A
+  // pulled disk has none: its old loop device may be someone else's by now.
   std::map<int, std::string> Pinned() {
     std::map<int, std::string> out;
     for (const auto& d : world_.Disks()) {
       const auto it = loops_.find(d.image_path);
-      if (!d.system_disk && it != loops_.end()) out[d.drive_number] = it->second->Name();
+      if (!d.system_disk && it != loops_.end() && it->second->Attached()) out[d.drive_number] = it->second->Name();
     }
     return out;
   }
