@@ -154,8 +154,17 @@ bool BridgeOperations::Refind(BridgeDeviceRecord& record, int slot, std::uint8_t
       auto hub = Dev().Services().usb.OpenHub(record.hub_path);
       if (!hub) continue;
       const auto connection = hub->Connection(record.port);
-      if (!connection) continue;
+      if (!connection || connection->status != platform::kUsbDeviceConnected) continue;
       const DescriptorTexts texts = DecodeDescriptors(*hub, record.port, connection->descriptor);
+      // The tags alone do not tell: another bridge may still hold the same
+      // ones from a restart that never ended. The drive must be the bridge
+      // that is back on this port (a bridge without a serial number is taken
+      // on its tags).
+      if (!texts.serial_number.empty() &&
+          !Dev().DriveShowsSerial(h.get(), cdrom ? platform::kDeviceTypeCdRom : platform::kDeviceTypeDisk,
+                                  static_cast<std::uint32_t>(number), texts.serial_number)) {
+        continue;
+      }
 
       // Accepted: the record takes the new numbers only now, so a bridge that
       // is not accepted leaves it as it was.

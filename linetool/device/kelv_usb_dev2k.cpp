@@ -69,6 +69,11 @@ std::string InstanceSerial(const std::string& path) {
   return path.substr(second + 1, span - 2);
 }
 
+platform::StorageInterfaceClass InterfaceClassOf(std::uint32_t kind) {
+  return kind == platform::kDeviceTypeDisk ? platform::StorageInterfaceClass::kDisk
+                                           : platform::StorageInterfaceClass::kCdRom;
+}
+
 }  // namespace
 
 DescriptorTexts DecodeDescriptors(platform::UsbHub& hub, int port, const platform::UsbDeviceDescriptor& d) {
@@ -162,6 +167,23 @@ bool CKelvUSBDev2K::HeldByRecord(std::uint32_t kind, std::uint32_t number) const
   return false;
 }
 
+std::string CKelvUSBDev2K::ConfigSerialText(platform::DeviceHandle* drive) {
+  std::array<std::uint8_t, kConfigTableBytes> block{};
+  ReadConfigTable(drive, block, kConfigTableBytes, 0);
+  std::string text;
+  int replaced = 0;
+  for (std::size_t i = 4; i < 24; ++i) {
+    if (block[i] == 0xFF || block[i] == 0x00) {
+      text.push_back('0');
+      ++replaced;
+    } else {
+      text.push_back(static_cast<char>(block[i]));
+    }
+  }
+  if (replaced == 20) AtaIdentifySerial(drive, text);
+  return Upper(text);
+}
+
 std::uint8_t CKelvUSBDev2K::MatchDrive(const std::string& serial, std::uint32_t kind) {
   const auto set = services_.storage.Enumerate();
   const bool qualifying = std::any_of(set.device_classes.begin(), set.device_classes.end(), [](const auto& c) {
@@ -169,61 +191,58 @@ std::uint8_t CKelvUSBDev2K::MatchDrive(const std::string& serial, std::uint32_t 
     return u == platform::kUsbDeviceClassGuid || u == platform::kDiskDriveClassGuid;
   });
   if (!qualifying) return kNoDriveNumber;
-  const auto wanted_class = kind == platform::kDeviceTypeDisk ? platform::StorageInterfaceClass::kDisk
-                                                              : platform::StorageInterfaceClass::kCdRom;
   const std::string wanted = Upper(serial);
   for (const auto& itf : set.interfaces) {
-    if (itf.interface_class != wanted_class) continue;
+    if (itf.interface_class != InterfaceClassOf(kind)) continue;
     if (itf.path.size() + 5 > kMaxInterfaceDetail) continue;
+    const auto number = NumberOfInterface(itf.path);
+    if (!number) continue;
 
-    std::uint32_t number = 0;
-    {
-      auto query = services_.io.Open({itf.path, platform::kAccessNone,
-                                      platform::kShareRead | platform::kShareWrite, platform::kOpenPlain});
-      if (!query) continue;
-      const auto dn = query->DeviceNumber();
-      if (!dn || (dn->device_type != platform::kDeviceTypeDisk && dn->device_type != platform::kDeviceTypeCdRom)) {
-        continue;
-      }
-      const auto bus = query->BusType();
-      if (!bus || (*bus != platform::StorageBusType::kUsb && *bus != platform::StorageBusType::kScsi)) continue;
-      number = dn->device_number;
-    }
-    if (number >= kNoDriveNumber) continue;
-
-    const std::string path = kind == platform::kDeviceTypeDisk ? PhysicalDrivePath(static_cast<int>(number))
-                                                               : CdRomPath(static_cast<int>(number));
+    const std::string path = kind == platform::kDeviceTypeDisk ? PhysicalDrivePath(static_cast<int>(*number))
+                                                               : CdRomPath(static_cast<int>(*number));
     auto drive = services_.io.Open(
         {path, platform::kAccessRead | platform::kAccessWrite, platform::kShareRead | platform::kShareWrite,
          platform::kOpenPlain});
     if (!drive) continue;
     std::array<std::uint8_t, kBridgeInquiryBytes> inquiry{};
     if (ScsiInquiry(drive.get(), inquiry) != kCmdDone || !IsBridgeInquiry(inquiry)) continue;
-
-    std::array<std::uint8_t, kConfigTableBytes> block{};
-    ReadConfigTable(drive.get(), block, kConfigTableBytes, 0);
-    std::string config_text;
-    int replaced = 0;
-    for (std::size_t i = 4; i < 24; ++i) {
-      if (block[i] == 0xFF || block[i] == 0x00) {
-        config_text.push_back('0');
-        ++replaced;
-      } else {
-        config_text.push_back(static_cast<char>(block[i]));
-      }
-    }
-    if (replaced == 20) AtaIdentifySerial(drive.get(), config_text);
+    const std::string config_text = ConfigSerialText(drive.get());
     drive.reset();
 
     const std::string instance = Upper(InstanceSerial(itf.path));
-    config_text = Upper(config_text);
     const bool match = !wanted.empty() && (config_text.find(wanted) != std::string::npos ||
                                            instance.find(wanted) != std::string::npos);
     if (!match) continue;
-    if (HeldByRecord(kind, number)) continue;
-    return static_cast<std::uint8_t>(number);
+    if (HeldByRecord(kind, *number)) continue;
+    return static_cast<std::uint8_t>(*number);
   }
   return kNoDriveNumber;
+}
+
+bool CKelvUSBDev2K::DriveShowsSerial(platform::DeviceHandle* drive, std::uint32_t kind, std::uint32_t number,
+                                     const std::string& serial) {
+  const std::string wanted = Upper(serial);
+  if (wanted.empty()) return false;
+  if (ConfigSerialText(drive).find(wanted) != std::string::npos) return true;
+  for (const auto& itf : services_.storage.Enumerate().interfaces) {
+    if (itf.interface_class != InterfaceClassOf(kind) || NumberOfInterface(itf.path) != number) continue;
+    if (Upper(InstanceSerial(itf.path)).find(wanted) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::optional<std::uint32_t> CKelvUSBDev2K::NumberOfInterface(const std::string& path) {
+  auto query = services_.io.Open({path, platform::kAccessNone, platform::kShareRead | platform::kShareWrite,
+                                  platform::kOpenPlain});
+  if (!query) return std::nullopt;
+  const auto dn = query->DeviceNumber();
+  if (!dn || (dn->device_type != platform::kDeviceTypeDisk && dn->device_type != platform::kDeviceTypeCdRom)) {
+    return std::nullopt;
+  }
+  const auto bus = query->BusType();
+  if (!bus || (*bus != platform::StorageBusType::kUsb && *bus != platform::StorageBusType::kScsi)) return std::nullopt;
+  if (dn->device_number >= kNoDriveNumber) return std::nullopt;
+  return dn->device_number;
 }
 
 void CKelvUSBDev2K::AddRecord(const std::string& path, const std::string& hub_path, bool cdrom) {

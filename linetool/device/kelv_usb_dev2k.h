@@ -130,6 +130,10 @@ class CKelvUSBDev2K {
   // `serial` in its configuration slot 0, its disk's ATA serial or its
   // instance path; 255 when none.
   std::uint8_t MatchDrive(const std::string& serial, std::uint32_t kind);
+  // True when `drive`, drive `number` of `kind`, is the bridge whose USB
+  // serial number is `serial`, by the same marks the matcher goes by.
+  bool DriveShowsSerial(platform::DeviceHandle* drive, std::uint32_t kind, std::uint32_t number,
+                        const std::string& serial);
 
   platform::DeviceServices& Services() { return services_; }
   const Options& GetOptions() const { return options_; }
@@ -138,6 +142,11 @@ class CKelvUSBDev2K {
   void WalkHub(platform::UsbHub& hub, int port_count, int depth, int controller, const std::string& hub_path);
   void AddRecord(const std::string& path, const std::string& hub_path, bool cdrom);
   bool HeldByRecord(std::uint32_t kind, std::uint32_t number) const;
+  // The serial text of a bridge drive: configuration slot 0's, or the disk's
+  // ATA serial when the slot holds none; upper case.
+  std::string ConfigSerialText(platform::DeviceHandle* drive);
+  // The drive number behind a storage interface of a USB or SCSI bus.
+  std::optional<std::uint32_t> NumberOfInterface(const std::string& path);
 
   platform::DeviceServices services_;
   Options options_;

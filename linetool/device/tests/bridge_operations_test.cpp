@@ -96,6 +96,34 @@ TEST(Reload, TwoPortsReloadingAtOnceAreFoundOneAfterTheOtherByTheirSlot) {
   EXPECT_EQ(s.world.WithDevice(1, [](SimBridge& b) { return b.Register(0xCA03); }), 0x00);
 }
 
+TEST(Reload, ABridgeThatStillCarriesTheSameTagsIsNotTakenForTheRestartedOne) {
+  // Bridge 1 was plugged in after the walk (a run was busy, so nobody looked)
+  // and still holds the tags of a restart that never ended: count 1, slot 0.
+  SimStation s(DefaultWorld(2));
+  s.world.Unplug(1);
+  ASSERT_EQ(s.Refresh(), kRefreshDone);
+  ASSERT_EQ(s.table.device_count, 1u);
+  s.world.Plug(1);
+  s.world.WithDevice(1, [](SimBridge& b) {
+    b.SetRegister(0xCA02, 1);
+    b.SetRegister(0xCA03, 0);
+  });
+  s.world.WithDevice(0, [](SimBridge& b) { b.SetRegister(0xCA02, 0x31); });
+  // Bridge 0 restarts and comes back late.
+  s.world.WithDevice(0, [](SimBridge& b) { b.Faults().return_delay_ms = 3000; });
+  ASSERT_EQ(s.Operations().FirmwareReload(0, 1, static_cast<int>(s.world.DiskCount()) - 1), 1);
+  EXPECT_EQ(s.table.records[0].physical_drive_number, *s.world.DriveNumberOf(0));
+  // Each bridge keeps its own tags: bridge 0 its old ones, bridge 1 the stale ones.
+  EXPECT_EQ(s.world.WithDevice(0, [](SimBridge& b) { return b.Register(0xCA02); }), 0x31);
+  EXPECT_EQ(s.world.WithDevice(1, [](SimBridge& b) { return b.Register(0xCA02); }), 1);
+
+  // A bridge that never comes back is not replaced by the one with its tags.
+  s.world.WithDevice(0, [](SimBridge& b) { b.Faults().never_returns = true; });
+  s.world.WithDevice(1, [](SimBridge& b) { b.SetRegister(0xCA02, 1); });
+  EXPECT_EQ(s.Operations().FirmwareReload(0, 1, static_cast<int>(s.world.DiskCount()) - 1), 0);
+  EXPECT_NE(s.table.records[0].physical_drive_number, *s.world.DriveNumberOf(1));
+}
+
 TEST(Reload, StopRequestEndsTheSearch) {
   SimStation s(DefaultWorld(1), /*auto_advance=*/false);
   ASSERT_EQ(s.Refresh(), kRefreshDone);
