@@ -78,6 +78,8 @@ class RunRig {
   sim::station::StationWorld& World() { return backend_->World(); }
   sim::station::SimVolumeSet& Volumes() { return backend_->VolumeSet(); }
   const std::string& Workdir() const { return work_; }
+  // The folder that holds everything of this station (working directory, drive root, disks).
+  const fs::path& Root() const { return root_; }
   platform::Clock& Clock() { return clock_; }
 
   platform::RecordingSink sink;
