@@ -4,62 +4,64 @@ namespace linetool::app {
 
 namespace c = ids::cfg;
 
+namespace {
+
+// One row per flag box: its identifier, its text, the flag it sets and the
+// profile setting the flag comes from and goes back to.
+struct FlagBox {
+  int id;
+  const char* text;
+  std::uint8_t MoreConfigFlags::*flag;
+  std::uint8_t profile::ProfileSettings::*setting;
+};
+
+using S = profile::ProfileSettings;
+using F = MoreConfigFlags;
+constexpr FlagBox kFlagBoxes[] = {
+    {c::kCustomizedString, "Customized String", &F::customized_string, &S::customized_string},
+    {c::kEupEnabled, "Eup Enabled", &F::eup_enable, &S::eup_enable},
+    {c::kTwoLeds, "Two LEDS", &F::two_leds, &S::two_leds},
+    {c::kHddStandby, "HDD Standby", &F::hdd_standby, &S::hdd_standby},
+    {c::kWhck, "WHCK", &F::U1U2, &S::U1U2},
+    {c::kLowPowerMode, "Low Power Mode", &F::low_power_mode, &S::low_power_mode},
+    {c::kTwoTb, "2TB", &F::two_tb, &S::two_tb},
+    {c::kHddsn, "HDDSN", &F::slow_enumeration, &S::slow_enumeration},
+    {c::kWin8Wtg, "Win8 WTG", &F::Win8WTG, &S::Win8WTG},
+    {c::kHddPowerControl, "HDD Power Control", &F::HDDPC, &S::HDDPC},
+    {c::kImage0, "Image 0", &F::image0, &S::image0},
+    {c::kImage1, "Image 1", &F::image1, &S::image1},
+    {c::kGenerateCrc32, "Generate CRC32", &F::crc32, &S::crc32},
+};
+
+}  // namespace
+
 MoreConfigFlags MoreConfigFlags::From(const profile::ProfileSettings& s) {
-  return MoreConfigFlags{s.customized_string, s.eup_enable, s.two_leds,         s.hdd_standby, s.U1U2,
-                         s.low_power_mode,    s.two_tb,     s.slow_enumeration, s.Win8WTG,     s.HDDPC,
-                         s.image0,            s.image1,     s.crc32};
+  MoreConfigFlags flags;
+  for (const FlagBox& box : kFlagBoxes) flags.*box.flag = s.*box.setting;
+  return flags;
 }
 
 void MoreConfigFlags::To(profile::ProfileSettings& s) const {
-  s.customized_string = customized_string;
-  s.eup_enable = eup_enable;
-  s.two_leds = two_leds;
-  s.hdd_standby = hdd_standby;
-  s.U1U2 = U1U2;
-  s.low_power_mode = low_power_mode;
-  s.two_tb = two_tb;
-  s.slow_enumeration = slow_enumeration;
-  s.Win8WTG = Win8WTG;
-  s.HDDPC = HDDPC;
-  s.image0 = image0;
-  s.image1 = image1;
-  s.crc32 = crc32;
+  for (const FlagBox& box : kFlagBoxes) s.*box.setting = this->*box.flag;
 }
 
 std::uint8_t* MoreConfigFlags::Of(int id) {
-  switch (id) {
-    case c::kCustomizedString: return &customized_string;
-    case c::kEupEnabled: return &eup_enable;
-    case c::kTwoLeds: return &two_leds;
-    case c::kHddStandby: return &hdd_standby;
-    case c::kWhck: return &U1U2;
-    case c::kLowPowerMode: return &low_power_mode;
-    case c::kTwoTb: return &two_tb;
-    case c::kHddsn: return &slow_enumeration;
-    case c::kWin8Wtg: return &Win8WTG;
-    case c::kHddPowerControl: return &HDDPC;
-    case c::kImage0: return &image0;
-    case c::kImage1: return &image1;
-    case c::kGenerateCrc32: return &crc32;
-    default: return nullptr;
+  for (const FlagBox& box : kFlagBoxes) {
+    if (box.id == id) return &(this->*box.flag);
   }
+  return nullptr;
 }
 
 CDeviceCfgDlg::CDeviceCfgDlg(const MoreConfigFlags& flags, bool update_config, bool update_fw, Writer write)
     : flags_(flags), write_(std::move(write)) {
-  const std::pair<int, const char*> texts[] = {
-      {c::kSpecifiedFlag, "Specified Flag"}, {c::kCustomizedString, "Customized String"},
-      {c::kEupEnabled, "Eup Enabled"},       {c::kTwoLeds, "Two LEDS"},
-      {c::kHddStandby, "HDD Standby"},       {c::kWhck, "WHCK"},
-      {c::kLowPowerMode, "Low Power Mode"},  {c::kTwoTb, "2TB"},
-      {c::kHddsn, "HDDSN"},                  {c::kWin8Wtg, "Win8 WTG"},
-      {c::kHddPowerControl, "HDD Power Control"}, {c::kDualImage, "Dual Image"},
-      {c::kImage0, "Image 0"},               {c::kImage1, "Image 1"},
-      {c::kGenerateCrc32, "Generate CRC32"}, {c::kOk, "OK"},
-      {c::kCancel, "Cancel"}};
-  for (const auto& [id, text] : texts) panel_[id].text = text;
+  for (const FlagBox& box : kFlagBoxes) panel_[box.id].text = box.text;
+  for (const auto& [id, text] : {std::pair{c::kSpecifiedFlag, "Specified Flag"}, std::pair{c::kDualImage, "Dual Image"},
+                                 std::pair{c::kOk, "OK"}, std::pair{c::kCancel, "Cancel"}}) {
+    panel_[id].text = text;
+  }
   for (int id : c::kSpecifiedFlags) {
-    panel_[id].checked = *flags_.Of(id) != 0;
+    const std::uint8_t* flag = flags_.Of(id);
+    panel_[id].checked = flag != nullptr && *flag != 0;
     panel_[id].enabled = update_config;
   }
   // Hidden boxes show the state a profile load forces; a click never reaches them.

@@ -104,25 +104,28 @@ void MainWindow::BuildControls() {
   auto in_group = [&](QWidget* w, QRect r) { w->setGeometry(r.translated(-group_at)); };
   search_button = new QPushButton(chip_group);
   in_group(search_button, DialogRect(66, 47, 58, 18));
-  type_label = new QLabel(chip_group);
-  in_group(type_label, DialogRect(12, 69, 20, 12));
-  type_list = new QComboBox(chip_group);
-  in_group(type_list, DialogRect(32, 67, 92, 14));
-  manufacturer_label = new QLabel(chip_group);
-  in_group(manufacturer_label, DialogRect(12, 90, 20, 12));
-  manufacturer_list = new QComboBox(chip_group);
-  in_group(manufacturer_list, DialogRect(32, 88, 92, 14));
-  chip_label = new QLabel(chip_group);
-  in_group(chip_label, DialogRect(12, 109, 20, 12));
-  chip_list = new QComboBox(chip_group);
-  in_group(chip_list, DialogRect(32, 107, 92, 14));
+  // The chip rows: a label and its list, in the window's units.
+  const struct {
+    QLabel** label;
+    int label_y;
+    QComboBox** list;
+    int list_y;
+  } rows[] = {{&type_label, 69, &type_list, 67},
+              {&manufacturer_label, 90, &manufacturer_list, 88},
+              {&chip_label, 109, &chip_list, 107}};
+  for (const auto& row : rows) {
+    *row.label = new QLabel(chip_group);
+    in_group(*row.label, DialogRect(12, row.label_y, 20, 12));
+    *row.list = new QComboBox(chip_group);
+    in_group(*row.list, DialogRect(32, row.list_y, 92, 14));
+    (*row.list)->setMaxVisibleItems(20);
+  }
   capacity_label = new QLabel(chip_group);
   in_group(capacity_label, DialogRect(12, 129, 38, 12));
   capacity_text = new QLabel(chip_group);
   capacity_text->setWordWrap(true);
   capacity_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   in_group(capacity_text, DialogRect(51, 130, 76, 20));
-  for (QComboBox* c : {type_list, manufacturer_list, chip_list}) c->setMaxVisibleItems(20);
 
   picture = new QLabel(central);
   picture->setGeometry(DialogRect(7, 161, 118, 99));
