@@ -318,11 +318,38 @@ bool LineToolPresenter::Command(int id) {
   {
     Update u(*this);
     if (!IsButton(id) || !panel_.At(id).enabled) return false;
+    std::erase(posted_clicks_, id);  // the operator's click takes the station's place
   }
   return Dispatch(id);
 }
 
-bool LineToolPresenter::SendCommand(int id) { return IsButton(id) && Dispatch(id); }
+bool LineToolPresenter::SendCommand(int id) {
+  if (!IsButton(id)) return false;
+  ClickPoster poster;
+  {
+    Update u(*this);
+    poster = click_poster_;
+    if (poster) posted_clicks_.push_back(id);
+  }
+  if (!poster) return Dispatch(id);
+  poster();
+  return true;
+}
+
+void LineToolPresenter::SetClickPoster(ClickPoster poster) {
+  Update u(*this);
+  click_poster_ = std::move(poster);
+}
+
+void LineToolPresenter::RunPostedClicks() {
+  std::vector<int> clicks;
+  {
+    Update u(*this);
+    clicks.swap(posted_clicks_);
+    if (closed_) clicks.clear();
+  }
+  for (int id : clicks) Dispatch(id);
+}
 
 bool LineToolPresenter::Dispatch(int id) {
   switch (id) {
@@ -433,6 +460,7 @@ int LineToolPresenter::Close() {
   StopAllJobs();
   Update u(*this);
   closed_ = true;
+  posted_clicks_.clear();
   return kWindowCloseExitCode;
 }
 

@@ -100,8 +100,15 @@ class LineToolPresenter {
   bool Command(int id);
   // A click sent by one of the station's own threads (the auto starter's Lock):
   // carried out whatever state the button is drawn in. False for an unknown
-  // control.
+  // control. With a click poster set (a window), the click is queued and the
+  // poster asked to have RunPostedClicks called on the view's thread, since
+  // the click may open a dialog and stop the very thread that sent it; a click
+  // of the same button by the operator before then takes its place.
   bool SendCommand(int id);
+  using ClickPoster = std::function<void()>;
+  void SetClickPoster(ClickPoster poster);
+  // On the view's thread: carries out the clicks the station's threads sent.
+  void RunPostedClicks();
   // A check box set to `checked` by the operator. False when disabled.
   bool SetCheck(int id, bool checked);
   // Text typed into an edit; answers what the edit holds afterwards.
@@ -199,6 +206,8 @@ class LineToolPresenter {
   mutable int update_depth_ = 0;
   mutable std::vector<PresenterEvent> pending_;
   Observer observer_;
+  ClickPoster click_poster_;
+  std::vector<int> posted_clicks_;
 
   Panel panel_;
   PortGrid grid_;

@@ -95,10 +95,22 @@ LineToolWindow::LineToolWindow(app::LineToolPresenter& presenter, StationDialogs
         },
         Qt::QueuedConnection);
   });
+  // A click the station's own threads send is carried out on this thread.
+  presenter_.SetClickPoster([window = QPointer<LineToolWindow>(this), presenter = &presenter_] {
+    QMetaObject::invokeMethod(
+        qApp,
+        [window, presenter] {
+          if (!window.isNull()) presenter->RunPostedClicks();
+        },
+        Qt::QueuedConnection);
+  });
   Sync();
 }
 
-LineToolWindow::~LineToolWindow() { presenter_.SetObserver({}); }
+LineToolWindow::~LineToolWindow() {
+  presenter_.SetClickPoster({});
+  presenter_.SetObserver({});
+}
 
 void LineToolWindow::Build() {
   for (const Placement& p : MainWindowLayout()) {

@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "linetool/app/about_dlg.h"
 #include "linetool/app/debug_dlg.h"
@@ -63,6 +64,7 @@ class ScriptedDialogs final : public WindowDialogs {
   // Login: the text typed, then OK; nothing: Cancel.
   std::optional<std::string> password;
   std::atomic<int> password_asks{0};  // the auto starter asks from its thread
+  std::atomic<std::thread::id> login_thread{};
   // More Config: the boxes clicked in order; the panel as it was after each
   // click; what the dialog showed when it opened.
   std::vector<std::pair<int, bool>> more_config_clicks;
@@ -73,6 +75,7 @@ class ScriptedDialogs final : public WindowDialogs {
   std::optional<CAboutDlg> about;
 
   void ShowLogin(CLoginDlg& dialog) override {
+    login_thread = std::this_thread::get_id();
     ++password_asks;
     if (!password) return dialog.Cancel();
     dialog.EditText(*password);

@@ -535,6 +535,34 @@ TEST(AutoMode, AStartThatStartsNothingEndsTheLoopWithAClickOfLock) {
   }
 }
 
+TEST(AutoMode, WithAWindowTheStartersLockIsCarriedOutOnTheWindowsThread) {
+  // The starter's Lock stops the starter and opens the login dialog: on the
+  // starter's own thread that would put a dialog on a worker and deadlock with
+  // an operator's Lock, which joins the starter.
+  for (const bool operator_clicks_first : {false, true}) {
+    auto spec = sim::station::DefaultWorld(1);
+    Bridges(spec)[0]->chip_variant = 0x21;
+    RunRig rig(spec);
+    WriteAutoProfile(rig);
+    std::atomic<int> posted{0};
+    rig.Presenter().SetClickPoster([&] { ++posted; });
+    rig.Initialise();
+    ASSERT_TRUE(rig.WaitUntil([&] { return posted.load() > 0; })) << operator_clicks_first;
+    rig.Run().WaitIdle();
+    EXPECT_EQ(rig.dialogs.password_asks.load(), 0) << "asked on the starter's thread";
+    if (operator_clicks_first) {
+      ASSERT_TRUE(rig.Presenter().Command(ids::kLock));
+    }
+    rig.Presenter().RunPostedClicks();
+    EXPECT_EQ(rig.dialogs.password_asks.load(), 1) << operator_clicks_first;
+    EXPECT_EQ(rig.dialogs.login_thread.load(), std::this_thread::get_id());
+    rig.Presenter().RunPostedClicks();
+    EXPECT_EQ(rig.dialogs.password_asks.load(), 1);
+    EXPECT_EQ(posted.load(), 1);
+    rig.Presenter().SetClickPoster({});
+  }
+}
+
 TEST(AutoMode, SafelyRemoveEndsInTheIdleStateWithStartEnabled) {
   RunRig rig(1);
   WriteAutoProfile(rig);
