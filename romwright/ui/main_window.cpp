@@ -207,8 +207,33 @@ void MainWindow::StartUp(const std::vector<std::string>& arguments) {
 
 void MainWindow::ApplyLanguage() {
   const app::LanguageView& lang = presenter_.Language();
-  const bool english = lang.english_menu;
+  if (menus_english_ != lang.english_menu) BuildMenus(lang.english_menu);
+  actions_[cmd::kEnglish]->setChecked(lang.english_checked);
+  actions_[cmd::kSimpleChinese]->setChecked(lang.chinese_checked);
+  setWindowTitle(Q(presenter_.Title()));
+  chip_group->setTitle(Q(lang.panel_labels[0]));
+  type_label->setText(Q(lang.panel_labels[1]));
+  manufacturer_label->setText(Q(lang.panel_labels[2]));
+  chip_label->setText(Q(lang.panel_labels[3]));
+  capacity_label->setText(Q(lang.panel_labels[4]));
+  search_button->setText(Q(lang.panel_labels[5]));
+  const QString pic_path = QString::fromStdString(presenter_.MainPicturePath());
+  QPixmap pic;
+  if (pic_path != picture_path_ && !pic_path.isEmpty() && pic.load(pic_path)) {
+    picture_path_ = pic_path;
+    picture->setPixmap(pic.scaled(picture->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  }
+}
+
+// The menus and toolbar of one language. Built again only when the language
+// changes; the old ones go once the click that changed it has been delivered.
+void MainWindow::BuildMenus(bool english) {
+  menus_english_ = english;
+  for (QMenu* m : menuBar()->findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) m->deleteLater();
   menuBar()->clear();
+  for (QAction* b : toolbar_->actions()) {
+    if (b->parent() == toolbar_) b->deleteLater();
+  }
   toolbar_->clear();
   actions_.clear();
   for (const auto& menu : app::MainMenu(english)) {
@@ -227,8 +252,6 @@ void MainWindow::ApplyLanguage() {
   }
   actions_[cmd::kEnglish]->setCheckable(true);
   actions_[cmd::kSimpleChinese]->setCheckable(true);
-  actions_[cmd::kEnglish]->setChecked(lang.english_checked);
-  actions_[cmd::kSimpleChinese]->setChecked(lang.chinese_checked);
   // The toolbar of this language: its buttons are the menu's actions, with
   // the table's texts as tooltips.
   for (const auto& [id, tip] : app::kToolbarTooltips) {
@@ -242,18 +265,6 @@ void MainWindow::ApplyLanguage() {
     if (id == cmd::kSave || id == cmd::kByteSwap || id == cmd::kDetectChip || id == cmd::kUpdateFirmware) {
       toolbar_->addSeparator();
     }
-  }
-  setWindowTitle(Q(presenter_.Title()));
-  chip_group->setTitle(Q(lang.panel_labels[0]));
-  type_label->setText(Q(lang.panel_labels[1]));
-  manufacturer_label->setText(Q(lang.panel_labels[2]));
-  chip_label->setText(Q(lang.panel_labels[3]));
-  capacity_label->setText(Q(lang.panel_labels[4]));
-  search_button->setText(Q(lang.panel_labels[5]));
-  QPixmap pic;
-  const QString pic_path = QString::fromStdString(presenter_.MainPicturePath());
-  if (!pic_path.isEmpty() && pic.load(pic_path)) {
-    picture->setPixmap(pic.scaled(picture->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
   }
 }
 

@@ -86,6 +86,7 @@ class MainWindow : public QMainWindow, public app::StatusView {
  private:
   void BuildControls();
   void ApplyLanguage();
+  void BuildMenus(bool english);
   void SyncChipPanel();
   void SyncHexView();
   void OnTimer();
@@ -103,6 +104,8 @@ class MainWindow : public QMainWindow, public app::StatusView {
   app::MainWindowPresenter presenter_;
   std::map<std::uint32_t, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;
+  std::optional<bool> menus_english_;  // the language the menus and toolbar are built in
+  QString picture_path_;               // the picture shown in the panel
   QTimer timer_;
   FilePickers pickers_;
   bool syncing_ = false;

@@ -19,6 +19,9 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QMenu>
+#include <QToolBar>
+#include <QPointer>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -311,6 +314,26 @@ TEST_F(MainWindowTest, LanguageSwitchChangesMenusAndPanelAndWritesTheSetting) {
   EXPECT_EQ(Setting("DefaultLanguage"), "English");
   EXPECT_EQ(window_->Menus()->actions().front()->text(), "&File");
   EXPECT_EQ(window_->search_button->text(), "Search...");
+
+  // Commands that leave the language alone leave the menus alone: a menu the
+  // operator has open stays, and switching back and forth leaves one set of
+  // menus and toolbar buttons behind.
+  const auto* toolbar = window_->findChild<QToolBar*>();
+  ASSERT_NE(toolbar, nullptr);
+  const auto objects = [&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return window_->Menus()->findChildren<QMenu*>().size() + toolbar->findChildren<QAction*>().size();
+  };
+  const auto objects_before = objects();
+  const QPointer<QAction> read = window_->Action(cmd::kReadChip);
+  window_->RunCommand(cmd::kDetectChip);
+  window_->RunCommand(cmd::kReadChip);
+  EXPECT_EQ(window_->Action(cmd::kReadChip), read.data());
+  for (const auto id : {cmd::kSimpleChinese, cmd::kEnglish, cmd::kSimpleChinese, cmd::kEnglish})
+    window_->Action(id)->trigger();
+  EXPECT_EQ(objects(), objects_before);
+  EXPECT_EQ(window_->Menus()->findChildren<QMenu*>(Qt::FindDirectChildrenOnly).size(),
+            window_->Menus()->actions().size());
 }
 
 TEST_F(MainWindowTest, ASecondCommandWhileBusyIsRefusedAndClosingStopsTheOperation) {
