@@ -19,6 +19,11 @@ enum class FileOpen {
   kReadWriteExisting,  // read and write; the file must exist
   kCreateAlways,       // write; a new empty file, replacing an old one
   kOpenAlways,         // read and write; created when missing, kept otherwise
+  // As kReadExisting and kCreateAlways, past the host's cache: reads come
+  // from the medium, writes go to it (direct transfers where the file system
+  // takes them, else the cache is dropped around them). For proving a disk.
+  kReadExistingUncached,
+  kCreateAlwaysUncached,
 };
 
 class HostFile {

@@ -56,6 +56,7 @@ std::unique_ptr<HostFile> StdFiles::Open(const std::string& path, FileOpen mode)
   std::ios::openmode m = std::ios::binary | std::ios::in;
   switch (mode) {
     case FileOpen::kReadExisting:
+    case FileOpen::kReadExistingUncached:
       if (!exists) return nullptr;
       break;
     case FileOpen::kReadWriteExisting:
@@ -63,6 +64,7 @@ std::unique_ptr<HostFile> StdFiles::Open(const std::string& path, FileOpen mode)
       m |= std::ios::out;
       break;
     case FileOpen::kCreateAlways:
+    case FileOpen::kCreateAlwaysUncached:
       m |= std::ios::out | std::ios::trunc;
       break;
     case FileOpen::kOpenAlways:

@@ -62,6 +62,12 @@ class Volumes {
   virtual std::optional<FreeSpace> Free(char letter) = 0;
   // The host folder under which each letter's folder appears.
   virtual std::string DriveRoot() const = 0;
+  // Puts what the host holds of the volume's device on the medium and drops
+  // it from the host's cache, so the next read of the volume's files comes
+  // from the device (a file system driver outside the kernel reads through
+  // the device's cache). False when that failed; volumes the host does not
+  // cache need nothing.
+  virtual bool DropDeviceCache(char /*letter*/) { return true; }
 };
 
 }  // namespace platform

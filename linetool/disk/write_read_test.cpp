@@ -5,9 +5,10 @@
 
 namespace linetool::disk {
 
-bool ReadFileInto(const DiskServices& s, const std::string& station_path, std::span<std::uint8_t> buffer) {
+bool ReadFileInto(const DiskServices& s, const std::string& station_path, std::span<std::uint8_t> buffer,
+                  platform::FileOpen mode) {
   if (!s.PathUsable(station_path)) return false;
-  auto file = s.files.Open(s.HostPath(station_path), platform::FileOpen::kReadWriteExisting);
+  auto file = s.files.Open(s.HostPath(station_path), mode);
   if (!file) return false;
   std::size_t done = 0;
   while (done < buffer.size()) {
@@ -19,7 +20,7 @@ bool ReadFileInto(const DiskServices& s, const std::string& station_path, std::s
 }
 
 bool WriteFileFrom(const DiskServices& s, const std::string& station_path, std::span<const std::uint8_t> data) {
-  auto file = s.files.Open(s.HostPath(station_path), platform::FileOpen::kCreateAlways);
+  auto file = s.files.Open(s.HostPath(station_path), platform::FileOpen::kCreateAlwaysUncached);
   if (!file) return false;
   // The data must be on the device, not only in the host's cache, so that
   // the read-back tests the disk path.
@@ -73,8 +74,12 @@ WriteReadTest::Outcome WriteReadTest::Run(const DiskServices& s, char letter, co
     const std::string host_target = s.HostPath(target);
     if (s.files.Exists(host_target)) s.files.RemoveFile(host_target);
     if (!WriteFileFrom(s, target, b)) return Outcome::kWriteTarget;
+    // The read-back proves the disk only when nothing on the way (the file's
+    // pages, the volume device's cache under a driver outside the kernel)
+    // still holds what was written.
+    if (!s.volumes.DropDeviceCache(letter)) return Outcome::kWriteTarget;
     clear_head(a);
-    if (!ReadFileInto(s, target, a)) return Outcome::kReadTarget;
+    if (!ReadFileInto(s, target, a, platform::FileOpen::kReadExistingUncached)) return Outcome::kReadTarget;
     if (a != b) return Outcome::kMismatch;
     s.files.RemoveFile(host_target);
     ++cycles_passed_;

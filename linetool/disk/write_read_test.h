@@ -16,9 +16,12 @@ inline constexpr std::uint32_t kMaxTestFileBytes = 0xB400000;
 
 // Reads the whole file (never more than `count` bytes) into `buffer`; true
 // when exactly `count` bytes arrived. The path must pass the path check.
-bool ReadFileInto(const DiskServices& s, const std::string& station_path, std::span<std::uint8_t> buffer);
-// Writes `data` as a new file and puts it on the medium; true when every byte
-// was written and the file's size can be queried.
+// `mode` is kReadWriteExisting, or kReadExistingUncached for a file whose
+// bytes must come from the medium.
+bool ReadFileInto(const DiskServices& s, const std::string& station_path, std::span<std::uint8_t> buffer,
+                  platform::FileOpen mode = platform::FileOpen::kReadWriteExisting);
+// Writes `data` as a new file past the host's cache and puts it on the
+// medium; true when every byte was written and the file's size can be queried.
 bool WriteFileFrom(const DiskServices& s, const std::string& station_path, std::span<const std::uint8_t> data);
 // Free space of a volume in MiB, kUnknownMiB when the system cannot tell.
 std::uint32_t FreeSpaceMiB(platform::Volumes& volumes, char letter);

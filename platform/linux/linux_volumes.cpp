@@ -1,6 +1,8 @@
 #include "platform/linux/linux_volumes.h"
 
 #include <blkid/blkid.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -292,6 +294,17 @@ bool LinuxVolumes::SetLabel(char letter, const std::string& label) {
   if (was_mounted && !Unmount(letter)) return false;
   const bool ok = RunTool(command, nullptr) == 0;
   if (was_mounted) EnsureMounted(letter);
+  return ok;
+}
+
+bool LinuxVolumes::DropDeviceCache(char letter) {
+  const auto device = DeviceOf(letter);
+  if (!device || Upper(letter) == 'C') return false;
+  const int fd = ::open(device->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::ioctl(fd, BLKFLSBUF, 0) == 0 ||
+                  (::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0);
+  ::close(fd);
   return ok;
 }
 

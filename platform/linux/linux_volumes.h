@@ -57,6 +57,9 @@ class LinuxVolumes final : public Volumes {
   bool SetLabel(char letter, const std::string& label) override;
   std::optional<FreeSpace> Free(char letter) override;
   std::string DriveRoot() const override { return drive_root_; }
+  // BLKFLSBUF on the letter's device, or where that is refused, fdatasync
+  // and POSIX_FADV_DONTNEED.
+  bool DropDeviceCache(char letter) override;
 
   // The letter's partition device is `device` from now on.
   void Assign(char letter, const std::string& device);

@@ -7,16 +7,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace platform::linux_host {
 
 namespace {
 
+// Direct transfers go through a buffer aligned to this, in whole units of it
+// (any device's logical block divides it).
+constexpr std::size_t kDirectAlign = 4096;
+constexpr std::size_t kDirectChunk = 1 << 20;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
 class PosixFile final : public HostFile {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  // `direct`: the file is open with O_DIRECT.
+  PosixFile(int fd, bool direct) : fd_(fd), direct_(direct) {}
   ~PosixFile() override { ::close(fd_); }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -28,12 +41,33 @@ class PosixFile final : public HostFile {
   }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) override {
+    if (direct_ && Bounce()) {
+      if (const auto n = ReadDirect(offset, data)) return n;
+      if (!LeaveDirect()) return std::nullopt;
+    }
     const long long n = ReadFully(fd_, offset, data);
     if (n < 0) return std::nullopt;
     return static_cast<std::size_t>(n);
   }
 
   bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    if (direct_ && Bounce() && offset % kDirectAlign == 0) {
+      // Whole units go straight to the device; a tail shorter than one unit
+      // goes through the cache, which Flush empties.
+      const std::size_t whole = data.size() / kDirectAlign * kDirectAlign;
+      std::size_t done = 0;
+      while (done < whole) {
+        const std::size_t n = std::min(kDirectChunk, whole - done);
+        std::memcpy(bounce_.get(), data.data() + done, n);
+        const ssize_t w = ::pwrite(fd_, bounce_.get(), n, static_cast<off_t>(offset + done));
+        if (w != static_cast<ssize_t>(n)) break;
+        done += n;
+      }
+      if (done == whole) return LeaveDirect() && WriteFully(fd_, offset + done, data.subspan(done));
+      // The file system refused a direct transfer: the rest through the cache.
+      if (!LeaveDirect()) return false;
+      return WriteFully(fd_, offset + done, data.subspan(done));
+    }
     return WriteFully(fd_, offset, data);
   }
 
@@ -44,20 +78,69 @@ class PosixFile final : public HostFile {
   }
 
  private:
+  bool Bounce() {
+    if (!bounce_) {
+      void* p = nullptr;
+      if (::posix_memalign(&p, kDirectAlign, kDirectChunk) != 0) return false;
+      bounce_.reset(p);
+    }
+    return true;
+  }
+
+  // Reads from the aligned unit below `offset` on; nullopt when the file
+  // system refused the direct transfer.
+  std::optional<std::size_t> ReadDirect(std::uint64_t offset, std::span<std::uint8_t> data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const std::uint64_t at = offset + done;
+      const std::uint64_t start = at / kDirectAlign * kDirectAlign;
+      const std::size_t lead = static_cast<std::size_t>(at - start);
+      const std::size_t want = std::min(kDirectChunk, (lead + data.size() - done + kDirectAlign - 1) / kDirectAlign * kDirectAlign);
+      const ssize_t n = ::pread(fd_, bounce_.get(), want, static_cast<off_t>(start));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (done == 0 && errno == EINVAL) return std::nullopt;
+        return done;
+      }
+      if (static_cast<std::size_t>(n) <= lead) break;  // the end of the file
+      const std::size_t got = std::min(static_cast<std::size_t>(n) - lead, data.size() - done);
+      std::memcpy(data.data() + done, static_cast<std::uint8_t*>(bounce_.get()) + lead, got);
+      done += got;
+      if (static_cast<std::size_t>(n) < want) break;
+    }
+    return done;
+  }
+
+  // Goes on through the cache from here.
+  bool LeaveDirect() {
+    direct_ = false;
+    const int flags = ::fcntl(fd_, F_GETFL);
+    return flags >= 0 && ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) == 0;
+  }
+
   int fd_;
+  bool direct_;
+  std::unique_ptr<void, FreeDeleter> bounce_;
 };
 
 }  // namespace
 
 std::unique_ptr<HostFile> PosixFiles::Open(const std::string& path, FileOpen mode) {
   int flags = O_CLOEXEC;
+  bool uncached = false;
   switch (mode) {
+    case FileOpen::kReadExistingUncached:
+      uncached = true;
+      [[fallthrough]];
     case FileOpen::kReadExisting:
       flags |= O_RDONLY;
       break;
     case FileOpen::kReadWriteExisting:
       flags |= O_RDWR;
       break;
+    case FileOpen::kCreateAlwaysUncached:
+      uncached = true;
+      [[fallthrough]];
     case FileOpen::kCreateAlways:
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
@@ -65,14 +148,19 @@ std::unique_ptr<HostFile> PosixFiles::Open(const std::string& path, FileOpen mod
       flags |= O_RDWR | O_CREAT;
       break;
   }
-  const int fd = ::open(path.c_str(), flags, 0666);
+  int fd = uncached ? ::open(path.c_str(), flags | O_DIRECT, 0666) : -1;
+  const bool direct = fd >= 0;
+  // A file system without direct transfers refuses O_DIRECT with EINVAL.
+  if (fd < 0) fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) return nullptr;
   struct stat st{};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixFile>(fd);
+  // Without direct reads, pages cached from before are dropped first.
+  if (uncached && !direct) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  return std::make_unique<PosixFile>(fd, direct);
 }
 
 bool PosixFiles::Exists(const std::string& path) {

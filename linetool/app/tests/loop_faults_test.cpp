@@ -2,7 +2,8 @@
 // partitioned, formatted (NTFS), tested and preloaded through the host's
 // tools, in real time. A disk pulled in the middle of the run fails its own
 // port only; a volume that fills up before the preload fails the preload
-// only. Needs root, /dev/loop-control, a mount namespace of its own and the
+// only; a disk whose medium changes between the write/read test's write and
+// its read fails that test. Needs root, /dev/loop-control, a mount namespace of its own and the
 // NTFS tools; skipped with the reason elsewhere.
 
 #include <fcntl.h>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -25,6 +28,7 @@
 #include "linetool/app/production_run.h"
 #include "linetool/disk/production_log.h"
 #include "platform/linux/host_services.h"
+#include "platform/linux/posix_files.h"
 #include "presenter_fixture.h"
 
 namespace linetool::app {
@@ -54,11 +58,36 @@ std::string LoopRunUnavailable() {
   return {};
 }
 
+// Passes file work on to the host's files; `before_read` sees every path
+// opened for reading first.
+class WatchedFiles final : public platform::HostFiles {
+ public:
+  explicit WatchedFiles(std::function<void(const std::string&)> before_read) : before_read_(std::move(before_read)) {}
+  std::unique_ptr<platform::HostFile> Open(const std::string& path, platform::FileOpen mode) override {
+    if (mode != platform::FileOpen::kCreateAlways && mode != platform::FileOpen::kCreateAlwaysUncached) {
+      before_read_(path);
+    }
+    return files_.Open(path, mode);
+  }
+  bool Exists(const std::string& path) override { return files_.Exists(path); }
+  bool RemoveFile(const std::string& path) override { return files_.RemoveFile(path); }
+  bool CreateFolder(const std::string& path) override { return files_.CreateFolder(path); }
+  bool RemoveFolder(const std::string& path) override { return files_.RemoveFolder(path); }
+  std::optional<std::vector<platform::FolderEntry>> List(const std::string& path) override {
+    return files_.List(path);
+  }
+
+ private:
+  std::function<void(const std::string&)> before_read_;
+  platform::linux_host::PosixFiles files_;
+};
+
 // A station on loop-backed disks of `disk_mib` MiB, the sample profile set to
-// NTFS, in a fresh folder that goes with the rig.
+// NTFS, in a fresh folder that goes with the rig. Its files are `files`
+// where given.
 class LoopRig {
  public:
-  LoopRig(int bridges, int disk_mib) {
+  LoopRig(int bridges, int disk_mib, platform::HostFiles* files = nullptr) {
     root_ = fs::temp_directory_path() / ("linetool_loop_" + std::to_string(std::random_device{}()));
     const fs::path work = root_ / "work";
     fs::create_directories(work);
@@ -83,7 +112,10 @@ class LoopRig {
     engine_ = std::make_unique<profile::CLineEngine>(sink, access_, work.string());
     engine_->SetDriveRoot(backend_->DriveRoot());
     presenter_ = std::make_unique<LineToolPresenter>(*engine_, sink, chooser, dialogs);
-    run_ = std::make_unique<ProductionRun>(*presenter_, backend_->Services());
+    const StationServices host = backend_->Services();
+    run_ = std::make_unique<ProductionRun>(
+        *presenter_, StationServices{host.devices, host.disks, host.volumes, host.tools,
+                                     files != nullptr ? *files : host.files, host.access, host.clock});
     presenter_->AttachRun(run_.get());
   }
   ~LoopRig() {
@@ -145,12 +177,47 @@ std::uint64_t FillVolume(const std::string& folder) {
   return total;
 }
 
-TEST(LoopFaults, APulledDiskFailsItsOwnPortAndAFullVolumeOnlyItsPreload) {
+// Changes one byte of the 4 KiB block of `data` at `at` where the disk image
+// holds it; false when the image holds no such block.
+bool CorruptInImage(const fs::path& image, const std::vector<char>& data, std::size_t at) {
+  const int fd = ::open(image.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::vector<char> block(4096);
+  bool changed = false;
+  for (off_t pos = ::lseek(fd, 0, SEEK_DATA); !changed && pos >= 0; pos = ::lseek(fd, pos, SEEK_DATA)) {
+    const off_t hole = ::lseek(fd, pos, SEEK_HOLE);
+    for (pos = pos / 4096 * 4096; !changed && pos < hole; pos += 4096) {
+      if (::pread(fd, block.data(), block.size(), pos) != 4096) break;
+      if (std::equal(block.begin(), block.end(), data.begin() + static_cast<std::ptrdiff_t>(at))) {
+        block[1000] = static_cast<char>(~block[1000]);
+        changed = ::pwrite(fd, block.data(), block.size(), pos) == 4096 && ::fsync(fd) == 0;
+      }
+    }
+  }
+  ::close(fd);
+  return changed;
+}
+
+TEST(LoopFaults, EachFaultOnARealDiskFailsItsOwnPortOnly) {
   if (const auto why = LoopRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
-  LoopRig rig(3, 64);
+  // Port 3's disk changes under the write/read test's file once the file is
+  // written, before it is read back.
+  std::ifstream ref(fs::path(STATION_RESOURCE_DIR) / "wr_test.bin", std::ios::binary);
+  const std::vector<char> reference{std::istreambuf_iterator<char>(ref), {}};
+  ASSERT_GE(reference.size(), 2u * 4096);
+  LoopRig* rig_of_files = nullptr;
+  int corrupted = 0;
+  WatchedFiles files([&](const std::string& path) {
+    if (rig_of_files == nullptr || corrupted != 0 || !path.ends_with("/wr_test.bin")) return;
+    const char letter = rig_of_files->Run().Table().records[3].drive_letter;
+    if (path != rig_of_files->Backend().DriveRoot() + "/" + std::string(1, letter) + "/wr_test.bin") return;
+    corrupted = CorruptInImage(rig_of_files->ImageOf(3), reference, reference.size() / 2 / 4096 * 4096) ? 1 : -1;
+  });
+  LoopRig rig(4, 64, &files);
+  rig_of_files = &rig;
   ASSERT_TRUE(rig.Backend().Error().empty()) << rig.Backend().Error();
   rig.Presenter().Initialise();
-  ASSERT_EQ(rig.Run().Table().device_count, 3u);
+  ASSERT_EQ(rig.Run().Table().device_count, 4u);
 
   // Port 0's disk goes once it is partitioned; port 1's volume fills up once
   // its write/read test passed. Grid cells are written by the port's own
@@ -177,10 +244,15 @@ TEST(LoopFaults, APulledDiskFailsItsOwnPortAndAFullVolumeOnlyItsPreload) {
   EXPECT_EQ(rig.StageRow(0), (std::vector<std::string>{P, P, P, P, F, F, F}));
   EXPECT_EQ(rig.StageRow(1), (std::vector<std::string>{P, P, P, P, P, P, F}));
   EXPECT_EQ(rig.StageRow(2), (std::vector<std::string>(7, P)));
-  // The preload's result is not counted: only the pulled disk's port fails.
+  // The changed byte reached the read-back: nothing on the way kept the
+  // written data.
+  EXPECT_EQ(corrupted, 1) << "the written test file was not found on the disk image";
+  EXPECT_EQ(rig.StageRow(3), (std::vector<std::string>{P, P, P, P, P, F, F}));
+  // The preload's result is not counted.
   const Counters c = rig.Presenter().CounterValues();
   EXPECT_EQ(c.pass, 2u);
-  EXPECT_EQ(c.fail, 1u);
+  EXPECT_EQ(c.fail, 2u);
+  rig_of_files = nullptr;
   // The pulled device stays gone: nothing attached it again under the run.
   std::ifstream backing("/sys/block/" + fs::path(pulled_loop).filename().string() + "/loop/backing_file");
   std::string file;

@@ -246,6 +246,41 @@ TEST(PosixFiles, FlushPutsTheDataOnTheDeviceAndDropsItsCachedPages) {
   EXPECT_EQ(f->ReadAt(data.size() - 1, back), 1u);  // short at the end
 }
 
+TEST(PosixFiles, UncachedFilesKeepEveryByteWhateverTheSizeAndOffset) {
+  TempTree t;
+  PosixFiles files;
+  const std::string path = (t.root() / "direct.bin").string();
+  // Two direct chunks and a tail that is no whole unit.
+  std::vector<std::uint8_t> data((2 << 20) + 4097);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 131 + i / 4096);
+  {
+    auto f = files.Open(path, platform::FileOpen::kCreateAlwaysUncached);
+    ASSERT_TRUE(f);
+    ASSERT_TRUE(f->WriteAt(0, data));
+    ASSERT_TRUE(f->Flush());
+    EXPECT_EQ(f->Size(), data.size());
+  }
+  auto f = files.Open(path, platform::FileOpen::kReadExistingUncached);
+  ASSERT_TRUE(f);
+  std::vector<std::uint8_t> back(data.size() + 100, 0xEE);
+  EXPECT_EQ(f->ReadAt(0, back), data.size());  // stops at the end of the file
+  back.resize(data.size());
+  EXPECT_EQ(back, data);
+  // A read that starts and ends inside units.
+  std::vector<std::uint8_t> middle(10'000);
+  EXPECT_EQ(f->ReadAt(4095, middle), middle.size());
+  EXPECT_TRUE(std::equal(middle.begin(), middle.end(), data.begin() + 4095));
+  std::vector<std::uint8_t> past(10);
+  EXPECT_EQ(f->ReadAt(data.size() + 5, past), 0u);
+  // An uncached file can be written over again.
+  {
+    auto g = files.Open(path, platform::FileOpen::kCreateAlwaysUncached);
+    ASSERT_TRUE(g);
+    ASSERT_TRUE(g->WriteAt(0, std::span(data).first(100)));
+    EXPECT_EQ(g->Size(), 100u);
+  }
+}
+
 TEST(PosixFiles, ListsLinksWithoutFollowingThem) {
   TempTree t;
   t.Write("a.txt", "abc");
