@@ -497,9 +497,13 @@ void LineToolPresenter::SetProgress(const std::string& text, int bar) {
 
 void LineToolPresenter::AdvanceSerial(int count) {
   Update u(*this);
-  ControlState& edit = panel_[ids::kSerialNumber];
-  edit.text = profile::IncreaseSerialNumber(edit.text, count);
-  SetText(engine_.Settings().serial_number, edit.text);
+  ShowSerial(profile::IncreaseSerialNumber(panel_[ids::kSerialNumber].text, count));
+}
+
+void LineToolPresenter::ShowSerial(const std::string& serial) {
+  Update u(*this);
+  panel_[ids::kSerialNumber].text = serial;
+  SetText(engine_.Settings().serial_number, serial);
   Notify(PresenterEvent::Kind::kPanel);
 }
 

@@ -48,6 +48,7 @@ struct PresenterEvent {
     kRunEnded,  // a run has finished (counters, serial and log are done)
     kGridOrder,  // the grid's rows were sorted
     kNote,       // why a port's stage failed (row: the port, column: the stage's, text: the reason)
+    kRecordLost,  // a port's unit record could not be written (row: the port, text: why)
   };
   Kind kind = Kind::kPanel;
   int row = -1;
@@ -153,6 +154,8 @@ class LineToolPresenter {
   void AddCounts(bool passed);
   // The serial number field advanced by `count` (serial mode INCREASE).
   void AdvanceSerial(int count);
+  // The serial number field set to `serial` (the next one of the line).
+  void ShowSerial(const std::string& serial);
   // The panel state between runs: busy (auto mode, locked) or idle.
   void ApplyRestState();
   // The idle state, also in auto mode (Start enabled): where Safely Remove

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <random>
 
 #include "linetool/app/control_ids.h"
 #include "linetool/disk/disk_queries.h"
@@ -10,6 +11,8 @@
 #include "linetool/disk/preload_copy.h"
 #include "linetool/disk/production_log.h"
 #include "linetool/disk/write_read_test.h"
+#include "linetool/records/file_digest.h"
+#include "linetool/records/line_serials.h"
 #include "linetool/profile/station_files.h"
 #include "platform/path_access.h"
 
@@ -254,14 +257,34 @@ void ProductionRun::StartRun() {
   }
   if (control.selected_count == 0) return;
 
+  // The line's serial numbers are taken before the panel is disabled: a
+  // database that cannot be reached starts no run, and says why.
+  std::vector<std::string> line_serials;
+  if (LineSerialsWanted()) {
+    const auto taken = records::TakeLineSerials(*records_.store, TextOf(s.vendor_id), TextOf(s.product_id),
+                                                TextOf(s.serial_number), control.selected_count);
+    if (!taken) {
+      sink.Show(std::string(engine_.Text(MessageId::kLineSerialsUnavailable)) + "\r\n" + records_.store->Error());
+      return;
+    }
+    line_serials = *taken;
+  }
+
   // 12.
   if (!presenter_.Control(ids::kIdleTimer).enabled) s.standby_timer = 0;
   presenter_.DisableForRun();
   engine_.SetFirmwarePath(firmware);
   if (s.config_enable != 0) {
+    // With line serials the ports of the run take the line's numbers in port order.
+    std::size_t next = 0;
     for (int p = 0; p < kPortCount; ++p) {
       device::BridgeDeviceRecord& r = table_.records[static_cast<std::size_t>(p)];
-      if (r.Present() && !r.firmware_version.empty()) engine_.ComposePortBlock(p, r.config);
+      if (!r.Present() || r.firmware_version.empty()) continue;
+      if (next < line_serials.size()) {
+        engine_.ComposeBlockWithSerial(line_serials[next++], r.config);
+      } else {
+        engine_.ComposePortBlock(p, r.config);
+      }
     }
   }
   // A run never starts without the image it is to flash: with an empty
@@ -278,6 +301,7 @@ void ProductionRun::StartRun() {
     control.disk_count_base = static_cast<std::uint8_t>(services_.devices.system.DiskCount() - 1);
   }
   control_ = control;
+  if (records_.store) PrepareRecords(control, line_serials);
   if (controller_.joinable()) controller_.join();
   run_active_.store(true);
   controller_working_.store(true);
@@ -366,7 +390,13 @@ void ProductionRun::JobController(std::stop_token stop) {
   }
   presenter_.SetProgress(presenter_.ProgressText(), 100);
   presenter_.ApplyRestState();
-  if (s.config_enable != 0 && s.serial_number_increase == 1) presenter_.AdvanceSerial(control_.selected_count);
+  if (s.config_enable != 0 && s.serial_number_increase == 1) {
+    if (LineSerialsWanted()) {
+      ShowNextLineSerial();
+    } else {
+      presenter_.AdvanceSerial(control_.selected_count);
+    }
+  }
   FinishRun();
   Subscribe();
   run_active_.store(false);
@@ -376,6 +406,7 @@ void ProductionRun::JobController(std::stop_token stop) {
 
 void ProductionRun::FinishRun() {
   const ProfileSettings& s = engine_.Settings();
+  std::array<bool, kPortCount> passed{};
   for (int p = 0; p < kPortCount; ++p) {
     if (control_.selected[static_cast<std::size_t>(p)] == 0) continue;
     const auto& res = table_.records[static_cast<std::size_t>(p)].stage_results;
@@ -386,6 +417,7 @@ void ProductionRun::FinishRun() {
     if (s.format_enable != 0 && (res[disk::kStagePartition] == 0 || res[disk::kStageFormat] == 0)) fail = true;
     if (s.wr_test_enable != 0 && res[disk::kStageWriteRead] == 0) fail = true;
     presenter_.AddCounts(!fail);
+    passed[static_cast<std::size_t>(p)] = !fail;
   }
   const disk::DiskServices ds = DiskServicesFor({});
   for (int p = 0; p < kPortCount; ++p) {
@@ -408,6 +440,109 @@ void ProductionRun::FinishRun() {
       port.results[static_cast<std::size_t>(i)] = r.stage_results[static_cast<std::size_t>(i)];
     disk::WriteLogRecord(ds, port, s);
   }
+  if (records_.store) WriteRecords(passed);
+}
+
+// --- Unit records -------------------------------------------------------------------------------
+
+void ProductionRun::SetRecords(RecordsSetting setting) {
+  std::lock_guard lock(slots_);
+  records_ = std::move(setting);
+}
+
+bool ProductionRun::LineSerialsWanted() const {
+  const ProfileSettings& s = engine_.Settings();
+  return records_.store && records_.line_serials && s.config_enable != 0 && s.serial_number_increase == 1;
+}
+
+bool ProductionRun::ShowNextLineSerial() {
+  if (!LineSerialsWanted()) return false;
+  const ProfileSettings& s = engine_.Settings();
+  const auto next =
+      records::NextLineSerial(*records_.store, TextOf(s.vendor_id), TextOf(s.product_id), TextOf(s.serial_number));
+  if (!next) return false;
+  presenter_.ShowSerial(*next);
+  return true;
+}
+
+namespace {
+
+std::string DigestOf(const std::string& host_path) {
+  const auto bytes = profile::ReadFileBytes(host_path);
+  return bytes ? records::Sha256Hex(*bytes) : std::string();
+}
+
+std::string RecordTime(const platform::LocalTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text;
+}
+
+records::DeviceIdentity IdentityOf(const device::BridgeDeviceRecord& r) {
+  return {r.vendor_id, r.product_id, r.serial_number, r.firmware_version};
+}
+
+}  // namespace
+
+void ProductionRun::PrepareRecords(const JobControl& control, const std::vector<std::string>& line_serials) {
+  const ProfileSettings& s = engine_.Settings();
+  const platform::LocalTime t = services_.clock.LocalNow();
+  std::random_device random;
+  char id[64];
+  std::snprintf(id, sizeof id, "%04d%02d%02dT%02d%02d%02d-%08x%08x", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, random(), random());
+  run_id_ = id;
+  firmware_file_ = s.fw_enable != 0 ? std::string(TextOf(s.fw_binary_name)) : std::string();
+  firmware_sha256_ = firmware_file_.empty() ? std::string() : DigestOf(engine_.HostPath(firmware_file_));
+  profile_file_ = engine_.ProfilePath();
+  profile_sha256_ = profile_file_.empty() ? std::string() : DigestOf(engine_.HostPath(profile_file_));
+  std::size_t next = 0;
+  for (int p = 0; p < kPortCount; ++p) {
+    PortRecord& pr = port_records_[static_cast<std::size_t>(p)];
+    pr = PortRecord{};
+    if (control.selected[static_cast<std::size_t>(p)] == 0) continue;
+    pr.before = IdentityOf(table_.records[static_cast<std::size_t>(p)]);
+    if (s.config_enable != 0) pr.serial_written = next < line_serials.size() ? line_serials[next++] : engine_.PortSerial(p);
+  }
+}
+
+void ProductionRun::WriteRecords(const std::array<bool, kPortCount>& passed) {
+  const ProfileSettings& s = engine_.Settings();
+  const std::string time = RecordTime(services_.clock.LocalNow());
+  for (int p = 0; p < kPortCount; ++p) {
+    const auto pi = static_cast<std::size_t>(p);
+    if (control_.selected[pi] == 0) continue;
+    const device::BridgeDeviceRecord& r = table_.records[pi];
+    const PortRecord& pr = port_records_[pi];
+    records::UnitRecord u;
+    u.run_id = run_id_;
+    u.station = records_.station;
+    u.time = time;
+    u.port = p;
+    u.usb_location = r.hub_path + " port " + std::to_string(r.port);
+    u.before = pr.before;
+    u.after = IdentityOf(r);
+    u.serial_written = pr.serial_written;
+    u.firmware_file = firmware_file_;
+    u.firmware_sha256 = firmware_sha256_;
+    u.profile_file = profile_file_;
+    u.profile_sha256 = profile_sha256_;
+    // The stages as the log shows them: a CD-ROM port does no preload.
+    const std::array<bool, records::kRecordStages> on = {
+        s.config_enable != 0, s.fw_enable != 0,     s.fw_reload != 0,
+        s.format_enable != 0, s.format_enable != 0, s.wr_test_enable != 0,
+        s.preload_enable != 0 && r.presents_cdrom == 0};
+    for (std::size_t i = 0; i < records::kRecordStages; ++i) {
+      if (!on[i]) continue;
+      u.stages[i] = {r.stage_results[i] == 1 ? records::StageResult::kPass : records::StageResult::kFail,
+                     pr.stage_ms[i]};
+    }
+    u.capacity = r.capacity;
+    u.passed = passed[pi];
+    if (!records_.store->Add(u))
+      presenter_.Notify({PresenterEvent::Kind::kRecordLost, p, -1, records_.store->Error()});
+  }
 }
 
 std::string ProductionRun::LogFilePath() const {
@@ -427,7 +562,15 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
   const float step = static_cast<float>(100 / std::max<int>(1, job.stage_count));
   int ok = r.slot > 16 ? 0 : 1;
 
+  // How long each stage took, for the unit's record.
+  platform::Clock::Millis stage_start = clock.Now();
+  auto took = [&](int stage) {
+    const platform::Clock::Millis now = clock.Now();
+    port_records_[pi].stage_ms[static_cast<std::size_t>(stage)] = (now - stage_start).count();
+    stage_start = now;
+  };
   auto record = [&](int stage, int result, bool show) {
+    took(stage);
     r.stage_results[static_cast<std::size_t>(stage)] = static_cast<std::uint8_t>(result);
     if (show) presenter_.SetResultCell(p, Column(stage), std::string(result != 0 ? kPass : kFail));
     job.progress.store(job.progress.load() + step);
@@ -457,6 +600,7 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
       result = ops_.ConfigSlotTransfer(p, 0, r.config, slot) == 1 ? ops_.ConfigSlotTransfer(p, 1, r.config, slot) : 0;
     }
     ok = result;
+    took(disk::kStageConfig);
     r.stage_results[disk::kStageConfig] = static_cast<std::uint8_t>(result);
   } else {
     presenter_.SetCellText(p, Column(disk::kStageConfig), {});
@@ -504,6 +648,7 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
   }
 
   // 4.-5. Partition and format.
+  stage_start = clock.Now();
   disk::PortDisk port{r.physical_drive_number == device::kNoDriveNumber ? -1 : r.physical_drive_number,
                       r.drive_letter, r.bytes_per_sector};
   if (s.format_enable != 0) {

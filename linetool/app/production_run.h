@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/app/station_run.h"
@@ -24,6 +25,7 @@
 #include "linetool/device/kelv_usb_lib.h"
 #include "linetool/disk/disk_services.h"
 #include "linetool/disk/fat32_format.h"
+#include "linetool/records/records_store.h"
 
 namespace linetool::app {
 
@@ -58,6 +60,14 @@ struct JobControl {
   std::uint8_t stage_count = 0;
   std::uint8_t disk_count_base = 0;
   int highest_cdrom = -1;
+};
+
+// Where the station keeps a record of every unit it finishes, and whether its
+// serial numbers come from the line's counter in that store.
+struct RecordsSetting {
+  records::RecordsStore* store = nullptr;  // none: no records (the log alone, as ever)
+  bool line_serials = false;
+  std::string station;  // the station's name in its records
 };
 
 class ProductionRun final : public StationRun {
@@ -103,6 +113,16 @@ class ProductionRun final : public StationRun {
   // The physical drive path of a port's log record, as a station path.
   std::string LogFilePath() const;
 
+  // Set while no run is active; the store outlives the run.
+  void SetRecords(RecordsSetting setting);
+  // True when the serial numbers of a run come from the line's counter: line
+  // serials on, a store, Update Config on and serial mode INCREASE.
+  bool LineSerialsWanted() const;
+  // Shows the line's next free serial number in the Serial Number field.
+  // False (the field unchanged) when line serials are not wanted or the store
+  // cannot be read.
+  bool ShowNextLineSerial();
+
  private:
   void JobController(std::stop_token stop);
   void PortWorker(std::stop_token stop, int port);
@@ -124,6 +144,11 @@ class ProductionRun final : public StationRun {
   // is dismounted for a moment (after a format) leaves its letter looking
   // free, so the ports of a run keep their letters apart themselves.
   char ClaimLetter(int port, char current);
+
+  // The records of the run Start begins: its identifier, the files it uses
+  // and, per port, what the device was and the serial number it gets.
+  void PrepareRecords(const JobControl& control, const std::vector<std::string>& line_serials);
+  void WriteRecords(const std::array<bool, kPortCount>& passed);
 
   LineToolPresenter& presenter_;
   profile::CLineEngine& engine_;
@@ -155,6 +180,16 @@ class ProductionRun final : public StationRun {
   std::mutex subscription_mutex_;
   std::mutex dispatch_mutex_;
   EventDispatch dispatch_;
+
+  RecordsSetting records_;
+  struct PortRecord {
+    records::DeviceIdentity before;
+    std::string serial_written;
+    std::array<std::int64_t, records::kRecordStages> stage_ms{};
+  };
+  std::array<PortRecord, kPortCount> port_records_;
+  std::string run_id_;
+  std::string firmware_file_, firmware_sha256_, profile_file_, profile_sha256_;
 };
 
 }  // namespace linetool::app

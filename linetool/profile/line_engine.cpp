@@ -64,6 +64,7 @@ bool CLineEngine::CheckPathAccess(const std::string& path, bool show_message) {
 
 bool CLineEngine::LoadProfile(const std::string& path) {
   settings_ = ProfileSettings{};
+  profile_path_ = path;
   if (!CheckPathAccess(path, true)) return false;
   const auto head = ReadFileHead(HostPath(path), kProfileMaxBytes);
   if (!head) {
@@ -159,13 +160,26 @@ bool CLineEngine::SaveProfile(const std::string& path) {
 
 bool CLineEngine::ComposePortBlock(int slot, const ConfigTexts& texts, ConfigBlock& port_block) {
   if (slot < 0 || slot >= kPortCount) return false;
+  return ComposeWithSerial(texts, settings_.serial_number_increase == 1
+                                      ? IncreaseSerialNumber(texts.serial_number, slot)
+                                      : texts.serial_number,
+                           port_block);
+}
+
+bool CLineEngine::ComposeBlockWithSerial(const std::string& serial, ConfigBlock& port_block) {
+  return ComposeWithSerial(ConfigTexts::From(settings_), serial, port_block);
+}
+
+std::string CLineEngine::PortSerial(int slot) const {
+  const std::string base(TextOf(settings_.serial_number));
+  return settings_.serial_number_increase == 1 ? IncreaseSerialNumber(base, slot) : base;
+}
+
+bool CLineEngine::ComposeWithSerial(const ConfigTexts& texts, const std::string& serial, ConfigBlock& port_block) {
   active_block_.fill(0xFF);
   for (auto& t : templates_) t.fill(0xFF);
   const bool valid_type = config_type_ == 0 || config_type_ == 1;
   if (valid_type) {
-    const std::string serial = settings_.serial_number_increase == 1
-                                   ? IncreaseSerialNumber(texts.serial_number, slot)
-                                   : texts.serial_number;
     ConfigBlock& tmpl = templates_[static_cast<std::size_t>(config_type_)];
     tmpl = ComposeConfigBlock(config_type_, texts, serial, settings_);
     active_block_ = tmpl;

@@ -65,6 +65,8 @@ class CLineEngine {
   // lines than a profile has and its settings are valid. The values read stay
   // in the settings either way (minus what validation cleared).
   bool LoadProfile(const std::string& path);
+  // The profile the last LoadProfile read (station path); empty before.
+  const std::string& ProfilePath() const { return profile_path_; }
   // Validates the settings and writes them to `path` (station path): the new
   // text goes to a temporary file beside it that then replaces the old file.
   // True only when the new file is in place.
@@ -92,6 +94,10 @@ class CLineEngine {
   bool ComposePortBlock(int slot, ConfigBlock& port_block) {
     return ComposePortBlock(slot, ConfigTexts::From(settings_), port_block);
   }
+  // The same with the serial number the block is to carry, as it stands.
+  bool ComposeBlockWithSerial(const std::string& serial, ConfigBlock& port_block);
+  // The serial number the block of port `slot` carries.
+  std::string PortSerial(int slot) const;
   // Copies the template of the current type into the active block; with
   // `clear`, or for a type other than 0 and 1, clears the active block to zero.
   void SelectTemplate(bool clear);
@@ -156,6 +162,7 @@ class CLineEngine {
  private:
   void Show(std::string text);
   void Show(MessageId id) { Show(std::string(Text(id))); }
+  bool ComposeWithSerial(const ConfigTexts& texts, const std::string& serial, ConfigBlock& port_block);
 
   platform::MessageSink& sink_;
   platform::PathAccess& access_;
@@ -171,6 +178,7 @@ class CLineEngine {
 
   std::string chip_code_;
   std::string firmware_path_;
+  std::string profile_path_;
   ImageStatus image_status_ = ImageStatus::kOk;
 
   std::mutex reload_lock_;

@@ -27,6 +27,7 @@ constexpr std::string_view kTexts[] = {
     "WrRdTest file size too large",
     "Error!!\nPlease check following setting:\n1. <<More Config>>\n2. <<Update FW>>\n3. <<Update Config>>\n4. FW path",
     "Chip and FW don't match. Port:",
+    "No run: the line's serial numbers cannot be taken from the records database.",
     "FW file cannot be read",
     "FW file is empty",
     "FW file size too large, 65535 bytes at most",

@@ -30,6 +30,7 @@ enum class MessageId : std::size_t {
   kWrTestFileTooLarge,
   kCheckSettings,
   kChipFwMismatch,
+  kLineSerialsUnavailable,  // then the reason
 
   // Composition of the firmware image (after the firmware path and a blank).
   kFwFileUnreadable,
