@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "linetool/records/record_columns.h"
+
 namespace linetool::records {
 
 namespace {
@@ -18,34 +20,24 @@ std::string Quoted(const std::string& field) {
   return q + "\"";
 }
 
-// The fields of a record in column order, as texts.
+// A record's columns as a spreadsheet shows them: a stage's result as PASS,
+// FAIL or empty (off, its duration empty too), an unknown capacity empty, the
+// outcome as "result" PASS or FAIL.
 std::vector<std::string> Fields(const UnitRecord& r) {
-  std::vector<std::string> f = {r.run_id,
-                                r.station,
-                                r.time,
-                                std::to_string(r.port),
-                                r.usb_location,
-                                r.before.vid,
-                                r.before.pid,
-                                r.before.serial,
-                                r.before.firmware_version,
-                                r.after.vid,
-                                r.after.pid,
-                                r.after.serial,
-                                r.after.firmware_version,
-                                r.serial_written,
-                                r.firmware_file,
-                                r.firmware_sha256,
-                                r.profile_file,
-                                r.profile_sha256};
-  for (const StageOutcome& s : r.stages) {
-    f.push_back(ResultText(s.result));
-    f.push_back(s.result == StageResult::kOff ? std::string() : std::to_string(s.milliseconds));
+  std::vector<std::string> f;
+  for (const auto& text : RowOf(r)) f.push_back(text.value_or(std::string()));
+  const auto& columns = RecordColumns();
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const std::string& c = columns[i];
+    if (c.ends_with("_result")) {
+      f[i] = f[i] == "1" ? "PASS" : f[i] == "0" ? "FAIL" : "";
+      if (f[i].empty()) f[i + 1].clear();
+    } else if (c == "capacity" && r.capacity < 0) {
+      f[i].clear();
+    } else if (c == "passed") {
+      f[i] = r.passed ? "PASS" : "FAIL";
+    }
   }
-  f.push_back(r.capacity < 0 ? std::string() : std::to_string(r.capacity));
-  f.push_back(r.ata_model);
-  f.push_back(r.ata_serial);
-  f.push_back(r.passed ? "PASS" : "FAIL");
   return f;
 }
 
@@ -67,17 +59,9 @@ std::string ResultText(StageResult result) {
 }
 
 std::string CsvHeader() {
-  std::vector<std::string> h = {"run_id",          "station",         "time",          "port",
-                                "usb_location",    "vid_before",      "pid_before",    "serial_before",
-                                "firmware_before", "vid_after",       "pid_after",     "serial_after",
-                                "firmware_after",  "serial_written",  "firmware_file", "firmware_sha256",
-                                "profile_file",    "profile_sha256"};
-  for (std::string_view stage : kStageNames) {
-    h.push_back(std::string(stage) + "_result");
-    h.push_back(std::string(stage) + "_ms");
-  }
-  for (const char* c : {"capacity", "ata_model", "ata_serial", "result"}) h.emplace_back(c);
-  return Line(h);
+  std::vector<std::string> titles = RecordColumns();
+  titles.back() = "result";  // "passed", as PASS or FAIL
+  return Line(titles);
 }
 
 std::string CsvLine(const UnitRecord& record) { return Line(Fields(record)); }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "linetool/records/record_columns.h"
 #include "linetool/records/records_store.h"
 
 namespace linetool::records::stores {
@@ -20,19 +21,12 @@ struct Migration {
 // `id_column` ("INTEGER PRIMARY KEY AUTOINCREMENT", "BIGSERIAL PRIMARY KEY").
 std::vector<Migration> Migrations(const std::string& id_column);
 
-// The record columns of unit_records, in the order of RowOf.
-const std::vector<std::string>& RecordColumns();
 // The column list "run_id, station, ..." and the placeholders of an INSERT,
 // numbered from 1 after `placeholder` ('?' or '$').
 std::string ColumnList();
 // The INSERT of one record. A record of a run and port that is there already
 // is not written again (a statement sent again after a lost connection).
 std::string InsertStatement(char placeholder);
-
-// NULL is nothing.
-using Row = std::vector<std::optional<std::string>>;
-Row RowOf(const UnitRecord& record);
-UnitRecord RecordOf(const Row& row);
 
 // " WHERE ... ORDER BY ..." of a query, with its parameters in order.
 struct Selection {
