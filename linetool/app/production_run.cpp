@@ -539,6 +539,7 @@ void ProductionRun::WriteRecords(const std::array<bool, kPortCount>& passed) {
                      pr.stage_ms[i]};
     }
     u.capacity = r.capacity;
+    ops_.ReadAtaIdentity(p, u.ata_model, u.ata_serial);
     u.passed = passed[pi];
     if (!records_.store->Add(u))
       presenter_.Notify({PresenterEvent::Kind::kRecordLost, p, -1, records_.store->Error()});

@@ -192,6 +192,15 @@ std::uint8_t BridgeOperations::SafeRemoveBridge(int slot) {
   return Dev().SafeRemove(h.get()) == kCmdDone ? 1 : 0;
 }
 
+std::uint8_t BridgeOperations::ReadAtaIdentity(int slot, std::string& model, std::string& serial) {
+  model.clear();
+  serial.clear();
+  if (!ValidSlot(slot)) return 0;
+  auto h = OpenBridge(table_.records[static_cast<std::size_t>(slot)], BridgeOpen::kProduction);
+  if (!h) return 0;
+  return Dev().AtaIdentity(h.get(), model, serial) == kCmdDone ? 1 : 0;
+}
+
 std::uint8_t BridgeOperations::ReadChipVariant(int slot, const std::string& expected_hex, std::string& chip_code,
                                                bool& match) {
   match = false;

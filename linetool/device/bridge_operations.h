@@ -68,6 +68,9 @@ class BridgeOperations {
   // Reads register 0xC8FF into `chip_code` ("001_B0" when the code is "001"
   // and bits 3-0 are 0); `match` tells whether the code equals that of
   // `expected_hex`.
+  // The ATA model and serial number of the disk behind the port's bridge; 0
+  // (both empty) when the bridge cannot be opened or rejects IDENTIFY.
+  std::uint8_t ReadAtaIdentity(int slot, std::string& model, std::string& serial);
   std::uint8_t ReadChipVariant(int slot, const std::string& expected_hex, std::string& chip_code, bool& match);
 
  private:

@@ -77,6 +77,10 @@ class CKelvUSBDev2K {
   // words 10-19) to `text`. When the bridge rejects IDENTIFY nothing is
   // appended. 0, or 3 for a null handle.
   CmdStatus AtaIdentifySerial(platform::DeviceHandle* handle, std::string& text);
+  // The disk's ATA model (IDENTIFY words 27-46) and serial number (words
+  // 10-19), word-swapped, without the blanks that pad them. 0 read; 1 when the
+  // bridge rejects IDENTIFY (both stay empty); 3 for a null handle.
+  CmdStatus AtaIdentity(platform::DeviceHandle* handle, std::string& model, std::string& serial);
   // direction 0 reads slot `slot` into `buffer`, any other writes it.
   // `length` must be 128.
   CmdStatus ConfigTable(platform::DeviceHandle* handle, int direction, std::span<std::uint8_t> buffer,

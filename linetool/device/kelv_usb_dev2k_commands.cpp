@@ -67,18 +67,51 @@ CmdStatus CKelvUSBDev2K::ScsiInquiry(platform::DeviceHandle* handle, std::span<s
   return kCmdDone;
 }
 
-CmdStatus CKelvUSBDev2K::AtaIdentifySerial(platform::DeviceHandle* handle, std::string& text) {
-  if (!handle) return kCmdBadArgument;
-  PassThroughBuffer b;
+namespace {
+
+// ATA PASS-THROUGH(12) IDENTIFY DEVICE into `b`; false when the bridge rejects it.
+bool SendIdentify(platform::DeviceHandle& handle, PassThroughBuffer& b) {
   b.Reset({0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00}, 12, ScsiDirection::kIn,
           512, kTimeoutIdentify);
-  // A rejected IDENTIFY leaves the data area zero: append nothing then, so
-  // the matcher's text does not end in NUL characters.
-  if (!b.Send(*handle)) return kCmdDone;
-  for (std::size_t i = 20; i < 40; i += 2) {
+  return b.Send(handle);
+}
+
+// The characters of IDENTIFY words [first, first + count), each word's bytes swapped.
+std::string IdentifyText(const PassThroughBuffer& b, std::size_t first, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 2 * first; i < 2 * (first + count); i += 2) {
     text.push_back(static_cast<char>(b.data[i + 1]));
     text.push_back(static_cast<char>(b.data[i]));
   }
+  return text;
+}
+
+std::string WithoutPadding(std::string text) {
+  const auto end = text.find_last_not_of(std::string(" \0", 2));
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  const auto start = text.find_first_not_of(' ');
+  return start == std::string::npos ? std::string() : text.substr(start);
+}
+
+}  // namespace
+
+CmdStatus CKelvUSBDev2K::AtaIdentifySerial(platform::DeviceHandle* handle, std::string& text) {
+  if (!handle) return kCmdBadArgument;
+  PassThroughBuffer b;
+  // A rejected IDENTIFY leaves the data area zero: append nothing then, so
+  // the matcher's text does not end in NUL characters.
+  if (SendIdentify(*handle, b)) text += IdentifyText(b, 10, 10);
+  return kCmdDone;
+}
+
+CmdStatus CKelvUSBDev2K::AtaIdentity(platform::DeviceHandle* handle, std::string& model, std::string& serial) {
+  model.clear();
+  serial.clear();
+  if (!handle) return kCmdBadArgument;
+  PassThroughBuffer b;
+  if (!SendIdentify(*handle, b)) return kCmdTransferFailed;
+  serial = WithoutPadding(IdentifyText(b, 10, 10));
+  model = WithoutPadding(IdentifyText(b, 27, 20));
   return kCmdDone;
 }
 

@@ -65,6 +65,8 @@ class RunRecords : public ::testing::Test {
 TEST_F(RunRecords, EachPortOfARunLeavesOneRecordThatAgreesWithGridLogAndBridge) {
   auto spec = sim::station::DefaultWorld(4);
   testing::Bridges(spec)[2]->faults.fail_from_call[0xE3] = 1;  // the firmware stream of one bridge
+  std::set<std::string> disks;
+  for (const auto* b : testing::Bridges(spec)) disks.insert(b->ata_serial);
   RunRig rig(spec);
   rig.Initialise();
   auto store = Store();
@@ -99,6 +101,9 @@ TEST_F(RunRecords, EachPortOfARunLeavesOneRecordThatAgreesWithGridLogAndBridge) 
     EXPECT_EQ(u.profile_file, "kl_line_Tool v0.3.ini");
     EXPECT_EQ(u.profile_sha256, records::Sha256Hex(profile_bytes));
     EXPECT_EQ(u.capacity, r.capacity);
+    // The disk as its IDENTIFY data names it.
+    EXPECT_EQ(u.ata_model, "SIMULATED SATA DISK");
+    EXPECT_EQ(disks.erase(u.ata_serial), 1u) << u.ata_serial;
     // Each stage as the grid shows it; the preload was off.
     for (std::size_t i = 0; i + 1 < records::kRecordStages; ++i) {
       const std::string cell = rig.Presenter().CellText(u.port, kFirstStageColumn + static_cast<int>(i));
