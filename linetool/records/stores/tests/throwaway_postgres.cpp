@@ -33,7 +33,7 @@ std::string ServerBin() {
 
 }  // namespace
 
-ThrowawayPostgres::ThrowawayPostgres() {
+ThrowawayPostgres::ThrowawayPostgres(bool durable) {
   bin_ = ServerBin();
   if (bin_.empty()) {
     skip_reason_ = "no PostgreSQL server here (initdb and pg_ctl under /usr/lib/postgresql/*/bin; "
@@ -61,7 +61,9 @@ ThrowawayPostgres::ThrowawayPostgres() {
     return;
   }
   started_ = Run({bin_ + "/pg_ctl", "-D", data, "-l", folder_ + "/server.log", "-w", "-t", "60", "-o",
-                  "-k " + folder_ + " -c listen_addresses= -p 5432 -c fsync=off -c max_connections=200", "start"});
+                  "-k " + folder_ + " -c listen_addresses= -p 5432 -c max_connections=200" +
+                      (durable ? "" : " -c fsync=off"),
+                  "start"});
   if (!started_) skip_reason_ = "the server did not start (see " + folder_ + "/server.log)";
 }
 

@@ -12,7 +12,9 @@ namespace linetool::records::testing {
 
 class ThrowawayPostgres {
  public:
-  ThrowawayPostgres();
+  // `durable`: commits wait for the disk as on a production server; tests
+  // leave it off for speed.
+  explicit ThrowawayPostgres(bool durable = false);
   ~ThrowawayPostgres();
   ThrowawayPostgres(const ThrowawayPostgres&) = delete;
   ThrowawayPostgres& operator=(const ThrowawayPostgres&) = delete;
