@@ -98,7 +98,7 @@ TEST(RecordExport, JsonIsAnArrayOfRecordsWithStagesByName) {
   // A device text that is not UTF-8 does not break the export.
   UnitRecord odd = Record();
   odd.ata_serial = "\xff\xfe";
-  EXPECT_NO_THROW(nlohmann::json::parse(ToJson({odd})));
+  EXPECT_EQ(nlohmann::json::parse(ToJson({odd})).size(), 1u);
 }
 
 TEST(RecordExport, DaysAreCalendarDays) {
