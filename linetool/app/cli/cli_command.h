@@ -1,15 +1,17 @@
 #pragma once
 // linetool-cli: global options, the command table and what every command gets.
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 #include "platform/message_sink.h"
+#include "tools/cli/command_line.h"
 
 namespace linetool::cli {
 
-// Options that come before the command name.
+// The options every station program takes (linetool-cli and the window).
 struct GlobalOptions {
   // --sim, --sim=N or --sim=FILE: run on the simulated station. Empty when
   // the real hardware is used.
@@ -18,6 +20,13 @@ struct GlobalOptions {
   // --workdir DIR: the station's working directory (default: the current one).
   std::string workdir;
 };
+
+// Adds --sim[=N|=FILE] and --workdir DIR to a program's command line.
+void AddStationOptions(CLI::App& app, GlobalOptions& options);
+
+// The absolute host path of the working directory the options name, or ""
+// with `error` set when it is no directory.
+std::string WorkdirOf(const GlobalOptions& options, std::string& error);
 
 struct CliContext {
   GlobalOptions options;

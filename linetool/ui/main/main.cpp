@@ -30,31 +30,7 @@ namespace {
 
 using namespace linetool;
 
-constexpr int kExitUsage = 2;
-
-void PrintUsage(std::ostream& out) {
-  out << "Usage: linetool [--sim[=N|=FILE]] [--workdir DIR] [Qt options]\n"
-         "\n"
-         "The VX7700 production station's window: the settings panel, the stage\n"
-         "switches, the 16-port status grid, Start, Safely Remove and the counters.\n"
-         "\n"
-         "Options:\n"
-         "  --sim          run on the built-in simulated station (four bridges)\n"
-         "  --sim=N        simulated station with N bridges (1-64), 50 times faster\n"
-         "                 than real time; a \"Simulated station\" panel plugs and\n"
-         "                 pulls bridges and gives them faults\n"
-         "  --sim=FILE     simulated station described by a JSON world file\n"
-         "  --workdir DIR  the station's working directory, where the profile\n"
-         "                 \"kl_line_Tool v0.3.ini\" and its files are (default: the\n"
-         "                 current directory)\n"
-         "  --help         show this help\n"
-         "\n"
-         "Without --sim the station works on the bridges plugged into this machine,\n"
-         "which needs root (see linetool-cli run --help).\n"
-         "\n"
-         "Exit status: 18 when the window was closed, 2 for bad options or when\n"
-         "another station is running.\n";
-}
+constexpr int kExitUsage = command_line::kExitUsage;
 
 // The window over a station's services until it is closed.
 int RunWindow(QApplication& app, ui::WindowMessageSink& sink, const app::StationServices& services,
@@ -84,35 +60,32 @@ int RunWindow(QApplication& app, ui::WindowMessageSink& sink, const app::Station
 
 int main(int argc, char** argv) {
   using namespace linetool;
+  CLI::App command_line_app(
+      "The VX7700 production station's window: the settings panel, the stage\n"
+      "switches, the 16-port status grid, Start, Safely Remove and the counters.",
+      "linetool");
+  command_line::SetUp(command_line_app);
+  cli::GlobalOptions options;
+  cli::AddStationOptions(command_line_app, options);
+  command_line_app.footer(
+      "With --sim a \"Simulated station\" panel beside the window plugs and pulls\n"
+      "bridges and gives them faults. Without --sim the station works on the\n"
+      "bridges plugged into this machine, which needs root (see linetool-cli run\n"
+      "--help). Qt's own options (-platform, -style, ...) are taken as well.\n"
+      "\n"
+      "Exit status: 18 when the window was closed, 2 for bad options or when\n"
+      "another station is running.\n");
+  // Help and version need no display.
+  if (command_line::AsksForHelpOrVersion(argc, argv))
+    return command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr).value_or(0);
   QApplication app(argc, argv);
   ui::ApplyStationStyle(app);
-  const QStringList arguments = QApplication::arguments();
-  cli::GlobalOptions options;
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    const std::string a = arguments[i].toStdString();
-    if (a == "--help" || a == "-h") {
-      PrintUsage(std::cout);
-      return 0;
-    }
-    if (a == "--sim") {
-      options.sim = true;
-    } else if (a.rfind("--sim=", 0) == 0) {
-      options.sim = true;
-      options.sim_spec = a.substr(6);
-    } else if (a == "--workdir" && i + 1 < arguments.size()) {
-      options.workdir = arguments[++i].toStdString();
-    } else if (a.rfind("--workdir=", 0) == 0) {
-      options.workdir = a.substr(10);
-    } else {
-      std::cerr << "linetool: unknown argument " << a << "\n";
-      PrintUsage(std::cerr);
-      return kExitUsage;
-    }
-  }
-  const std::string workdir = options.workdir.empty() ? platform::linux_host::CurrentDirectory()
-                                                      : std::filesystem::absolute(options.workdir).string();
-  if (!std::filesystem::is_directory(workdir)) {
-    std::cerr << "linetool: no such working directory: " << workdir << "\n";
+  // Qt took the options it knows (-platform, -style, ...) out of argv.
+  if (const auto done = command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr)) return *done;
+  std::string error;
+  const std::string workdir = cli::WorkdirOf(options, error);
+  if (workdir.empty()) {
+    std::cerr << "linetool: " << error << "\n";
     return kExitUsage;
   }
   ui::WindowMessageSink sink;
@@ -120,7 +93,6 @@ int main(int argc, char** argv) {
   if (options.sim) {
     std::ostringstream ignored;
     cli::CliContext ctx{options, workdir, std::cout, ignored, sink};
-    std::string error;
     const auto world = cli::SimWorldOf(ctx, error);
     if (!world) {
       std::cerr << "linetool: " << error << "\n";
