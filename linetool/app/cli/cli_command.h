@@ -36,22 +36,18 @@ struct CliContext {
   platform::MessageSink& sink;  // message boxes go to stderr
 };
 
+// A command as the command line knows it: its subcommand (with options and
+// help) and what runs it once the line is parsed. Returns the exit code.
 struct CliCommand {
-  const char* name;
-  const char* usage;    // one line: "profile check FILE"
-  const char* summary;  // one line for the command list
-  // Runs the command with the arguments after its name. Returns the exit code.
-  int (*run)(CliContext& ctx, const std::vector<std::string>& args);
+  CLI::App* app;
+  std::function<int(CliContext&)> run;
 };
 
 // Exit codes shared by the commands; they mean the same in every command, and
 // the program's --help lists them.
 inline constexpr int kExitOk = 0;      // done (run: every device passed)
 inline constexpr int kExitFailed = 1;  // carried out and failed (a bridge refused, a device failed, ...)
-inline constexpr int kExitUsage = 2;   // not started: bad arguments or --sim, or no run started
-
-// True when args holds "--help" or "-h".
-bool WantsHelp(const std::vector<std::string>& args);
+inline constexpr int kExitUsage = command_line::kExitUsage;  // not started: bad arguments or --sim, or no run started
 
 // A file named on the command line, in the station's path notation. A relative
 // name stays relative, so it is taken against the working directory (--workdir,
@@ -59,8 +55,13 @@ bool WantsHelp(const std::vector<std::string>& args);
 std::string StationPathOfArgument(const CliContext& ctx, const std::string& arg);
 // The same file as a host path: a relative name joined to the working directory.
 std::string HostPathOfArgument(const CliContext& ctx, const std::string& arg);
+// True when the file named on the command line exists; otherwise says so on
+// stderr as "linetool-cli: COMMAND: no such file: ARG" (a usage error).
+bool RequireFileArgument(const CliContext& ctx, const char* command, const std::string& arg);
 
-// The commands, in the order `--help` lists them (cli_commands.cpp).
-const std::vector<CliCommand>& Commands();
+// Each command adds its subcommand to the program's command line
+// (cli_commands.cpp lists them in the order --help shows them).
+using AddCommand = CliCommand (*)(CLI::App& program);
+const std::vector<AddCommand>& Commands();
 
 }  // namespace linetool::cli

@@ -3,6 +3,7 @@
 // slots and device information.
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <ostream>
 
@@ -71,77 +72,28 @@ void PrintGrid(CliContext& ctx, std::span<const std::uint8_t> bytes, unsigned ba
   }
 }
 
-// "--name VALUE" or "--name=VALUE"
-bool TakeOption(const std::vector<std::string>& args, std::size_t& i, const std::string& name, std::string& into,
-                bool& seen) {
-  const std::string& a = args[i];
-  if (a == name && i + 1 < args.size()) {
-    into = args[++i];
-    seen = true;
-    return true;
-  }
-  if (a.rfind(name + "=", 0) == 0) {
-    into = a.substr(name.size() + 1);
-    seen = true;
-    return true;
-  }
-  return false;
+// --port N: a port of the station.
+CLI::Option* AddPortOption(CLI::App& app, int& port) {
+  return command_line::AddCheckedOption(
+             app, "--port",
+             [&port](const std::string& v) -> std::string {
+               const auto number = platform::ParseUnsigned(v, 10, device::kMaxBridges - 1);
+               if (!number) return "--port N with N from 0 to 15 is required, not \"" + v + "\"";
+               port = static_cast<int>(*number);
+               return {};
+             },
+             "the port of the bridge, 0-15 (after one refresh)")
+      ->type_name("N")
+      ->required();
 }
 
-struct PortArgs {
-  int port = -1;
-  std::string addr, len, value, image;
-  bool has_port = false, has_addr = false, has_len = false, has_value = false, has_image = false;
-};
-
-bool ParsePortArgs(CliContext& ctx, const std::vector<std::string>& args, std::size_t from, PortArgs& p) {
-  std::string port;
-  for (std::size_t i = from; i < args.size(); ++i) {
-    if (TakeOption(args, i, "--port", port, p.has_port) || TakeOption(args, i, "--addr", p.addr, p.has_addr) ||
-        TakeOption(args, i, "--len", p.len, p.has_len) || TakeOption(args, i, "--value", p.value, p.has_value) ||
-        TakeOption(args, i, "--image", p.image, p.has_image)) {
-      continue;
-    }
-    ctx.err << "linetool-cli: unexpected argument " << args[i] << "\n";
-    return false;
-  }
-  const auto number = platform::ParseUnsigned(port, 10, device::kMaxBridges - 1);
-  if (!p.has_port || !number) {
-    ctx.err << "linetool-cli: --port N with N from 0 to 15 is required";
-    if (p.has_port) ctx.err << ", not \"" << port << "\"";
-    ctx.err << "\n";
-    return false;
-  }
-  p.port = static_cast<int>(*number);
-  return true;
-}
-
-bool RequirePresent(CliContext& ctx, const Station& s, int port) {
+bool RequirePresent(const CliContext& ctx, const Station& s, int port) {
   if (s.table.records[static_cast<std::size_t>(port)].Present()) return true;
   ctx.err << "linetool-cli: no bridge on port " << port << " (" << s.table.device_count << " found)\n";
   return false;
 }
 
-}  // namespace
-
-int RunList(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    ctx.out << "Usage: linetool-cli [--sim[=N|=FILE]] list\n"
-               "\n"
-               "Finds the bridges once, as the station does on start-up, and prints the\n"
-               "port table: Port#, Status (link speed), VID, PID, Serial Number, FW Version\n"
-               "and Capacity as the grid shows them, then the physical drive number, the\n"
-               "CD-ROM number, the location (port + 10 x hub depth + 100 x controller) and\n"
-               "the port on its hub. A line says how many bridges were left out beyond 16.\n"
-               "\n"
-               "Exit status: 0 when the table was read, 1 when it could not be, 2 on a\n"
-               "usage error (also a --sim that names no station).\n";
-    return kExitOk;
-  }
-  if (!args.empty()) {
-    ctx.err << "linetool-cli: list takes no arguments\n";
-    return kExitUsage;
-  }
+int RunList(CliContext& ctx) {
   Station s;
   if (const int code = Refresh(ctx, s); code != kExitOk) return code;
   const std::size_t w[] = {7, 8, 6, 6, 22, 14, 10, 7, 8, 10, 9};
@@ -167,35 +119,12 @@ int RunList(CliContext& ctx, const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-int RunRegs(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args) || args.empty() || (args[0] != "read" && args[0] != "write")) {
-    std::ostream& out = WantsHelp(args) ? ctx.out : ctx.err;
-    out << "Usage: linetool-cli [--sim[=N|=FILE]] regs read --port N --addr HEX --len HEX\n"
-           "       linetool-cli [--sim[=N|=FILE]] regs write --port N --addr HEX --value HEX\n"
-           "\n"
-           "Reads up to 0x100 bridge registers from a 16-bit address and prints them as a\n"
-           "hex grid, or writes one register (the low byte of the value), as the register\n"
-           "dialog does: the bridge of port N (0-15, after one refresh) is opened for\n"
-           "exclusive use. A failed command prints \"Access Device is Failed ! (code)\"\n"
-           "(1: the transfer failed, 3: a bad argument such as a length above 0x100).\n"
-           "\n"
-           "Exit status: 0 on success, 1 when the bridge cannot be reached or refuses,\n"
-           "2 on a usage error: a port outside 0-15, an address that is not hexadecimal\n"
-           "or above FFFF (\"Invalid value for register address\"), a length that is\n"
-           "not hexadecimal, above FFFF, or zero written other than \"0\", or a value\n"
-           "that is not hexadecimal or above FFFFFFFF (\"Invalid value for register\n"
-           "length\").\n";
-    return WantsHelp(args) ? kExitOk : kExitUsage;
-  }
-  const bool read = args[0] == "read";
-  PortArgs p;
-  if (!ParsePortArgs(ctx, args, 1, p) || p.has_image || (read && p.has_value) || (!read && p.has_len)) {
-    if (p.has_image || (read && p.has_value) || (!read && p.has_len)) {
-      ctx.err << "linetool-cli: regs " << args[0] << " takes --port, --addr and "
-              << (read ? "--len" : "--value") << "\n";
-    }
-    return kExitUsage;
-  }
+struct RegsArgs {
+  int port = 0;
+  std::string addr, len, value;
+};
+
+int RunRegs(CliContext& ctx, const RegsArgs& p, bool read) {
   const app::RegisterInput in = read ? app::CheckRegisterRead(p.addr, p.len) : app::CheckRegisterWrite(p.addr, p.value);
   if (in.result != app::RegisterResult::kDone) {
     app::ShowInputError(ctx.sink, in.result);
@@ -220,71 +149,30 @@ int RunRegs(CliContext& ctx, const std::vector<std::string>& args) {
   return dialog.WriteRegister() == app::RegisterResult::kDone ? kExitOk : kExitFailed;
 }
 
-int RunConfig(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args) || args.empty() || args[0] != "read") {
-    std::ostream& out = WantsHelp(args) ? ctx.out : ctx.err;
-    out << "Usage: linetool-cli [--sim[=N|=FILE]] config read --port N --image 0|1\n"
-           "\n"
-           "Reads the 128-byte configuration block of image slot 0 or 1 from the bridge of\n"
-           "port N (0-15, after one refresh), opened for exclusive use, and prints it as a\n"
-           "hex grid.\n"
-           "\n"
-           "Exit status: 0 on success, 1 when the slot cannot be read, 2 on a usage error.\n";
-    return WantsHelp(args) ? kExitOk : kExitUsage;
-  }
-  PortArgs p;
-  if (!ParsePortArgs(ctx, args, 1, p)) return kExitUsage;
-  if (p.has_addr || p.has_len || p.has_value || !p.has_image || (p.image != "0" && p.image != "1")) {
-    ctx.err << "linetool-cli: config read takes --port N and --image 0 or 1\n";
-    return kExitUsage;
-  }
+int RunConfig(CliContext& ctx, int port, int image) {
   Station s;
   if (const int code = Refresh(ctx, s); code != kExitOk) return code;
-  if (!RequirePresent(ctx, s, p.port)) return kExitFailed;
+  if (!RequirePresent(ctx, s, port)) return kExitFailed;
   app::NoWindowDialogs no_window;
   app::CDebugDlg dialog(s.Access(), ctx.sink, no_window);
   dialog.Open();
-  dialog.SelectPort(p.port);
-  dialog.SelectItem(app::ids::debug::kImage, p.image == "1" ? 1 : 0);
+  dialog.SelectPort(port);
+  dialog.SelectItem(app::ids::debug::kImage, image);
   if (dialog.ReadConfigTable() != app::RegisterResult::kDone) {
     // The dialog shows nothing then; a script needs to know.
-    ctx.err << "linetool-cli: configuration slot " << p.image << " of port " << p.port << " cannot be read\n";
+    ctx.err << "linetool-cli: configuration slot " << image << " of port " << port << " cannot be read\n";
     return kExitFailed;
   }
   PrintGrid(ctx, dialog.ShownBytes(), 0);
   return kExitOk;
 }
 
-int RunInfo(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    ctx.out << "Usage: linetool-cli [--sim[=N|=FILE]] info --port N [--image 0|1]\n"
-               "\n"
-               "Prints what the device information dialog shows for the bridge of port N\n"
-               "(0-15, after one refresh) and configuration slot 0 (default) or 1: the ten\n"
-               "column captions with the cells of the Status row (\"O\" an option that is on,\n"
-               "\"X\" one that is off, then the idle timer), and the register report of the\n"
-               "UASP group as it stands: a variant line, \"Support UASP : \" and\n"
-               "\"Enable UASP : \". The bridge is opened for exclusive use. Message boxes of\n"
-               "the dialog (\"OpenDev Fail\", \"Access Device is Failed ! (code)\", \"Access\n"
-               "Register Failed ! (code)\") go to stderr; a slot that cannot be read leaves\n"
-               "the cells empty.\n"
-               "\n"
-               "Exit status: 0 when the slot and every register were read, 1 when the port\n"
-               "holds no bridge or a read failed (what was read is still printed), 2 on a\n"
-               "usage error.\n";
-    return kExitOk;
-  }
-  PortArgs p;
-  if (!ParsePortArgs(ctx, args, 0, p)) return kExitUsage;
-  if (p.has_addr || p.has_len || p.has_value || (p.has_image && p.image != "0" && p.image != "1")) {
-    ctx.err << "linetool-cli: info takes --port N and optionally --image 0 or 1\n";
-    return kExitUsage;
-  }
+int RunInfo(CliContext& ctx, int port, int image) {
   Station s;
   if (const int code = Refresh(ctx, s); code != kExitOk) return code;
-  if (!RequirePresent(ctx, s, p.port)) return kExitFailed;
+  if (!RequirePresent(ctx, s, port)) return kExitFailed;
   app::CDeviceInfoDlg info(s.Access(), ctx.sink);
-  const bool complete = info.Open(p.port, p.image == "1" ? 1 : 0);
+  const bool complete = info.Open(port, image);
   const std::vector<std::string> head = app::CDeviceInfoDlg::Columns();
   const std::vector<std::string> row = info.StatusRow();
   std::string captions;
@@ -299,6 +187,107 @@ int RunInfo(CliContext& ctx, const std::vector<std::string>& args) {
   ctx.out << captions << "\n" << cells << "\n" << info.Report();
   if (!info.Report().empty() && info.Report().back() != '\n') ctx.out << "\n";
   return complete ? kExitOk : kExitFailed;
+}
+
+// --port N and --image 0|1: a configuration slot of a port's bridge.
+struct SlotArgs {
+  int port = 0;
+  int image = 0;
+};
+
+std::shared_ptr<SlotArgs> AddSlotOptions(CLI::App& app, bool image_required) {
+  auto args = std::make_shared<SlotArgs>();
+  AddPortOption(app, args->port);
+  app.add_option("--image", args->image, "the configuration slot, 0 or 1")
+      ->type_name("0|1")
+      ->check(CLI::IsMember({0, 1}))
+      ->required(image_required);
+  return args;
+}
+
+}  // namespace
+
+CliCommand AddList(CLI::App& program) {
+  CLI::App* cmd = program.add_subcommand("list", "find the bridges once and print the port table");
+  cmd->footer(
+      "Finds the bridges once, as the station does on start-up, and prints the\n"
+      "port table: Port#, Status (link speed), VID, PID, Serial Number, FW Version\n"
+      "and Capacity as the grid shows them, then the physical drive number, the\n"
+      "CD-ROM number, the location (port + 10 x hub depth + 100 x controller) and\n"
+      "the port on its hub. A line says how many bridges were left out beyond 16.\n"
+      "\n"
+      "Exit status: 0 when the table was read, 1 when it could not be, 2 on a\n"
+      "usage error (also a --sim that names no station).\n");
+  return {cmd, [](CliContext& ctx) { return RunList(ctx); }};
+}
+
+CliCommand AddRegs(CLI::App& program) {
+  CLI::App* cmd = program.add_subcommand("regs", "read or write bridge registers (engineering access)");
+  cmd->require_subcommand(1);
+  cmd->footer(
+      "Reads up to 0x100 bridge registers from a 16-bit address and prints them as a\n"
+      "hex grid, or writes one register (the low byte of the value), as the register\n"
+      "dialog does: the bridge of port N (0-15, after one refresh) is opened for\n"
+      "exclusive use. A failed command prints \"Access Device is Failed ! (code)\"\n"
+      "(1: the transfer failed, 3: a bad argument such as a length above 0x100).\n"
+      "\n"
+      "Exit status: 0 on success, 1 when the bridge cannot be reached or refuses,\n"
+      "2 on a usage error: a port outside 0-15, an address that is not hexadecimal\n"
+      "or above FFFF (\"Invalid value for register address\"), a length that is\n"
+      "not hexadecimal, above FFFF, or zero written other than \"0\", or a value\n"
+      "that is not hexadecimal or above FFFFFFFF (\"Invalid value for register\n"
+      "length\").\n");
+  auto args = std::make_shared<RegsArgs>();
+  CLI::App* read = cmd->add_subcommand("read", "read up to 0x100 registers and print them as a hex grid");
+  CLI::App* write = cmd->add_subcommand("write", "write one register");
+  for (CLI::App* sub : {read, write}) {
+    AddPortOption(*sub, args->port);
+    sub->add_option("--addr", args->addr, "the register address, hexadecimal, up to FFFF")
+        ->type_name("HEX")
+        ->required();
+  }
+  read->add_option("--len", args->len, "the number of registers, hexadecimal, up to 100")
+      ->type_name("HEX")
+      ->required();
+  write->add_option("--value", args->value, "the value, hexadecimal; its low byte is written")
+      ->type_name("HEX")
+      ->required();
+  return {cmd, [args, read](CliContext& ctx) { return RunRegs(ctx, *args, read->parsed()); }};
+}
+
+CliCommand AddConfig(CLI::App& program) {
+  CLI::App* cmd = program.add_subcommand("config", "print a bridge's configuration slot as a hex grid");
+  cmd->require_subcommand(1);
+  CLI::App* read = cmd->add_subcommand("read", "read a configuration slot");
+  read->footer(
+      "Reads the 128-byte configuration block of image slot 0 or 1 from the bridge of\n"
+      "port N (0-15, after one refresh), opened for exclusive use, and prints it as a\n"
+      "hex grid.\n"
+      "\n"
+      "Exit status: 0 on success, 1 when the slot cannot be read, 2 on a usage error.\n");
+  auto slot = AddSlotOptions(*read, true);
+  return {cmd, [slot](CliContext& ctx) { return RunConfig(ctx, slot->port, slot->image); }};
+}
+
+CliCommand AddInfo(CLI::App& program) {
+  CLI::App* cmd = program.add_subcommand(
+      "info", "print what the device information dialog shows for a port and configuration slot");
+  cmd->footer(
+      "Prints what the device information dialog shows for the bridge of port N\n"
+      "(0-15, after one refresh) and configuration slot 0 (default) or 1: the ten\n"
+      "column captions with the cells of the Status row (\"O\" an option that is on,\n"
+      "\"X\" one that is off, then the idle timer), and the register report of the\n"
+      "UASP group as it stands: a variant line, \"Support UASP : \" and\n"
+      "\"Enable UASP : \". The bridge is opened for exclusive use. Message boxes of\n"
+      "the dialog (\"OpenDev Fail\", \"Access Device is Failed ! (code)\", \"Access\n"
+      "Register Failed ! (code)\") go to stderr; a slot that cannot be read leaves\n"
+      "the cells empty.\n"
+      "\n"
+      "Exit status: 0 when the slot and every register were read, 1 when the port\n"
+      "holds no bridge or a read failed (what was read is still printed), 2 on a\n"
+      "usage error.\n");
+  auto slot = AddSlotOptions(*cmd, false);
+  return {cmd, [slot](CliContext& ctx) { return RunInfo(ctx, slot->port, slot->image); }};
 }
 
 }  // namespace linetool::cli

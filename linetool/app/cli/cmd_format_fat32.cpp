@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,27 +18,6 @@
 namespace linetool::cli {
 
 namespace {
-
-constexpr const char* kUsage = "format-fat32 IMAGE --label NAME [--cluster N]";
-
-void PrintHelp(std::ostream& out) {
-  out << "Usage: linetool-cli " << kUsage
-      << "\n\n"
-         "Formats IMAGE (an image file or a block device) as one FAT32 volume without a\n"
-         "partition table, the way the station formats a bridge disk's partition: only\n"
-         "the boot sectors, both FATs and the root directory are written, so the data\n"
-         "area is never touched and costs no time. The label goes into the root\n"
-         "directory (the boot sector keeps \"NO NAME\").\n"
-         "\n"
-         "  --label NAME   volume label, 1 to 11 characters, stored in upper case\n"
-         "  --cluster N    sectors per cluster: 1, 2, 4, 8, 16, 32 or 64\n"
-         "                 (default: chosen from the volume size)\n"
-         "\n"
-         "A relative IMAGE is taken against the working directory (--workdir, else the\n"
-         "current directory). A block device is opened exclusively and is refused\n"
-         "while mounted.\n"
-         "The volume needs at least 65,536 sectors and 65,525 clusters.\n";
-}
 
 // A character FAT allows in a volume label.
 bool IsLabelChar(char c) {
@@ -54,60 +34,8 @@ class NoVolumes final : public platform::DiskRequests {
   std::optional<std::string> InUse(int) override { return std::nullopt; }
 };
 
-}  // namespace
-
-int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    PrintHelp(ctx.out);
-    return kExitOk;
-  }
-  std::string image;
-  std::string label;
-  bool have_label = false;
-  std::uint32_t cluster = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--label" && i + 1 < args.size()) {
-      label = args[++i];
-      have_label = true;
-    } else if (a == "--cluster" && i + 1 < args.size()) {
-      const std::string& v = args[++i];
-      const auto n = platform::ParseUnsigned(v, 10, 64);
-      if (!n || *n == 0) {
-        ctx.err << "format-fat32: --cluster must be 1, 2, 4, 8, 16, 32 or 64, not \"" << v << "\"\n";
-        return kExitUsage;
-      }
-      cluster = static_cast<std::uint32_t>(*n);
-    } else if (a.rfind("--", 0) == 0) {
-      ctx.err << "format-fat32: unknown or incomplete option " << a << "\nUsage: linetool-cli " << kUsage
-              << "\n";
-      return kExitUsage;
-    } else if (image.empty()) {
-      image = a;
-    } else {
-      ctx.err << "format-fat32: more than one IMAGE given\n";
-      return kExitUsage;
-    }
-  }
-  if (image.empty() || !have_label) {
-    ctx.err << "Usage: linetool-cli " << kUsage << "\n";
-    return kExitUsage;
-  }
-  if (label.empty() || label.size() > 11) {
-    ctx.err << "format-fat32: the label must have 1 to 11 characters\n";
-    return kExitUsage;
-  }
-  for (char& c : label) {
-    if (!IsLabelChar(c)) {
-      ctx.err << "format-fat32: the label may not hold \"" << c << "\"\n";
-      return kExitUsage;
-    }
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  if (cluster != 0 && (cluster > 64 || (cluster & (cluster - 1)) != 0)) {
-    ctx.err << "format-fat32: --cluster must be 1, 2, 4, 8, 16, 32 or 64\n";
-    return kExitUsage;
-  }
+int RunFormatFat32(CliContext& ctx, const std::string& image, const std::string& label, std::uint32_t cluster) {
+  if (!RequireFileArgument(ctx, "format-fat32", image)) return kExitUsage;
 
   std::string error;
   auto device = platform::linux_host::ImageDisk::Open(HostPathOfArgument(ctx, image), error);
@@ -135,6 +63,59 @@ int RunFormatFat32(CliContext& ctx, const std::vector<std::string>& args) {
           << layout.cluster_count << " clusters, FAT " << layout.fat_size << " sectors, serial " << serial
           << "\n";
   return kExitOk;
+}
+
+}  // namespace
+
+CliCommand AddFormatFat32(CLI::App& program) {
+  CLI::App* cmd =
+      program.add_subcommand("format-fat32", "format an image file or block device as one FAT32 volume");
+  struct Args {
+    std::string image, label;
+    std::uint32_t cluster = 0;
+  };
+  auto args = std::make_shared<Args>();
+  cmd->add_option("IMAGE", args->image, "the image file or block device")->required();
+  command_line::AddCheckedOption(
+      *cmd, "--label",
+      [args](const std::string& v) -> std::string {
+        if (v.empty() || v.size() > 11) return "format-fat32: the label must have 1 to 11 characters";
+        args->label.clear();
+        for (const char c : v) {
+          if (!IsLabelChar(c)) return std::string("format-fat32: the label may not hold \"") + c + "\"";
+          args->label += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        return {};
+      },
+      "volume label, 1 to 11 characters, stored in upper case")
+      ->type_name("NAME")
+      ->required();
+  command_line::AddCheckedOption(
+      *cmd, "--cluster",
+      [args](const std::string& v) -> std::string {
+        const auto n = platform::ParseUnsigned(v, 10, 64);
+        if (!n || *n == 0 || (*n & (*n - 1)) != 0)
+          return "format-fat32: --cluster must be 1, 2, 4, 8, 16, 32 or 64, not \"" + v + "\"";
+        args->cluster = static_cast<std::uint32_t>(*n);
+        return {};
+      },
+      "sectors per cluster: 1, 2, 4, 8, 16, 32 or 64 (default: chosen from the volume size)")
+      ->type_name("N");
+  cmd->footer(
+      "Formats IMAGE (an image file or a block device) as one FAT32 volume without a\n"
+      "partition table, the way the station formats a bridge disk's partition: only\n"
+      "the boot sectors, both FATs and the root directory are written, so the data\n"
+      "area is never touched and costs no time. The label goes into the root\n"
+      "directory (the boot sector keeps \"NO NAME\").\n"
+      "\n"
+      "A relative IMAGE is taken against the working directory (--workdir, else the\n"
+      "current directory). A block device is opened exclusively and is refused\n"
+      "while mounted.\n"
+      "The volume needs at least 65,536 sectors and 65,525 clusters.\n"
+      "\n"
+      "Exit status: 0 when the volume was written, 1 when it could not be, 2 on a\n"
+      "usage error (also an IMAGE that does not exist).\n");
+  return {cmd, [args](CliContext& ctx) { return RunFormatFat32(ctx, args->image, args->label, args->cluster); }};
 }
 
 }  // namespace linetool::cli

@@ -1,6 +1,7 @@
 // linetool-cli image: composes the firmware image and the flash image file that
 // engineers program into a bridge's flash chip directly.
 
+#include <memory>
 #include <ostream>
 
 #include "linetool/app/cli/cli_command.h"
@@ -11,70 +12,17 @@ namespace linetool::cli {
 
 namespace {
 
-void PrintImageHelp(std::ostream& out) {
-  out << "Usage: linetool-cli [--workdir DIR] image --fw FILE --chip CODE [--crc] [--profile FILE]\n"
-         "\n"
-         "Composes Temp/TempBinData.bin in the working directory from the firmware FILE\n"
-         "for the bridge variant CODE, and the flash image file beside it:\n"
-         "  Temp/Config_<name>.bin    with --profile naming a profile whose config_enable\n"
-         "                            is 1: the configuration block composed for port 0\n"
-         "                            from that profile, then the composed image\n"
-         "  Temp/UnConfig_<name>.bin  otherwise: 128 bytes of 0xFF, then the composed image\n"
-         "<name> is the firmware file name without its extension.\n"
-         "\n"
-         "Options:\n"
-         "  --fw FILE       the firmware file (1 to 65,535 bytes)\n"
-         "  --chip CODE     the bridge variant: 00, 001, 001_B0, 010, 011, 101, 110, 111\n"
-         "  --crc           append the CRC-32 of the firmware to the composed image\n"
-         "  --profile FILE  load this profile first, as the station does\n"
-         "  --help          show this help\n"
-         "\n"
-         "Relative FILE names are taken against the working directory (--workdir,\n"
-         "else the current directory). Prints the paths it wrote, one per line. Message boxes of the profile load\n"
-         "and errors go to stderr.\n"
-         "\n"
-         "Exit status: 0 when the composition succeeded, 1 when it failed, 2 on a\n"
-         "usage error.\n";
-}
-
-}  // namespace
-
-int RunImage(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    PrintImageHelp(ctx.out);
-    return kExitOk;
-  }
+struct ImageArgs {
   std::string fw, chip, profile_file;
-  bool crc = false, have_chip = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](const std::string& name, std::string& into) {
-      if (a == name && i + 1 < args.size()) {
-        into = args[++i];
-        return true;
-      }
-      if (a.rfind(name + "=", 0) == 0) {
-        into = a.substr(name.size() + 1);
-        return true;
-      }
-      return false;
-    };
-    if (a == "--crc") {
-      crc = true;
-    } else if (value("--chip", chip)) {
-      have_chip = true;
-    } else if (!value("--fw", fw) && !value("--profile", profile_file)) {
-      ctx.err << "linetool-cli: image: unexpected argument " << a << "\n";
-      PrintImageHelp(ctx.err);
-      return kExitUsage;
-    }
-  }
-  if (fw.empty() || !have_chip) {
-    ctx.err << "linetool-cli: image: --fw and --chip are required\n";
-    PrintImageHelp(ctx.err);
-    return kExitUsage;
-  }
+  bool crc = false;
+};
 
+int RunImage(CliContext& ctx, const ImageArgs& args) {
+  const std::string& fw = args.fw;
+  const std::string& chip = args.chip;
+  const std::string& profile_file = args.profile_file;
+  const bool crc = args.crc;
+  if (!RequireFileArgument(ctx, "image", fw)) return kExitUsage;
   platform::linux_host::HostPathAccess access;
   profile::CLineEngine engine(ctx.sink, access, ctx.host_workdir);
   if (!profile_file.empty() && !engine.LoadProfile(StationPathOfArgument(ctx, profile_file))) {
@@ -110,6 +58,37 @@ int RunImage(CliContext& ctx, const std::vector<std::string>& args) {
   }
   ctx.out << engine.ImageFilePath() << "\n" << engine.FlashImagePath(kind) << "\n";
   return kExitOk;
+}
+
+}  // namespace
+
+CliCommand AddImage(CLI::App& program) {
+  CLI::App* cmd =
+      program.add_subcommand("image", "compose the firmware image and the Config_/UnConfig_ flash image file");
+  auto args = std::make_shared<ImageArgs>();
+  cmd->add_option("--fw", args->fw, "the firmware file (1 to 65,535 bytes)")->type_name("FILE")->required();
+  cmd->add_option("--chip", args->chip, "the bridge variant: 00, 001, 001_B0, 010, 011, 101, 110, 111")
+      ->type_name("CODE")
+      ->required();
+  cmd->add_flag("--crc", args->crc, "append the CRC-32 of the firmware to the composed image");
+  cmd->add_option("--profile", args->profile_file, "load this profile first, as the station does")
+      ->type_name("FILE");
+  cmd->footer(
+      "Composes Temp/TempBinData.bin in the working directory from the firmware FILE\n"
+      "for the bridge variant CODE, and the flash image file beside it:\n"
+      "  Temp/Config_<name>.bin    with --profile naming a profile whose config_enable\n"
+      "                            is 1: the configuration block composed for port 0\n"
+      "                            from that profile, then the composed image\n"
+      "  Temp/UnConfig_<name>.bin  otherwise: 128 bytes of 0xFF, then the composed image\n"
+      "<name> is the firmware file name without its extension.\n"
+      "\n"
+      "Relative FILE names are taken against the working directory (--workdir,\n"
+      "else the current directory). Prints the paths it wrote, one per line.\n"
+      "Message boxes of the profile load and errors go to stderr.\n"
+      "\n"
+      "Exit status: 0 when the composition succeeded, 1 when it failed, 2 on a\n"
+      "usage error.\n");
+  return {cmd, [args](CliContext& ctx) { return RunImage(ctx, *args); }};
 }
 
 }  // namespace linetool::cli

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <iostream>
 #include <mutex>
 #include <random>
@@ -29,39 +30,6 @@
 namespace linetool::cli {
 
 namespace {
-
-void PrintHelp(std::ostream& out) {
-  out << "Usage: linetool-cli [--sim[=N|=FILE]] [--workdir DIR] run --profile FILE\n"
-         "\n"
-         "Runs one production run on every bridge found: refreshes the ports, loads\n"
-         "the profile into the settings panel as Load INI does, presses Start and\n"
-         "waits for the run to end. Message boxes go to stderr. Each grid change is\n"
-         "printed as a line (a live table when stdout is a terminal); at the end the\n"
-         "grid, \"Pass: N Fail: N Total: N\" and the path of the day's log file.\n"
-         "A relative --profile FILE, and every file the profile names, is taken\n"
-         "against the working directory (--workdir, else the current directory).\n"
-         "A profile with auto mode on (auto_mp=1) is refused: the window starts such\n"
-         "runs by itself, one plugged bridge at a time.\n"
-         "\n"
-         "With --sim the run works on the simulated station, 50 times faster than\n"
-         "real time; only one such station runs per working directory. A world file\n"
-         "whose bridges have \"disk_backing\": \"loop\" runs in real time on loop\n"
-         "devices over their disk images (kept in the world's \"disk_folder\", default\n"
-         "sim-disks in the working directory): sfdisk, mkntfs and the mounts work on\n"
-         "them as on real disks. That needs root and /dev/loop-control.\n"
-         "\n"
-         "Without --sim it works on the bridges plugged into this machine, in real\n"
-         "time: SCSI pass-through to the bridges, sfdisk, mkntfs and ntfslabel on\n"
-         "their disks, the volumes mounted below " << kHostDriveRoot << ". That needs\n"
-         "root (CAP_SYS_RAWIO and CAP_SYS_ADMIN). Only one station runs per machine\n"
-         "(lock file " << platform::linux_host::MachineLockPath("linetool.lock") << ").\n"
-         "Plugs and unplugs before Start refresh the ports, as in the window.\n"
-         "\n"
-         "Exit status: 0 every device of the run passed, 1 a device failed, 2 no run\n"
-         "started (the profile did not load, auto mode on, refused by a check of Start,\n"
-         "no device, no rights on this host, another station running, a --sim that\n"
-         "names no station, or bad arguments). Each of them says why on stderr.\n";
-}
 
 void PrintGrid(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
   const auto& columns = app::GridColumns();
@@ -255,28 +223,42 @@ int RunOnHost(CliContext& ctx, const std::string& profile_arg) {
 
 }  // namespace
 
-int RunRun(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    PrintHelp(ctx.out);
-    return kExitOk;
-  }
-  std::string profile_arg;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--profile" && i + 1 < args.size()) {
-      profile_arg = args[++i];
-    } else if (args[i].rfind("--profile=", 0) == 0) {
-      profile_arg = args[i].substr(10);
-    } else {
-      ctx.err << "linetool-cli run: unexpected argument " << args[i] << "\n";
-      PrintHelp(ctx.err);
-      return kExitUsage;
-    }
-  }
-  if (profile_arg.empty()) {
-    ctx.err << "linetool-cli run: --profile FILE is required\n";
-    return kExitUsage;
-  }
-  return ctx.options.sim ? RunOnSimulatedStation(ctx, profile_arg) : RunOnHost(ctx, profile_arg);
+CliCommand AddRun(CLI::App& program) {
+  CLI::App* cmd = program.add_subcommand("run", "one production run on every bridge found, as Start does");
+  auto profile_arg = std::make_shared<std::string>();
+  cmd->add_option("--profile", *profile_arg, "the profile to load, as Load INI does")->type_name("FILE")->required();
+  cmd->footer(std::string(
+      "Runs one production run on every bridge found: refreshes the ports, loads\n"
+      "the profile into the settings panel as Load INI does, presses Start and\n"
+      "waits for the run to end. Message boxes go to stderr. Each grid change is\n"
+      "printed as a line (a live table when stdout is a terminal); at the end the\n"
+      "grid, \"Pass: N Fail: N Total: N\" and the path of the day's log file.\n"
+      "A relative --profile FILE, and every file the profile names, is taken\n"
+      "against the working directory (--workdir, else the current directory).\n"
+      "A profile with auto mode on (auto_mp=1) is refused: the window starts such\n"
+      "runs by itself, one plugged bridge at a time.\n"
+      "\n"
+      "With --sim the run works on the simulated station, 50 times faster than\n"
+      "real time; only one such station runs per working directory. A world file\n"
+      "whose bridges have \"disk_backing\": \"loop\" runs in real time on loop\n"
+      "devices over their disk images (kept in the world's \"disk_folder\", default\n"
+      "sim-disks in the working directory): sfdisk, mkntfs and the mounts work on\n"
+      "them as on real disks. That needs root and /dev/loop-control.\n"
+      "\n"
+      "Without --sim it works on the bridges plugged into this machine, in real\n"
+      "time: SCSI pass-through to the bridges, sfdisk, mkntfs and ntfslabel on\n"
+      "their disks, the volumes mounted below ") + kHostDriveRoot + ". That needs\n"
+      "root (CAP_SYS_RAWIO and CAP_SYS_ADMIN). Only one station runs per machine\n"
+      "(lock file " + platform::linux_host::MachineLockPath("linetool.lock") + ").\n"
+      "Plugs and unplugs before Start refresh the ports, as in the window.\n"
+      "\n"
+      "Exit status: 0 every device of the run passed, 1 a device failed, 2 no run\n"
+      "started (the profile did not load, auto mode on, refused by a check of Start,\n"
+      "no device, no rights on this host, another station running, a --sim that\n"
+      "names no station, or bad arguments). Each of them says why on stderr.\n");
+  return {cmd, [profile_arg](CliContext& ctx) {
+            return ctx.options.sim ? RunOnSimulatedStation(ctx, *profile_arg) : RunOnHost(ctx, *profile_arg);
+          }};
 }
 
 }  // namespace linetool::cli

@@ -20,6 +20,32 @@ for args in "--help" "profile --help" "profile check --help" "image --help"; do
   grep -q "^Usage: linetool-cli" out || fail "linetool-cli $args prints no usage"
 done
 
+"$cli" --version >out 2>err
+expect_status 0 $? "linetool-cli --version"
+grep -qE '^linetool-cli [0-9]+\.[0-9]+\.[0-9]+$' out || fail "--version prints: $(cat out)"
+
+# Usage errors: one line on stderr that says what is wrong, nothing on stdout, exit 2.
+usage_error() {  # what-stderr-says args...
+  local says=$1
+  shift
+  "$cli" "$@" >out 2>err
+  expect_status 2 $? "linetool-cli $*"
+  [ "$(wc -l <err)" -eq 1 ] || fail "linetool-cli $*: stderr is not one line: $(cat err)"
+  grep -q -- "$says" err || fail "linetool-cli $*: stderr does not say \"$says\": $(cat err)"
+  [ -s out ] && fail "linetool-cli $* prints on stdout: $(cat out)"
+}
+usage_error "not expected: --bogus" --bogus list
+usage_error "not expected: --bogus" list --bogus
+usage_error "subcommand is required"
+usage_error "subcommand is required" profile
+usage_error "no such file: missing.img" format-fat32 missing.img --label A
+usage_error "no such file: missing.bin" image --fw missing.bin --chip 001
+usage_error "no such working directory" --workdir missing profile check "$profile"
+usage_error "--image: 2 not in" --sim=2 config read --port 0 --image 2
+usage_error "--port is required" --sim=2 info
+usage_error "label must have" format-fat32 x.img --label 123456789012
+usage_error 'label may not hold "\*"' format-fat32 x.img --label "A*"
+
 # A valid profile: exit 0, no message, stdout is the text the station saves.
 "$cli" profile check "$profile" >out 2>err
 expect_status 0 $? "profile check of the sample profile"
