@@ -1,5 +1,6 @@
 #include "tools/cli/command_line.h"
 
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 #include <string_view>
@@ -42,8 +43,13 @@ void SetUp(CLI::App& app) {
 }
 
 std::optional<int> Parse(CLI::App& app, int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  return Parse(app, std::vector<std::string>(argv + std::min(argc, 1), argv + argc), out, err);
+}
+
+std::optional<int> Parse(CLI::App& app, const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them from the back
+    app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
     const CLI::App* chosen = ChosenCommand(app);
     out << chosen->help(chosen == &app ? "" : PathOf(chosen->get_parent()));

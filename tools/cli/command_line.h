@@ -14,6 +14,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace command_line {
 
@@ -31,6 +32,8 @@ void SetUp(CLI::App& app);
 // exit status after printing the help or version (on `out`) or the usage
 // error as one line on `err`: "PROGRAM: what is wrong".
 std::optional<int> Parse(CLI::App& app, int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// The same for the arguments after the program's name.
+std::optional<int> Parse(CLI::App& app, const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // True when the line asks for --help (-h) or --version: a window program
 // answers those before it opens its display.

@@ -9,15 +9,11 @@
 namespace linetool::cli {
 
 void AddStationOptions(CLI::App& app, GlobalOptions& options) {
-  app.add_option_function<std::string>(
-         "--sim",
-         [&options](const std::string& spec) {
-           options.sim = true;
-           options.sim_spec = spec;
-         },
-         "the simulated station: four bridges, N (1-64) or a JSON world FILE")
-      ->expected(0, 1)
-      ->type_name("[=N|=FILE]");
+  // A flag: the next argument is never its value, only "--sim=N" is.
+  CLI::Option* sim =
+      app.add_flag("--sim{}", options.sim_spec, "the simulated station: four bridges, N (1-64) or a JSON world FILE")
+          ->type_name("[=N|=FILE]");
+  app.parse_complete_callback([sim, &options] { options.sim = sim->count() > 0; });
   app.add_option("--workdir", options.workdir,
                  "the working directory, also of relative FILE names (default: the current one)")
       ->type_name("DIR");

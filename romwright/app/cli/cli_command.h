@@ -2,6 +2,7 @@
 // romwright-cli: global options, the command table and what every command gets.
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/message_sink.h"
 #include "platform/programmer_usb.h"
+#include "tools/cli/command_line.h"
 
 namespace romwright::cli {
 
@@ -22,6 +24,10 @@ struct GlobalOptions {
   std::string chip;  // --chip NAME: the chip to select
   std::string db;    // --db FILE: the chip database file
 };
+
+// Adds --sim[=CHIP[,IMAGE]] to a program's command line (romwright-cli and
+// the window).
+void AddSimOption(CLI::App& app, GlobalOptions& options);
 
 // A programmer and a clock that stand in for --sim's or the USB programmer
 // and real time (tests run the commands on a simulated programmer in virtual
@@ -39,18 +45,26 @@ struct CliContext {
   CliDevices* devices = nullptr;
 };
 
+// A command as the command line knows it: its subcommand (with options and
+// help) and what runs it once the line is parsed. Returns the exit code.
 struct CliCommand {
-  const char* name;
-  const char* usage;
-  const char* summary;
-  int (*run)(CliContext& ctx, const std::vector<std::string>& args);
+  CLI::App* app;
+  std::function<int(CliContext&)> run;
 };
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // carried out and failed
-inline constexpr int kExitUsage = 2;  // not started: bad usage, unknown chip, no programmer
+inline constexpr int kExitUsage = command_line::kExitUsage;  // not started: bad usage, unknown chip, no programmer
 
-bool WantsHelp(const std::vector<std::string>& args);
-const std::vector<CliCommand>& Commands();
+// Each command adds its subcommand to the program's command line
+// (cli_commands.cpp lists them in the order --help shows them).
+using AddCommand = CliCommand (*)(CLI::App& program);
+const std::vector<AddCommand>& Commands();
+
+// Parses a command line (the arguments after the program's name), with the
+// global options going into ctx.options, and runs its command. Returns the
+// exit status; help, version and usage errors are printed on ctx.out and
+// ctx.err.
+int RunCommandLine(const std::vector<std::string>& args, CliContext& ctx);
 
 }  // namespace romwright::cli

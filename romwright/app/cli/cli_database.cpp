@@ -22,20 +22,6 @@ bool LoadCliDatabase(const CliContext& ctx, app::ChipDatabase& db) {
   return false;
 }
 
-void TakeChipOption(CliContext& ctx, std::vector<std::string>& args) {
-  for (std::size_t i = 0; i < args.size();) {
-    if (args[i] == "--chip" && i + 1 < args.size()) {
-      ctx.options.chip = args[i + 1];
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    } else if (args[i].rfind("--chip=", 0) == 0) {
-      ctx.options.chip = args[i].substr(7);
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
-    } else {
-      ++i;
-    }
-  }
-}
-
 std::optional<ChipRecord> SelectCliChip(const CliContext& ctx, const app::ChipDatabase& db) {
   std::string name = ctx.options.chip;
   if (name.empty()) name = ctx.options.sim_chip;

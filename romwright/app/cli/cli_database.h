@@ -25,10 +25,6 @@ std::string DatabasePath(const CliContext& ctx);
 // ctx.err and returns false.
 bool LoadCliDatabase(const CliContext& ctx, app::ChipDatabase& db);
 
-// Takes "--chip NAME" / "--chip=NAME" out of a command's arguments into
-// ctx.options.chip (so it may stand before or after the command name).
-void TakeChipOption(CliContext& ctx, std::vector<std::string>& args);
-
 // The chip named by --chip, else the simulated chip of --sim=CHIP, else
 // EN25T80. Prints an error and returns nothing when that name is not in `db`.
 std::optional<ChipRecord> SelectCliChip(const CliContext& ctx, const app::ChipDatabase& db);

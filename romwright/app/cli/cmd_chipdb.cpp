@@ -2,8 +2,10 @@
 // and its readable source.
 
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 #include "platform/replace_file.h"
 #include "romwright/app/chip_list.h"
@@ -52,23 +54,27 @@ int Dump(CliContext& ctx, const std::string& db_path) {
 
 }  // namespace
 
-int RunChipdb(CliContext& ctx, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    ctx.out << "Usage: romwright-cli chipdb build CSV OUT\n"
-               "       romwright-cli chipdb dump DB\n"
-               "build: checks the readable chip list CSV (at least one chip, unique names,\n"
-               "       capacities within the 16 MiB buffer, page sizes that divide the\n"
-               "       capacity, known types) and writes the scrambled chip database OUT.\n"
-               "dump:  prints a chip database as a chip list that build reads back to the\n"
-               "       same chips.\n"
-               "Exit 0 done, 1 the list or database is unfit or a file cannot be read or\n"
-               "written, 2 bad usage.\n";
-    return kExitOk;
-  }
-  if (args.size() == 3 && args[0] == "build") return Build(ctx, args[1], args[2]);
-  if (args.size() == 2 && args[0] == "dump") return Dump(ctx, args[1]);
-  ctx.err << "Usage: romwright-cli chipdb build CSV OUT | chipdb dump DB\n";
-  return kExitUsage;
+CliCommand AddChipdb(CLI::App& program) {
+  CLI::App* cmd = program.add_subcommand(
+      "chipdb", "build the chip database from its readable chip list, or print a database as one");
+  cmd->require_subcommand(1);
+  cmd->footer(
+      "build: checks the readable chip list CSV (at least one chip, unique names,\n"
+      "       capacities within the 16 MiB buffer, page sizes that divide the\n"
+      "       capacity, known types) and writes the scrambled chip database OUT.\n"
+      "dump:  prints a chip database as a chip list that build reads back to the\n"
+      "       same chips.\n"
+      "Exit 0 done, 1 the list or database is unfit or a file cannot be read or\n"
+      "written, 2 bad usage.\n");
+  auto files = std::make_shared<std::pair<std::string, std::string>>();
+  CLI::App* build = cmd->add_subcommand("build", "check a chip list and write the chip database");
+  build->add_option("CSV", files->first, "the readable chip list")->required()->check(CLI::ExistingFile);
+  build->add_option("OUT", files->second, "the chip database to write")->required();
+  CLI::App* dump = cmd->add_subcommand("dump", "print a chip database as a chip list");
+  dump->add_option("DB", files->first, "the chip database")->required()->check(CLI::ExistingFile);
+  return {cmd, [files, build](CliContext& ctx) {
+            return build->parsed() ? Build(ctx, files->first, files->second) : Dump(ctx, files->first);
+          }};
 }
 
 }  // namespace romwright::cli

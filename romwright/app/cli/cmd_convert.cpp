@@ -1,7 +1,9 @@
 // romwright-cli convert IN OUT --chip NAME: loads a data file as the window
 // does for that chip and saves the chip's bytes.
 
+#include <memory>
 #include <ostream>
+#include <utility>
 
 #include "romwright/app/cli/cli_database.h"
 #include "romwright/app/data_buffer.h"
@@ -10,24 +12,9 @@
 
 namespace romwright::cli {
 
-int RunConvert(CliContext& ctx, const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
-  if (WantsHelp(args)) {
-    ctx.out << "Usage: romwright-cli convert IN OUT --chip NAME\n"
-               "Loads IN into the data buffer with the capacity of chip NAME as its length\n"
-               "(Intel HEX when IN ends in HEX or hex, else a binary image; the buffer starts\n"
-               "as 0xFF) and saves those capacity bytes to OUT as a binary image.\n"
-               "Messages of the load (\"File is too long!\") go to stderr. Exit 0 when the\n"
-               "load succeeded, 1 when IN could not be loaded, OUT not written or the chip\n"
-               "database is unfit, 2 on bad usage or a chip that is not in the database.\n"
-               "OUT is replaced whole: it never holds a part of the new image.\n";
-    return kExitOk;
-  }
-  TakeChipOption(ctx, args);
-  if (args.size() != 2) {
-    ctx.err << "Usage: romwright-cli convert IN OUT --chip NAME\n";
-    return kExitUsage;
-  }
+namespace {
+
+int RunConvert(CliContext& ctx, const std::string& in, const std::string& out) {
   if (ctx.options.chip.empty()) {
     ctx.err << "romwright-cli convert: name the chip with --chip NAME\n";
     return kExitUsage;
@@ -44,16 +31,35 @@ int RunConvert(CliContext& ctx, const std::vector<std::string>& arguments) {
   buffer->SetViewLength(chip->capacity);
   app::LanguageTable texts;
   texts.SetLanguage(std::string(app::kLanguageEnglish));
-  if (!app::LoadFile(*buffer, args[0], ctx.sink, texts)) {
+  if (!app::LoadFile(*buffer, in, ctx.sink, texts)) {
     ctx.sink.Show(texts.TextOf(26));  // "Open file error!"
     return kExitFailed;
   }
-  if (!app::SaveFile(*buffer, args[1])) {
-    ctx.err << "romwright-cli convert: cannot write " << args[1] << "\n";
+  if (!app::SaveFile(*buffer, out)) {
+    ctx.err << "romwright-cli convert: cannot write " << out << "\n";
     return kExitFailed;
   }
   ctx.out << buffer->ChecksumText() << "\n";
   return kExitOk;
+}
+
+}  // namespace
+
+CliCommand AddConvert(CLI::App& program) {
+  CLI::App* cmd = program.add_subcommand(
+      "convert", "load a binary or Intel HEX file for chip NAME (--chip) and save the chip's bytes as binary");
+  auto files = std::make_shared<std::pair<std::string, std::string>>();
+  cmd->add_option("IN", files->first, "the binary or Intel HEX file")->required()->check(CLI::ExistingFile);
+  cmd->add_option("OUT", files->second, "the binary image to write")->required();
+  cmd->footer(
+      "Loads IN into the data buffer with the capacity of chip NAME as its length\n"
+      "(Intel HEX when IN ends in HEX or hex, else a binary image; the buffer starts\n"
+      "as 0xFF) and saves those capacity bytes to OUT as a binary image.\n"
+      "Messages of the load (\"File is too long!\") go to stderr. Exit 0 when the\n"
+      "load succeeded, 1 when IN could not be loaded, OUT not written or the chip\n"
+      "database is unfit, 2 on bad usage or a chip that is not in the database.\n"
+      "OUT is replaced whole: it never holds a part of the new image.\n");
+  return {cmd, [files](CliContext& ctx) { return RunConvert(ctx, files->first, files->second); }};
 }
 
 }  // namespace romwright::cli

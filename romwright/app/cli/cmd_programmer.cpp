@@ -3,7 +3,10 @@
 // programmer itself. Each runs the window's command with its texts, progress
 // and message boxes.
 
+#include <functional>
+#include <memory>
 #include <ostream>
+#include <string>
 
 #include "romwright/app/chip_database.h"
 #include "romwright/app/cli/cli_database.h"
@@ -22,140 +25,126 @@ const char kDeviceOptions[] =
     "written or the chip database is unfit, 2 on bad usage, a chip that is not in\n"
     "the database, or when no programmer is linked.\n";
 
-// Runs `body` on a started programmer after checking the argument count.
-template <typename Body>
-int WithProgrammer(CliContext& ctx, const std::vector<std::string>& arguments, std::size_t count,
-                   const char* usage, const char* help, Body body, bool need_link = true) {
-  std::vector<std::string> args = arguments;
-  if (WantsHelp(args)) {
-    ctx.out << "Usage: romwright-cli " << usage << "\n" << help << kDeviceOptions;
-    return kExitOk;
-  }
-  TakeChipOption(ctx, args);
-  if (args.size() != count) {
-    ctx.err << "Usage: romwright-cli " << usage << "\n";
-    return kExitUsage;
-  }
-  int code = kExitOk;
-  auto programmer = CliProgrammer::Start(ctx, code, need_link);
-  if (!programmer) return code;
-  return body(*programmer, args);
+using Body = std::function<int(CliContext&, CliProgrammer&)>;
+
+// A command on the programmer: `body` runs on a started programmer.
+CliCommand DeviceCommand(CLI::App& program, const char* name, const char* summary, const char* help, Body body,
+                         bool need_link = true) {
+  CLI::App* cmd = program.add_subcommand(name, summary);
+  cmd->footer(std::string(help) + "\n" + kDeviceOptions);
+  return {cmd, [body = std::move(body), need_link](CliContext& ctx) {
+            int code = kExitOk;
+            auto programmer = CliProgrammer::Start(ctx, code, need_link);
+            if (!programmer) return code;
+            return body(ctx, *programmer);
+          }};
+}
+
+// A command that loads FILE into the buffer, then runs `operation`.
+CliCommand FileCommand(CLI::App& program, const char* name, const char* summary, const char* help,
+                       std::function<bool(CliProgrammer&)> operation) {
+  auto file = std::make_shared<std::string>();
+  CliCommand c = DeviceCommand(program, name, summary, help, [file, operation](CliContext&, CliProgrammer& p) {
+    if (!p.LoadDataFile(*file)) return kExitFailed;
+    return ExitCodeOf(operation(p));
+  });
+  c.app->add_option("FILE", *file, "a binary image, or Intel HEX when its name ends in HEX or hex")->required();
+  return c;
 }
 
 }  // namespace
 
-int RunDetect(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 0, "detect",
-                        "Reads the ID bytes of the chip in the programmer and names the first chip\n"
-                        "of the database that carries them.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>&) {
-                          return ExitCodeOf(p.Ops().DetectChip());
-                        });
+CliCommand AddDetect(CLI::App& program) {
+  return DeviceCommand(program, "detect", "read the chip's ID bytes and name the chip",
+                       "Reads the ID bytes of the chip in the programmer and names the first chip\n"
+                       "of the database that carries them.\n",
+                       [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Ops().DetectChip()); });
 }
 
-int RunRead(CliContext& ctx, const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
-  std::string output;
-  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
-    if (args[i] == "-o" || args[i] == "--output") {
-      output = args[i + 1];
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-      break;
-    }
-  }
-  if (output.empty() && !WantsHelp(args)) {
-    ctx.err << "Usage: romwright-cli read -o FILE\n";
-    return kExitUsage;
-  }
-  return WithProgrammer(ctx, args, 0, "read -o FILE",
-                        "Reads the whole chip into the buffer and saves its bytes to FILE\n"
-                        "(a binary image).\n",
-                        [&](CliProgrammer& p, const std::vector<std::string>&) {
-                          if (!p.Ops().ReadChip()) return kExitFailed;
-                          if (!app::SaveFile(p.Buffer(), output)) {
-                            ctx.err << "romwright-cli read: cannot write " << output << "\n";
-                            return kExitFailed;
-                          }
-                          return kExitOk;
-                        });
+CliCommand AddRead(CLI::App& program) {
+  auto output = std::make_shared<std::string>();
+  CliCommand c = DeviceCommand(program, "read", "read the chip and save it to FILE",
+                               "Reads the whole chip into the buffer and saves its bytes to FILE\n"
+                               "(a binary image).\n",
+                               [output](CliContext& ctx, CliProgrammer& p) {
+                                 if (!p.Ops().ReadChip()) return kExitFailed;
+                                 if (!app::SaveFile(p.Buffer(), *output)) {
+                                   ctx.err << "romwright-cli read: cannot write " << *output << "\n";
+                                   return kExitFailed;
+                                 }
+                                 return kExitOk;
+                               });
+  c.app->add_option("-o,--output", *output, "the file to save the chip's bytes in")->type_name("FILE")->required();
+  return c;
 }
 
-int RunWrite(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 1, "write FILE",
-                        "Loads FILE (Intel HEX when it ends in HEX or hex, else binary) and writes\n"
-                        "the chip's capacity of it to the chip.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>& a) {
-                          if (!p.LoadDataFile(a[0])) return kExitFailed;
-                          return ExitCodeOf(p.Ops().WriteChip());
-                        });
+CliCommand AddWrite(CLI::App& program) {
+  return FileCommand(program, "write", "write FILE (binary or Intel HEX) to the chip",
+                     "Loads FILE (Intel HEX when it ends in HEX or hex, else binary) and writes\n"
+                     "the chip's capacity of it to the chip.\n",
+                     [](CliProgrammer& p) { return p.Ops().WriteChip(); });
 }
 
-int RunErase(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 0, "erase",
-                        "Erases the chip (SPI flash only; EEPROMs are simply written).\n",
-                        [&](CliProgrammer& p, const std::vector<std::string>&) {
-                          if (p.Ops().SelectedChip().type != static_cast<std::uint32_t>(ChipType::kSpiFlash)) {
-                            ctx.err << "romwright-cli erase: " << app::NameOf(p.Ops().SelectedChip())
-                                    << " is no SPI flash; only SPI flash is erased\n";
-                            p.Ops().EraseChip();  // logs the attempt, sends nothing
-                            return kExitUsage;
-                          }
-                          return ExitCodeOf(p.Ops().EraseChip());
-                        });
+CliCommand AddErase(CLI::App& program) {
+  return DeviceCommand(program, "erase", "erase the chip (SPI flash)",
+                       "Erases the chip (SPI flash only; EEPROMs are simply written).\n",
+                       [](CliContext& ctx, CliProgrammer& p) {
+                         if (p.Ops().SelectedChip().type != static_cast<std::uint32_t>(ChipType::kSpiFlash)) {
+                           ctx.err << "romwright-cli erase: " << app::NameOf(p.Ops().SelectedChip())
+                                   << " is no SPI flash; only SPI flash is erased\n";
+                           p.Ops().EraseChip();  // logs the attempt, sends nothing
+                           return kExitUsage;
+                         }
+                         return ExitCodeOf(p.Ops().EraseChip());
+                       });
 }
 
-int RunVerify(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 1, "verify FILE",
-                        "Loads FILE and compares the chip with it; the first difference is shown\n"
-                        "with its address, the file's byte and the chip's byte.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>& a) {
-                          if (!p.LoadDataFile(a[0])) return kExitFailed;
-                          return ExitCodeOf(p.Ops().VerifyChip());
-                        });
+CliCommand AddVerify(CLI::App& program) {
+  return FileCommand(program, "verify", "compare the chip with FILE",
+                     "Loads FILE and compares the chip with it; the first difference is shown\n"
+                     "with its address, the file's byte and the chip's byte.\n",
+                     [](CliProgrammer& p) { return p.Ops().VerifyChip(); });
 }
 
-int RunAuto(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 1, "auto FILE",
-                        "Loads FILE, then erases (SPI flash), writes and verifies the chip.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>& a) {
-                          if (!p.LoadDataFile(a[0])) return kExitFailed;
-                          return ExitCodeOf(p.Ops().Auto());
-                        });
+CliCommand AddAuto(CLI::App& program) {
+  return FileCommand(program, "auto", "erase (SPI flash), write and verify FILE",
+                     "Loads FILE, then erases (SPI flash), writes and verifies the chip.\n",
+                     [](CliProgrammer& p) { return p.Ops().Auto(); });
 }
 
-int RunVersion(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 0, "version", "Reads the programmer's firmware version.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>&) {
-                          return ExitCodeOf(p.Maintenance().ReadFirmwareVersion());
-                        });
+CliCommand AddVersion(CLI::App& program) {
+  return DeviceCommand(program, "version", "read the programmer's firmware version",
+                       "Reads the programmer's firmware version.\n", [](CliContext&, CliProgrammer& p) {
+                         return ExitCodeOf(p.Maintenance().ReadFirmwareVersion());
+                       });
 }
 
-int RunSerial(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 0, "serial", "Reads the programmer's serial number.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>&) {
-                          return ExitCodeOf(p.Maintenance().ReadSerialNumber());
-                        });
+CliCommand AddSerial(CLI::App& program) {
+  return DeviceCommand(program, "serial", "read the programmer's serial number",
+                       "Reads the programmer's serial number.\n", [](CliContext&, CliProgrammer& p) {
+                         return ExitCodeOf(p.Maintenance().ReadSerialNumber());
+                       });
 }
 
-int RunSelftest(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 0, "selftest",
-                        "Runs the programmer's self test; exit 1 when the hardware has problems.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>&) {
-                          return ExitCodeOf(p.Maintenance().SelfTest());
-                        });
+CliCommand AddSelftest(CLI::App& program) {
+  return DeviceCommand(program, "selftest", "run the programmer's self test",
+                       "Runs the programmer's self test; exit 1 when the hardware has problems.\n",
+                       [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Maintenance().SelfTest()); });
 }
 
-int RunUpdateFirmware(CliContext& ctx, const std::vector<std::string>& args) {
-  return WithProgrammer(ctx, args, 1, "update-firmware FILE",
-                        "Sends the update image FILE (1 to 262144 bytes) to the programmer's boot\n"
-                        "loader. The programmer leaves its firmware and must be linked again in its\n"
-                        "boot state. No programmer needs to be linked at the start: the command\n"
-                        "waits for one, and after about 5 s asks on stderr to link it within 10 s;\n"
-                        "it gives up after about 15 s. Progress goes to stdout.\n",
-                        [](CliProgrammer& p, const std::vector<std::string>& a) {
-                          return ExitCodeOf(p.Maintenance().UpdateFirmware(a[0]));
-                        },
-                        /*need_link=*/false);
+CliCommand AddUpdateFirmware(CLI::App& program) {
+  auto file = std::make_shared<std::string>();
+  CliCommand c = DeviceCommand(
+      program, "update-firmware", "update the programmer's firmware from FILE",
+      "Sends the update image FILE (1 to 262144 bytes) to the programmer's boot\n"
+      "loader. The programmer leaves its firmware and must be linked again in its\n"
+      "boot state. No programmer needs to be linked at the start: the command\n"
+      "waits for one, and after about 5 s asks on stderr to link it within 10 s;\n"
+      "it gives up after about 15 s. Progress goes to stdout.\n",
+      [file](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Maintenance().UpdateFirmware(*file)); },
+      /*need_link=*/false);
+  c.app->add_option("FILE", *file, "the programmer's update image")->required()->check(CLI::ExistingFile);
+  return c;
 }
 
 }  // namespace romwright::cli

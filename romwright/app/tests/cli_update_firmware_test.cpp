@@ -43,11 +43,7 @@ class CliUpdateFirmwareTest : public ::testing::Test {
   int Run() {
     CliDevices devices{clock_, *sim_};
     CliContext ctx{GlobalOptions{}, out_, err_, sink_, &devices};
-    ctx.options.db = ROMWRIGHT_CHIP_DB;
-    for (const auto& c : Commands()) {
-      if (std::string(c.name) == "update-firmware") return c.run(ctx, {(dir_ / "fw.fpr").string()});
-    }
-    return -1;
+    return RunCommandLine({"--db", ROMWRIGHT_CHIP_DB, "update-firmware", (dir_ / "fw.fpr").string()}, ctx);
   }
 
   std::filesystem::path dir_;

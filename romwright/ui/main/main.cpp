@@ -10,6 +10,7 @@
 #include "platform/linux/host_services.h"
 #include "platform/linux/programmer_usb_libusb.h"
 #include "platform/replace_file.h"
+#include "romwright/app/cli/cli_command.h"
 #include "romwright/app/settings_file.h"
 #include "romwright/ui/app_font.h"
 #include "romwright/ui/main_window.h"
@@ -17,22 +18,6 @@
 #include "romwright/ui/sim_panel.h"
 
 namespace {
-
-constexpr const char* kUsage =
-    "Usage: romwright [--sim[=CHIP[,IMAGE]]] [FILE]\n"
-    "\n"
-    "The SPI flash and EEPROM programmer. FILE (binary, or Intel HEX when its name\n"
-    "ends in HEX or hex) is loaded into the buffer at start-up.\n"
-    "\n"
-    "Options:\n"
-    "  --sim             use a simulated programmer holding the default chip, with\n"
-    "                    a panel to plug it, change its chip and inject faults\n"
-    "  --sim=CHIP        the simulated programmer holds chip CHIP\n"
-    "  --sim=CHIP,IMAGE  ... and keeps the chip's contents in the file IMAGE\n"
-    "  --help            show this help\n"
-    "\n"
-    "Settings come from config.ini beside the program; relative paths in it are\n"
-    "taken against the program's folder.\n";
 
 std::string ExecutableFolder() {
   std::error_code ec;
@@ -43,31 +28,30 @@ std::string ExecutableFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool sim = false;
-  std::string sim_chip, sim_image;
+  CLI::App command_line_app(
+      "The SPI flash and EEPROM programmer. FILE (binary, or Intel HEX when its name\n"
+      "ends in HEX or hex) is loaded into the buffer at start-up.",
+      "romwright");
+  command_line::SetUp(command_line_app);
+  romwright::cli::GlobalOptions command_options;
+  romwright::cli::AddSimOption(command_line_app, command_options);
   std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (a == "--sim") {
-      sim = true;
-    } else if (a.rfind("--sim=", 0) == 0) {
-      sim = true;
-      const std::string v = a.substr(6);
-      const auto comma = v.find(',');
-      sim_chip = v.substr(0, comma);
-      if (comma != std::string::npos) sim_image = v.substr(comma + 1);
-    } else if (a.rfind("--", 0) == 0) {
-      std::cerr << "romwright: unknown option " << a << "\n" << kUsage;
-      return 2;
-    } else {
-      files.push_back(a);
-    }
-  }
-
+  command_line_app.add_option("FILE", files, "a file to load into the buffer");
+  command_line_app.footer(
+      "With --sim a \"Simulated programmer\" panel beside the window plugs the\n"
+      "programmer, puts another chip in its socket and injects faults.\n"
+      "Settings come from config.ini beside the program; relative paths in it are\n"
+      "taken against the program's folder. Qt's own options (-platform, -style, ...)\n"
+      "are taken as well.\n");
+  // Help and version need no display.
+  if (command_line::AsksForHelpOrVersion(argc, argv))
+    return command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr).value_or(0);
   QApplication app(argc, argv);
+  // Qt took the options it knows out of argv.
+  if (const auto done = command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr)) return *done;
+  const bool sim = command_options.sim;
+  std::string sim_chip = command_options.sim_chip;
+  const std::string sim_image = command_options.sim_image;
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   romwright::ui::UseWindowFont();
 

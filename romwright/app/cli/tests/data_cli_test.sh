@@ -22,6 +22,29 @@ for args in "--help" "chips --help" "convert --help" "chipdb --help"; do
   grep -q "^Usage: romwright-cli" out || fail "romwright-cli $args prints no usage"
 done
 
+"$cli" --version >out 2>err
+expect_status 0 $? "romwright-cli --version"
+grep -qE '^romwright-cli [0-9]+\.[0-9]+\.[0-9]+$' out || fail "--version prints: $(cat out)"
+
+# Usage errors: one line on stderr that says what is wrong, nothing on stdout, exit 2.
+usage_error() {  # what-stderr-says args...
+  local says=$1
+  shift
+  "$cli" "$@" >out 2>err
+  expect_status 2 $? "romwright-cli $*"
+  [ "$(wc -l <err)" -eq 1 ] || fail "romwright-cli $*: stderr is not one line: $(cat err)"
+  grep -q -- "$says" err || fail "romwright-cli $*: stderr does not say \"$says\": $(cat err)"
+  [ -s out ] && fail "romwright-cli $* prints on stdout: $(cat out)"
+}
+usage_error "not expected: --bogus" --bogus chips
+usage_error "subcommand is required"
+usage_error "subcommand is required" chipdb
+usage_error "File does not exist: missing.hex" convert missing.hex out.bin --chip AT24C02
+usage_error "File does not exist: missing.csv" chipdb build missing.csv out.db
+usage_error "--output is required" --sim read
+usage_error "sim-rate takes a whole number" --sim --sim-rate=12x version
+usage_error "FILE is required" --sim write
+
 # chips: the database beside the executable, the search's count line, one row per chip.
 total=$(grep -c -v -e '^#' -e '^name,' -e '^$' "$list")
 "$cli" chips >out 2>err
