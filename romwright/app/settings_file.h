@@ -23,7 +23,8 @@ namespace romwright::app {
 
 class SettingsFile {
  public:
-  // Longest value a read returns, in bytes; longer values are cut.
+  // Longest value a read returns, in bytes of the file's own text; longer
+  // values are cut (a GBK file's value grows by half once it is UTF-8).
   static constexpr std::size_t kMaxValueLength = 199;
   static constexpr const char* kFileName = "config.ini";
 
@@ -36,8 +37,8 @@ class SettingsFile {
 
   const std::string& Path() const { return path_; }
 
-  // The value of `key` in `section`, at most kMaxValueLength bytes;
-  // empty when the file, the section or the key is missing.
+  // The value of `key` in `section` in UTF-8, cut to kMaxValueLength bytes of
+  // the file's text; empty when the file, the section or the key is missing.
   std::string Read(std::string_view section, std::string_view key) const;
 
   // Sets `key` in `section` to `value`: an existing key line is replaced, a
