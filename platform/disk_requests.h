@@ -57,6 +57,10 @@ class DiskDevice {
   // size). True only when every byte was transferred.
   virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) = 0;
   virtual bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
+  // Asks the device itself to make `length` bytes at `offset` (whole sectors)
+  // read as zeros, without the data crossing the bus. False when it cannot:
+  // the caller then writes zeros.
+  virtual bool ZeroRange(std::uint64_t /*offset*/, std::uint64_t /*length*/) { return false; }
 };
 
 class DiskRequests {

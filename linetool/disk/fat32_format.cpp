@@ -256,7 +256,9 @@ bool CFat32Format::WriteSystemArea(platform::DiskDevice& volume, std::string_vie
 
   bool written = true;
   const std::uint64_t sector_bytes = bps;
-  {
+  // The device clears the system area itself where it can (a large disk's
+  // FATs are many megabytes); else zeros are written over it.
+  if (!volume.ZeroRange(0, layout_.system_area * sector_bytes)) {
     const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(kZeroChunkSectors) * bps, 0);
     for (std::uint32_t s = 0; written && s < layout_.system_area; s += kZeroChunkSectors) {
       const std::uint32_t n = std::min(kZeroChunkSectors, layout_.system_area - s);

@@ -1,5 +1,10 @@
 #include "platform/linux/fd_io.h"
 
+#include <fcntl.h>
+#include <linux/falloc.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +12,21 @@
 #include <sstream>
 
 namespace platform::linux_host {
+
+bool ZeroRangeInPlace(int fd, std::uint64_t offset, std::uint64_t length) {
+  if (length == 0) return true;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) return false;
+  if (S_ISBLK(st.st_mode)) {
+    std::uint64_t range[2] = {offset, length};
+    return ::ioctl(fd, BLKZEROOUT, range) == 0;
+  }
+  if (!S_ISREG(st.st_mode)) return false;
+  const auto off = static_cast<off_t>(offset);
+  const auto len = static_cast<off_t>(length);
+  return ::fallocate(fd, FALLOC_FL_ZERO_RANGE | FALLOC_FL_KEEP_SIZE, off, len) == 0 ||
+         ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off, len) == 0;
+}
 
 long long ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
   std::size_t done = 0;

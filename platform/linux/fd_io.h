@@ -16,6 +16,11 @@ long long ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> data);
 // True when every byte was written.
 bool WriteFully(int fd, std::uint64_t offset, std::span<const std::uint8_t> data);
 
+// Makes `length` bytes at `offset` of an open block device (BLKZEROOUT) or
+// regular file (fallocate: zero range, else punch hole) read as zeros
+// without writing them; false when neither can.
+bool ZeroRangeInPlace(int fd, std::uint64_t offset, std::uint64_t length);
+
 // The whole text of a file, or its first line without the line end; empty
 // when it cannot be read.
 std::string ReadText(const std::string& path);

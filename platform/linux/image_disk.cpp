@@ -121,4 +121,8 @@ bool ImageDisk::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data
   return WriteFully(fd_, offset, data);
 }
 
+bool ImageDisk::ZeroRange(std::uint64_t offset, std::uint64_t length) {
+  return offset + length <= size_ && ZeroRangeInPlace(fd_, offset, length);
+}
+
 }  // namespace platform::linux_host

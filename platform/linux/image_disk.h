@@ -27,6 +27,7 @@ class ImageDisk final : public DiskDevice {
   bool Unlock() override;
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) override;
   bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override;
+  bool ZeroRange(std::uint64_t offset, std::uint64_t length) override;
 
   bool is_block_device() const { return block_device_; }
 

@@ -164,6 +164,10 @@ class BlockDevice final : public DiskDevice {
     return WriteFully(fd_, offset, data);
   }
 
+  bool ZeroRange(std::uint64_t offset, std::uint64_t length) override {
+    return ZeroRangeInPlace(fd_, offset, length);
+  }
+
  private:
   std::optional<std::array<std::uint8_t, 512>> Mbr() {
     const auto disk = naming_.DiskDevice(drive_number_);

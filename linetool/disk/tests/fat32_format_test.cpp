@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "linetool/disk/le_bytes.h"
 #include "platform/linux/image_disk.h"
+#include "platform/linux/loop_device.h"
 
 namespace fs = std::filesystem;
 using linetool::disk::CFat32Format;
@@ -334,4 +338,106 @@ TEST_F(Fat32FormatTest, ImageFileTakesRoomOnlyForTheSystemArea) {
   const std::uint64_t system_bytes = static_cast<std::uint64_t>(formatter_.LastLayout().system_area) * 512;
   EXPECT_LE(allocated, system_bytes + (1 << 20));
   fs::remove(img);
+}
+
+// Passes every request on to a real disk; the device's own zeroing can be
+// turned off, and what it answered is kept.
+class ZeroingSwitch final : public platform::DiskDevice {
+ public:
+  ZeroingSwitch(platform::DiskDevice& disk, bool allow_zeroing) : disk_(disk), allow_(allow_zeroing) {}
+  std::optional<platform::DriveGeometry> Geometry() override { return disk_.Geometry(); }
+  std::optional<platform::PartitionInfo> PartitionInformation() override { return disk_.PartitionInformation(); }
+  std::optional<std::vector<platform::PartitionInfo>> DriveLayout() override { return disk_.DriveLayout(); }
+  bool SetPartitionType(std::uint8_t type) override { return disk_.SetPartitionType(type); }
+  bool UpdateProperties() override { return disk_.UpdateProperties(); }
+  bool Lock() override { return disk_.Lock(); }
+  bool Dismount() override { return disk_.Dismount(); }
+  bool Unlock() override { return disk_.Unlock(); }
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) override { return disk_.ReadAt(offset, data); }
+  bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    written += data.size();
+    return disk_.WriteAt(offset, data);
+  }
+  bool ZeroRange(std::uint64_t offset, std::uint64_t length) override {
+    zeroed = allow_ && disk_.ZeroRange(offset, length);
+    return zeroed;
+  }
+  bool zeroed = false;
+  std::uint64_t written = 0;
+
+ private:
+  platform::DiskDevice& disk_;
+  bool allow_;
+};
+
+// A 40 MiB image whose first 2 MiB hold old data (0xA5), as a used disk's do.
+class UsedImage {
+ public:
+  explicit UsedImage(const std::string& tag)
+      : path_(fs::temp_directory_path() / ("fat32_used_" + tag + std::to_string(::getpid()) + ".img")) {
+    std::FILE* f = std::fopen(path_.c_str(), "wb");
+    const std::vector<char> old(2 << 20, static_cast<char>(0xA5));
+    std::fwrite(old.data(), 1, old.size(), f);
+    std::fclose(f);
+    fs::resize_file(path_, 40ull << 20);
+  }
+  ~UsedImage() { fs::remove(path_); }
+  const fs::path& path() const { return path_; }
+  std::vector<char> Bytes() const {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+ private:
+  fs::path path_;
+};
+
+TEST_F(Fat32FormatTest, ZeroingByTheDeviceAndWritingZerosGiveTheSameBytes) {
+  // At one sector per cluster the two FATs and the root cluster fill some
+  // 630 KiB of old data.
+  ASSERT_TRUE(formatter_.SetTarget('E', 1));
+  std::vector<char> images[2];
+  for (bool device_zeroes : {true, false}) {
+    UsedImage img(device_zeroes ? "zero" : "write");
+    std::string error;
+    auto disk = platform::linux_host::ImageDisk::Open(img.path().string(), error);
+    ASSERT_TRUE(disk) << error;
+    ZeroingSwitch device(*disk, device_zeroes);
+    ASSERT_TRUE(formatter_.FormatDevice(device, "SAME"));
+    EXPECT_EQ(device.zeroed, device_zeroes);
+    // Only the few sectors with content cross the bus when the device zeroes.
+    const std::uint64_t system_bytes = static_cast<std::uint64_t>(formatter_.LastLayout().system_area) * 512;
+    if (device_zeroes) {
+      EXPECT_LT(device.written, 32u * 1024) << device.written;
+    } else {
+      EXPECT_GE(device.written, system_bytes);
+    }
+    disk.reset();
+    images[device_zeroes ? 0 : 1] = img.Bytes();
+  }
+  ASSERT_EQ(images[0].size(), images[1].size());
+  EXPECT_TRUE(images[0] == images[1]);
+  // The old data past the root directory's first block is left alone by both.
+  const std::size_t end = static_cast<std::size_t>(formatter_.LastLayout().first_data_sector) * 512 + 4096;
+  ASSERT_LT(end, std::size_t{2} << 20);
+  EXPECT_EQ(images[0][end], static_cast<char>(0xA5));
+  EXPECT_EQ(images[0][end - 1], 0);
+
+  // A block device zeroes on request too (BLKZEROOUT): a loop device over a
+  // used image ends with the same bytes.
+  if (const auto why = platform::linux_host::LoopDevicesUnavailable(); !why.empty()) GTEST_SKIP() << why;
+  UsedImage img("loop");
+  std::string error;
+  auto loop = platform::linux_host::LoopDevice::Attach(img.path().string(), error);
+  ASSERT_TRUE(loop) << error;
+  {
+    auto disk = platform::linux_host::ImageDisk::Open(loop->Path(), error);
+    ASSERT_TRUE(disk) << error;
+    ASSERT_TRUE(disk->is_block_device());
+    ZeroingSwitch device(*disk, true);
+    ASSERT_TRUE(formatter_.FormatDevice(device, "SAME"));
+    EXPECT_TRUE(device.zeroed);
+  }
+  loop.reset();
+  EXPECT_TRUE(img.Bytes() == images[1]);
 }
