@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# The station's disk work on loop devices, each figure against a reference
+# measured in the same run on the same kind of device:
+# - write/read test throughput on a mounted NTFS volume, against dd writing
+#   and reading the same bytes past the cache in the same way (direct where
+#   the volume takes it, else fdatasync and the device's cache dropped);
+# - preload copy of a tree, against cp -r of the same tree to the same kind
+#   of volume;
+# - FAT32 format of a 1.9 TiB loop device, against mkfs.fat -F 32 with the
+#   same cluster size on the same device;
+# - a 16-port run against a 1-port run (wall time), with the time each port
+#   spent in the serialised sections (re-find, partition, preload) summed.
+# The stages' times come from the grid lines linetool-cli prints, stamped as
+# they arrive. Needs root and loop devices; not part of the test suite.
+#
+#   linetool/app/bench/loop_disk_bench.sh [BUILD_DIR]   (default build/default)
+set -euo pipefail
+cd "$(dirname "$0")/../../.."
+res=$PWD/resources
+cli=$PWD/${1:-build/default}/linetool/app/linetool-cli
+[ -x "$cli" ] || { echo "no $cli: build first" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] && [ -e /dev/loop-control ] || { echo "loop devices need root and /dev/loop-control" >&2; exit 1; }
+
+dir=$(mktemp -d "${TMPDIR:-/var/tmp}/loop_disk_bench.XXXXXX")
+loops=()
+points=()
+cleanup() {
+  for p in "${points[@]}"; do umount "$p" 2>/dev/null || true; done
+  for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+profile="kl_line_Tool v0.3.ini"
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
+now_us() { echo $(( ${EPOCHREALTIME/./} )); }
+
+# A station folder with a write/read test file of $2 MiB and a preload tree of
+# $3 files of 1 MiB, run on a world of $4 loop-backed NTFS disks of $5 MiB.
+# The grid lines land in $1/out, each led by its arrival time in microseconds.
+station_run() {  # name wr-MiB preload-files ports disk-MiB
+  local d=$dir/$1 i entries=()
+  mkdir -p "$d/preload/sub"
+  cp "$res/$profile" "$res/121105_10_0000.bin" "$d/"
+  sed -i -e 's/^format_drive_type=.*/format_drive_type=0/' -e 's/^wr_test_count=.*/wr_test_count=1/' "$d/$profile"
+  head -c $(($2 << 20)) /dev/urandom >"$d/wr_test.bin"
+  for i in $(seq "$3"); do head -c $((1 << 20)) /dev/urandom >"$d/preload/sub/f$i.bin"; done
+  for i in $(seq "$4"); do
+    entries+=("{ \"port\": $(( (i - 1) % 4 + 1 )), \"bridge\": { \"serial\": \"B$i\", \"disk_size\": \"$5MiB\", \"disk_backing\": \"loop\" } }")
+  done
+  local hubs=() h
+  for h in $(seq 0 $(( (${#entries[@]} - 1) / 4 ))); do
+    local IFS=,
+    hubs+=("{ \"root_hub\": { \"ports\": 4, \"devices\": [ ${entries[*]:$((h * 4)):4} ] } }")
+  done
+  local IFS=,
+  printf '{ "disk_folder": "disks", "reload_delay_ms": 200, "controllers": [ %s ] }\n' "${hubs[*]}" >"$d/world.json"
+  unset IFS
+  (cd "$d" && "$cli" --sim=world.json run --profile "$profile" 2>"$d/err") |
+    while IFS= read -r line; do echo "$(now_us) $line"; done >"$d/out"
+  grep -q "^[0-9]* Pass: $4 Fail: 0" "$d/out" || { echo "$1: the run failed: $(tail -3 "$d/out") $(cat "$d/err")" >&2; exit 1; }
+}
+
+# Microseconds port $2 spent from the line ending column $3 to the one ending $4.
+stage_us() {  # out port from-column to-column
+  awk -v p="port $2 " -v a="$3: PASS" -v b="$4: PASS" '
+    index($0, p a) { t0 = $1 } index($0, p b) { t1 = $1 } END { print t1 - t0 }' "$1"
+}
+# The same summed over ports 0 .. $2-1.
+stage_sum_us() {  # out ports from to
+  local p sum=0
+  for p in $(seq 0 $(($2 - 1))); do sum=$((sum + $(stage_us "$1" "$p" "$3" "$4"))); done
+  echo "$sum"
+}
+run_us() { awk 'NR == 1 { t0 = $1 } /Pass: / { t1 = $1 } END { print t1 - t0 }' "$1"; }
+
+# An NTFS volume like the station's, mounted through ntfs-3g: $point on $part.
+ntfs_volume() {  # MiB
+  truncate -s "$(($1 << 20))" "$dir/ref.img"
+  local l
+  l=$(losetup -f --show "$dir/ref.img")
+  loops+=("$l")
+  part=$l
+  mkntfs --quick --force "$part" >/dev/null 2>&1
+  point=$dir/ref
+  mkdir -p "$point"
+  ntfs-3g "$part" "$point"
+  points+=("$point")
+}
+
+# Microseconds dd takes to write $1 to the volume and read it back, past the
+# cache as the station goes: direct where the volume takes it, else
+# fdatasync, the device's cache dropped between write and read.
+dd_write_read_us() {  # file
+  local t0 t1 wflag=(conv=fdatasync) rflag=()
+  if dd if=/dev/zero of="$point/probe" bs=4096 count=1 oflag=direct 2>/dev/null; then
+    wflag=(oflag=direct conv=fdatasync)
+    rflag=(iflag=direct)
+  fi
+  rm -f "$point/probe"
+  t0=$(now_us)
+  dd if="$1" of="$point/wr_test.bin" bs=1M "${wflag[@]}" 2>/dev/null
+  blockdev --flushbufs "$part"
+  dd if="$point/wr_test.bin" of=/dev/null bs=1M "${rflag[@]}" 2>/dev/null
+  t1=$(now_us)
+  rm -f "$point/wr_test.bin"
+  echo $((t1 - t0))
+}
+
+echo "== write/read test and preload on one NTFS loop volume (64 MiB test file, 64 x 1 MiB preload)"
+station_run one 64 64 1 2048
+ours_wr=$(stage_us "$dir/one/out" 0 Format "R/W Test")
+ours_pre=$(stage_us "$dir/one/out" 0 "R/W Test" Preload)
+ntfs_volume 2048
+dd_us=$(dd_write_read_us "$dir/one/wr_test.bin")
+t0=$(now_us)
+cp -r "$dir/one/preload/." "$point/"
+sync -f "$point"
+cp_us=$(( $(now_us) - t0 ))
+echo "write/read test: ours ${ours_wr} us, dd ${dd_us} us, throughput ours/dd = $(ratio "$dd_us" "$ours_wr")"
+echo "preload copy:    ours ${ours_pre} us, cp -r ${cp_us} us, throughput ours/cp = $(ratio "$cp_us" "$ours_pre")"
+echo "  (ours includes the free-space query, and for the preload the 500 ms pause and the volume's remount)"
+
+echo
+echo "== FAT32 format of a 1.9 TiB loop device (64 sectors per cluster)"
+truncate -s 1900G "$dir/big.img"
+big=$(losetup -f --show "$dir/big.img")
+loops+=("$big")
+t0=$(now_us)
+"$cli" format-fat32 "$big" --label BENCH --cluster 64 >/dev/null
+ours_fmt=$(( $(now_us) - t0 ))
+t0=$(now_us)
+mkfs.fat -F 32 -s 64 -n BENCH "$big" >/dev/null
+sync
+mkfs_fmt=$(( $(now_us) - t0 ))
+echo "format: ours ${ours_fmt} us, mkfs.fat ${mkfs_fmt} us, ours/mkfs.fat = $(ratio "$ours_fmt" "$mkfs_fmt")"
+
+echo
+echo "== 16-port run against a 1-port run (loop-backed NTFS disks of 256 MiB, every stage)"
+station_run p1 1 4 1 256
+station_run p16 1 4 16 256
+w1=$(run_us "$dir/p1/out")
+w16=$(run_us "$dir/p16/out")
+echo "wall: 1 port ${w1} us, 16 ports ${w16} us, ratio 16/1 = $(ratio "$w16" "$w1") (one after the other: 16.00)"
+for n in 1 16; do
+  out=$dir/p$n/out
+  echo "  $n port(s), summed over ports: re-find $(stage_sum_us "$out" "$n" "FW Update" ReLink) us," \
+       "partition $(stage_sum_us "$out" "$n" ReLink Partition) us (lock and wait at the barrier included)," \
+       "preload $(stage_sum_us "$out" "$n" "R/W Test" Preload) us"
+done
