@@ -5,8 +5,6 @@
 
 namespace linetool::app {
 
-namespace {
-
 bool IsFailText(const std::string& text) {
   static constexpr std::string_view kFail = "FAIL";
   return text.size() == kFail.size() &&
@@ -14,8 +12,6 @@ bool IsFailText(const std::string& text) {
            return std::toupper(static_cast<unsigned char>(a)) == b;
          });
 }
-
-}  // namespace
 
 const std::array<GridColumn, kGridColumns>& GridColumns() {
   static const std::array<GridColumn, kGridColumns> columns = {{

@@ -20,6 +20,9 @@ struct GridColumn {
   int width;  // pixels
 };
 
+// True for a stage cell that says the stage failed ("FAIL" in any case).
+bool IsFailText(const std::string& text);
+
 // Headers and widths of the 14 columns.
 const std::array<GridColumn, kGridColumns>& GridColumns();
 

@@ -27,6 +27,13 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
                            ":/usr/sbin:/sbin";
   const pid_t pid = ::fork();
   if (pid == 0) {
+    // The tool runs to its end when the operator presses Ctrl-C (the station
+    // stops after it, at a safe point), and it takes the signals the station
+    // blocks for itself.
+    ::setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
     if (input != nullptr) ::dup2(in_pipe[0], 0);
     const int null = ::open("/dev/null", O_RDWR);
     if (input == nullptr) ::dup2(null, 0);

@@ -240,11 +240,13 @@ bool ChipOperations::DetectChip() {
   start_tick_ = ctx_.clock.Now();
   ctx_.engine.SetChip(selected_);
   std::uint8_t manufacturer = 0, device = 0;
+  detected_ids_.reset();
   if (!ctx_.engine.ReadId(manufacturer, device)) {
     ctx_.status.ShowError(T(kTextDetectError));
     ctx_.sink.Show(T(kTextDetectErrorBox));
     return false;
   }
+  detected_ids_.emplace(manufacturer, device);
   ctx_.status.SetProgress(100);
   char ids[64];
   std::snprintf(ids, sizeof ids, "ManufacturerID:%X\r\nDeviceID:%X", manufacturer, device);

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <stop_token>
+#include <utility>
+#include <optional>
 
 #include "platform/clock.h"
 #include "platform/message_sink.h"
@@ -63,6 +65,10 @@ class ChipOperations {
   bool DetectChip();
   bool Auto();
 
+  // The ID bytes the last Detect read: manufacturer first, then device;
+  // nothing before a Detect or when it could not read them.
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> DetectedIds() const { return detected_ids_; }
+
   // Runs the operation of a menu command identifier; false for another
   // identifier. A command that arrives while an operation runs meets the busy
   // message.
@@ -75,6 +81,7 @@ class ChipOperations {
   bool Running() const { return running_; }
 
  private:
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> detected_ids_;
   struct Frame;
   const std::string& T(std::uint32_t id) const { return ctx_.texts.TextOf(id); }
   bool BusyOrUnlinked();

@@ -55,6 +55,7 @@ bool Maintenance::BusyCheck() {
 }
 
 bool Maintenance::CommonStart(std::uint32_t start_text) {
+  readings_ = {};
   ctx_.status.LogLine(T(start_text));
   if (BusyCheck()) return false;
   if (!ctx_.link.OpenLink()) {
@@ -81,6 +82,7 @@ bool Maintenance::ReadFirmwareVersion() {
     return false;
   }
   const std::string shown = ShownVersion(model_setting_, version.data());
+  readings_.firmware_version = shown;
   ctx_.status.SetProgress(100);
   const std::string text = T(kTextFirmwareVersion) + " " + shown + "    ";
   ctx_.status.ShowInfo(text + Elapsed());
@@ -98,6 +100,7 @@ bool Maintenance::SelfTest() {
   }
   if (report[0] == '\r') {
     const std::string shown(report.data(), std::find(report.begin(), report.end(), '\0'));
+    readings_.self_test_report = shown;
     const std::string text = T(kTextAutoTestResult) + " " + shown + "    ";
     ctx_.status.ShowInfo(text + Elapsed());
     ctx_.sink.Show(text);
@@ -105,6 +108,7 @@ bool Maintenance::SelfTest() {
     return true;
   }
   const bool ok = report[14] == 'o' && report[15] == 'k';
+  readings_.hardware_ok = ok;
   const std::string& text = T(ok ? kTextHardwareOk : kTextHardwareProblems);
   if (ok) {
     ctx_.status.ShowInfo(text);
@@ -133,7 +137,8 @@ bool Maintenance::ReadSerialNumber() {
     ctx_.status.ShowError(T(kTextReadSerialError));
     return false;
   }
-  const std::string text = T(kTextSerialNumber) + SerialText(serial);
+  readings_.serial_number = SerialText(serial);
+  const std::string text = T(kTextSerialNumber) + readings_.serial_number;
   ctx_.status.ShowInfo(text + Elapsed());
   ctx_.sink.Show(text);
   ctx_.status.LogLine(text);

@@ -39,12 +39,24 @@ class Maintenance {
   bool UpdateFirmware(const std::optional<std::string>& host_path);
 
   bool UpdateRunning() const { return update_running_; }
+
+  // What the last command read: the version as shown, the serial number as
+  // shown, the self test's verdict (nothing when the programmer sent its own
+  // report instead) and that report. Empty when not read.
+  struct Readings {
+    std::string firmware_version;
+    std::string serial_number;
+    std::optional<bool> hardware_ok;
+    std::string self_test_report;
+  };
+  const Readings& LastReadings() const { return readings_; }
   // The version text as shown: the FPR7101 programmer reports itself as FPR7100.
   static std::string ShownVersion(const std::string& model_setting, std::string version);
   // "Serial number:" is followed by this when the programmer holds none.
   static std::string SerialText(const std::array<char, 20>& serial);
 
  private:
+  Readings readings_;
   const std::string& T(std::uint32_t id) const { return ctx_.texts.TextOf(id); }
   bool CommonStart(std::uint32_t start_text);
   bool BusyCheck();

@@ -8,6 +8,7 @@
 
 #include "platform/message_sink.h"
 #include "tools/cli/command_line.h"
+#include "tools/cli/interruption.h"
 
 namespace linetool::cli {
 
@@ -34,6 +35,8 @@ struct CliContext {
   std::ostream& out;
   std::ostream& err;
   platform::MessageSink& sink;  // message boxes go to stderr
+  // Ctrl-C: what stops the work under way is registered here (null: none).
+  command_line::Interruption* interruption = nullptr;
 };
 
 // A command as the command line knows it: its subcommand (with options and

@@ -7,6 +7,8 @@
 #include <optional>
 #include <ostream>
 
+#include <nlohmann/json.hpp>
+
 #include "linetool/app/cli/station_backend.h"
 #include "linetool/app/debug_dlg.h"
 #include "linetool/app/device_info_dlg.h"
@@ -93,9 +95,37 @@ bool RequirePresent(const CliContext& ctx, const Station& s, int port) {
   return false;
 }
 
-int RunList(CliContext& ctx) {
+// A number of the table, or null where the table shows "-".
+nlohmann::json NumberOrNull(int n) { return n == device::kNoDriveNumber || n < 0 ? nlohmann::json() : nlohmann::json(n); }
+
+void PrintListJson(CliContext& ctx, const device::DeviceTable& t) {
+  nlohmann::json bridges = nlohmann::json::array();
+  for (const auto& r : t.records) {
+    if (!r.Present()) continue;
+    bridges.push_back({{"port", r.slot},
+                       {"status", r.usb_speed},
+                       {"vid", r.vendor_id},
+                       {"pid", r.product_id},
+                       {"serial_number", r.serial_number},
+                       {"firmware_version", r.firmware_version},
+                       {"capacity", device::CapacityText(r.capacity)},
+                       {"capacity_bytes", r.capacity < 0 ? nlohmann::json() : nlohmann::json(r.capacity)},
+                       {"drive", NumberOrNull(r.physical_drive_number)},
+                       {"cdrom", NumberOrNull(r.cdrom_number)},
+                       {"location", r.location},
+                       {"hub_port", r.port}});
+  }
+  const nlohmann::json doc = {{"bridges_found", t.device_count}, {"left_out", t.left_out}, {"bridges", bridges}};
+  ctx.out << doc.dump(2) << "\n";
+}
+
+int RunList(CliContext& ctx, bool json) {
   Station s;
   if (const int code = Refresh(ctx, s); code != kExitOk) return code;
+  if (json) {
+    PrintListJson(ctx, s.table);
+    return kExitOk;
+  }
   const std::size_t w[] = {7, 8, 6, 6, 22, 14, 10, 7, 8, 10, 9};
   const char* head[] = {"Port#", "Status", "VID", "PID", "Serial Number", "FW Version", "Capacity",
                         "Drive", "CD-ROM", "Location", "Hub port"};
@@ -218,7 +248,9 @@ CliCommand AddList(CLI::App& program) {
       "\n"
       "Exit status: 0 when the table was read, 1 when it could not be, 2 on a\n"
       "usage error (also a --sim that names no station).\n");
-  return {cmd, [](CliContext& ctx) { return RunList(ctx); }};
+  auto json = std::make_shared<bool>(false);
+  cmd->add_flag("--json", *json, "print one JSON document instead of the table (fields: see the README)");
+  return {cmd, [json](CliContext& ctx) { return RunList(ctx, *json); }};
 }
 
 CliCommand AddRegs(CLI::App& program) {

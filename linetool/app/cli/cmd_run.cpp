@@ -13,6 +13,8 @@
 #include <mutex>
 #include <random>
 
+#include <nlohmann/json.hpp>
+
 #include "linetool/app/cli/cli_command.h"
 #include "linetool/app/cli/host_station_backend.h"
 #include "linetool/app/cli/loop_station_backend.h"
@@ -21,6 +23,7 @@
 #include "linetool/app/control_ids.h"
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/app/no_window_dialogs.h"
+#include "linetool/app/port_grid.h"
 #include "linetool/app/production_run.h"
 #include "linetool/app/scaled_clock.h"
 #include "linetool/app/single_instance.h"
@@ -51,6 +54,46 @@ void PrintGrid(std::ostream& out, const std::vector<std::vector<std::string>>& r
   for (const auto& row : rows) line([&](std::size_t c) { return row[c]; });
 }
 
+struct RunArgs {
+  std::string profile;
+  bool json = false;
+};
+
+// The run as one JSON document: every port that holds a bridge, its stage
+// cells, and the counters.
+void PrintRunJson(std::ostream& out, const std::vector<std::vector<std::string>>& rows, const app::Counters& c,
+                  const std::string& log) {
+  // The stage columns of the grid, after Port# ... Capacity.
+  static const char* const kStages[] = {"config_update", "fw_update", "relink", "partition",
+                                        "format",        "rw_test",   "preload"};
+  constexpr std::size_t kFirstStage = 7;
+  nlohmann::json ports = nlohmann::json::array();
+  for (std::size_t port = 0; port < rows.size(); ++port) {
+    const auto& row = rows[port];
+    if (row.size() < kFirstStage + std::size(kStages) || (row[1].empty() && row[4].empty())) continue;
+    nlohmann::json stages = nlohmann::json::object();
+    bool failed = false, passed = false;
+    for (std::size_t i = 0; i < std::size(kStages); ++i) {
+      const std::string& cell = row[kFirstStage + i];
+      stages[kStages[i]] = cell.empty() ? nlohmann::json() : nlohmann::json(cell);
+      failed = failed || app::IsFailText(cell);
+      passed = passed || !cell.empty();
+    }
+    ports.push_back({{"port", port},
+                     {"result", failed ? nlohmann::json("FAIL") : passed ? nlohmann::json("PASS") : nlohmann::json()},
+                     {"status", row[1]},
+                     {"serial_number", row[4]},
+                     {"firmware_version", row[5]},
+                     {"capacity", row[6]},
+                     {"stages", stages}});
+  }
+  const nlohmann::json doc = {{"passed", c.fail == 0 && c.total > 0},
+                              {"counters", {{"pass", c.pass}, {"fail", c.fail}, {"total", c.total}}},
+                              {"log", log},
+                              {"ports", ports}};
+  out << doc.dump(2) << "\n";
+}
+
 // Passes message boxes on and counts them, so the run can tell whether Start
 // said why it started nothing.
 class CountingSink final : public platform::MessageSink {
@@ -71,7 +114,7 @@ class CountingSink final : public platform::MessageSink {
 // Refreshes the ports, loads the profile, presses Start and waits for the
 // run to end, printing the grid as it goes. `before_teardown` runs before
 // the run and the window go (the host's plug events end there).
-int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::StationServices& services,
+int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationServices& services,
                   const std::string& drive_root, const std::function<void()>& before_teardown) {
   int exit_code = kExitUsage;
   CountingSink boxes(ctx.sink);
@@ -93,7 +136,7 @@ int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::St
               << e.text << std::endl;
       return;
     }
-    if (e.kind != app::PresenterEvent::Kind::kCell) return;
+    if (e.kind != app::PresenterEvent::Kind::kCell || run_args.json) return;
     std::lock_guard g(out_mutex);
     if (live) {
       ctx.out << "\033[H\033[2J";
@@ -106,26 +149,36 @@ int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::St
   });
 
   run.RefreshPorts();
-  const bool loaded = presenter.LoadIni(StationPathOfArgument(ctx, profile_arg));
+  const bool loaded = presenter.LoadIni(StationPathOfArgument(ctx, run_args.profile));
   const bool auto_mode = engine.Settings().auto_mp != 0;
   const std::size_t boxes_before = boxes.Count();
   const bool pressed = loaded && !auto_mode && presenter.Command(app::ids::kStart);
   // A run that ended already was started all the same.
   if (pressed && (run.RunActive() || run.RunsFinished() > 0)) {
+    if (ctx.interruption) ctx.interruption->OnStop([&run] { run.StopAllJobs(); });
     run.WaitIdle();
+    if (ctx.interruption) ctx.interruption->OnStop({});
     presenter.SetObserver({});
     std::lock_guard g(out_mutex);
-    ctx.out << "\n";
-    PrintGrid(ctx.out, presenter.GridTexts());
     const app::Counters c = presenter.CounterValues();
-    ctx.out << "Pass: " << c.pass << " Fail: " << c.fail << " Total: " << c.total << "\n";
-    ctx.out << "Log: " << run.LogFilePath() << "\n";
+    if (run_args.json) {
+      PrintRunJson(ctx.out, presenter.GridTexts(), c, run.LogFilePath());
+    } else {
+      ctx.out << "\n";
+      PrintGrid(ctx.out, presenter.GridTexts());
+      ctx.out << "Pass: " << c.pass << " Fail: " << c.fail << " Total: " << c.total << "\n";
+      ctx.out << "Log: " << run.LogFilePath() << "\n";
+    }
     exit_code = c.fail == 0 && c.total > 0 ? kExitOk : kExitFailed;
+    if (ctx.interruption && ctx.interruption->Requested()) {
+      ctx.err << "linetool-cli run: stopped by a signal (Ctrl-C); the jobs stopped at their next safe point\n";
+      exit_code = command_line::kExitInterrupted;
+    }
   } else {
     presenter.SetObserver({});
     // Why, where no message box has said it.
     if (!loaded) {
-      ctx.err << "linetool-cli run: the profile " << profile_arg << " did not load as a valid profile\n";
+      ctx.err << "linetool-cli run: the profile " << run_args.profile << " did not load as a valid profile\n";
     } else if (auto_mode) {
       ctx.err << "linetool-cli run: the profile has auto mode on (auto_mp=1): Start is disabled, and the\n"
                  "station starts a run by itself whenever exactly one bridge is plugged in. run takes a\n"
@@ -142,7 +195,7 @@ int RunProduction(CliContext& ctx, const std::string& profile_arg, const app::St
   return exit_code;
 }
 
-int RunOnSimulatedStation(CliContext& ctx, const std::string& profile_arg) {
+int RunOnSimulatedStation(CliContext& ctx, const RunArgs& run_args) {
   std::string error;
   const auto world = SimWorldOf(ctx, error);
   if (!world) {
@@ -177,7 +230,7 @@ int RunOnSimulatedStation(CliContext& ctx, const std::string& profile_arg) {
         const std::string fat = platform::linux_host::FatMountDriver();
         ctx.err << "linetool-cli run: loop-backed disks in " << folder.string() << "; FAT32 volumes mount through "
                 << (fat == "vfat" ? "the kernel (vfat)" : "FUSE (fusefat)") << ", NTFS volumes through ntfs-3g\n";
-        exit_code = RunProduction(ctx, profile_arg, backend.Services(), backend.DriveRoot(), [] {});
+        exit_code = RunProduction(ctx, run_args, backend.Services(), backend.DriveRoot(), [] {});
       }
     }
     std::error_code ec;
@@ -189,14 +242,14 @@ int RunOnSimulatedStation(CliContext& ctx, const std::string& profile_arg) {
     platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
     app::ScaledClock clock(calendar, app::kSimTimeFactor);
     SimStationBackend backend(*world, clock, root, ctx.host_workdir);
-    exit_code = RunProduction(ctx, profile_arg, backend.Services(), backend.DriveRoot(), [] {});
+    exit_code = RunProduction(ctx, run_args, backend.Services(), backend.DriveRoot(), [] {});
   }
   std::error_code ec;
   std::filesystem::remove_all(root, ec);
   return exit_code;
 }
 
-int RunOnHost(CliContext& ctx, const std::string& profile_arg) {
+int RunOnHost(CliContext& ctx, const RunArgs& run_args) {
   if (const auto missing = platform::linux_host::MissingRunCapabilities(); !missing.empty()) {
     ctx.err << "linetool-cli run: a production run on this host needs root: it lacks";
     for (const auto& cap : missing) ctx.err << " " << cap;
@@ -218,15 +271,18 @@ int RunOnHost(CliContext& ctx, const std::string& profile_arg) {
   if (!backend.EventsError().empty()) {
     ctx.err << "linetool-cli run: plugs and unplugs are not followed (" << backend.EventsError() << ")\n";
   }
-  return RunProduction(ctx, profile_arg, backend.Services(), backend.DriveRoot(), [&] { backend.StopEvents(); });
+  return RunProduction(ctx, run_args, backend.Services(), backend.DriveRoot(), [&] { backend.StopEvents(); });
 }
 
 }  // namespace
 
 CliCommand AddRun(CLI::App& program) {
   CLI::App* cmd = program.add_subcommand("run", "one production run on every bridge found, as Start does");
-  auto profile_arg = std::make_shared<std::string>();
-  cmd->add_option("--profile", *profile_arg, "the profile to load, as Load INI does")->type_name("FILE")->required();
+  auto args = std::make_shared<RunArgs>();
+  cmd->add_option("--profile", args->profile, "the profile to load, as Load INI does")->type_name("FILE")->required();
+  cmd->add_flag("--json", args->json,
+                "print one JSON document at the end (every port's stages, serial number and firmware version, "
+                "the counters) instead of the grid");
   cmd->footer(std::string(
       "Runs one production run on every bridge found: refreshes the ports, loads\n"
       "the profile into the settings panel as Load INI does, presses Start and\n"
@@ -256,8 +312,8 @@ CliCommand AddRun(CLI::App& program) {
       "started (the profile did not load, auto mode on, refused by a check of Start,\n"
       "no device, no rights on this host, another station running, a --sim that\n"
       "names no station, or bad arguments). Each of them says why on stderr.\n");
-  return {cmd, [profile_arg](CliContext& ctx) {
-            return ctx.options.sim ? RunOnSimulatedStation(ctx, *profile_arg) : RunOnHost(ctx, *profile_arg);
+  return {cmd, [args](CliContext& ctx) {
+            return ctx.options.sim ? RunOnSimulatedStation(ctx, *args) : RunOnHost(ctx, *args);
           }};
 }
 

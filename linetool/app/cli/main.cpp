@@ -34,6 +34,7 @@ bool RequireFileArgument(const CliContext& ctx, const char* command, const std::
 
 int main(int argc, char** argv) {
   using namespace linetool::cli;
+  command_line::Interruption interruption;  // before any thread starts
   CLI::App app("The VX7700 production station without a window.", "linetool-cli");
   command_line::SetUp(app);
   GlobalOptions options;
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   platform::StreamSink sink(std::cerr);
-  CliContext ctx{options, workdir, std::cout, std::cerr, sink};
+  CliContext ctx{options, workdir, std::cout, std::cerr, sink, &interruption};
   for (const auto& command : commands) {
     if (command.app->parsed()) return command.run(ctx);
   }

@@ -11,6 +11,7 @@
 #include "platform/message_sink.h"
 #include "platform/programmer_usb.h"
 #include "tools/cli/command_line.h"
+#include "tools/cli/interruption.h"
 
 namespace romwright::cli {
 
@@ -43,6 +44,8 @@ struct CliContext {
   std::ostream& err;
   platform::MessageSink& sink;  // message boxes go to stderr
   CliDevices* devices = nullptr;
+  // Ctrl-C: what stops the work under way is registered here (null: none).
+  command_line::Interruption* interruption = nullptr;
 };
 
 // A command as the command line knows it: its subcommand (with options and

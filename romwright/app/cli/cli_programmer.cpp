@@ -1,8 +1,11 @@
 #include "romwright/app/cli/cli_programmer.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <stop_token>
 
 #include "platform/linux/host_services.h"
 #include "platform/linux/programmer_usb_libusb.h"
@@ -12,6 +15,7 @@
 #include "romwright/app/data_file.h"
 #include "romwright/app/settings_file.h"
 #include "sim/programmer/sim_programmer.h"
+#include "tools/cli/progress_line.h"
 
 namespace romwright::cli {
 
@@ -37,27 +41,46 @@ std::string ForTerminal(const std::string& text) {
   return s;
 }
 
-// The window's info line and progress bar, as lines of text.
+// The window's info line and progress bar, as lines of text, and the
+// progress line on a terminal.
 class TerminalStatus final : public app::StatusView {
  public:
-  explicit TerminalStatus(std::ostream& out) : out_(out) {}
+  TerminalStatus(std::ostream& out, std::ostream& terminal)
+      : out_(out), progress_(terminal, command_line::StderrIsTerminal()) {}
+  void SetProgressBytes(std::uint64_t bytes) { bytes_ = bytes; }
   void InfoChanged(const std::string& text, app::Rgb colour) override {
-    out_ << (colour == app::kErrorRed ? "! " : "") << ForTerminal(text) << "\n";
+    const std::string shown = ForTerminal(text);
+    if (progress_.Drawn()) {
+      // The operation ended: done, or failed where the line stands.
+      if (colour != app::kErrorRed) progress_.Update(100);
+      progress_.Finish();
+    } else if (shown.size() > 3 && shown.compare(shown.size() - 3, 3, "...") == 0) {
+      label_ = shown;  // "Reading...": what the coming progress is about
+      progress_.SetLabel(label_);
+    }
+    out_ << (colour == app::kErrorRed ? "! " : "") << shown << "\n";
     out_.flush();
   }
   void ProgressChanged(int position, const std::string& text, app::Rgb, app::Rgb) override {
+    if (position == 0) progress_.Start(label_, bytes_);  // a new operation or phase
+    if (text != "ERROR") progress_.Update(position);
     // A line for every tenth of the way and for the error state; the 0 every
     // operation starts with is not worth one.
     const std::string step = text == "ERROR" ? text : std::to_string(position / 10);
     if (step == last_step_) return;
     last_step_ = step;
     if (position == 0) return;
+    // The progress line says it on a terminal that stdout shares.
+    if (progress_.Enabled() && ::isatty(STDOUT_FILENO) == 1 && text != "ERROR") return;
     out_ << "Progress: " << text << "\n";
     out_.flush();
   }
 
  private:
   std::ostream& out_;
+  command_line::ProgressLine progress_;
+  std::uint64_t bytes_ = 0;
+  std::string label_;
   std::string last_step_ = "0";
 };
 
@@ -74,9 +97,14 @@ struct CliProgrammer::Parts {
   std::unique_ptr<app::StatusDisplay> status;
   std::unique_ptr<link::ProgrammerLink> link;
   std::unique_ptr<link::TransferEngine> engine;
+  std::stop_source stop;  // Ctrl-C
 };
 
 CliProgrammer::CliProgrammer(CliContext& ctx) : ctx_(ctx), parts_(std::make_unique<Parts>()) {}
+
+void CliProgrammer::SetProgressBytes(std::uint64_t bytes) { parts_->view->SetProgressBytes(bytes); }
+
+void CliProgrammer::Stop() { parts_->stop.request_stop(); }
 
 CliProgrammer::~CliProgrammer() {
   if (parts_->engine) parts_->engine->AbortTransfer();
@@ -146,12 +174,13 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
   const std::string log = log_setting.empty()
                               ? std::string()
                               : platform::ToHostPath(log_setting, platform::linux_host::CurrentDirectory());
-  parts.view = std::make_unique<TerminalStatus>(ctx.out);
+  parts.view = std::make_unique<TerminalStatus>(ctx.out, ctx.err);
   parts.status = std::make_unique<app::StatusDisplay>(*parts.clock, log, parts.view.get());
   parts.link = std::make_unique<link::ProgrammerLink>(*parts.usb, ctx.sink);
   parts.engine = std::make_unique<link::TransferEngine>(*parts.clock);
   parts.engine->SetLink(parts.link.get());
-  app::ProgrammerContext pc{*parts.clock, ctx.sink, *parts.status, p->texts_, *parts.link, *parts.engine};
+  app::ProgrammerContext pc{*parts.clock, ctx.sink,        *parts.status,         p->texts_,
+                            *parts.link,  *parts.engine, parts.stop.get_token()};
   p->ops_ = std::make_unique<app::ChipOperations>(pc, *p->buffer_, p->database_);
   p->ops_->SetSelectedChip(*chip);
   p->ops_->on_chip_detected = [buffer = p->buffer_.get()](const ChipRecord& c) {

@@ -5,6 +5,7 @@
 // the data buffer, and the chip and maintenance presenters, which report
 // through a status display that prints the window's texts and progress.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,12 @@ class CliProgrammer {
   // Loads a data file into the chip's bytes of the buffer as Open does;
   // "Open file error!" when it fails.
   bool LoadDataFile(const std::string& host_path);
+  // The bytes the next operation moves, for the progress line's bytes, rate
+  // and time left (0: the percentage and time only).
+  void SetProgressBytes(std::uint64_t bytes);
+  // Breaks off the operation under way at its next safe point, as closing the
+  // window does: the transfer is aborted and the operation fails. Any thread.
+  void Stop();
 
   struct Parts;
 

@@ -3,10 +3,13 @@
 // programmer itself. Each runs the window's command with its texts, progress
 // and message boxes.
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "romwright/app/chip_database.h"
 #include "romwright/app/cli/cli_database.h"
@@ -26,19 +29,43 @@ const char kDeviceOptions[] =
     "the database, or when no programmer is linked.\n";
 
 using Body = std::function<int(CliContext&, CliProgrammer&)>;
+// The --json document of a command from what the programmer read (null when
+// it did not start) and whether the command succeeded.
+using JsonOf = std::function<nlohmann::json(CliProgrammer*, bool ok)>;
 
-// A command on the programmer: `body` runs on a started programmer.
+// A command on the programmer: `body` runs on a started programmer. With
+// `json_of` the command takes --json: its status lines go to stderr and
+// stdout gets the document.
 CliCommand DeviceCommand(CLI::App& program, const char* name, const char* summary, const char* help, Body body,
-                         bool need_link = true) {
+                         bool need_link = true, JsonOf json_of = {}) {
   CLI::App* cmd = program.add_subcommand(name, summary);
   cmd->footer(std::string(help) + "\n" + kDeviceOptions);
-  return {cmd, [body = std::move(body), need_link](CliContext& ctx) {
+  auto json = std::make_shared<bool>(false);
+  if (json_of) cmd->add_flag("--json", *json, "print one JSON document on stdout (fields: see the README)");
+  return {cmd, [body = std::move(body), need_link, json, json_of](CliContext& ctx) {
+            CliContext status_ctx{ctx.options, *json ? ctx.err : ctx.out, ctx.err, ctx.sink, ctx.devices,
+                                  ctx.interruption};
             int code = kExitOk;
-            auto programmer = CliProgrammer::Start(ctx, code, need_link);
-            if (!programmer) return code;
-            return body(ctx, *programmer);
+            auto programmer = CliProgrammer::Start(status_ctx, code, need_link);
+            if (programmer) {
+              programmer->SetProgressBytes(programmer->Ops().SelectedChip().capacity);
+              if (ctx.interruption) ctx.interruption->OnStop([p = programmer.get()] { p->Stop(); });
+              code = body(status_ctx, *programmer);
+              if (ctx.interruption) ctx.interruption->OnStop({});
+            }
+            if (*json) ctx.out << json_of(programmer.get(), programmer && code == kExitOk).dump(2) << "\n";
+            if (ctx.interruption && ctx.interruption->Requested()) {
+              ctx.err << "romwright-cli " << (programmer ? "stopped by a signal (Ctrl-C): the transfer was cancelled"
+                                                         : "stopped by a signal (Ctrl-C)")
+                      << "\n";
+              return command_line::kExitInterrupted;
+            }
+            return code;
           }};
 }
+
+// A text the command read, or null.
+nlohmann::json TextOrNull(const std::string& text) { return text.empty() ? nlohmann::json() : nlohmann::json(text); }
 
 // A command that loads FILE into the buffer, then runs `operation`.
 CliCommand FileCommand(CLI::App& program, const char* name, const char* summary, const char* help,
@@ -55,10 +82,18 @@ CliCommand FileCommand(CLI::App& program, const char* name, const char* summary,
 }  // namespace
 
 CliCommand AddDetect(CLI::App& program) {
-  return DeviceCommand(program, "detect", "read the chip's ID bytes and name the chip",
-                       "Reads the ID bytes of the chip in the programmer and names the first chip\n"
-                       "of the database that carries them.\n",
-                       [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Ops().DetectChip()); });
+  return DeviceCommand(
+      program, "detect", "read the chip's ID bytes and name the chip",
+      "Reads the ID bytes of the chip in the programmer and names the first chip\n"
+      "of the database that carries them.\n",
+      [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Ops().DetectChip()); }, true,
+      [](CliProgrammer* p, bool ok) {
+        const auto ids = p ? p->Ops().DetectedIds() : std::nullopt;
+        return nlohmann::json{{"ok", ok},
+                              {"manufacturer_id", ids ? nlohmann::json(ids->first) : nlohmann::json()},
+                              {"device_id", ids ? nlohmann::json(ids->second) : nlohmann::json()},
+                              {"chip", ok ? nlohmann::json(app::NameOf(p->Ops().SelectedChip())) : nlohmann::json()}};
+      });
 }
 
 CliCommand AddRead(CLI::App& program) {
@@ -113,23 +148,39 @@ CliCommand AddAuto(CLI::App& program) {
 }
 
 CliCommand AddVersion(CLI::App& program) {
-  return DeviceCommand(program, "version", "read the programmer's firmware version",
-                       "Reads the programmer's firmware version.\n", [](CliContext&, CliProgrammer& p) {
-                         return ExitCodeOf(p.Maintenance().ReadFirmwareVersion());
-                       });
+  return DeviceCommand(
+      program, "version", "read the programmer's firmware version", "Reads the programmer's firmware version.\n",
+      [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Maintenance().ReadFirmwareVersion()); }, true,
+      [](CliProgrammer* p, bool ok) {
+        return nlohmann::json{
+            {"ok", ok},
+            {"firmware_version", p ? TextOrNull(p->Maintenance().LastReadings().firmware_version) : nlohmann::json()}};
+      });
 }
 
 CliCommand AddSerial(CLI::App& program) {
-  return DeviceCommand(program, "serial", "read the programmer's serial number",
-                       "Reads the programmer's serial number.\n", [](CliContext&, CliProgrammer& p) {
-                         return ExitCodeOf(p.Maintenance().ReadSerialNumber());
-                       });
+  return DeviceCommand(
+      program, "serial", "read the programmer's serial number", "Reads the programmer's serial number.\n",
+      [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Maintenance().ReadSerialNumber()); }, true,
+      [](CliProgrammer* p, bool ok) {
+        return nlohmann::json{
+            {"ok", ok},
+            {"serial_number", p ? TextOrNull(p->Maintenance().LastReadings().serial_number) : nlohmann::json()}};
+      });
 }
 
 CliCommand AddSelftest(CLI::App& program) {
-  return DeviceCommand(program, "selftest", "run the programmer's self test",
-                       "Runs the programmer's self test; exit 1 when the hardware has problems.\n",
-                       [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Maintenance().SelfTest()); });
+  return DeviceCommand(
+      program, "selftest", "run the programmer's self test",
+      "Runs the programmer's self test; exit 1 when the hardware has problems.\n",
+      [](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Maintenance().SelfTest()); }, true,
+      [](CliProgrammer* p, bool ok) {
+        const auto* r = p ? &p->Maintenance().LastReadings() : nullptr;
+        return nlohmann::json{
+            {"ok", ok},
+            {"hardware_ok", r && r->hardware_ok ? nlohmann::json(*r->hardware_ok) : nlohmann::json()},
+            {"report", r ? TextOrNull(r->self_test_report) : nlohmann::json()}};
+      });
 }
 
 CliCommand AddUpdateFirmware(CLI::App& program) {
@@ -141,7 +192,12 @@ CliCommand AddUpdateFirmware(CLI::App& program) {
       "boot state. No programmer needs to be linked at the start: the command\n"
       "waits for one, and after about 5 s asks on stderr to link it within 10 s;\n"
       "it gives up after about 15 s. Progress goes to stdout.\n",
-      [file](CliContext&, CliProgrammer& p) { return ExitCodeOf(p.Maintenance().UpdateFirmware(*file)); },
+      [file](CliContext&, CliProgrammer& p) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(*file, ec);
+        p.SetProgressBytes(ec ? 0 : size);
+        return ExitCodeOf(p.Maintenance().UpdateFirmware(*file));
+      },
       /*need_link=*/false);
   c.app->add_option("FILE", *file, "the programmer's update image")->required()->check(CLI::ExistingFile);
   return c;

@@ -7,8 +7,8 @@ set -uo pipefail
 cli=$1
 res=$2
 kills=${3:-25}
-# shellcheck source=cli_checks.sh
-. "$(dirname "$0")/cli_checks.sh"
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 profile="kl_line_Tool v0.3.ini"
 station="$work/station"
 mkdir -p "$station"

@@ -4,8 +4,8 @@
 # Usage: device_cli_test.sh LINETOOL_CLI
 set -uo pipefail
 cli=$1
-# shellcheck source=cli_checks.sh
-. "$(dirname "$0")/cli_checks.sh"
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 cd "$work"
 rows() { grep -cE '^[0-9]+  ' "$1"; }
 

@@ -7,8 +7,8 @@
 set -uo pipefail
 cli=$1
 resources=$2
-# shellcheck source=cli_checks.sh
-. "$(dirname "$0")/cli_checks.sh"
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 chmod 755 "$work"
 cd "$work"
 profile="kl_line_Tool v0.3.ini"

@@ -4,8 +4,8 @@
 # Usage: info_cli_test.sh LINETOOL_CLI
 set -uo pipefail
 cli=$1
-# shellcheck source=cli_checks.sh
-. "$(dirname "$0")/cli_checks.sh"
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 cd "$work"
 
 # A fresh bridge: both slots erased (every option off, no idle timer), UASP

@@ -14,8 +14,8 @@ if [ ! -e /dev/loop-control ]; then echo "SKIP: no /dev/loop-control on this hos
 for tool in losetup blkid ntfsfix fsck.fat ntfs-3g; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-# shellcheck source=cli_checks.sh
-. "$(dirname "$0")/cli_checks.sh"
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 # Loop devices this script attaches itself go on every path.
 attached=()
 mounted=()

@@ -5,8 +5,8 @@
 set -uo pipefail
 cli=$1
 res=$2
-# shellcheck source=cli_checks.sh
-. "$(dirname "$0")/cli_checks.sh"
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 profile="kl_line_Tool v0.3.ini"
 station() {  # a fresh working directory with the sample files
   rm -rf "$work/$1"
@@ -70,5 +70,19 @@ grep -q 'auto mode on (auto_mp=1)' "$work/err" || fail "auto mode: $(cat "$work/
 # --sim=0 names no station: the same exit status as in every other command.
 "$cli" --sim=0 --workdir "$work/good" run --profile "$profile" >"$work/out" 2>"$work/err"
 expect_status 2 $? "run --sim=0"
+
+# Ctrl-C during a run (a bridge that never comes back keeps it going): the jobs
+# stop, the program says so and exits with 130, and the station runs again.
+station stop
+cat >"$work/stop/world.json" <<'WORLD'
+{ "controllers": [ { "root_hub": { "ports": 2, "devices": [
+  { "port": 1, "bridge": { "serial": "GOOD0001" } },
+  { "port": 2, "bridge": { "serial": "LOST0002", "faults": { "never_returns": true } } } ] } } ] }
+WORLD
+(cd "$work/stop" && timeout --preserve-status -s INT 1 "$cli" --sim=world.json run --profile "$profile" >out 2>err)
+expect_status 130 $? "run stopped by SIGINT"
+grep -q 'stopped by a signal' "$work/stop/err" || fail "a stopped run does not say so: $(cat "$work/stop/err")"
+(cd "$work/stop" && "$cli" --sim=2 run --profile "$profile" >out 2>err)
+expect_status 0 $? "run after a stopped run"
 
 finish

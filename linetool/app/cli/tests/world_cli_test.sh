@@ -8,8 +8,8 @@ set -uo pipefail
 cli=$1
 res=$2
 worlds=$3
-# shellcheck source=cli_checks.sh
-. "$(dirname "$0")/cli_checks.sh"
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 profile="kl_line_Tool v0.3.ini"
 cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload" "$work/"
 cd "$work"

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds the Debian packages from a build folder with CPack, checks them with
+# dpkg-deb and lintian (no errors), unpacks them into a throwaway root and runs
+# every installed program's --version and --help from there.
+# Usage: check_packages.sh BUILD_DIR [OUT_DIR]
+# Exits 77 (skipped) when dpkg-deb, lintian or help2man is missing.
+set -uo pipefail
+build=$1
+out=${2:-}
+for tool in dpkg-deb lintian help2man cpack; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed (scripts/setup installs it)"
+    exit 77
+  fi
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+[ -n "$out" ] || out=$work/debs
+mkdir -p "$out"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+if ! (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$out" >cpack.log 2>&1); then
+  cat "$work/cpack.log"
+  echo "FAIL: cpack"
+  exit 1
+fi
+debs=("$out"/*.deb)
+[ "${#debs[@]}" -eq 2 ] || fail "cpack made ${#debs[@]} packages: ${debs[*]}"
+
+for deb in "${debs[@]}"; do
+  name=$(dpkg-deb --field "$deb" Package)
+  dpkg-deb --info "$deb" >/dev/null || fail "$name: dpkg-deb cannot read it"
+  dpkg-deb --contents "$deb" >"$work/$name.list" || fail "$name: no contents"
+  echo "== lintian $name"
+  # Errors fail the check; warnings are shown.
+  lintian --tag-display-limit 0 --fail-on error "$deb" | tee "$work/$name.lintian"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || fail "$name: lintian reports errors"
+  dpkg-deb -x "$deb" "$work/root" || fail "$name: cannot unpack"
+done
+
+root=$work/root
+expect_file() { [ -e "$root/$1" ] || fail "no $1 in the packages"; }
+for f in usr/bin/linetool usr/bin/linetool-cli usr/bin/romwright usr/bin/romwright-cli \
+  usr/lib/romwright/chips.db usr/lib/romwright/config.ini usr/lib/udev/rules.d/60-romwright-programmer.rules \
+  usr/share/applications/linetool.desktop usr/share/applications/romwright.desktop \
+  usr/share/icons/hicolor/scalable/apps/linetool.svg usr/share/icons/hicolor/scalable/apps/romwright.svg \
+  usr/share/metainfo/linetool.metainfo.xml usr/share/metainfo/romwright.metainfo.xml \
+  "usr/share/doc/linetool/examples/kl_line_Tool v0.3.ini" usr/share/doc/linetool/README.capabilities; do
+  expect_file "$f"
+done
+for p in linetool linetool-cli romwright romwright-cli; do
+  expect_file "usr/share/man/man1/$p.1.gz"
+  "$root/usr/bin/$p" --version >"$work/out" 2>"$work/err" || fail "$p --version: exit $?: $(cat "$work/err")"
+  grep -qE "^$p [0-9]+\.[0-9]+\.[0-9]+$" "$work/out" || fail "$p --version prints: $(cat "$work/out")"
+  "$root/usr/bin/$p" --help >"$work/out" 2>"$work/err" || fail "$p --help: exit $?: $(cat "$work/err")"
+  grep -q "^Usage: $p" "$work/out" || fail "$p --help prints no usage: $(head -3 "$work/out")"
+done
+# The installed romwright-cli finds the chip database beside itself.
+"$root/usr/bin/romwright-cli" chips W25Q80 >"$work/out" 2>"$work/err" || fail "installed romwright-cli chips: $(cat "$work/err")"
+grep -q '^W25Q80 ' "$work/out" || fail "installed romwright-cli does not find its chip database: $(cat "$work/out")"
+if command -v desktop-file-validate >/dev/null; then
+  for d in "$root"/usr/share/applications/*.desktop; do
+    desktop-file-validate "$d" || fail "$(basename "$d") is not a valid desktop entry"
+  done
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "packages: all checks passed (${debs[*]##*/})"
