@@ -19,6 +19,16 @@ class UsageFirst final : public CLI::Formatter {
         << make_groups(app, mode) << make_subcommands(app, mode) << '\n' << make_footer(app);
     return out.str();
   }
+  // "--sim" rather than "--sim{}": a flag's default value is no part of its name.
+  std::string make_option_name(const CLI::Option* opt, bool is_positional) const override {
+    std::string name = CLI::Formatter::make_option_name(opt, is_positional);
+    for (auto open = name.find('{'); open != std::string::npos; open = name.find('{', open)) {
+      const auto close = name.find('}', open);
+      if (close == std::string::npos) break;
+      name.erase(open, close - open + 1);
+    }
+    return name;
+  }
 };
 
 // The full command path of a subcommand: "linetool-cli profile check".

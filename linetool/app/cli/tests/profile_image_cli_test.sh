@@ -19,6 +19,8 @@ for args in "--help" "profile --help" "profile check --help" "image --help"; do
   expect_status 0 $? "linetool-cli $args"
   grep -q "^Usage: linetool-cli" out || fail "linetool-cli $args prints no usage"
 done
+"$cli" --help >out
+grep -qE -- '^ +--sim \[=N\|=FILE\]' out || fail "--help does not show --sim as it is written: $(grep -- --sim out)"
 
 "$cli" --version >out 2>err
 expect_status 0 $? "linetool-cli --version"
