@@ -263,6 +263,7 @@ bool CFat32Format::WriteSystemArea(platform::DiskDevice& volume, std::string_vie
     for (std::uint32_t s = 0; written && s < layout_.system_area; s += kZeroChunkSectors) {
       const std::uint32_t n = std::min(kZeroChunkSectors, layout_.system_area - s);
       written = volume.WriteAt(s * sector_bytes, std::span(zeros).first(static_cast<std::size_t>(n) * bps));
+      if (written && on_zero_progress) on_zero_progress((s + n) * sector_bytes, layout_.system_area * sector_bytes);
     }
   }
   const auto write_sector = [&](std::uint64_t sector, const std::vector<std::uint8_t>& data) {

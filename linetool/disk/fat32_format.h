@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,11 @@ class CFat32Format {
   virtual ~CFat32Format();
   CFat32Format(const CFat32Format&) = delete;
   CFat32Format& operator=(const CFat32Format&) = delete;
+
+  // Called while zeros are written over the system area, on a device that
+  // cannot clear it itself (a large volume's FATs are many megabytes): the
+  // bytes written so far and in all.
+  std::function<void(std::uint64_t done, std::uint64_t total)> on_zero_progress;
 
   // Chooses the volume and the sectors per cluster (0 = by partition size).
   // A cluster size above 64 sectors, or one that is not a power of two, is

@@ -14,6 +14,7 @@
 #include "platform/linux/host_services.h"
 #include "platform/linux/image_disk.h"
 #include "platform/number_text.h"
+#include "tools/cli/progress_line.h"
 
 namespace linetool::cli {
 
@@ -47,7 +48,19 @@ int RunFormatFat32(CliContext& ctx, const std::string& image, const std::string&
   auto clock = platform::linux_host::MakeSystemClock();
   disk::CFat32Format formatter(no_volumes, clock);
   formatter.SetTarget(disk::kNoDriveLetter, cluster);
+  // On a terminal, the zeros written over a large volume's FATs (where the
+  // device cannot clear them itself) show their progress.
+  constexpr std::uint64_t kShownFrom = 16ull << 20;
+  command_line::ProgressLine progress(ctx.err, command_line::StderrIsTerminal());
+  bool started = false;
+  formatter.on_zero_progress = [&](std::uint64_t done, std::uint64_t total) {
+    if (total < kShownFrom) return;
+    if (!started) progress.Start("Clearing the FATs", total);
+    started = true;
+    progress.Update(static_cast<int>(done * 100 / total));
+  };
   const bool ok = formatter.FormatDevice(*device, label);
+  progress.Finish();
   const auto& layout = formatter.LastLayout();
   if (!ok) {
     ctx.err << "format-fat32: " << image << ": " << formatter.FailureText()

@@ -403,8 +403,19 @@ TEST_F(Fat32FormatTest, ZeroingByTheDeviceAndWritingZerosGiveTheSameBytes) {
     auto disk = platform::linux_host::ImageDisk::Open(img.path().string(), error);
     ASSERT_TRUE(disk) << error;
     ZeroingSwitch device(*disk, device_zeroes);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
+    formatter_.on_zero_progress = [&](std::uint64_t done, std::uint64_t total) { progress.emplace_back(done, total); };
     ASSERT_TRUE(formatter_.FormatDevice(device, "SAME"));
     EXPECT_EQ(device.zeroed, device_zeroes);
+    // Progress while zeros are written, rising to the whole system area.
+    if (device_zeroes) {
+      EXPECT_TRUE(progress.empty());
+    } else {
+      ASSERT_GT(progress.size(), 1u);
+      for (std::size_t i = 1; i < progress.size(); ++i) EXPECT_GT(progress[i].first, progress[i - 1].first);
+      const std::uint64_t total = static_cast<std::uint64_t>(formatter_.LastLayout().system_area) * 512;
+      EXPECT_EQ(progress.back(), std::make_pair(total, total));
+    }
     // Only the few sectors with content cross the bus when the device zeroes.
     const std::uint64_t system_bytes = static_cast<std::uint64_t>(formatter_.LastLayout().system_area) * 512;
     if (device_zeroes) {
