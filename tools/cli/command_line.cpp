@@ -70,6 +70,22 @@ std::optional<int> Parse(CLI::App& app, const std::vector<std::string>& args, st
   } catch (const CLI::CallForVersion& e) {
     out << e.what() << "\n";
     return 0;
+  } catch (const CLI::RequiredError& e) {
+    // An argument nobody takes is the fault to name, not what its absence
+    // left missing: "run --profil x" lacks --profile because --profil is wrong.
+    const std::vector<std::string> extra = app.remaining(true);
+    const CLI::App* chosen = ChosenCommand(app);
+    if (extra.empty() && chosen->get_require_subcommand_min() > 0) {
+      const std::string path = chosen == &app ? app.get_name() : PathOf(chosen);
+      err << app.get_name() << ": a command is required (" << path << " --help lists them)\n";
+    } else if (extra.empty()) {
+      err << app.get_name() << ": " << e.what() << "\n";
+    } else {
+      const bool option = extra.front().size() > 1 && extra.front().front() == '-';
+      err << app.get_name() << ": " << (option ? "unknown option " : "unknown command or argument ") << extra.front()
+          << "\n";
+    }
+    return kExitUsage;
   } catch (const CLI::ParseError& e) {
     err << app.get_name() << ": " << e.what() << "\n";
     return kExitUsage;

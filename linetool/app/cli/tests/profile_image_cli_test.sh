@@ -38,8 +38,10 @@ usage_error() {  # what-stderr-says args...
 }
 usage_error "not expected: --bogus" --bogus list
 usage_error "not expected: --bogus" list --bogus
-usage_error "subcommand is required"
-usage_error "subcommand is required" profile
+usage_error "unknown option --profil" run --profil x
+usage_error "unknown command or argument bogus" bogus
+usage_error "a command is required (.* --help lists them)"
+usage_error "a command is required (linetool-cli profile --help lists them)" profile
 usage_error "no such file: missing.img" format-fat32 missing.img --label A
 usage_error "no such file: missing.bin" image --fw missing.bin --chip 001
 usage_error "no such working directory" --workdir missing profile check "$profile"

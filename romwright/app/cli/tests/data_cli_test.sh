@@ -37,8 +37,10 @@ usage_error() {  # what-stderr-says args...
   [ -s out ] && fail "romwright-cli $* prints on stdout: $(cat out)"
 }
 usage_error "not expected: --bogus" --bogus chips
-usage_error "subcommand is required"
-usage_error "subcommand is required" chipdb
+usage_error "unknown option --out" read --out x.bin
+usage_error "unknown command or argument bogus" bogus
+usage_error "a command is required (.* --help lists them)"
+usage_error "a command is required (romwright-cli chipdb --help lists them)" chipdb
 usage_error "File does not exist: missing.hex" convert missing.hex out.bin --chip AT24C02
 usage_error "File does not exist: missing.csv" chipdb build missing.csv out.db
 usage_error "--output is required" --sim read
