@@ -20,6 +20,13 @@ struct GlobalOptions {
   std::string sim_spec;  // "" (default world), a bridge count, or a JSON file
   // --workdir DIR: the station's working directory (default: the current one).
   std::string workdir;
+  // --records STORE: where a run keeps a record of every unit (a SQLite file
+  // or a postgresql:// URL); empty: no records.
+  std::string records;
+  // --line-serials: a run's serial numbers come from the line's counter in the store.
+  bool line_serials = false;
+  // --station-name NAME: the station's name in its records (default: the host name).
+  std::string station_name;
 };
 
 // Adds --sim[=N|=FILE] and --workdir DIR to a program's command line.

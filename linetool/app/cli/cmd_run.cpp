@@ -18,6 +18,7 @@
 #include "linetool/app/cli/cli_command.h"
 #include "linetool/app/cli/host_station_backend.h"
 #include "linetool/app/cli/loop_station_backend.h"
+#include "linetool/app/cli/records_option.h"
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/cli/station_backend.h"
 #include "linetool/app/control_ids.h"
@@ -117,6 +118,17 @@ class CountingSink final : public platform::MessageSink {
 int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationServices& services,
                   const std::string& drive_root, const std::function<void()>& before_teardown) {
   int exit_code = kExitUsage;
+  // The records store goes after the run that writes to it.
+  std::unique_ptr<records::RecordsStore> store;
+  if (!ctx.options.records.empty()) {
+    std::string error;
+    store = OpenRecordsOption(ctx, error);
+    if (!store) {
+      ctx.err << "linetool-cli run: " << error << "\n";
+      before_teardown();
+      return kExitUsage;
+    }
+  }
   CountingSink boxes(ctx.sink);
   platform::linux_host::HostPathAccess access;
   profile::CLineEngine engine(boxes, access, ctx.host_workdir);
@@ -125,6 +137,7 @@ int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationSe
   app::LineToolPresenter presenter(engine, boxes, dialogs, dialogs);
   app::ProductionRun run(presenter, services);
   presenter.AttachRun(&run);
+  if (store) run.SetRecords({store.get(), ctx.options.line_serials, StationNameOf(ctx)});
 
   const bool live = ::isatty(STDOUT_FILENO) == 1;
   std::mutex out_mutex;
@@ -134,6 +147,11 @@ int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationSe
       ctx.err << "port " << e.row << " "
               << profile::MessageText(app::GridColumns()[static_cast<std::size_t>(e.column)].header) << ": "
               << e.text << std::endl;
+      return;
+    }
+    if (e.kind == app::PresenterEvent::Kind::kRecordLost) {
+      std::lock_guard g(out_mutex);
+      ctx.err << "port " << e.row << " record: " << e.text << std::endl;
       return;
     }
     if (e.kind != app::PresenterEvent::Kind::kCell || run_args.json) return;
@@ -151,6 +169,10 @@ int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationSe
   run.RefreshPorts();
   const bool loaded = presenter.LoadIni(StationPathOfArgument(ctx, run_args.profile));
   const bool auto_mode = engine.Settings().auto_mp != 0;
+  if (loaded && ctx.options.line_serials && !run.LineSerialsWanted()) {
+    ctx.err << "linetool-cli run: --line-serials takes no effect: the profile does not write serial numbers\n"
+               "(it needs config_enable=1 and serial_number_increase=1)\n";
+  }
   const std::size_t boxes_before = boxes.Count();
   const bool pressed = loaded && !auto_mode && presenter.Command(app::ids::kStart);
   // A run that ended already was started all the same.
@@ -307,6 +329,10 @@ CliCommand AddRun(CLI::App& program) {
       "root (CAP_SYS_RAWIO and CAP_SYS_ADMIN). Only one station runs per machine\n"
       "(lock file " + platform::linux_host::MachineLockPath("linetool.lock") + ").\n"
       "Plugs and unplugs before Start refresh the ports, as in the window.\n"
+      "\n"
+      "With --records STORE every port of the run leaves one unit record there after\n"
+      "its log line (a record that cannot be written is named on stderr: \"port N\n"
+      "record: why\"); with --line-serials the ports take the line's serial numbers.\n"
       "\n"
       "Exit status: 0 every device of the run passed, 1 a device failed, 2 no run\n"
       "started (the profile did not load, auto mode on, refused by a check of Start,\n"

@@ -39,6 +39,13 @@ int main(int argc, char** argv) {
   command_line::SetUp(app);
   GlobalOptions options;
   AddStationOptions(app, options);
+  app.add_option("--records", options.records,
+                 "keep a record of every unit in STORE: a SQLite file or a postgresql:// URL")
+      ->type_name("STORE");
+  app.add_flag("--line-serials", options.line_serials,
+               "serial numbers from the line's counter in the --records store");
+  app.add_option("--station-name", options.station_name, "the station's name in its records (default: the host name)")
+      ->type_name("NAME");
   std::vector<CliCommand> commands;
   for (const AddCommand add : Commands()) commands.push_back(add(app));
   app.require_subcommand(1);
@@ -48,6 +55,13 @@ int main(int argc, char** argv) {
       "The simulated station (--sim) runs 50 times faster than real time. Relative\n"
       "FILE names on the command line are taken against --workdir, as with git -C\n"
       "and make -C.\n"
+      "\n"
+      "--records STORE keeps one record per unit and run beside the daily log: a\n"
+      "SQLite file (relative to --workdir, made on first use) or a postgresql:// URL,\n"
+      "the database a line of stations shares. --line-serials (with Update Config\n"
+      "on and serial mode INCREASE) takes each port's serial number from one counter\n"
+      "per product in that store, so no two units of the line get the same one; a\n"
+      "run that cannot take them does not start, and says why.\n"
       "\n"
       "Exit status, the same for every command:\n"
       "  0  done (run: every device of the run passed)\n"
@@ -59,6 +73,10 @@ int main(int argc, char** argv) {
       "     of Start refused it, no bridge, auto mode on, no rights, another station)\n");
   if (const auto done = command_line::Parse(app, argc, argv, std::cout, std::cerr)) return *done;
 
+  if (options.line_serials && options.records.empty()) {
+    std::cerr << "linetool-cli: --line-serials needs --records STORE: the line's counter lives in the store\n";
+    return kExitUsage;
+  }
   std::string error;
   const std::string workdir = WorkdirOf(options, error);
   if (workdir.empty()) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A station killed with SIGKILL at random moments of a run on the simulated
-# station: every time, the profile still loads and the day's log holds only
-# whole records; a run afterwards in the same folder passes.
+# station that keeps unit records in a SQLite file: every time, the profile
+# still loads, the day's log holds only whole records, and the records file
+# opens cleanly with only whole records, no more than the log has; a run
+# afterwards in the same folder passes.
 # Usage: crash_cli_test.sh LINETOOL_CLI RESOURCE_DIR [KILLS]
 set -uo pipefail
 cli=$1
@@ -16,7 +18,7 @@ cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload
 
 # The length of one whole run sets the range of the kill moments.
 start=$(date +%s%N)
-(cd "$station" && "$cli" --sim=4 run --profile "$profile" >"$work/first.out" 2>&1)
+(cd "$station" && "$cli" --sim=4 --records records.db run --profile "$profile" >"$work/first.out" 2>&1)
 expect_status 0 $? "first run"
 run_ms=$((($(date +%s%N) - start) / 1000000 + 50))
 
@@ -36,10 +38,31 @@ check_log() {  # what
 
 records() { cat "$station"/*.log 2>/dev/null | grep -vc '^Date' || true; }
 
+# Every unit record exports whole: all its fields, seven stages, a result.
+check_store() {  # what
+  local log_records=$1 what=$2
+  (cd "$station" && "$cli" --records records.db records export --format json >"$work/export.json" 2>"$work/export.err")
+  expect_status 0 $? "$what: export ($(cat "$work/export.err"))"
+  python3 - "$work/export.json" "$log_records" <<'PY' || fail "$what: records file: $(head -c 300 "$work/export.json")"
+import json, sys
+records = json.load(open(sys.argv[1]))
+fields = {"run_id", "station", "time", "port", "usb_location", "before", "after", "serial_written",
+          "firmware_file", "firmware_sha256", "profile_file", "profile_sha256", "stages", "capacity",
+          "ata_model", "ata_serial", "result"}
+for r in records:
+    assert set(r) == fields, sorted(r)
+    assert len(r["stages"]) == 7 and r["result"] in ("PASS", "FAIL"), r
+    assert len(r["firmware_sha256"]) == 64 and r["run_id"], r
+assert len(records) <= int(sys.argv[2]), (len(records), sys.argv[2])
+assert len({(r["run_id"], r["port"]) for r in records}) == len(records)
+PY
+}
+check_store "$(records)" "first run"
+
 for i in $(seq "$kills"); do
   delay_ms=$((RANDOM % run_ms))
   before=$(records)
-  (cd "$station" && exec "$cli" --sim=4 run --profile "$profile" >/dev/null 2>&1) &
+  (cd "$station" && exec "$cli" --sim=4 --records records.db run --profile "$profile" >/dev/null 2>&1) &
   pid=$!
   sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
   kill -KILL "$pid" 2>/dev/null
@@ -48,14 +71,16 @@ for i in $(seq "$kills"); do
   expect_status 0 $? "kill $i after $delay_ms ms: profile check ($(tr '\n' ' ' <"$work/check.out"))"
   check_log "kill $i after $delay_ms ms"
   after=$(records)
+  check_store "$after" "kill $i after $delay_ms ms"
   # Records written before the kill stay; a run adds at most one per port.
   grown=$((after - before))
   [ "$grown" -ge 0 ] && [ "$grown" -le 4 ] || fail "kill $i after $delay_ms ms: $grown records more"
 done
 
 # The station still works in the same folder.
-(cd "$station" && "$cli" --sim=4 run --profile "$profile" >"$work/last.out" 2>&1)
+(cd "$station" && "$cli" --sim=4 --records records.db run --profile "$profile" >"$work/last.out" 2>&1)
 expect_status 0 $? "run after the kills"
 grep -q '^Pass: 4 Fail: 0 Total: 4$' "$work/last.out" || fail "run after the kills: $(tail -3 "$work/last.out")"
 check_log "after the last run"
+check_store "$(records)" "after the last run"
 finish

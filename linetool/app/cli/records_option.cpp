@@ -1,0 +1,24 @@
+#include "linetool/app/cli/records_option.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+#include "linetool/records/stores/open_records_store.h"
+
+namespace linetool::cli {
+
+std::unique_ptr<records::RecordsStore> OpenRecordsOption(const CliContext& ctx, std::string& error) {
+  const std::string& store = ctx.options.records;
+  return records::stores::OpenRecordsStore(
+      records::stores::NamesDatabaseServer(store) ? store : HostPathOfArgument(ctx, store), error);
+}
+
+std::string StationNameOf(const CliContext& ctx) {
+  if (!ctx.options.station_name.empty()) return ctx.options.station_name;
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+  return name;
+}
+
+}  // namespace linetool::cli
