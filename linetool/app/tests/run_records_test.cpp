@@ -31,14 +31,16 @@ std::string Slurp(const std::string& path) {
   return ss.str();
 }
 
-// The log with its drive letters (column 14) blanked: which port's volume
-// gets which free letter depends on the order the ports reach the partition.
+// The log with its drive numbers and letters (columns 13 and 14) blanked:
+// restarted bridges come back in the order they return, and which port's
+// volume gets which free letter depends on the order the ports reach the
+// partition.
 std::string WithoutLetters(const std::string& log) {
   std::string out;
   std::size_t column = 0;
   for (char c : log) {
     if (c == '\n') column = 0;
-    if (column == 13 && c != '\t') continue;
+    if ((column == 12 || column == 13) && c != '\t') continue;
     if (c == '\t') ++column;
     out += c;
   }
