@@ -15,6 +15,33 @@ finish() {
   echo "all checks passed"
   exit 0
 }
+# The checks below run "$cli" and name it by its file name.
+prog() { basename "$cli"; }
+# Each argument is one command line (split at blanks) that prints the usage on
+# stdout and exits 0; --version prints "PROGRAM X.Y.Z".
+help_and_version() {
+  local args
+  for args in "$@"; do
+    # shellcheck disable=SC2086
+    "$cli" $args >"$work/hout" 2>"$work/herr"
+    expect_status 0 $? "$(prog) $args"
+    grep -q "^Usage: $(prog)" "$work/hout" || fail "$(prog) $args prints no usage"
+  done
+  "$cli" --version >"$work/hout" 2>"$work/herr"
+  expect_status 0 $? "$(prog) --version"
+  grep -qE "^$(prog) [0-9]+\.[0-9]+\.[0-9]+\$" "$work/hout" || fail "--version prints: $(cat "$work/hout")"
+}
+# Usage errors: one line on stderr that says what is wrong, nothing on stdout,
+# exit 2.
+usage_error() {  # what-stderr-says args...
+  local says=$1
+  shift
+  "$cli" "$@" >"$work/uout" 2>"$work/uerr"
+  expect_status 2 $? "$(prog) $*"
+  [ "$(wc -l <"$work/uerr")" -eq 1 ] || fail "$(prog) $*: stderr is not one line: $(cat "$work/uerr")"
+  grep -q -- "$says" "$work/uerr" || fail "$(prog) $*: stderr does not say \"$says\": $(cat "$work/uerr")"
+  [ -s "$work/uout" ] && fail "$(prog) $* prints on stdout: $(cat "$work/uout")"
+}
 # The values of a JSON file: field FILE 'python expression on d'.
 field() {
   python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(($2))" "$1"

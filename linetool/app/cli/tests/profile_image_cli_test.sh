@@ -12,30 +12,11 @@ profile="kl_line_Tool v0.3.ini"
 cp -r "$res/$profile" "$res/121105_10_0000.bin" "$work/"
 cd "$work"
 
-# --help on every level.
-for args in "--help" "profile --help" "profile check --help" "image --help"; do
-  # shellcheck disable=SC2086
-  "$cli" $args >out 2>err
-  expect_status 0 $? "linetool-cli $args"
-  grep -q "^Usage: linetool-cli" out || fail "linetool-cli $args prints no usage"
-done
+# --help on every level, --version.
+help_and_version "--help" "profile --help" "profile check --help" "image --help"
 "$cli" --help >out
 grep -qE -- '^ +--sim \[=N\|=FILE\]' out || fail "--help does not show --sim as it is written: $(grep -- --sim out)"
 
-"$cli" --version >out 2>err
-expect_status 0 $? "linetool-cli --version"
-grep -qE '^linetool-cli [0-9]+\.[0-9]+\.[0-9]+$' out || fail "--version prints: $(cat out)"
-
-# Usage errors: one line on stderr that says what is wrong, nothing on stdout, exit 2.
-usage_error() {  # what-stderr-says args...
-  local says=$1
-  shift
-  "$cli" "$@" >out 2>err
-  expect_status 2 $? "linetool-cli $*"
-  [ "$(wc -l <err)" -eq 1 ] || fail "linetool-cli $*: stderr is not one line: $(cat err)"
-  grep -q -- "$says" err || fail "linetool-cli $*: stderr does not say \"$says\": $(cat err)"
-  [ -s out ] && fail "linetool-cli $* prints on stdout: $(cat out)"
-}
 usage_error "not expected: --bogus" --bogus list
 usage_error "not expected: --bogus" list --bogus
 usage_error "unknown option --profil" run --profil x

@@ -6,36 +6,12 @@ set -uo pipefail
 cli=$1
 list=$2
 data=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 cd "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_status() {  # expected actual what
-  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
-}
 
-for args in "--help" "chips --help" "convert --help" "chipdb --help"; do
-  # shellcheck disable=SC2086
-  "$cli" $args >out 2>err
-  expect_status 0 $? "romwright-cli $args"
-  grep -q "^Usage: romwright-cli" out || fail "romwright-cli $args prints no usage"
-done
+help_and_version "--help" "chips --help" "convert --help" "chipdb --help"
 
-"$cli" --version >out 2>err
-expect_status 0 $? "romwright-cli --version"
-grep -qE '^romwright-cli [0-9]+\.[0-9]+\.[0-9]+$' out || fail "--version prints: $(cat out)"
-
-# Usage errors: one line on stderr that says what is wrong, nothing on stdout, exit 2.
-usage_error() {  # what-stderr-says args...
-  local says=$1
-  shift
-  "$cli" "$@" >out 2>err
-  expect_status 2 $? "romwright-cli $*"
-  [ "$(wc -l <err)" -eq 1 ] || fail "romwright-cli $*: stderr is not one line: $(cat err)"
-  grep -q -- "$says" err || fail "romwright-cli $*: stderr does not say \"$says\": $(cat err)"
-  [ -s out ] && fail "romwright-cli $* prints on stdout: $(cat out)"
-}
 usage_error "not expected: --bogus" --bogus chips
 usage_error "unknown option --out" read --out x.bin
 usage_error "unknown command or argument bogus" bogus
@@ -113,5 +89,4 @@ grep -q "no chips" err || fail "chipdb build of an empty list: no reason"
 "$cli" chipdb dump in.bin >out 2>err
 expect_status 1 $? "chipdb dump of a file that is no database"
 
-[ "$failures" -eq 0 ] && echo "all romwright-cli data contract checks passed"
-exit $((failures > 0))
+finish

@@ -6,14 +6,9 @@
 set -uo pipefail
 cli=$1
 data=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=../../../../tools/cli/cli_checks.sh
+. "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 cd "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_status() {  # expected actual what
-  [ "$1" -eq "$2" ] || fail "$3: exit status $2, expected $1"
-}
 
 for c in detect read write erase verify auto version serial selftest update-firmware; do
   "$cli" "$c" --help >out 2>err
@@ -116,5 +111,4 @@ for c in "read -o big.bin" "write image.bin" "verify image.bin"; do
 done
 [ -e big.bin ] && fail "read with a 32 MiB chip record left a file"
 
-[ "$failures" -eq 0 ] && echo "device commands: all checks passed"
-exit $((failures > 0))
+finish
