@@ -42,6 +42,13 @@ usage_error() {  # what-stderr-says args...
   grep -q -- "$says" "$work/uerr" || fail "$(prog) $*: stderr does not say \"$says\": $(cat "$work/uerr")"
   [ -s "$work/uout" ] && fail "$(prog) $* prints on stdout: $(cat "$work/uout")"
 }
+# station NAME: a fresh station folder $work/NAME holding the sample profile
+# ($profile), firmware, write/read test file and preload tree from $res.
+station() {
+  rm -rf "${work:?}/$1"
+  mkdir -p "$work/$1"
+  cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload" "$work/$1/"
+}
 # The values of a JSON file: field FILE 'python expression on d'.
 field() {
   python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(($2))" "$1"

@@ -9,11 +9,6 @@ res=$2
 # shellcheck source=../../../../tools/cli/cli_checks.sh
 . "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 profile="kl_line_Tool v0.3.ini"
-station() {  # a fresh working directory with the sample files
-  rm -rf "$work/$1"
-  mkdir -p "$work/$1"
-  cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload" "$work/$1/"
-}
 json_count() {  # FILE: the number of records in a JSON export, or "bad"
   python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$1" 2>/dev/null || echo bad
 }

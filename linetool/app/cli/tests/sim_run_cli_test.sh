@@ -8,11 +8,6 @@ res=$2
 # shellcheck source=../../../../tools/cli/cli_checks.sh
 . "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 profile="kl_line_Tool v0.3.ini"
-station() {  # a fresh working directory with the sample files
-  rm -rf "$work/$1"
-  mkdir -p "$work/$1"
-  cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload" "$work/$1/"
-}
 
 # The sample run passes on two bridges.
 station good
