@@ -1,7 +1,8 @@
 #pragma once
 // The write/read test of a freshly formatted volume: the reference file from
 // the station's working directory is written to the volume's root, read back
-// from the device and compared byte for byte, a given number of times.
+// from the device and compared byte for byte, a given number of times. The
+// reference is held in memory once; the read-back streams past it.
 
 #include <cstdint>
 #include <string>
@@ -11,18 +12,9 @@
 
 namespace linetool::disk {
 
-// The largest reference file: both buffers together stay within 360 MiB.
+// The largest reference file: the test holds it in memory, per port.
 inline constexpr std::uint32_t kMaxTestFileBytes = 0xB400000;
 
-// Reads the whole file (never more than `count` bytes) into `buffer`; true
-// when exactly `count` bytes arrived. The path must pass the path check.
-// `mode` is kReadWriteExisting, or kReadExistingUncached for a file whose
-// bytes must come from the medium.
-bool ReadFileInto(const DiskServices& s, const std::string& station_path, std::span<std::uint8_t> buffer,
-                  platform::FileOpen mode = platform::FileOpen::kReadWriteExisting);
-// Writes `data` as a new file past the host's cache and puts it on the
-// medium; true when every byte was written and the file's size can be queried.
-bool WriteFileFrom(const DiskServices& s, const std::string& station_path, std::span<const std::uint8_t> data);
 // Free space of a volume in MiB, kUnknownMiB when the system cannot tell.
 std::uint32_t FreeSpaceMiB(platform::Volumes& volumes, char letter);
 

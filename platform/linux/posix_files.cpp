@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -41,7 +42,7 @@ class PosixFile final : public HostFile {
   }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) override {
-    if (direct_ && Bounce()) {
+    if (direct_) {
       if (const auto n = ReadDirect(offset, data)) return n;
       if (!LeaveDirect()) return std::nullopt;
     }
@@ -51,23 +52,17 @@ class PosixFile final : public HostFile {
   }
 
   bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-    if (direct_ && Bounce() && offset % kDirectAlign == 0) {
+    if (direct_ && offset % kDirectAlign == 0) {
       // Whole units go straight to the device; a tail shorter than one unit
       // goes through the cache, which Flush empties.
       const std::size_t whole = data.size() / kDirectAlign * kDirectAlign;
-      std::size_t done = 0;
-      while (done < whole) {
-        const std::size_t n = std::min(kDirectChunk, whole - done);
-        std::memcpy(bounce_.get(), data.data() + done, n);
-        const ssize_t w = ::pwrite(fd_, bounce_.get(), n, static_cast<off_t>(offset + done));
-        if (w != static_cast<ssize_t>(n)) break;
-        done += n;
-      }
-      if (done == whole) return LeaveDirect() && WriteFully(fd_, offset + done, data.subspan(done));
-      // The file system refused a direct transfer: the rest through the cache.
-      if (!LeaveDirect()) return false;
-      return WriteFully(fd_, offset + done, data.subspan(done));
+      const std::size_t done = WriteDirect(offset, data.first(whole));
+      if (done == data.size()) return true;
+      // The tail, or the rest after the file system refused a direct
+      // transfer, through the cache.
+      return LeaveDirect() && WriteFully(fd_, offset + done, data.subspan(done));
     }
+    if (direct_ && !LeaveDirect()) return false;
     return WriteFully(fd_, offset, data);
   }
 
@@ -87,9 +82,45 @@ class PosixFile final : public HostFile {
     return true;
   }
 
-  // Reads from the aligned unit below `offset` on; nullopt when the file
-  // system refused the direct transfer.
+  static bool Aligned(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % kDirectAlign == 0; }
+
+  // Writes whole units at an aligned `offset` past the cache: from `data`
+  // itself when it is aligned, else through the bounce buffer. The count
+  // written; short when the file system refused or the device failed.
+  std::size_t WriteDirect(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    const bool aligned = Aligned(data.data());
+    if (!aligned && !Bounce()) return 0;
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const std::size_t n = aligned ? data.size() - done : std::min(kDirectChunk, data.size() - done);
+      const void* from = data.data() + done;
+      if (!aligned) from = std::memcpy(bounce_.get(), from, n);
+      const ssize_t w = ::pwrite(fd_, from, n, static_cast<off_t>(offset + done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) break;
+      done += static_cast<std::size_t>(w);
+      if (done % kDirectAlign != 0) break;  // the rest cannot start a direct transfer
+    }
+    return done;
+  }
+
+  // Reads from the aligned unit below `offset` on, straight into `data` when
+  // it is aligned and whole units, else through the bounce buffer; nullopt
+  // when the file system refused the direct transfer.
   std::optional<std::size_t> ReadDirect(std::uint64_t offset, std::span<std::uint8_t> data) {
+    if (Aligned(data.data()) && offset % kDirectAlign == 0 && data.size() % kDirectAlign == 0) {
+      std::size_t done = 0;
+      while (done < data.size()) {
+        const ssize_t n = ::pread(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && done == 0 && errno == EINVAL) return std::nullopt;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+        if (done % kDirectAlign != 0) break;  // the end of the file
+      }
+      return done;
+    }
+    if (!Bounce()) return std::nullopt;
     std::size_t done = 0;
     while (done < data.size()) {
       const std::uint64_t at = offset + done;

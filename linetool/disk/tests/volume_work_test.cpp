@@ -42,15 +42,18 @@ class RoomOverride final : public platform::Volumes {
   platform::Volumes& inner_;
 };
 
-// Counts the writes of files and the bytes of each.
+// Counts the writes of files and the bytes of each; where asked, the reads
+// that must come from the medium hand back one byte changed.
 class CountingFiles final : public platform::HostFiles {
  public:
   explicit CountingFiles(platform::HostFiles& inner) : inner_(inner) {}
   std::vector<std::size_t> writes;
+  std::optional<std::uint64_t> change_read_at;  // file offset of the changed byte
   std::unique_ptr<platform::HostFile> Open(const std::string& p, platform::FileOpen m) override {
     auto f = inner_.Open(p, m);
     if (!f) return f;
-    return std::make_unique<File>(std::move(f), writes);
+    const auto change = m == platform::FileOpen::kReadExistingUncached ? change_read_at : std::nullopt;
+    return std::make_unique<File>(std::move(f), writes, change);
   }
   bool Exists(const std::string& p) override { return inner_.Exists(p); }
   bool RemoveFile(const std::string& p) override { return inner_.RemoveFile(p); }
@@ -61,9 +64,14 @@ class CountingFiles final : public platform::HostFiles {
  private:
   class File final : public platform::HostFile {
    public:
-    File(std::unique_ptr<platform::HostFile> f, std::vector<std::size_t>& w) : f_(std::move(f)), w_(w) {}
+    File(std::unique_ptr<platform::HostFile> f, std::vector<std::size_t>& w, std::optional<std::uint64_t> change)
+        : f_(std::move(f)), w_(w), change_(change) {}
     std::optional<std::uint64_t> Size() override { return f_->Size(); }
-    std::optional<std::size_t> ReadAt(std::uint64_t o, std::span<std::uint8_t> d) override { return f_->ReadAt(o, d); }
+    std::optional<std::size_t> ReadAt(std::uint64_t o, std::span<std::uint8_t> d) override {
+      const auto n = f_->ReadAt(o, d);
+      if (n && change_ && *change_ >= o && *change_ < o + *n) d[*change_ - o] ^= 0x20;
+      return n;
+    }
     bool WriteAt(std::uint64_t o, std::span<const std::uint8_t> d) override {
       w_.push_back(d.size());
       return f_->WriteAt(o, d);
@@ -73,6 +81,7 @@ class CountingFiles final : public platform::HostFiles {
    private:
     std::unique_ptr<platform::HostFile> f_;
     std::vector<std::size_t>& w_;
+    std::optional<std::uint64_t> change_;
   };
   platform::HostFiles& inner_;
 };
@@ -120,6 +129,37 @@ TEST_F(VolumeWorkTest, WriteReadTestCyclesAndTheirFailures) {
   // A full volume: the free-space check stops it before the first cycle.
   set_->SetFaults('E', {.full = true});
   EXPECT_EQ(test.Run(*services_, 'E', "wr.bin", 3 * kMiB + 5, 1), WriteReadTest::Outcome::kTooLittleRoom);
+}
+
+TEST_F(VolumeWorkTest, WriteReadTestComparesEveryByteAndStopsCleanlyOnAShortReference) {
+  constexpr std::uint32_t kLength = 3 * kMiB + 5;
+  MakeFile(fs::path(Workdir()) / "wr.bin", kLength, true);
+  CountingFiles files(*files_);
+  const auto s = With(files);
+  WriteReadTest test;
+  // One byte changed on the way back, wherever it lies: first, last of a
+  // megabyte, first of the next, the very last.
+  for (const std::uint64_t at : {std::uint64_t{0}, std::uint64_t{kMiB - 1}, std::uint64_t{kMiB}, std::uint64_t{kLength - 1}}) {
+    files.change_read_at = at;
+    EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 1), WriteReadTest::Outcome::kMismatch) << "changed byte at " << at;
+  }
+  files.change_read_at.reset();
+  // What was written is the reference, byte for byte.
+  EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 2), WriteReadTest::Outcome::kPassed);
+  EXPECT_FALSE(fs::exists(DriveFolder('E') / "wr.bin"));
+  files.change_read_at = kLength;  // past the file: nothing changes
+  EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 1), WriteReadTest::Outcome::kPassed);
+
+  // The reference shrank after its length was measured: the test fails on
+  // reading it, and the writing of the target ends with it.
+  fs::resize_file(fs::path(Workdir()) / "wr.bin", 2 * kMiB + 100);
+  EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 1), WriteReadTest::Outcome::kReadReference);
+  // A longer one: only the measured length takes part.
+  MakeFile(fs::path(Workdir()) / "wr.bin", kLength + 1000, true);
+  EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 1), WriteReadTest::Outcome::kPassed);
+  // An empty reference passes: nothing to write, nothing to compare.
+  MakeFile(fs::path(Workdir()) / "empty.bin", 0);
+  EXPECT_EQ(test.Run(s, 'E', "empty.bin", 0, 1), WriteReadTest::Outcome::kPassed);
 }
 
 TEST_F(VolumeWorkTest, ReferenceFileOfAtMost180MiB) {

@@ -281,6 +281,56 @@ TEST(PosixFiles, UncachedFilesKeepEveryByteWhateverTheSizeAndOffset) {
   }
 }
 
+TEST(PosixFiles, UncachedPiecesStayPastTheCacheUntilOneStartsInsideAUnit) {
+  TempTree t;
+  PosixFiles files;
+  const std::string path = (t.root() / "pieces.bin").string();
+  constexpr std::size_t kMiB = 1 << 20;
+  std::vector<std::uint8_t> data(3 * kMiB + 4096 + 777);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 29 + i / 4096);
+  // Memory on a unit boundary goes to the device as it is; the rest through
+  // the file's own aligned buffer.
+  void* raw = nullptr;
+  ASSERT_EQ(::posix_memalign(&raw, 4096, data.size()), 0);
+  const std::unique_ptr<std::uint8_t, decltype(&std::free)> aligned(static_cast<std::uint8_t*>(raw), &std::free);
+  std::copy(data.begin(), data.end(), aligned.get());
+  std::vector<std::uint8_t> unaligned(data.size() + 1);
+  std::copy(data.begin(), data.end(), unaligned.begin() + 1);
+
+  auto f = files.Open(path, platform::FileOpen::kCreateAlwaysUncached);
+  ASSERT_TRUE(f);
+  ASSERT_TRUE(f->WriteAt(0, std::span(aligned.get(), kMiB)));
+  ASSERT_TRUE(f->WriteAt(kMiB, std::span(unaligned).subspan(1 + kMiB, kMiB)));
+  const auto resident = [&] {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    void* map = ::mmap(nullptr, 2 * kMiB, PROT_READ, MAP_SHARED, fd, 0);
+    std::vector<unsigned char> vec(2 * kMiB / static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)));
+    ::mincore(map, 2 * kMiB, vec.data());
+    ::munmap(map, 2 * kMiB);
+    ::close(fd);
+    return std::count_if(vec.begin(), vec.end(), [](unsigned char c) { return (c & 1) != 0; });
+  };
+  const int probe = ::open((t.root() / "probe").c_str(), O_RDWR | O_CREAT | O_DIRECT, 0600);
+  if (probe < 0) GTEST_SKIP() << "this file system takes no direct transfers";
+  ::close(probe);
+  EXPECT_EQ(resident(), 0) << "whole units written one piece after another went through the cache";
+  // A piece that starts inside a unit, and one after it: through the cache.
+  ASSERT_TRUE(f->WriteAt(2 * kMiB, std::span(aligned.get() + 2 * kMiB, 1000)));
+  ASSERT_TRUE(f->WriteAt(2 * kMiB + 1000, std::span(aligned.get() + 2 * kMiB + 1000, data.size() - 2 * kMiB - 1000)));
+  ASSERT_TRUE(f->Flush());
+  f.reset();
+
+  // Read back into aligned memory in whole units: the last read ends short at
+  // the end of the file.
+  auto g = files.Open(path, platform::FileOpen::kReadExistingUncached);
+  ASSERT_TRUE(g);
+  ASSERT_EQ(::posix_memalign(&raw, 4096, 4 * kMiB), 0);
+  const std::unique_ptr<std::uint8_t, decltype(&std::free)> back(static_cast<std::uint8_t*>(raw), &std::free);
+  EXPECT_EQ(g->ReadAt(0, std::span(back.get(), 2 * kMiB)), 2 * kMiB);
+  EXPECT_EQ(g->ReadAt(2 * kMiB, std::span(back.get() + 2 * kMiB, 2 * kMiB)), data.size() - 2 * kMiB);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), back.get()));
+}
+
 TEST(PosixFiles, ListsLinksWithoutFollowingThem) {
   TempTree t;
   t.Write("a.txt", "abc");
