@@ -49,15 +49,15 @@ bool PreloadCopy::CopyFile(const DiskServices& s, const std::string& source, con
   if (s.files.Exists(destination)) s.files.RemoveFile(destination);
   auto out = s.files.Open(destination, platform::FileOpen::kOpenAlways);
   if (!out) return false;
-  std::vector<std::uint8_t> chunk;
   try {
-    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(*size, kCopyChunkBytes)));
+    const auto need = static_cast<std::size_t>(std::min<std::uint64_t>(*size, kCopyChunkBytes));
+    if (chunk_.size() < need) chunk_.resize(need);
   } catch (const std::bad_alloc&) {
     return false;
   }
   for (std::uint64_t offset = 0; offset < *size;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(*size - offset, kCopyChunkBytes));
-    const std::span<std::uint8_t> part(chunk.data(), n);
+    const std::span<std::uint8_t> part(chunk_.data(), n);
     const auto got = in->ReadAt(offset, part);
     if (!got || *got != n) return false;
     if (!out->WriteAt(offset, part)) return false;
@@ -114,6 +114,7 @@ PreloadCopy::Outcome PreloadCopy::Run(const DiskServices& s, std::mutex& preload
   if (free != kUnknownMiB && bytes / 1048576.0 > free) return Outcome::kTooLittleRoom;
 
   const bool copied = CopyFolder(s, host_source, host_destination);
+  chunk_ = {};
 
   // Everything written goes to the medium and the volume is mounted afresh.
   s.clock.WaitFor(kSettlePause, s.stop);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "linetool/disk/disk_services.h"
 
@@ -56,6 +57,8 @@ class PreloadCopy {
 
  private:
   Report report_;
+  // The chunk buffer, kept from one file to the next of a copy.
+  std::vector<std::uint8_t> chunk_;
 };
 
 }  // namespace linetool::disk
