@@ -70,6 +70,9 @@ inline constexpr int kLabelIdleTimer = 1053;
 
 // The system menu's "About" entry.
 inline constexpr int kAbout = 0x10;
+// The window menu's "Last Records..." entry: there and enabled only when the
+// station keeps unit records.
+inline constexpr int kLastRecords = 0x20;
 
 // The six stage switches in stage order.
 inline constexpr int kStageSwitches[6] = {kUpdateConfig, kUpdateFw, kReloadFw,

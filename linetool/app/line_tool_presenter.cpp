@@ -7,6 +7,7 @@
 #include "linetool/app/about_dlg.h"
 #include "linetool/app/control_ids.h"
 #include "linetool/app/debug_dlg.h"
+#include "linetool/app/last_records.h"
 #include "linetool/app/station_run.h"
 #include "linetool/profile/serial_number.h"
 #include "platform/path_access.h"
@@ -137,7 +138,8 @@ bool IsButton(int id) {
     case ids::kStart:
     case ids::kSafelyRemove:
     case ids::kClear:
-    case ids::kAbout: return true;
+    case ids::kAbout:
+    case ids::kLastRecords: return true;
     default: return false;
   }
 }
@@ -195,6 +197,17 @@ void LineToolPresenter::AttachRun(StationRun* run) {
   check_config_.reset();  // it reached the bridges through the run attached before
 }
 
+void LineToolPresenter::AttachLastRecords(LastRecords* records) {
+  {
+    Update u(*this);
+    last_records_ = records;
+    panel_[ids::kLastRecords].visible = records != nullptr;
+    panel_[ids::kLastRecords].enabled = records != nullptr;
+    Notify(PresenterEvent::Kind::kPanel);
+  }
+  if (records != nullptr) records->Refresh();
+}
+
 void LineToolPresenter::SetObserver(Observer observer) {
   Update u(*this);
   observer_ = std::move(observer);
@@ -212,6 +225,8 @@ void LineToolPresenter::DefineControls() {
   for (const Caption& c : kCaptions) panel_[c.id].text = std::string(engine_.Text(c.text));
   for (const Caption& c : kTooltips) panel_[c.id].tooltip = std::string(engine_.Text(c.text));
   panel_[ids::kWarning].visible = false;
+  panel_[ids::kLastRecords].visible = false;
+  panel_[ids::kLastRecords].enabled = false;
   panel_[ids::kLock].tooltip = std::string(engine_.Text(MessageId::kTipUnlock));
   panel_[ids::kLock].icon = kIconLocked;
   for (int id : {ids::kPassCount, ids::kFailCount, ids::kTotalCount}) panel_[id].text = "0";
@@ -364,6 +379,17 @@ bool LineToolPresenter::Dispatch(int id) {
     case ids::kLock: ToggleLock(); return true;
     case ids::kCheckConfig: ShowCheckConfig(); return true;
     case ids::kAbout: dialogs_.ShowAbout(CAboutDlg::Of(engine_)); return true;
+    case ids::kLastRecords: {
+      LastRecords* records = nullptr;
+      {
+        Update u(*this);
+        records = last_records_;
+      }
+      if (records == nullptr) return false;
+      records->Refresh();
+      dialogs_.ShowLastRecords(*records);
+      return true;
+    }
     case ids::kBrowseFw: BrowseFirmware(); return true;
     case ids::kBrowsePreload: BrowsePreload(); return true;
     case ids::kMoreConfig: MoreConfig(); return true;
@@ -545,6 +571,8 @@ void LineToolPresenter::ShowDevice(int row, const DeviceRowTexts& texts) {
 
 void LineToolPresenter::Notify(PresenterEvent event) {
   Update u(*this);
+  // The run's records are written before its end is announced.
+  if (event.kind == PresenterEvent::Kind::kRunEnded && last_records_ != nullptr) last_records_->Refresh();
   pending_.push_back(std::move(event));
 }
 

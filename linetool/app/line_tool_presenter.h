@@ -33,6 +33,7 @@ namespace linetool::app {
 
 class StationRun;  // station_run.h
 class CDebugDlg;   // debug_dlg.h
+class LastRecords;  // last_records.h
 
 // The MRU rule of the firmware and preload drop-downs: the entry goes to the
 // top (an older copy of it is removed), at most five entries are kept.
@@ -91,6 +92,11 @@ class LineToolPresenter {
   void AttachRun(StationRun* run);
 
   void SetObserver(Observer observer);
+
+  // The station's last unit records (none: the station keeps no records and
+  // the Last Records entry is absent). They are read again at once and after
+  // each run. Detach (nullptr) before they go.
+  void AttachLastRecords(LastRecords* records);
 
   // Start-up of the window: the default profile into the panel, the grid,
   // counters "0", progress "0%", then the port refresh and the panel state.
@@ -204,6 +210,7 @@ class LineToolPresenter {
   FileChooser& files_;
   WindowDialogs& dialogs_;
   StationRun* run_ = nullptr;
+  LastRecords* last_records_ = nullptr;
 
   mutable std::recursive_mutex mutex_;
   mutable int update_depth_ = 0;

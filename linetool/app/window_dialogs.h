@@ -16,6 +16,7 @@ class CDeviceCfgDlg;    // device_cfg_dlg.h
 class CDebugDlg;        // debug_dlg.h
 class CDeviceInfoDlg;   // device_info_dlg.h
 struct CAboutDlg;       // about_dlg.h
+class LastRecords;      // last_records.h
 
 // The file and folder pickers of the window. Answers are host paths; nothing
 // for Cancel.
@@ -47,6 +48,9 @@ class WindowDialogs {
   virtual void ShowDeviceInfo(CDeviceInfoDlg&) {}
   // The system menu's "About" entry.
   virtual void ShowAbout(const CAboutDlg&) {}
+  // The window menu's "Last Records...": the station's newest records, read
+  // again while the dialog is up (LastRecords' observer says when).
+  virtual void ShowLastRecords(LastRecords&) {}
 };
 
 }  // namespace linetool::app

@@ -6,6 +6,7 @@
 // block on the database (a file lock, the network). Failures are answered
 // with false or nothing, and Error() says why in a sentence for the operator.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ struct RecordQuery {
   std::string to;       // last day, inclusive
   std::string station;
   std::optional<bool> passed;
+  // Only the newest `last` of the records selected (by time, then station,
+  // run and port); 0: all of them.
+  std::size_t last = 0;
 };
 
 // A product of the line: one serial counter each.

@@ -1,6 +1,7 @@
 #include "linetool/ui/station_dialogs.h"
 
 #include <QApplication>
+#include <QBrush>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -13,14 +14,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <map>
+#include <memory>
 
 #include "linetool/app/about_dlg.h"
 #include "linetool/app/debug_dlg.h"
 #include "linetool/app/device_cfg_dlg.h"
 #include "linetool/app/device_info_dlg.h"
+#include "linetool/app/last_records.h"
 #include "linetool/app/login_dlg.h"
 #include "linetool/ui/artwork.h"
 #include "linetool/ui/control_binding.h"
@@ -349,6 +353,76 @@ void StationDialogs::ShowAbout(const app::CAboutDlg& box) {
   layout->addWidget(ok, 1, 1, Qt::AlignRight);
   layout->setHorizontalSpacing(16);
   dialog.exec();
+}
+
+void StationDialogs::ShowLastRecords(app::LastRecords& records) {
+  QDialog dialog(Parent());
+  dialog.setObjectName("lastRecordsDialog");
+  dialog.setWindowTitle(QtText(records.Title()));
+  auto* layout = new QVBoxLayout(&dialog);
+  const auto& columns = app::LastRecords::Columns();
+  auto* table = new QTableWidget(0, static_cast<int>(columns.size()), &dialog);
+  table->setObjectName("records");
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
+  for (std::size_t c = 0; c < columns.size(); ++c)
+    table->setHorizontalHeaderItem(static_cast<int>(c), new QTableWidgetItem(QtText(columns[c])));
+  auto* message = new QLabel(&dialog);
+  message->setObjectName("message");
+  message->setWordWrap(true);
+  auto* buttons = new QDialogButtonBox(&dialog);
+  auto* refresh = buttons->addButton(QStringLiteral("Refresh"), QDialogButtonBox::ActionRole);
+  refresh->setObjectName("refresh");
+  auto* close = buttons->addButton(QStringLiteral("Close"), QDialogButtonBox::RejectRole);
+  close->setObjectName("close");
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(table);
+  layout->addWidget(message);
+  layout->addWidget(buttons);
+
+  const auto show = std::make_shared<std::function<void()>>([&records, table, message, refresh] {
+    const app::LastRecords::State state = records.Current();
+    table->setRowCount(static_cast<int>(state.rows.size()));
+    for (std::size_t r = 0; r < state.rows.size(); ++r) {
+      const app::LastRecordsRow& row = state.rows[r];
+      for (std::size_t c = 0; c < row.texts.size(); ++c) {
+        auto* cell = new QTableWidgetItem(QtText(row.texts[c]));
+        cell->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
+        if (static_cast<int>(c) == app::LastRecords::kResultColumn && !row.passed) {
+          cell->setBackground(QBrush(Qt::red));
+          cell->setForeground(QBrush(Qt::white));
+        }
+        table->setItem(static_cast<int>(r), static_cast<int>(c), cell);
+      }
+    }
+    // Every column at its contents' width, the dialog as wide as they need.
+    table->resizeColumnsToContents();
+    table->setMinimumWidth(table->horizontalHeader()->length() + table->verticalScrollBar()->sizeHint().width() +
+                           2 * table->frameWidth());
+    message->setText(QtText(state.reading ? "Reading the records ..." : state.message));
+    message->setStyleSheet(state.unreadable ? QStringLiteral("color: #c00000; font-weight: bold;") : QString());
+    refresh->setEnabled(!state.reading);
+  });
+  // Reads are answered on the records' own thread: the view updates on this one.
+  const QPointer<QDialog> open(&dialog);
+  records.SetObserver([open, show] {
+    QMetaObject::invokeMethod(
+        qApp,
+        [open, show] {
+          if (open) (*show)();
+        },
+        Qt::QueuedConnection);
+  });
+  QObject::connect(refresh, &QPushButton::clicked, [&records, show] {
+    records.Refresh();
+    (*show)();
+  });
+  (*show)();
+  dialog.resize(dialog.sizeHint().width(), 460);
+  dialog.exec();
+  records.SetObserver({});
 }
 
 }  // namespace linetool::ui

@@ -2,7 +2,7 @@
 // The pickers and dialogs of the station as real windows: the file open and
 // save pickers with the station's filters and default extensions, the folder
 // picker of the preload folder, and a view over each dialog presenter (login,
-// device configuration, register R/W, device information, About). Each runs
+// device configuration, register R/W, device information, About, Last Records). Each runs
 // modally on the window thread; clicks and typing go to the presenter, which
 // holds every rule, and the view shows its controls again after each.
 
@@ -37,6 +37,7 @@ class StationDialogs final : public app::FileChooser, public app::WindowDialogs 
   void ShowCheckConfig(app::CDebugDlg& dialog) override;
   void ShowDeviceInfo(app::CDeviceInfoDlg& dialog) override;
   void ShowAbout(const app::CAboutDlg& box) override;
+  void ShowLastRecords(app::LastRecords& records) override;
 
  private:
   std::optional<std::string> PickFile(bool save, const std::string& filter, const std::string& default_extension,

@@ -5,7 +5,8 @@
 namespace linetool::ui {
 
 StationSession::StationSession(WindowMessageSink& sink, const app::StationServices& services,
-                               const std::string& host_workdir, const std::string& drive_root)
+                               const std::string& host_workdir, const std::string& drive_root,
+                               const app::RecordsSetting& records)
     : engine_(sink, access_, host_workdir),
       dialogs_([this](const std::string& path) { return engine_.HostPath(path); }),
       presenter_(engine_, sink, dialogs_, dialogs_) {
@@ -13,6 +14,11 @@ StationSession::StationSession(WindowMessageSink& sink, const app::StationServic
   run_ = std::make_unique<app::ProductionRun>(presenter_, services);
   presenter_.AttachRun(run_.get());
   run_->SetEventDispatch(dispatch_.Poster());
+  if (records.store != nullptr) {
+    run_->SetRecords(records);
+    last_records_ = std::make_unique<app::LastRecords>(*records.store, records.station);
+    presenter_.AttachLastRecords(last_records_.get());
+  }
   window_ = std::make_unique<LineToolWindow>(presenter_, dialogs_, sink);
 }
 
@@ -20,6 +26,8 @@ StationSession::~StationSession() {
   run_->SetEventDispatch({});
   run_->StopAllJobs();
   window_.reset();
+  presenter_.AttachLastRecords(nullptr);
+  last_records_.reset();
   presenter_.AttachRun(nullptr);
   run_.reset();
 }

@@ -1,12 +1,14 @@
 #pragma once
 // The station behind the window, put together as the program starts it: the
 // engine over the working directory, the dialogs, the presenter, the
-// production run with its plug events handed to the window thread, and the
-// main window. Used by `linetool`, the screenshot tool and the widget tests.
+// production run with its plug events handed to the window thread, the
+// station's last records when it keeps them, and the main window. Used by
+// `linetool`, the screenshot tool and the widget tests.
 
 #include <memory>
 #include <string>
 
+#include "linetool/app/last_records.h"
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/app/production_run.h"
 #include "linetool/app/station_services.h"
@@ -22,8 +24,10 @@ class WindowMessageSink;
 
 class StationSession {
  public:
+  // With a store in `records` (which outlives the session) every run writes
+  // its records there, and the window's Last Records shows them.
   StationSession(WindowMessageSink& sink, const app::StationServices& services, const std::string& host_workdir,
-                 const std::string& drive_root);
+                 const std::string& drive_root, const app::RecordsSetting& records = {});
   // Stops every job before the window and the run go.
   ~StationSession();
   StationSession(const StationSession&) = delete;
@@ -37,6 +41,8 @@ class StationSession {
   app::ProductionRun& Run() { return *run_; }
   LineToolWindow& Window() { return *window_; }
   StationDialogs& Dialogs() { return dialogs_; }
+  // Null when the station keeps no records.
+  app::LastRecords* Records() { return last_records_.get(); }
 
  private:
   platform::linux_host::HostPathAccess access_;
@@ -44,6 +50,7 @@ class StationSession {
   StationDialogs dialogs_;
   app::LineToolPresenter presenter_;
   std::unique_ptr<app::ProductionRun> run_;
+  std::unique_ptr<app::LastRecords> last_records_;
   WindowThreadDispatch dispatch_;
   std::unique_ptr<LineToolWindow> window_;
 };

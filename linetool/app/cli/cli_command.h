@@ -29,8 +29,11 @@ struct GlobalOptions {
   std::string station_name;
 };
 
-// Adds --sim[=N|=FILE] and --workdir DIR to a program's command line.
+// Adds --sim[=N|=FILE], --workdir DIR, --records STORE, --line-serials and
+// --station-name NAME to a program's command line.
 void AddStationOptions(CLI::App& app, GlobalOptions& options);
+// Why the records options cannot be used together; empty when they can.
+std::string RecordsOptionsError(const GlobalOptions& options);
 
 // The absolute host path of the working directory the options name, or ""
 // with `error` set when it is no directory.

@@ -137,7 +137,7 @@ int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationSe
   app::LineToolPresenter presenter(engine, boxes, dialogs, dialogs);
   app::ProductionRun run(presenter, services);
   presenter.AttachRun(&run);
-  if (store) run.SetRecords({store.get(), ctx.options.line_serials, StationNameOf(ctx)});
+  if (store) run.SetRecords(RecordsSettingOf(ctx, store.get()));
 
   const bool live = ::isatty(STDOUT_FILENO) == 1;
   std::mutex out_mutex;

@@ -39,13 +39,6 @@ int main(int argc, char** argv) {
   command_line::SetUp(app);
   GlobalOptions options;
   AddStationOptions(app, options);
-  app.add_option("--records", options.records,
-                 "keep a record of every unit in STORE: a SQLite file or a postgresql:// URL")
-      ->type_name("STORE");
-  app.add_flag("--line-serials", options.line_serials,
-               "serial numbers from the line's counter in the --records store");
-  app.add_option("--station-name", options.station_name, "the station's name in its records (default: the host name)")
-      ->type_name("NAME");
   std::vector<CliCommand> commands;
   for (const AddCommand add : Commands()) commands.push_back(add(app));
   app.require_subcommand(1);
@@ -73,11 +66,11 @@ int main(int argc, char** argv) {
       "     of Start refused it, no bridge, auto mode on, no rights, another station)\n");
   if (const auto done = command_line::Parse(app, argc, argv, std::cout, std::cerr)) return *done;
 
-  if (options.line_serials && options.records.empty()) {
-    std::cerr << "linetool-cli: --line-serials needs --records STORE: the line's counter lives in the store\n";
+  std::string error = RecordsOptionsError(options);
+  if (!error.empty()) {
+    std::cerr << "linetool-cli: " << error << "\n";
     return kExitUsage;
   }
-  std::string error;
   const std::string workdir = WorkdirOf(options, error);
   if (workdir.empty()) {
     std::cerr << "linetool-cli: " << error << "\n";

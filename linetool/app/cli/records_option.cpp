@@ -21,4 +21,8 @@ std::string StationNameOf(const CliContext& ctx) {
   return name;
 }
 
+app::RecordsSetting RecordsSettingOf(const CliContext& ctx, records::RecordsStore* store) {
+  return {store, ctx.options.line_serials, StationNameOf(ctx)};
+}
+
 }  // namespace linetool::cli

@@ -1,11 +1,12 @@
 #pragma once
-// linetool-cli's records setting: the store --records names and the
+// The station's records setting (linetool-cli and the window): the store --records names and the
 // station's name in its records.
 
 #include <memory>
 #include <string>
 
 #include "linetool/app/cli/cli_command.h"
+#include "linetool/app/production_run.h"
 #include "linetool/records/records_store.h"
 
 namespace linetool::cli {
@@ -17,5 +18,10 @@ std::unique_ptr<records::RecordsStore> OpenRecordsOption(const CliContext& ctx, 
 
 // --station-name, else the host's name.
 std::string StationNameOf(const CliContext& ctx);
+
+// What a run of this station does with `store` (opened by OpenRecordsOption;
+// null without --records): the records, line serials and station name of the
+// options.
+app::RecordsSetting RecordsSettingOf(const CliContext& ctx, records::RecordsStore* store);
 
 }  // namespace linetool::cli

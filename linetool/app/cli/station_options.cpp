@@ -1,5 +1,5 @@
 // The options every station program takes, parsed alike by linetool-cli and
-// the window.
+// the window: the station (--sim, --workdir) and its records.
 
 #include <filesystem>
 
@@ -17,6 +17,19 @@ void AddStationOptions(CLI::App& app, GlobalOptions& options) {
   app.add_option("--workdir", options.workdir,
                  "the working directory, also of relative FILE names (default: the current one)")
       ->type_name("DIR");
+  app.add_option("--records", options.records,
+                 "keep a record of every unit in STORE: a SQLite file or a postgresql:// URL")
+      ->type_name("STORE");
+  app.add_flag("--line-serials", options.line_serials,
+               "serial numbers from the line's counter in the --records store");
+  app.add_option("--station-name", options.station_name, "the station's name in its records (default: the host name)")
+      ->type_name("NAME");
+}
+
+std::string RecordsOptionsError(const GlobalOptions& options) {
+  if (options.line_serials && options.records.empty())
+    return "--line-serials needs --records STORE: the line's counter lives in the store";
+  return {};
 }
 
 std::string WorkdirOf(const GlobalOptions& options, std::string& error) {

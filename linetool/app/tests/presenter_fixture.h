@@ -16,6 +16,7 @@
 #include "linetool/app/about_dlg.h"
 #include "linetool/app/debug_dlg.h"
 #include "linetool/app/device_cfg_dlg.h"
+#include "linetool/app/last_records.h"
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/app/login_dlg.h"
 #include "linetool/profile/line_engine.h"
@@ -91,6 +92,13 @@ class ScriptedDialogs final : public WindowDialogs {
   void ShowCheckConfig(CDebugDlg&) override { ++check_config_shown; }
   void ShowDeviceInfo(CDeviceInfoDlg&) override { ++device_info_shown; }
   void ShowAbout(const CAboutDlg& box) override { about = box; }
+  // Last Records: what the dialog showed when it opened.
+  int last_records_shown = 0;
+  std::function<void(LastRecords&)> on_last_records;
+  void ShowLastRecords(LastRecords& records) override {
+    ++last_records_shown;
+    if (on_last_records) on_last_records(records);
+  }
 };
 
 inline std::string FreshDir(const std::string& name) {

@@ -52,8 +52,17 @@ Selection SelectionOf(const RecordQuery& q, char placeholder) {
   if (!q.to.empty()) add("substr(time, 1, 10) <= @", q.to);
   if (!q.station.empty()) add("station = @", q.station);
   if (q.passed) add("passed = @", *q.passed ? "1" : "0");
-  for (std::size_t i = 0; i < terms.size(); ++i) s.clause += (i == 0 ? " WHERE " : " AND ") + terms[i];
-  s.clause += " ORDER BY time, station, run_id, port";
+  std::string where;
+  for (std::size_t i = 0; i < terms.size(); ++i) where += (i == 0 ? " WHERE " : " AND ") + terms[i];
+  static const std::string order = " ORDER BY time, station, run_id, port";
+  if (q.last == 0) {
+    s.clause = where + order;
+  } else {
+    // The newest N picked by a sub-select, handed back oldest first like any other answer.
+    s.clause = " WHERE id IN (SELECT id FROM unit_records" + where +
+               " ORDER BY time DESC, station DESC, run_id DESC, port DESC LIMIT " + std::to_string(q.last) + ")" +
+               order;
+  }
   return s;
 }
 

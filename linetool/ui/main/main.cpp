@@ -13,6 +13,7 @@
 
 #include "linetool/app/cli/cli_command.h"
 #include "linetool/app/cli/host_station_backend.h"
+#include "linetool/app/cli/records_option.h"
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/cli/station_backend.h"
 #include "linetool/app/scaled_clock.h"
@@ -34,11 +35,11 @@ constexpr int kExitUsage = command_line::kExitUsage;
 
 // The window over a station's services until it is closed.
 int RunWindow(QApplication& app, ui::WindowMessageSink& sink, const app::StationServices& services,
-              const std::string& workdir, const std::string& drive_root, cli::SimStationBackend* sim,
-              const std::function<void()>& before_teardown) {
+              const std::string& workdir, const std::string& drive_root, const app::RecordsSetting& records,
+              cli::SimStationBackend* sim, const std::function<void()>& before_teardown) {
   int exit_code = 0;
   {
-    ui::StationSession session(sink, services, workdir, drive_root);
+    ui::StationSession session(sink, services, workdir, drive_root, records);
     QObject::connect(&session.Window(), &ui::LineToolWindow::Closed, &app, [&app](int code) { app.exit(code); });
     session.Start();
     std::unique_ptr<ui::SimStationControl> control;
@@ -73,6 +74,12 @@ int main(int argc, char** argv) {
       "bridges plugged into this machine, which needs root (see linetool-cli run\n"
       "--help). Qt's own options (-platform, -style, ...) are taken as well.\n"
       "\n"
+      "--records STORE keeps one record per unit and run beside the daily log, as\n"
+      "linetool-cli does: a SQLite file (relative to --workdir, made on first use) or\n"
+      "a postgresql:// URL. The window's menu (right click) then has \"Last\n"
+      "Records...\": the station's newest 50 records. --line-serials and\n"
+      "--station-name work as in linetool-cli.\n"
+      "\n"
       "Exit status: 18 when the window was closed, 2 for bad options or when\n"
       "another station is running.\n");
   // Help and version need no display.
@@ -82,17 +89,27 @@ int main(int argc, char** argv) {
   ui::ApplyStationStyle(app);
   // Qt took the options it knows (-platform, -style, ...) out of argv.
   if (const auto done = command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr)) return *done;
-  std::string error;
-  const std::string workdir = cli::WorkdirOf(options, error);
+  std::string error = cli::RecordsOptionsError(options);
+  const std::string workdir = error.empty() ? cli::WorkdirOf(options, error) : std::string();
   if (workdir.empty()) {
     std::cerr << "linetool: " << error << "\n";
     return kExitUsage;
   }
   ui::WindowMessageSink sink;
+  std::ostringstream ignored;
+  cli::CliContext ctx{options, workdir, std::cout, ignored, sink};
+  // The records store goes after the window that writes to it.
+  std::unique_ptr<records::RecordsStore> store;
+  if (!options.records.empty()) {
+    store = cli::OpenRecordsOption(ctx, error);
+    if (!store) {
+      std::cerr << "linetool: " << error << "\n";
+      return kExitUsage;
+    }
+  }
+  const app::RecordsSetting records = cli::RecordsSettingOf(ctx, store.get());
 
   if (options.sim) {
-    std::ostringstream ignored;
-    cli::CliContext ctx{options, workdir, std::cout, ignored, sink};
     const auto world = cli::SimWorldOf(ctx, error);
     if (!world) {
       std::cerr << "linetool: " << error << "\n";
@@ -108,7 +125,7 @@ int main(int argc, char** argv) {
       platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
       app::ScaledClock clock(calendar, app::kSimTimeFactor);
       cli::SimStationBackend backend(*world, clock, root, workdir);
-      exit_code = RunWindow(app, sink, backend.Services(), workdir, backend.DriveRoot(), &backend, [] {});
+      exit_code = RunWindow(app, sink, backend.Services(), workdir, backend.DriveRoot(), records, &backend, [] {});
     }
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
@@ -129,6 +146,6 @@ int main(int argc, char** argv) {
   if (!backend.EventsError().empty())
     sink.Show("Plugs and unplugs are not followed (" + backend.EventsError() + ").", "LineTool",
               platform::MessageIcon::kWarning);
-  return RunWindow(app, sink, backend.Services(), workdir, backend.DriveRoot(), nullptr,
+  return RunWindow(app, sink, backend.Services(), workdir, backend.DriveRoot(), records, nullptr,
                    [&backend] { backend.StopEvents(); });
 }

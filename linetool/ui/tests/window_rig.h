@@ -34,7 +34,9 @@ inline constexpr int kPatienceMs = 60000;
 
 class WindowRig {
  public:
-  explicit WindowRig(int bridges) {
+  // With a store in `records` (which outlives the rig) the runs write unit
+  // records and the window shows the last of them.
+  explicit WindowRig(int bridges, const app::RecordsSetting& records = {}) {
     std::random_device rd;
     root_ = fs::temp_directory_path() / ("linetool_window_" + std::to_string(rd()));
     work_ = root_ / "work";
@@ -45,7 +47,8 @@ class WindowRig {
     fs::copy(res / "preload", work_ / "preload", fs::copy_options::recursive);
     backend_ = std::make_unique<cli::SimStationBackend>(sim::station::DefaultWorld(bridges), clock_, root_,
                                                         work_.string());
-    session_ = std::make_unique<StationSession>(sink, backend_->Services(), work_.string(), backend_->DriveRoot());
+    session_ = std::make_unique<StationSession>(sink, backend_->Services(), work_.string(), backend_->DriveRoot(),
+                                                records);
     control_ = std::make_unique<SimStationControl>(backend_->World(), backend_->VolumeSet());
   }
   ~WindowRig() {

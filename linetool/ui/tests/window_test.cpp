@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTableWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -14,6 +18,7 @@
 #include <thread>
 
 #include "linetool/app/control_ids.h"
+#include "linetool/records/stores/sqlite_records_store.h"
 #include "linetool/ui/station_style.h"
 #include "window_rig.h"
 
@@ -234,6 +239,89 @@ TEST(LineToolWindowEvents, BoxesFromOtherThreadsNeverHoldThemAndClicksNeverDeadl
   for (const auto& b : rig.sink.Shown()) vid_box |= b.text.find("VID Format not valid") != std::string::npos;
   EXPECT_TRUE(vid_box);
   EXPECT_FALSE(rig.Session().Run().RunActive());
+}
+
+// The entries of the window's menu (a right click on its background).
+QStringList MenuEntries(WindowRig& rig) {
+  QStringList entries;
+  auto poll = std::make_shared<std::function<void()>>();
+  std::weak_ptr<std::function<void()>> weak = poll;
+  *poll = [weak, &entries] {
+    auto self = weak.lock();
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr) {
+      if (self) QTimer::singleShot(10, [self] { (*self)(); });
+      return;
+    }
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator() && a->isEnabled()) entries << a->text();
+    menu->close();
+  };
+  QTimer::singleShot(0, [poll] { (*poll)(); });
+  const QPoint at(300, 40);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, rig.Window().mapToGlobal(at));
+  QApplication::sendEvent(&rig.Window(), &event);
+  return entries;
+}
+
+TEST(LineToolWindowRecords, WithoutAStoreTheMenuHasNoLastRecords) {
+  WindowRig rig(2);
+  rig.Start();
+  EXPECT_EQ(rig.Session().Records(), nullptr);
+  EXPECT_EQ(MenuEntries(rig), (QStringList{"Minimize", "About LineTool..."}));
+}
+
+TEST(LineToolWindowRecords, LastRecordsShowsTheRunJustEndedWithTheFailureInRed) {
+  const auto folder = std::filesystem::temp_directory_path() / ("linetool_window_records_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::string error;
+  auto store = records::stores::SqliteRecordsStore::Open((folder / "records.db").string(), error);
+  ASSERT_TRUE(store) << error;
+  {
+    WindowRig rig(4, {store.get(), false, "st-9"});
+    rig.Start();
+    ASSERT_NE(rig.Session().Records(), nullptr);
+    EXPECT_EQ(MenuEntries(rig), (QStringList{"Minimize", "Last Records...", "About LineTool..."}));
+    ASSERT_TRUE(rig.Sim().Inject(1, SimFault::kFirmwareFails).empty());
+    ASSERT_TRUE(rig.RunToEnd());
+    app::LastRecords& last = *rig.Session().Records();
+    ASSERT_TRUE(WindowRig::WaitFor([&] { return last.Current().reads >= 2 && !last.Current().reading; }));
+
+    bool shown = false;
+    WindowRig::OnNextModal(
+        [&](QWidget& dialog) {
+          EXPECT_EQ(dialog.windowTitle(), "Last records of station st-9");
+          auto* table = dialog.findChild<QTableWidget*>("records");
+          auto* message = dialog.findChild<QLabel*>("message");
+          ASSERT_NE(table, nullptr);
+          ASSERT_NE(message, nullptr);
+          // Opening reads again; the rows follow once the read is answered.
+          EXPECT_TRUE(WindowRig::WaitFor([&] { return message->text() == "The newest 4 records, newest first."; }))
+              << message->text().toStdString();
+          ASSERT_EQ(table->rowCount(), 4);
+          ASSERT_EQ(table->columnCount(), 7);
+          EXPECT_EQ(table->horizontalHeaderItem(4)->text(), "Result");
+          for (int row = 0; row < 4; ++row) {
+            const int port = 3 - row;
+            EXPECT_EQ(table->item(row, 1)->text(), QString::number(port));
+            const QTableWidgetItem* result = table->item(row, 4);
+            EXPECT_EQ(result->text(), port == 1 ? "FAIL" : "PASS");
+            EXPECT_EQ(table->item(row, 5)->text(), port == 1 ? "FW Update" : "");
+            EXPECT_EQ(result->background().color() == QColor(Qt::red), port == 1);
+            // Every text fits its column.
+            for (int c = 0; c < table->columnCount(); ++c)
+              EXPECT_GE(table->columnWidth(c), table->fontMetrics().horizontalAdvance(table->item(row, c)->text()))
+                  << "column " << c;
+          }
+          shown = true;
+          dialog.findChild<QPushButton*>("close")->click();
+        },
+        "lastRecordsDialog");
+    EXPECT_TRUE(rig.Window().Click(ids::kLastRecords));
+    EXPECT_TRUE(shown);
+  }
+  store.reset();
+  std::filesystem::remove_all(folder);
 }
 
 TEST(LineToolWindowClose, ClosingDuringARunStopsTheJobsAndExitsWith18) {

@@ -35,6 +35,7 @@ struct Query : RecordQuery {
   Query& To(std::string v) { to = std::move(v); return *this; }
   Query& Station(std::string v) { station = std::move(v); return *this; }
   Query& Passed(bool v) { passed = v; return *this; }
+  Query& Last(std::size_t n) { last = n; return *this; }
 };
 
 UnitRecord SampleRecord(int port, const std::string& run = "run-1") {
@@ -160,6 +161,14 @@ TEST_P(RecordsStoreContract, QueriesSelectBySerialDaysStationAndResult) {
   EXPECT_EQ(ports(Query().Serial("SER3")), (std::vector<int>{3}));
   EXPECT_EQ(ports(Query().Serial("0000A0000004")), (std::vector<int>{4}));
   EXPECT_TRUE(ports(Query().Serial("' OR 1=1 --")).empty());
+  // The newest of those selected, still oldest first; more than there are: all of them.
+  EXPECT_EQ(ports(Query().Last(2)), (std::vector<int>{3, 4}));
+  EXPECT_EQ(ports(Query().Station("a").Last(1)), (std::vector<int>{3}));
+  EXPECT_EQ(ports(Query().Station("b").Passed(true).Last(5)), (std::vector<int>{4}));
+  // One second holds the ports of a run: the newest run's highest ports come last.
+  ASSERT_TRUE(store->Add(at(0, "2026-03-14 00:00:00", "b", true)));
+  ASSERT_TRUE(store->Add(at(9, "2026-03-14 00:00:00", "b", true)));
+  EXPECT_EQ(ports(Query().Last(3)), (std::vector<int>{0, 4, 9}));
 }
 
 TEST_P(RecordsStoreContract, SerialCountersHandOutEveryNumberOnceAcrossConnections) {

@@ -1,0 +1,132 @@
+#include "linetool/app/last_records.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "linetool/app/port_grid.h"
+
+namespace linetool::app {
+
+namespace {
+
+// The grid's own header of a column.
+std::string GridHeader(int column) {
+  return std::string(profile::MessageText(GridColumns()[static_cast<std::size_t>(column)].header));
+}
+
+// A value the run changed reads "before -> after".
+std::string Change(const std::string& before, const std::string& after) {
+  if (before.empty() || before == after) return after;
+  return before + " -> " + after;
+}
+
+// The time of the stages that ran, "m:ss" (or "h:mm:ss").
+std::string Duration(const records::UnitRecord& r) {
+  std::int64_t ms = 0;
+  for (const auto& s : r.stages)
+    if (s.result != records::StageResult::kOff) ms += s.milliseconds;
+  const std::int64_t seconds = (ms + 500) / 1000;
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+  }
+  return text;
+}
+
+// The header of the first stage that failed; empty when none did.
+std::string FailedStage(const records::UnitRecord& r) {
+  for (std::size_t i = 0; i < r.stages.size(); ++i)
+    if (r.stages[i].result == records::StageResult::kFail) return GridHeader(kFirstStageColumn + static_cast<int>(i));
+  return {};
+}
+
+}  // namespace
+
+LastRecordsRow LastRecordsRowOf(const records::UnitRecord& r) {
+  return {{r.time, std::to_string(r.port), Change(r.before.serial, r.after.serial),
+           Change(r.before.firmware_version, r.after.firmware_version), r.passed ? "PASS" : "FAIL", FailedStage(r),
+           Duration(r)},
+          r.passed};
+}
+
+const std::vector<std::string>& LastRecords::Columns() {
+  static const std::vector<std::string> columns = {"Time",   GridHeader(0), GridHeader(4), GridHeader(5),
+                                                   "Result", "Failed At",   "Duration"};
+  return columns;
+}
+
+LastRecords::LastRecords(records::RecordsStore& store, std::string station, std::size_t count)
+    : store_(store), station_(std::move(station)), count_(count) {
+  state_.message = "Not read yet.";
+  reader_ = std::jthread([this](std::stop_token stop) { Read(stop); });
+}
+
+LastRecords::~LastRecords() {
+  reader_.request_stop();
+  if (reader_.joinable()) reader_.join();
+}
+
+std::string LastRecords::Title() const { return "Last records of station " + station_; }
+
+void LastRecords::Refresh() {
+  {
+    std::lock_guard lock(mutex_);
+    wanted_ = true;
+    state_.reading = true;
+  }
+  changed_.notify_all();
+}
+
+LastRecords::State LastRecords::Current() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+void LastRecords::SetObserver(Observer observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
+
+void LastRecords::WaitIdle() const {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !state_.reading; });
+}
+
+void LastRecords::Read(std::stop_token stop) {
+  records::RecordQuery query;
+  query.station = station_;
+  query.last = count_;
+  std::unique_lock lock(mutex_);
+  while (changed_.wait(lock, stop, [this] { return wanted_; })) {
+    wanted_ = false;
+    lock.unlock();
+    const auto found = store_.Find(query);
+    const std::string error = found ? std::string() : store_.Error();
+    lock.lock();
+    if (found) {
+      state_.rows.clear();
+      for (auto it = found->rbegin(); it != found->rend(); ++it) state_.rows.push_back(LastRecordsRowOf(*it));
+      state_.message = state_.rows.empty() ? "No records of this station yet."
+                                           : "The newest " + std::to_string(state_.rows.size()) + " records, newest first.";
+      state_.unreadable = false;
+    } else {
+      state_.message = "The records store cannot be read: " + error + "." +
+                       (state_.rows.empty() ? "" : " The records shown are those read before.") +
+                       " The station works on and keeps its log.";
+      state_.unreadable = true;
+    }
+    ++state_.reads;
+    state_.reading = wanted_;
+    const Observer observer = observer_;
+    lock.unlock();
+    changed_.notify_all();
+    if (observer) observer();
+    lock.lock();
+  }
+}
+
+}  // namespace linetool::app

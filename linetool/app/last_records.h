@@ -1,0 +1,84 @@
+#pragma once
+// The window's "Last Records": the newest unit records of this station,
+// newest first, as rows an operator reads (time, port, serial, firmware,
+// result, the stage that failed, how long the port took).
+//
+// The records are read from the store on a thread of their own, so a slow or
+// unreachable database holds neither the window nor the run: Refresh only
+// asks for a read, and the observer hears when it has been answered. A store
+// that cannot be read leaves the rows of the last good read and says why.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "linetool/records/records_store.h"
+#include "linetool/records/unit_record.h"
+
+namespace linetool::app {
+
+// How many of the station's records the window shows.
+inline constexpr std::size_t kLastRecordsShown = 50;
+
+struct LastRecordsRow {
+  std::vector<std::string> texts;  // one per column of LastRecords::Columns()
+  bool passed = false;
+};
+
+// One record as the row the window shows.
+LastRecordsRow LastRecordsRowOf(const records::UnitRecord& record);
+
+class LastRecords {
+ public:
+  // Columns of a row; the result is column kResultColumn.
+  static const std::vector<std::string>& Columns();
+  static constexpr int kResultColumn = 4;
+
+  struct State {
+    std::vector<LastRecordsRow> rows;  // newest first
+    std::string message;               // what the rows are, or why they could not be read
+    bool unreadable = false;           // the last read failed
+    bool reading = false;              // a read is under way or asked for
+    std::uint64_t reads = 0;           // reads answered so far
+  };
+
+  LastRecords(records::RecordsStore& store, std::string station, std::size_t count = kLastRecordsShown);
+  // Waits for a read under way (the store's own time-out bounds it).
+  ~LastRecords();
+  LastRecords(const LastRecords&) = delete;
+  LastRecords& operator=(const LastRecords&) = delete;
+
+  // "Last records of station NAME"
+  std::string Title() const;
+  // Asks for a new read and returns at once; several asks before the reader
+  // gets to them make one read.
+  void Refresh();
+  State Current() const;
+  // Called on the reader's thread after each read, with no lock held.
+  using Observer = std::function<void()>;
+  void SetObserver(Observer observer);
+  // Waits until every read asked for so far has been answered.
+  void WaitIdle() const;
+
+ private:
+  void Read(std::stop_token stop);
+
+  records::RecordsStore& store_;
+  const std::string station_;
+  const std::size_t count_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable_any changed_;
+  bool wanted_ = false;
+  State state_;
+  Observer observer_;
+  std::jthread reader_;  // last: it stops and joins before the rest goes
+};
+
+}  // namespace linetool::app
