@@ -10,19 +10,6 @@
 
 namespace linetool::cli {
 
-std::string StationPathOfArgument(const CliContext&, const std::string& arg) {
-  const std::filesystem::path p(arg);
-  // A relative name stays relative: the station takes it against its working
-  // directory.
-  if (p.is_relative()) return platform::ToStationPath(arg);
-  return platform::ToStationPath(p.lexically_normal().string());
-}
-
-std::string HostPathOfArgument(const CliContext& ctx, const std::string& arg) {
-  const std::filesystem::path p(arg);
-  return p.is_relative() ? (std::filesystem::path(ctx.host_workdir) / p).string() : arg;
-}
-
 bool RequireFileArgument(const CliContext& ctx, const char* command, const std::string& arg) {
   std::error_code ec;
   if (std::filesystem::exists(HostPathOfArgument(ctx, arg), ec)) return true;

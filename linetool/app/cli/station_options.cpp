@@ -5,6 +5,7 @@
 
 #include "linetool/app/cli/cli_command.h"
 #include "platform/linux/host_services.h"
+#include "platform/path_access.h"
 
 namespace linetool::cli {
 
@@ -41,6 +42,19 @@ std::string WorkdirOf(const GlobalOptions& options, std::string& error) {
     return {};
   }
   return workdir;
+}
+
+std::string StationPathOfArgument(const CliContext&, const std::string& arg) {
+  const std::filesystem::path p(arg);
+  // A relative name stays relative: the station takes it against its working
+  // directory.
+  if (p.is_relative()) return platform::ToStationPath(arg);
+  return platform::ToStationPath(p.lexically_normal().string());
+}
+
+std::string HostPathOfArgument(const CliContext& ctx, const std::string& arg) {
+  const std::filesystem::path p(arg);
+  return p.is_relative() ? (std::filesystem::path(ctx.host_workdir) / p).string() : arg;
 }
 
 }  // namespace linetool::cli
