@@ -366,7 +366,7 @@ void StationDialogs::ShowLastRecords(app::LastRecords& records) {
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->verticalHeader()->hide();
-  table->horizontalHeader()->setStretchLastSection(true);
+  table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
   for (std::size_t c = 0; c < columns.size(); ++c)
     table->setHorizontalHeaderItem(static_cast<int>(c), new QTableWidgetItem(QtText(columns[c])));
   auto* message = new QLabel(&dialog);
@@ -382,7 +382,8 @@ void StationDialogs::ShowLastRecords(app::LastRecords& records) {
   layout->addWidget(message);
   layout->addWidget(buttons);
 
-  const auto show = std::make_shared<std::function<void()>>([&records, table, message, refresh] {
+  QDialog* const view = &dialog;
+  const auto show = std::make_shared<std::function<void()>>([&records, view, table, message, refresh] {
     const app::LastRecords::State state = records.Current();
     table->setRowCount(static_cast<int>(state.rows.size()));
     for (std::size_t r = 0; r < state.rows.size(); ++r) {
@@ -397,10 +398,16 @@ void StationDialogs::ShowLastRecords(app::LastRecords& records) {
         table->setItem(static_cast<int>(r), static_cast<int>(c), cell);
       }
     }
-    // Every column at its contents' width, the dialog as wide as they need.
+    table->setCurrentItem(nullptr);
+    // Every column at its contents' width (with room to spare), the dialog as wide as they need.
     table->resizeColumnsToContents();
-    table->setMinimumWidth(table->horizontalHeader()->length() + table->verticalScrollBar()->sizeHint().width() +
-                           2 * table->frameWidth());
+    int width = 0;
+    for (int c = 0; c < table->columnCount(); ++c) {
+      table->setColumnWidth(c, table->columnWidth(c) + 12);
+      width += table->columnWidth(c);
+    }
+    table->setMinimumWidth(width + table->verticalScrollBar()->sizeHint().width() + 2 * table->frameWidth());
+    if (view->width() < view->minimumSizeHint().width()) view->resize(view->minimumSizeHint().width(), view->height());
     message->setText(QtText(state.reading ? "Reading the records ..." : state.message));
     message->setStyleSheet(state.unreadable ? QStringLiteral("color: #c00000; font-weight: bold;") : QString());
     refresh->setEnabled(!state.reading);

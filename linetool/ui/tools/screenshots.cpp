@@ -1,11 +1,13 @@
 // linetool_screenshots OUTDIR RESOURCES [SUFFIX]: pictures of the station's
 // window on a simulated station of 16 bridges: idle, during a run, after a
-// run with passes and injected failures, and every dialog. Run on the
+// run with passes and injected failures, and every dialog (Last Records over
+// a records file holding that run). Run on the
 // offscreen platform (QT_QPA_PLATFORM=offscreen); QT_SCALE_FACTOR=2 gives the
 // 200 % pictures. Each PNG is OUTDIR/linetool_<name><SUFFIX>.png.
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,12 +21,14 @@
 
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/control_ids.h"
+#include "linetool/app/last_records.h"
 #include "linetool/app/scaled_clock.h"
 #include "linetool/ui/sim_station_control.h"
 #include "linetool/ui/sim_station_panel.h"
 #include "linetool/ui/station_session.h"
 #include "linetool/ui/station_style.h"
 #include "linetool/ui/window_message_sink.h"
+#include "linetool/records/stores/sqlite_records_store.h"
 #include "platform/linux/host_services.h"
 #include "sim/station/world_description.h"
 
@@ -130,7 +134,14 @@ int main(int argc, char** argv) {
     app::ScaledClock clock(calendar, app::kSimTimeFactor);
     cli::SimStationBackend backend(sim::station::DefaultWorld(16), clock, root, work.string());
     ui::WindowMessageSink sink;
-    ui::StationSession session(sink, backend.Services(), work.string(), backend.DriveRoot());
+    std::string error;
+    const auto store = records::stores::SqliteRecordsStore::Open((root / "records.db").string(), error);
+    if (!store) {
+      std::cerr << "screenshots: " << error << "\n";
+      return 1;
+    }
+    ui::StationSession session(sink, backend.Services(), work.string(), backend.DriveRoot(),
+                               {store.get(), false, "station-4"});
     ui::SimStationControl control(backend.World(), backend.VolumeSet());
     ui::LineToolWindow& window = session.Window();
     session.Start();
@@ -154,6 +165,10 @@ int main(int argc, char** argv) {
     Pump([&] { return !session.Run().RunActive(); }, 300000);
     Pump([] { return false; }, 200);
     Save(window, "main_after_run");
+    ShootModal("dialog_last_records", [&] { window.Click(ids::kLastRecords); }, [](QWidget& w) {
+      auto* message = w.findChild<QLabel*>("message");
+      Pump([message] { return message != nullptr && !message->text().startsWith("Reading"); }, 10000);
+    });
 
     // Dialogs.
     ShootModal("dialog_load_ini", [&] { window.Click(ids::kLoadIni); });
