@@ -201,11 +201,14 @@ void LineToolPresenter::AttachLastRecords(LastRecords* records) {
   {
     Update u(*this);
     last_records_ = records;
-    panel_[ids::kLastRecords].visible = records != nullptr;
-    panel_[ids::kLastRecords].enabled = records != nullptr;
     Notify(PresenterEvent::Kind::kPanel);
   }
   if (records != nullptr) records->Refresh();
+}
+
+bool LineToolPresenter::HasLastRecords() const {
+  Update u(*this);
+  return last_records_ != nullptr;
 }
 
 void LineToolPresenter::SetObserver(Observer observer) {
@@ -225,8 +228,6 @@ void LineToolPresenter::DefineControls() {
   for (const Caption& c : kCaptions) panel_[c.id].text = std::string(engine_.Text(c.text));
   for (const Caption& c : kTooltips) panel_[c.id].tooltip = std::string(engine_.Text(c.text));
   panel_[ids::kWarning].visible = false;
-  panel_[ids::kLastRecords].visible = false;
-  panel_[ids::kLastRecords].enabled = false;
   panel_[ids::kLock].tooltip = std::string(engine_.Text(MessageId::kTipUnlock));
   panel_[ids::kLock].icon = kIconLocked;
   for (int id : {ids::kPassCount, ids::kFailCount, ids::kTotalCount}) panel_[id].text = "0";

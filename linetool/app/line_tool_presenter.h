@@ -97,6 +97,8 @@ class LineToolPresenter {
   // the Last Records entry is absent). They are read again at once and after
   // each run. Detach (nullptr) before they go.
   void AttachLastRecords(LastRecords* records);
+  // True when the window's menu has "Last Records..." (command ids::kLastRecords).
+  bool HasLastRecords() const;
 
   // Start-up of the window: the default profile into the panel, the grid,
   // counters "0", progress "0%", then the port refresh and the panel state.

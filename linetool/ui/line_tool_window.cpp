@@ -284,11 +284,8 @@ void LineToolWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   menu.addAction(QStringLiteral("Minimize"), this, [this] { Click(ids::kMinimise); });
   menu.addSeparator();
-  if (const app::ControlState records = presenter_.Control(ids::kLastRecords); records.visible) {
-    QAction* entry = menu.addAction(QStringLiteral("Last Records..."), this, [this] { Click(ids::kLastRecords); });
-    entry->setObjectName("lastRecords");
-    entry->setEnabled(records.enabled);
-  }
+  if (presenter_.HasLastRecords())
+    menu.addAction(QStringLiteral("Last Records..."), this, [this] { Click(ids::kLastRecords); });
   menu.addAction(QStringLiteral("About LineTool..."), this, [this] { Click(ids::kAbout); });
   menu.exec(event->globalPos());
 }

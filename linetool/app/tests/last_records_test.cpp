@@ -207,7 +207,7 @@ TEST(LastRecordsReader, ASlowStoreHoldsNeitherTheWindowNorItsCommands) {
 
 TEST(LastRecordsPresenter, TheEntryIsThereOnlyWhenTheStationKeepsRecords) {
   testing::PresenterRig rig("last_records_entry");
-  EXPECT_FALSE(rig.presenter.Control(ids::kLastRecords).visible);
+  EXPECT_FALSE(rig.presenter.HasLastRecords());
   EXPECT_FALSE(rig.presenter.Command(ids::kLastRecords));
   EXPECT_EQ(rig.dialogs.last_records_shown, 0);
 
@@ -215,13 +215,12 @@ TEST(LastRecordsPresenter, TheEntryIsThereOnlyWhenTheStationKeepsRecords) {
   {
     LastRecords last(store, "st-1");
     rig.presenter.AttachLastRecords(&last);
-    EXPECT_TRUE(rig.presenter.Control(ids::kLastRecords).visible);
-    EXPECT_TRUE(rig.presenter.Control(ids::kLastRecords).enabled);
+    EXPECT_TRUE(rig.presenter.HasLastRecords());
     EXPECT_TRUE(rig.presenter.Command(ids::kLastRecords));
     EXPECT_EQ(rig.dialogs.last_records_shown, 1);
     rig.presenter.AttachLastRecords(nullptr);
   }
-  EXPECT_FALSE(rig.presenter.Control(ids::kLastRecords).visible);
+  EXPECT_FALSE(rig.presenter.HasLastRecords());
   EXPECT_FALSE(rig.presenter.Command(ids::kLastRecords));
   EXPECT_EQ(rig.dialogs.last_records_shown, 1);
 }
