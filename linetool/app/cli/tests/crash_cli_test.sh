@@ -11,6 +11,9 @@ res=$2
 kills=${3:-25}
 # shellcheck source=../../../../tools/cli/cli_checks.sh
 . "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
+# A killed station cannot remove its run folder: it stays in the test's own.
+export TMPDIR="$work/tmp"
+mkdir -p "$TMPDIR"
 profile="kl_line_Tool v0.3.ini"
 station="$work/station"
 mkdir -p "$station"
