@@ -81,6 +81,28 @@ void LastRecords::Refresh() {
   changed_.notify_all();
 }
 
+void LastRecords::NoteLost(int port, const std::string& why) {
+  std::lock_guard lock(mutex_);
+  lost_ports_.push_back(port);
+  lost_why_ = why;
+}
+
+void LastRecords::RunEnded() {
+  {
+    std::lock_guard lock(mutex_);
+    state_.lost.clear();
+    if (!lost_ports_.empty()) {
+      std::string ports;
+      for (int p : lost_ports_) ports += (ports.empty() ? "" : ", ") + std::to_string(p);
+      state_.lost = std::string(lost_ports_.size() == 1 ? "The record of port " : "The records of ports ") + ports +
+                    " of the last run could not be written: " + lost_why_ + ".";
+    }
+    lost_ports_.clear();
+    lost_why_.clear();
+  }
+  Refresh();
+}
+
 LastRecords::State LastRecords::Current() const {
   std::lock_guard lock(mutex_);
   return state_;

@@ -6,7 +6,8 @@
 // The records are read from the store on a thread of their own, so a slow or
 // unreachable database holds neither the window nor the run: Refresh only
 // asks for a read, and the observer hears when it has been answered. A store
-// that cannot be read leaves the rows of the last good read and says why.
+// that cannot be read leaves the rows of the last good read and says why, and
+// records the last run could not write are named until the next run ends.
 
 #include <condition_variable>
 #include <cstddef>
@@ -43,6 +44,7 @@ class LastRecords {
   struct State {
     std::vector<LastRecordsRow> rows;  // newest first
     std::string message;               // what the rows are, or why they could not be read
+    std::string lost;                  // the ports of the last run whose records were not written, and why
     bool unreadable = false;           // the last read failed
     bool reading = false;              // a read is under way or asked for
     std::uint64_t reads = 0;           // reads answered so far
@@ -59,6 +61,11 @@ class LastRecords {
   // Asks for a new read and returns at once; several asks before the reader
   // gets to them make one read.
   void Refresh();
+  // A port's record of the run under way could not be written.
+  void NoteLost(int port, const std::string& why);
+  // The run has ended (its records are written or noted lost): says which
+  // were lost, if any, and reads again.
+  void RunEnded();
   State Current() const;
   // Called on the reader's thread after each read, with no lock held.
   using Observer = std::function<void()>;
@@ -76,6 +83,8 @@ class LastRecords {
   mutable std::mutex mutex_;
   mutable std::condition_variable_any changed_;
   bool wanted_ = false;
+  std::vector<int> lost_ports_;
+  std::string lost_why_;
   State state_;
   Observer observer_;
   std::jthread reader_;  // last: it stops and joins before the rest goes

@@ -572,8 +572,10 @@ void LineToolPresenter::ShowDevice(int row, const DeviceRowTexts& texts) {
 
 void LineToolPresenter::Notify(PresenterEvent event) {
   Update u(*this);
-  // The run's records are written before its end is announced.
-  if (event.kind == PresenterEvent::Kind::kRunEnded && last_records_ != nullptr) last_records_->Refresh();
+  // The run's records are written (or noted lost) before its end is announced.
+  if (last_records_ != nullptr && event.kind == PresenterEvent::Kind::kRecordLost)
+    last_records_->NoteLost(event.row, event.text);
+  if (last_records_ != nullptr && event.kind == PresenterEvent::Kind::kRunEnded) last_records_->RunEnded();
   pending_.push_back(std::move(event));
 }
 

@@ -372,6 +372,10 @@ void StationDialogs::ShowLastRecords(app::LastRecords& records) {
   auto* message = new QLabel(&dialog);
   message->setObjectName("message");
   message->setWordWrap(true);
+  auto* lost = new QLabel(&dialog);
+  lost->setObjectName("lost");
+  lost->setWordWrap(true);
+  lost->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
   auto* buttons = new QDialogButtonBox(&dialog);
   auto* refresh = buttons->addButton(QStringLiteral("Refresh"), QDialogButtonBox::ActionRole);
   refresh->setObjectName("refresh");
@@ -380,10 +384,11 @@ void StationDialogs::ShowLastRecords(app::LastRecords& records) {
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addWidget(table);
   layout->addWidget(message);
+  layout->addWidget(lost);
   layout->addWidget(buttons);
 
   QDialog* const view = &dialog;
-  const auto show = std::make_shared<std::function<void()>>([&records, view, table, message, refresh] {
+  const auto show = std::make_shared<std::function<void()>>([&records, view, table, message, lost, refresh] {
     const app::LastRecords::State state = records.Current();
     table->setRowCount(static_cast<int>(state.rows.size()));
     for (std::size_t r = 0; r < state.rows.size(); ++r) {
@@ -411,6 +416,8 @@ void StationDialogs::ShowLastRecords(app::LastRecords& records) {
     message->setText(QtText(state.reading ? "Reading the records ..." : state.message));
     message->setStyleSheet(state.unreadable ? QStringLiteral("color: #c00000; font-weight: bold;") : QString());
     refresh->setEnabled(!state.reading);
+    lost->setText(QtText(state.lost));
+    lost->setVisible(!state.lost.empty());
   });
   // Reads are answered on the records' own thread: the view updates on this one.
   const QPointer<QDialog> open(&dialog);

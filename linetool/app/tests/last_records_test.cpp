@@ -1,6 +1,6 @@
 // The window's Last Records: rows an operator reads, the station's newest
 // records first, read again after each run, and a store that cannot be read
-// said plainly without holding the station.
+// or records that were lost said plainly without holding the station.
 
 #include <gtest/gtest.h>
 
@@ -245,6 +245,7 @@ TEST_F(LastRecordsStore, EachRunOnTheSimulatedStationIsReadAgainAtItsEnd) {
     EXPECT_TRUE(row.texts[2].ends_with(" -> " + rig.Presenter().CellText(port, 4))) << row.texts[2];
     EXPECT_EQ(row.texts[LastRecords::kResultColumn], "PASS");
   }
+  EXPECT_EQ(first.lost, "");
 
   rig.StartAndWait();
   ASSERT_TRUE(rig.WaitUntil([&] { return last.Current().reads >= 3 && !last.Current().reading; }));
@@ -272,6 +273,11 @@ TEST_F(LastRecordsStore, AnUnreachableDatabaseIsSaidWhileTheRunGoesOn) {
   EXPECT_TRUE(state.rows.empty());
   EXPECT_TRUE(state.message.starts_with("The records store cannot be read: ")) << state.message;
   EXPECT_NE(state.message.find("no-server"), std::string::npos) << state.message;
+  // The records the run could not write are named too, until the next run ends.
+  EXPECT_TRUE(state.lost.starts_with("The records of ports 0, 1 of the last run could not be written: ")) << state.lost;
+  last.RunEnded();
+  last.WaitIdle();
+  EXPECT_EQ(last.Current().lost, "");
   rig.Presenter().AttachLastRecords(nullptr);
 }
 
