@@ -15,6 +15,8 @@ for tool in dpkg-deb lintian help2man cpack; do
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# What the packaging tools leave in the temporary folder goes with this one.
+export TMPDIR=$work
 [ -n "$out" ] || out=$work/debs
 mkdir -p "$out"
 failures=0

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/replace_file.h"
+#include "tools/testing/scratch_dir.h"
 
 namespace fs = std::filesystem;
 using platform::ReplaceFile;
@@ -16,11 +17,8 @@ using platform::WriteOutcome;
 namespace {
 
 fs::path FreshDir() {
-  const auto dir = fs::temp_directory_path() /
-                   ("platform_replace_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
+  return test_support::ScratchDir("platform_replace_" +
+                                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 }
 
 std::string Content(const fs::path& p) {

@@ -23,6 +23,7 @@
 #include "linetool/profile/station_files.h"
 #include "platform/message_sink.h"
 #include "platform/path_access.h"
+#include "tools/testing/scratch_dir.h"
 
 namespace linetool::app::testing {
 
@@ -102,12 +103,10 @@ class ScriptedDialogs final : public WindowDialogs {
 };
 
 inline std::string FreshDir(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("linetool_app_" + name + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                    "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string();
+  return test_support::ScratchDir("linetool_app_" + name + "_" +
+                                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                                  ::testing::UnitTest::GetInstance()->current_test_info()->name())
+      .string();
 }
 
 inline void WriteText(const std::string& path, const std::string& text) {

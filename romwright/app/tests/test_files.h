@@ -1,5 +1,5 @@
 #pragma once
-// A fresh folder per test for the files a test writes.
+// A fresh folder per test for the files a test writes, gone when it passed.
 
 #include <gtest/gtest.h>
 
@@ -8,15 +8,13 @@
 #include <sstream>
 #include <string>
 
+#include "tools/testing/scratch_dir.h"
+
 namespace romwright::app::testing {
 
 inline std::filesystem::path FreshDir() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  auto dir = std::filesystem::temp_directory_path() /
-             ("romwright_app_" + std::string(info->test_suite_name()) + "_" + info->name());
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
+  return test_support::ScratchDir("romwright_app_" + std::string(info->test_suite_name()) + "_" + info->name());
 }
 
 inline void WriteText(const std::filesystem::path& p, const std::string& text) {

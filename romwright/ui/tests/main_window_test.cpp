@@ -28,6 +28,7 @@
 #include <functional>
 
 #include "platform/linux/quiescent_clock.h"
+#include "tools/testing/scratch_dir.h"
 #include "romwright/app/settings_file.h"
 #include "romwright/ui/app_font.h"
 #include "romwright/ui/dialogs.h"
@@ -59,9 +60,7 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() / (std::string("romwright_ui_") + info->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    dir_ = test_support::ScratchDir(std::string("romwright_ui_") + info->name());
     std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db");
     std::ofstream(dir_ / "config.ini", std::ios::binary)
         << "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=EN25T80\r\n"
