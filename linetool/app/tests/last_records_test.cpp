@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 
 #include "linetool/app/control_ids.h"
@@ -84,10 +83,7 @@ class LastRecordsStore : public ::testing::Test {
     store_ = records::stores::SqliteRecordsStore::Open(folder_ + "/records.db", error);
     ASSERT_TRUE(store_) << error;
   }
-  void TearDown() override {
-    store_.reset();
-    std::filesystem::remove_all(folder_);
-  }
+  void TearDown() override { store_.reset(); }
   std::string folder_;
   std::unique_ptr<records::stores::SqliteRecordsStore> store_;
 };

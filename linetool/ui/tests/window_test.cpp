@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -19,6 +18,7 @@
 
 #include "linetool/app/control_ids.h"
 #include "linetool/records/stores/sqlite_records_store.h"
+#include "tools/testing/scratch_dir.h"
 #include "linetool/ui/station_style.h"
 #include "window_rig.h"
 
@@ -272,8 +272,7 @@ TEST(LineToolWindowRecords, WithoutAStoreTheMenuHasNoLastRecords) {
 }
 
 TEST(LineToolWindowRecords, LastRecordsShowsTheRunJustEndedWithTheFailureInRed) {
-  const auto folder = std::filesystem::temp_directory_path() / ("linetool_window_records_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
+  const auto folder = test_support::ScratchDir("linetool_window_records");
   std::string error;
   auto store = records::stores::SqliteRecordsStore::Open((folder / "records.db").string(), error);
   ASSERT_TRUE(store) << error;
@@ -320,8 +319,6 @@ TEST(LineToolWindowRecords, LastRecordsShowsTheRunJustEndedWithTheFailureInRed) 
     EXPECT_TRUE(rig.Window().Click(ids::kLastRecords));
     EXPECT_TRUE(shown);
   }
-  store.reset();
-  std::filesystem::remove_all(folder);
 }
 
 TEST(LineToolWindowClose, ClosingDuringARunStopsTheJobsAndExitsWith18) {
