@@ -335,8 +335,12 @@ bool LineToolPresenter::Command(int id) {
     Update u(*this);
     if (!IsButton(id) || !panel_.At(id).enabled) return false;
     std::erase(posted_clicks_, id);  // the operator's click takes the station's place
+    operator_click_ = id;
   }
-  return Dispatch(id);
+  const bool done = Dispatch(id);
+  Update u(*this);
+  operator_click_ = 0;
+  return done;
 }
 
 bool LineToolPresenter::SendCommand(int id) {
@@ -345,6 +349,9 @@ bool LineToolPresenter::SendCommand(int id) {
   {
     Update u(*this);
     poster = click_poster_;
+    // The operator's click of the same button, under way (its Lock stops the
+    // auto starter, which may send its own Lock on the way out), stands for it.
+    if (poster && operator_click_ == id) return true;
     if (poster) posted_clicks_.push_back(id);
   }
   if (!poster) return Dispatch(id);

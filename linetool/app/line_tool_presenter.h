@@ -112,7 +112,8 @@ class LineToolPresenter {
   // control. With a click poster set (a window), the click is queued and the
   // poster asked to have RunPostedClicks called on the view's thread, since
   // the click may open a dialog and stop the very thread that sent it; a click
-  // of the same button by the operator before then takes its place.
+  // of the same button by the operator before then, or one that is still
+  // being carried out, takes its place.
   bool SendCommand(int id);
   using ClickPoster = std::function<void()>;
   void SetClickPoster(ClickPoster poster);
@@ -220,6 +221,7 @@ class LineToolPresenter {
   Observer observer_;
   ClickPoster click_poster_;
   std::vector<int> posted_clicks_;
+  int operator_click_ = 0;  // the button whose operator click is being carried out
 
   Panel panel_;
   PortGrid grid_;

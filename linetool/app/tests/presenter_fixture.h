@@ -67,6 +67,7 @@ class ScriptedDialogs final : public WindowDialogs {
   std::optional<std::string> password;
   std::atomic<int> password_asks{0};  // the auto starter asks from its thread
   std::atomic<std::thread::id> login_thread{};
+  std::function<void()> on_login;  // while the login dialog is up
   // More Config: the boxes clicked in order; the panel as it was after each
   // click; what the dialog showed when it opened.
   std::vector<std::pair<int, bool>> more_config_clicks;
@@ -79,6 +80,7 @@ class ScriptedDialogs final : public WindowDialogs {
   void ShowLogin(CLoginDlg& dialog) override {
     login_thread = std::this_thread::get_id();
     ++password_asks;
+    if (on_login) on_login();
     if (!password) return dialog.Cancel();
     dialog.EditText(*password);
     dialog.Ok();

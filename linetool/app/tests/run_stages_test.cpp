@@ -563,6 +563,31 @@ TEST(AutoMode, WithAWindowTheStartersLockIsCarriedOutOnTheWindowsThread) {
   }
 }
 
+TEST(AutoMode, TheStartersLockSentWhileTheOperatorsLockIsCarriedOutAsksForNoSecondPassword) {
+  // The operator's Lock stops the starter, which may still send its own Lock
+  // on the way out, after the operator's click was taken: one login only.
+  auto spec = sim::station::DefaultWorld(1);
+  Bridges(spec)[0]->chip_variant = 0x21;
+  RunRig rig(spec);
+  WriteAutoProfile(rig);
+  std::atomic<int> posted{0};
+  rig.Presenter().SetClickPoster([&] { ++posted; });
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitUntil([&] { return posted.load() > 0; }));
+  rig.Run().WaitIdle();
+  rig.dialogs.on_login = [&] { std::thread([&] { rig.Presenter().SendCommand(ids::kLock); }).join(); };
+  ASSERT_TRUE(rig.Presenter().Command(ids::kLock));
+  rig.dialogs.on_login = {};
+  EXPECT_EQ(rig.dialogs.password_asks.load(), 1);
+  rig.Presenter().RunPostedClicks();
+  EXPECT_EQ(rig.dialogs.password_asks.load(), 1) << "a second login for the starter's Lock";
+  // Once the operator's click is done, a Lock the station sends is its own.
+  ASSERT_TRUE(rig.Presenter().SendCommand(ids::kLock));
+  rig.Presenter().RunPostedClicks();
+  EXPECT_EQ(rig.dialogs.password_asks.load(), 2);
+  rig.Presenter().SetClickPoster({});
+}
+
 TEST(AutoMode, SafelyRemoveEndsInTheIdleStateWithStartEnabled) {
   RunRig rig(1);
   WriteAutoProfile(rig);
