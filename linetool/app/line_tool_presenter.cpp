@@ -278,6 +278,7 @@ void LineToolPresenter::Initialise() {
     Update u(*this);
     engine_.LoadProfile(std::string(kDefaultProfile));
     FillPanelFromSettings();
+    if (run_ != nullptr) run_->ProfileLoaded();
     counters_ = {};
     for (int id : {ids::kPassCount, ids::kFailCount, ids::kTotalCount}) panel_[id].text = "0";
     progress_text_ = "0%";
@@ -534,6 +535,15 @@ void LineToolPresenter::AdvanceSerial(int count) {
   ShowSerial(profile::IncreaseSerialNumber(panel_[ids::kSerialNumber].text, count));
 }
 
+bool LineToolPresenter::ReplaceSerial(const std::string& shown, const std::string& serial) {
+  {
+    Update u(*this);
+    if (panel_[ids::kSerialNumber].text != shown) return false;
+  }
+  ShowSerial(serial);
+  return true;
+}
+
 void LineToolPresenter::ShowSerial(const std::string& serial) {
   Update u(*this);
   panel_[ids::kSerialNumber].text = serial;
@@ -686,6 +696,7 @@ bool LineToolPresenter::LoadIni(const std::string& station_path) {
   Notify(PresenterEvent::Kind::kPanel);
   if (!engine_.LoadProfile(station_path)) return false;
   FillPanelFromSettings();
+  if (run_ != nullptr) run_->ProfileLoaded();
   ApplyStateLocked();
   return true;
 }

@@ -165,6 +165,8 @@ class LineToolPresenter {
   void AdvanceSerial(int count);
   // The serial number field set to `serial` (the next one of the line).
   void ShowSerial(const std::string& serial);
+  // The same, only while the field still shows `shown`; false otherwise.
+  bool ReplaceSerial(const std::string& shown, const std::string& serial);
   // The panel state between runs: busy (auto mode, locked) or idle.
   void ApplyRestState();
   // The idle state, also in auto mode (Start enabled): where Safely Remove

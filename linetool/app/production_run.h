@@ -9,10 +9,12 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,12 +124,17 @@ class ProductionRun final : public StationRun {
   // False (the field unchanged) when line serials are not wanted or the store
   // cannot be read.
   bool ShowNextLineSerial();
+  // With line serials wanted, asks the reader thread for the line's next free
+  // serial of the profile now in the panel; it replaces the profile's serial
+  // there when the field still shows it and no run has begun.
+  void ProfileLoaded() override;
 
  private:
   void JobController(std::stop_token stop);
   void PortWorker(std::stop_token stop, int port);
   void AutoStarter(std::stop_token stop);
   void SafeRemover();
+  void NextSerialReader(std::stop_token stop);
   void FinishRun();
   void OnDeviceEvent(const platform::DeviceEvent& event);
   void RefreshOnPlug();
@@ -190,6 +197,12 @@ class ProductionRun final : public StationRun {
   std::array<PortRecord, kPortCount> port_records_;
   std::string run_id_;
   std::string firmware_file_, firmware_sha256_, profile_file_, profile_sha256_;
+
+  // The newest profile whose next line serial is wanted: VID, PID, serial.
+  std::mutex serial_mutex_;
+  std::condition_variable_any serial_wanted_;
+  std::optional<std::array<std::string, 3>> serial_request_;
+  std::jthread serial_reader_;  // last, so it stops before the rest goes
 };
 
 }  // namespace linetool::app

@@ -22,6 +22,10 @@ class StationRun {
   // After a refresh found devices: in auto mode with the panel locked, the
   // auto starter is (re)started.
   virtual void AutoStartCheck() = 0;
+  // The profile has just been put into the panel (start-up, Load INI), under
+  // the panel's lock: a run with line-wide serial numbers then shows the
+  // line's next free one in its place, once the store has answered.
+  virtual void ProfileLoaded() {}
   // The device table and bridge access the engineering dialogs use; none by
   // default.
   virtual EngineeringAccess Engineering() { return {}; }

@@ -145,6 +145,32 @@ TEST_F(RunRecords, LogAndPanelAreTheSameWithRecordsAsWithout) {
   EXPECT_FALSE(without.first.empty());
 }
 
+TEST_F(RunRecords, AtStartUpAndAfterLoadIniThePanelShowsTheLinesNextFreeSerial) {
+  auto store_a = Store();
+  RunRig a(3);
+  a.Initialise();
+  const std::string base = a.Presenter().Control(ids::kSerialNumber).text;
+  a.Run().SetRecords({store_a.get(), true, "a"});
+  a.StartAndWait();
+  const std::string next = profile::IncreaseSerialNumber(base, 3);
+  const auto shows = [](RunRig& rig, const std::string& serial) {
+    return rig.WaitUntil([&] { return rig.Presenter().Control(ids::kSerialNumber).text == serial; },
+                         std::chrono::seconds(20));
+  };
+
+  // A second station of the line starts with the same profile: its panel
+  // shows the line's next free serial, not the profile's.
+  auto store_b = Store();
+  RunRig b(1);
+  b.Run().SetRecords({store_b.get(), true, "b"});
+  b.Initialise();
+  EXPECT_TRUE(shows(b, next)) << b.Presenter().Control(ids::kSerialNumber).text;
+  EXPECT_EQ(profile::TextOf(b.Engine().Settings().serial_number), next);
+  // Loading the profile again puts its serial in the field, then the line's.
+  ASSERT_TRUE(b.Presenter().LoadIni("kl_line_Tool v0.3.ini"));
+  EXPECT_TRUE(shows(b, next));
+}
+
 TEST_F(RunRecords, StationsSharingAStoreTakeLineSerialsThatNeverRepeat) {
   auto store_a = Store();
   auto store_b = Store();
