@@ -193,7 +193,7 @@ int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationSe
     }
     exit_code = c.fail == 0 && c.total > 0 ? kExitOk : kExitFailed;
     if (ctx.interruption && ctx.interruption->Requested()) {
-      ctx.err << "linetool-cli run: stopped by a signal (Ctrl-C); the jobs stopped at their next safe point\n";
+      ctx.err << "linetool-cli run: stopped by a signal (Ctrl-C or SIGTERM); the jobs stopped at their next safe point\n";
       exit_code = command_line::kExitInterrupted;
     }
   } else {

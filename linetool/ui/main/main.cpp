@@ -1,6 +1,8 @@
 // linetool: the production station's window.
 
 #include <QApplication>
+#include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
@@ -26,6 +28,7 @@
 #include "linetool/ui/window_message_sink.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/instance_lock_file.h"
+#include "tools/cli/interruption.h"
 
 namespace {
 
@@ -33,14 +36,46 @@ using namespace linetool;
 
 constexpr int kExitUsage = command_line::kExitUsage;
 
+// After SIGTERM or Ctrl-C: the boxes and dialogs still up are dismissed as by
+// Escape, then the window is closed as by its Exit once it is shown; again
+// until it has closed, since a box the station had queued may come up
+// meanwhile.
+void CloseOnSignal(const QPointer<ui::LineToolWindow>& guarded, const std::shared_ptr<bool>& closed) {
+  ui::LineToolWindow* window = guarded.data();
+  if (window == nullptr || *closed) return;
+  for (int i = 0; i < 16; ++i) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == window) break;
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+    } else {
+      modal->close();
+    }
+  }
+  if (window->isVisible()) window->close();
+  QTimer::singleShot(50, window, [guarded, closed] { CloseOnSignal(guarded, closed); });
+}
+
 // The window over a station's services until it is closed.
-int RunWindow(QApplication& app, ui::WindowMessageSink& sink, const app::StationServices& services,
-              const std::string& workdir, const std::string& drive_root, const app::RecordsSetting& records,
-              cli::SimStationBackend* sim, const std::function<void()>& before_teardown) {
+int RunWindow(QApplication& app, command_line::Interruption& interruption, ui::WindowMessageSink& sink,
+              const app::StationServices& services, const std::string& workdir, const std::string& drive_root,
+              const app::RecordsSetting& records, cli::SimStationBackend* sim,
+              const std::function<void()>& before_teardown) {
   int exit_code = 0;
   {
     ui::StationSession session(sink, services, workdir, drive_root, records);
-    QObject::connect(&session.Window(), &ui::LineToolWindow::Closed, &app, [&app](int code) { app.exit(code); });
+    const auto closed = std::make_shared<bool>(false);
+    QObject::connect(&session.Window(), &ui::LineToolWindow::Closed, &app, [&app, closed](int code) {
+      *closed = true;
+      app.exit(code);
+    });
+    // SIGTERM or Ctrl-C closes the window as its Exit does: the jobs stop at
+    // their next safe point and the station's folders and mounts go. A second
+    // signal ends the program at once.
+    QPointer<ui::LineToolWindow> window = &session.Window();
+    interruption.OnStop([window, closed] {
+      QMetaObject::invokeMethod(window, [window, closed] { CloseOnSignal(window, closed); }, Qt::QueuedConnection);
+    });
     session.Start();
     std::unique_ptr<ui::SimStationControl> control;
     std::unique_ptr<ui::SimStationPanel> panel;
@@ -51,6 +86,7 @@ int RunWindow(QApplication& app, ui::WindowMessageSink& sink, const app::Station
       panel->show();
     }
     exit_code = app.exec();
+    interruption.OnStop({});
     panel.reset();
     before_teardown();
   }
@@ -61,6 +97,8 @@ int RunWindow(QApplication& app, ui::WindowMessageSink& sink, const app::Station
 
 int main(int argc, char** argv) {
   using namespace linetool;
+  // Before any thread: the signals are taken on a thread of their own.
+  command_line::Interruption interruption;
   CLI::App command_line_app(
       "The VX7700 production station's window: the settings panel, the stage\n"
       "switches, the 16-port status grid, Start, Safely Remove and the counters.",
@@ -79,6 +117,9 @@ int main(int argc, char** argv) {
       "a postgresql:// URL. The window's menu (right click) then has \"Last\n"
       "Records...\": the station's newest 50 records. --line-serials and\n"
       "--station-name work as in linetool-cli.\n"
+      "\n"
+      "SIGTERM or Ctrl-C closes the window as its Exit does, dismissing the boxes\n"
+      "still up as Escape would; a second one ends it at once.\n"
       "\n"
       "Exit status: 18 when the window was closed, 2 for bad options or when\n"
       "another station is running.\n");
@@ -125,7 +166,8 @@ int main(int argc, char** argv) {
       platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
       app::ScaledClock clock(calendar, app::kSimTimeFactor);
       cli::SimStationBackend backend(*world, clock, root, workdir);
-      exit_code = RunWindow(app, sink, backend.Services(), workdir, backend.DriveRoot(), records, &backend, [] {});
+      exit_code =
+          RunWindow(app, interruption, sink, backend.Services(), workdir, backend.DriveRoot(), records, &backend, [] {});
     }
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
@@ -146,6 +188,6 @@ int main(int argc, char** argv) {
   if (!backend.EventsError().empty())
     sink.Show("Plugs and unplugs are not followed (" + backend.EventsError() + ").", "LineTool",
               platform::MessageIcon::kWarning);
-  return RunWindow(app, sink, backend.Services(), workdir, backend.DriveRoot(), records, nullptr,
+  return RunWindow(app, interruption, sink, backend.Services(), workdir, backend.DriveRoot(), records, nullptr,
                    [&backend] { backend.StopEvents(); });
 }

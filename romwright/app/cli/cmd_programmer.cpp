@@ -55,9 +55,8 @@ CliCommand DeviceCommand(CLI::App& program, const char* name, const char* summar
             }
             if (*json) ctx.out << json_of(programmer.get(), programmer && code == kExitOk).dump(2) << "\n";
             if (ctx.interruption && ctx.interruption->Requested()) {
-              ctx.err << "romwright-cli " << (programmer ? "stopped by a signal (Ctrl-C): the transfer was cancelled"
-                                                         : "stopped by a signal (Ctrl-C)")
-                      << "\n";
+              ctx.err << "romwright-cli stopped by a signal (Ctrl-C or SIGTERM)"
+                      << (programmer ? ": the transfer was cancelled" : "") << "\n";
               return command_line::kExitInterrupted;
             }
             return code;
