@@ -29,6 +29,7 @@
 #include "linetool/ui/artwork.h"
 #include "linetool/ui/control_binding.h"
 #include "linetool/ui/texts.h"
+#include "tools/qt/file_dialogs.h"
 
 namespace linetool::ui {
 
@@ -73,6 +74,7 @@ std::optional<std::string> StationDialogs::PickFile(bool save, const std::string
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   if (!default_extension.empty()) dialog.setDefaultSuffix(QtText(default_extension));
   dialog.resize(kPickerSize);
+  qt_views::FitDetailColumns(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front().toStdString();
 }
@@ -94,6 +96,7 @@ std::optional<std::string> StationDialogs::ChooseFolder(const std::string& title
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   dialog.resize(kPickerSize);
+  qt_views::FitDetailColumns(dialog);
   if (!initial.empty()) {
     const QFileInfo folder(QString::fromStdString(host_path_of_ ? host_path_of_(initial) : initial));
     dialog.setDirectory(folder.absolutePath());

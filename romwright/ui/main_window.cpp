@@ -19,6 +19,7 @@
 #include "romwright/ui/app_font.h"
 #include "romwright/ui/dialogs.h"
 #include "romwright/ui/hex_view_widget.h"
+#include "tools/qt/file_dialogs.h"
 
 namespace romwright::ui {
 
@@ -379,9 +380,11 @@ void MainWindow::AfterCommand() {
 
 std::optional<std::string> MainWindow::PickOpen(const QString& title, const QString& filter) {
   if (pickers_.open) return pickers_.open(title, filter);
-  const QString path = QFileDialog::getOpenFileName(this, title, {}, filter);
-  if (path.isEmpty()) return std::nullopt;
-  return S(path);
+  QFileDialog d(this, title, {}, filter);
+  d.setFileMode(QFileDialog::ExistingFile);
+  qt_views::FitDetailColumns(d);
+  if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;
+  return S(d.selectedFiles().front());
 }
 
 std::optional<std::string> MainWindow::PickSave(const QString& title, const QString& filter) {
@@ -390,6 +393,7 @@ std::optional<std::string> MainWindow::PickSave(const QString& title, const QStr
   d.setAcceptMode(QFileDialog::AcceptSave);
   d.setDefaultSuffix(QString::fromLatin1(app::kSaveFileExtension));
   d.setOption(QFileDialog::ReadOnly, false);  // the dialog asks before replacing a file
+  qt_views::FitDetailColumns(d);
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;
   return S(d.selectedFiles().front());
 }
