@@ -535,11 +535,15 @@ TEST(AutoMode, AStartThatStartsNothingEndsTheLoopWithAClickOfLock) {
   }
 }
 
-TEST(AutoMode, WithAWindowTheStartersLockIsCarriedOutOnTheWindowsThread) {
+TEST(AutoMode, WithAWindowTheStartersLockIsCarriedOutOnTheWindowsThreadAndAsksOnce) {
   // The starter's Lock stops the starter and opens the login dialog: on the
   // starter's own thread that would put a dialog on a worker and deadlock with
-  // an operator's Lock, which joins the starter.
-  for (const bool operator_clicks_first : {false, true}) {
+  // an operator's Lock, which joins the starter. The operator's Lock, before
+  // the starter's is carried out or while the stopping starter sends its own,
+  // takes its place: one login.
+  enum class Operator { kLate, kFirst, kWhileTheStarterSends };
+  for (const Operator op : {Operator::kLate, Operator::kFirst, Operator::kWhileTheStarterSends}) {
+    SCOPED_TRACE(static_cast<int>(op));
     auto spec = sim::station::DefaultWorld(1);
     Bridges(spec)[0]->chip_variant = 0x21;
     RunRig rig(spec);
@@ -547,45 +551,29 @@ TEST(AutoMode, WithAWindowTheStartersLockIsCarriedOutOnTheWindowsThread) {
     std::atomic<int> posted{0};
     rig.Presenter().SetClickPoster([&] { ++posted; });
     rig.Initialise();
-    ASSERT_TRUE(rig.WaitUntil([&] { return posted.load() > 0; })) << operator_clicks_first;
+    ASSERT_TRUE(rig.WaitUntil([&] { return posted.load() > 0; }));
     rig.Run().WaitIdle();
     EXPECT_EQ(rig.dialogs.password_asks.load(), 0) << "asked on the starter's thread";
-    if (operator_clicks_first) {
+    if (op == Operator::kWhileTheStarterSends) {
+      rig.Presenter().RunPostedClicks();  // the first login, then the race
+      rig.dialogs.on_login = [&] { std::thread([&] { rig.Presenter().SendCommand(ids::kLock); }).join(); };
+    }
+    if (op != Operator::kLate) {
       ASSERT_TRUE(rig.Presenter().Command(ids::kLock));
     }
+    rig.dialogs.on_login = {};
     rig.Presenter().RunPostedClicks();
-    EXPECT_EQ(rig.dialogs.password_asks.load(), 1) << operator_clicks_first;
+    const int asks = op == Operator::kWhileTheStarterSends ? 2 : 1;
+    EXPECT_EQ(rig.dialogs.password_asks.load(), asks);
     EXPECT_EQ(rig.dialogs.login_thread.load(), std::this_thread::get_id());
     rig.Presenter().RunPostedClicks();
-    EXPECT_EQ(rig.dialogs.password_asks.load(), 1);
-    EXPECT_EQ(posted.load(), 1);
+    EXPECT_EQ(rig.dialogs.password_asks.load(), asks) << "a second login for the starter's Lock";
+    // Once the operator's click is done, a Lock the station sends is its own.
+    ASSERT_TRUE(rig.Presenter().SendCommand(ids::kLock));
+    rig.Presenter().RunPostedClicks();
+    EXPECT_EQ(rig.dialogs.password_asks.load(), asks + 1);
     rig.Presenter().SetClickPoster({});
   }
-}
-
-TEST(AutoMode, TheStartersLockSentWhileTheOperatorsLockIsCarriedOutAsksForNoSecondPassword) {
-  // The operator's Lock stops the starter, which may still send its own Lock
-  // on the way out, after the operator's click was taken: one login only.
-  auto spec = sim::station::DefaultWorld(1);
-  Bridges(spec)[0]->chip_variant = 0x21;
-  RunRig rig(spec);
-  WriteAutoProfile(rig);
-  std::atomic<int> posted{0};
-  rig.Presenter().SetClickPoster([&] { ++posted; });
-  rig.Initialise();
-  ASSERT_TRUE(rig.WaitUntil([&] { return posted.load() > 0; }));
-  rig.Run().WaitIdle();
-  rig.dialogs.on_login = [&] { std::thread([&] { rig.Presenter().SendCommand(ids::kLock); }).join(); };
-  ASSERT_TRUE(rig.Presenter().Command(ids::kLock));
-  rig.dialogs.on_login = {};
-  EXPECT_EQ(rig.dialogs.password_asks.load(), 1);
-  rig.Presenter().RunPostedClicks();
-  EXPECT_EQ(rig.dialogs.password_asks.load(), 1) << "a second login for the starter's Lock";
-  // Once the operator's click is done, a Lock the station sends is its own.
-  ASSERT_TRUE(rig.Presenter().SendCommand(ids::kLock));
-  rig.Presenter().RunPostedClicks();
-  EXPECT_EQ(rig.dialogs.password_asks.load(), 2);
-  rig.Presenter().SetClickPoster({});
 }
 
 TEST(AutoMode, SafelyRemoveEndsInTheIdleStateWithStartEnabled) {
