@@ -113,14 +113,15 @@ dd_write_read_us() {  # file
   echo $((t1 - t0))
 }
 
-# The middle of three figures.
-median3() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
+# The middle one of an odd number of figures.
+median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+reps=5
 
 if wanted volume; then
-echo "== write/read test and preload on one NTFS loop volume (64 MiB test file, 64 x 1 MiB preload), median of 3"
+echo "== write/read test and preload on one NTFS loop volume (64 MiB test file, 64 x 1 MiB preload), median of $reps"
 ntfs_volume 2048
 wr=() dds=() pre=() cps=() cpfs=()
-for rep in 1 2 3; do
+for rep in $(seq "$reps"); do
   station_run "one$rep" 64 64 1 2048
   wr+=("$(stage_us "$dir/one$rep/out" 0 Format "R/W Test")")
   pre+=("$(stage_us "$dir/one$rep/out" 0 "R/W Test" Preload)")
@@ -138,11 +139,11 @@ for rep in 1 2 3; do
   cpfs+=($(( $(now_us) - t0 )))
   rm -rf "${point:?}"/*
 done
-ours_wr=$(median3 "${wr[@]}")
-dd_us=$(median3 "${dds[@]}")
-ours_pre=$(median3 "${pre[@]}")
-cp_us=$(median3 "${cps[@]}")
-cpf_us=$(median3 "${cpfs[@]}")
+ours_wr=$(median "${wr[@]}")
+dd_us=$(median "${dds[@]}")
+ours_pre=$(median "${pre[@]}")
+cp_us=$(median "${cps[@]}")
+cpf_us=$(median "${cpfs[@]}")
 copy_us=$((ours_pre - 500000))
 echo "write/read test: ours ${ours_wr} us, dd ${dd_us} us, throughput ours/dd = $(ratio "$dd_us" "$ours_wr")"
 echo "  (ours includes the free-space query and the test file's delete; dd's runs: ${dds[*]} us, ours: ${wr[*]} us)"
