@@ -536,10 +536,10 @@ void LineToolPresenter::AdvanceSerial(int count) {
 }
 
 bool LineToolPresenter::ReplaceSerial(const std::string& shown, const std::string& serial) {
-  {
-    Update u(*this);
-    if (panel_[ids::kSerialNumber].text != shown) return false;
-  }
+  // Looked at and changed under one hold of the panel, so an edit in between
+  // is never overwritten.
+  Update u(*this);
+  if (panel_[ids::kSerialNumber].text != shown) return false;
   ShowSerial(serial);
   return true;
 }

@@ -160,10 +160,12 @@ WriteReadTest::Outcome WriteReadTest::Run(const DiskServices& s, char letter, co
 
   // The reference data, and a window the read-back passes through. Both are
   // aligned so that transfers past the cache need no copy on the way.
+  const std::size_t window_bytes = std::min<std::size_t>(length, kChunk);
   const AlignedBytes data = AllocateAligned(length);
-  const AlignedBytes window = AllocateAligned(std::min<std::size_t>(length, kChunk));
+  const AlignedBytes window = AllocateAligned(window_bytes);
   if (!data || !window) return Outcome::kReadReference;
   const std::span<std::uint8_t> bytes(data.get(), length);
+  const std::span<std::uint8_t> read_back(window.get(), window_bytes);
   const auto clear_head = [](std::span<std::uint8_t> v) { std::fill_n(v.begin(), std::min<std::size_t>(4, v.size()), 0); };
   for (int cycle = 1; cycle <= cycles; ++cycle) {
     clear_head(bytes);
@@ -174,10 +176,8 @@ WriteReadTest::Outcome WriteReadTest::Run(const DiskServices& s, char letter, co
     // pages, the volume device's cache under a driver outside the kernel)
     // still holds what was written.
     if (!s.volumes.DropDeviceCache(letter)) return Outcome::kWriteTarget;
-    clear_head({window.get(), std::min<std::size_t>(length, kChunk)});
-    if (const auto failed = CompareTarget(s, target, bytes, {window.get(), std::min<std::size_t>(length, kChunk)})) {
-      return *failed;
-    }
+    clear_head(read_back);
+    if (const auto failed = CompareTarget(s, target, bytes, read_back)) return *failed;
     s.files.RemoveFile(host_target);
     ++cycles_passed_;
   }
