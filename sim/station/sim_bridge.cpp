@@ -29,8 +29,15 @@ std::uint16_t BlockWord(const SimConfigBlock& b, std::size_t offset) {
   return static_cast<std::uint16_t>(b[offset] | (b[offset + 1] << 8));
 }
 
+// A request without a data phase has no direction: a USB mass-storage
+// transport (and the SG_IO layer under it) sends "no data" whatever direction
+// the station asked for, so only a request that moves data is held to one.
+bool DirectionIs(const ScsiRequest& r, ScsiDirection dir) {
+  return r.transfer_length == 0 || r.direction == dir;
+}
+
 bool Is(const ScsiRequest& r, std::uint8_t cdb_length, ScsiDirection dir, std::uint32_t length) {
-  return r.cdb_length == cdb_length && r.direction == dir && r.transfer_length == length;
+  return r.cdb_length == cdb_length && DirectionIs(r, dir) && r.transfer_length == length;
 }
 
 }  // namespace
@@ -135,10 +142,17 @@ ScsiResult SimBridge::Execute(const ScsiRequest& request, std::span<std::uint8_t
 }
 
 ScsiResult SimBridge::Inquiry(const ScsiRequest& r, std::span<std::uint8_t> data) {
-  if (r.cdb_length < 6 || r.direction != ScsiDirection::kIn || r.transfer_length != r.cdb[4]) {
+  if (r.cdb_length < 6 || !DirectionIs(r, ScsiDirection::kIn) || r.transfer_length != r.cdb[4]) {
     return kCheck;
   }
-  std::array<std::uint8_t, 38> inq{};
+  const auto inq = StandardInquiry();
+  const std::size_t n = std::min<std::size_t>(r.transfer_length, inq.size());
+  std::copy_n(inq.begin(), n, data.begin());
+  return kGood;
+}
+
+std::array<std::uint8_t, kSimInquiryLength> SimBridge::StandardInquiry() const {
+  std::array<std::uint8_t, kSimInquiryLength> inq{};
   inq[0] = options_.presents_cdrom ? 0x05 : 0x00;
   inq[1] = options_.presents_cdrom ? 0x80 : 0x00;
   inq[2] = 0x06;
@@ -155,9 +169,7 @@ ScsiResult SimBridge::Inquiry(const ScsiRequest& r, std::span<std::uint8_t> data
     inq[36] = 0x05;  // the bridge's chip number, low byte first
     inq[37] = 0x21;
   }
-  const std::size_t n = std::min<std::size_t>(r.transfer_length, inq.size());
-  std::copy_n(inq.begin(), n, data.begin());
-  return kGood;
+  return inq;
 }
 
 ScsiResult SimBridge::Answer(const ScsiRequest& r, std::span<std::uint8_t> data, std::uint64_t stream_id) {
@@ -187,7 +199,7 @@ ScsiResult SimBridge::Answer(const ScsiRequest& r, std::span<std::uint8_t> data,
       std::copy_n(data.begin(), 128, config_[slot].begin());
       return kGood;
     case 0xE2: {  // read back a firmware slot from its start
-      if (r.cdb_length != 6 || r.direction != ScsiDirection::kIn || slot > 1 ||
+      if (r.cdb_length != 6 || !DirectionIs(r, ScsiDirection::kIn) || slot > 1 ||
           r.transfer_length > 65536) {
         return kCheck;
       }

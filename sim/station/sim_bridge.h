@@ -67,6 +67,8 @@ inline constexpr std::uint16_t kRegTag1 = 0xCA02;
 inline constexpr std::uint16_t kRegTag2 = 0xCA03;
 
 inline constexpr std::size_t kFirmwareSlotCapacity = 1024 * 1024;
+// Bytes of standard INQUIRY data the bridge has (the chip number ends them).
+inline constexpr std::size_t kSimInquiryLength = 38;
 
 class SimBridge {
  public:
@@ -88,11 +90,16 @@ class SimBridge {
 
   explicit SimBridge(Options options);
 
-  // Answers one request. `stream_id` names the handle it came through: E3
+  // Answers one request. A request with no data phase (length 0) is taken in
+  // either direction. `stream_id` names the handle it came through: E3
   // chunks from one handle are appended to each other, the first E3 from
   // another handle starts a new image.
   platform::ScsiResult Execute(const platform::ScsiRequest& request,
                                std::span<std::uint8_t> data, std::uint64_t stream_id);
+
+  // The standard INQUIRY data the bridge answers with (peripheral type,
+  // vendor, product, revision, chip number), without counting a request.
+  std::array<std::uint8_t, kSimInquiryLength> StandardInquiry() const;
 
   // What the last E8 asked for; reading it clears it.
   BridgeAction TakeAction();

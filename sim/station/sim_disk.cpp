@@ -106,6 +106,14 @@ bool SimDisk::Write(std::uint64_t offset, std::span<const std::uint8_t> in) {
   return true;
 }
 
+bool SimDisk::Flush() {
+  std::lock_guard lock(mutex_);
+  if (!file_.is_open()) return false;
+  // A write that failed leaves the stream failed until the next one: say so.
+  file_.flush();
+  return static_cast<bool>(file_);
+}
+
 bool SimDisk::WriteLocked(std::uint64_t offset, std::span<const std::uint8_t> in) {
   file_.clear();
   file_.seekp(static_cast<std::streamoff>(offset));

@@ -50,6 +50,10 @@ class SimDisk {
   // image cannot be read or written. Thread-safe.
   bool Read(std::uint64_t offset, std::span<std::uint8_t> out);
   bool Write(std::uint64_t offset, std::span<const std::uint8_t> in);
+  // Hands what the image's stream still holds to the host file; false when the
+  // image cannot be written. Writes are passed on as they are made, so this
+  // only reports whether the image is still sound. Thread-safe.
+  bool Flush();
 
   // The 512-byte IDENTIFY DEVICE data: serial number (words 10-19), model
   // (words 27-46), the count of logical sectors (words 60-61, 100-103) and,

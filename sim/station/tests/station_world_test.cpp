@@ -354,6 +354,27 @@ TEST(WorldFile, SizesCountsDepthsAndIdsStayWithinWhatTheDevicesAllow) {
   EXPECT_EQ(error, "line 4: ports: expected a whole number from 1 to 127");
 }
 
+// A USB mass-storage transport carries no direction for a request without
+// data: E5 and E8 arrive in either direction and are carried out alike,
+// while a request that moves data is still held to its direction.
+TEST(SimBridge, TakesARequestWithoutDataInEitherDirection) {
+  SimBridge b(SimBridge::Options{});
+  std::vector<std::uint8_t> data(128);
+  using platform::ScsiDirection;
+  EXPECT_TRUE(b.Execute(Cdb({0xE5, 0x5A, 0, 0xCA, 0x02, 0}, ScsiDirection::kIn, 0), data, 1).Good());
+  EXPECT_EQ(b.Register(kRegTag1), 0x5A);
+  EXPECT_TRUE(b.Execute(Cdb({0xE8, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ScsiDirection::kOut, 0), data, 1).Good());
+  EXPECT_EQ(b.TakeAction(), BridgeAction::kSafeRemove);
+  EXPECT_TRUE(b.Execute(Cdb({0x12, 0, 0, 0, 0, 0}, ScsiDirection::kOut, 0), data, 1).Good());
+
+  EXPECT_EQ(b.Execute(Cdb({0xE0, 0, 0, 0, 0, 0}, ScsiDirection::kOut, 128), data, 1).scsi_status,
+            platform::kScsiStatusCheckCondition);
+  EXPECT_EQ(b.Execute(Cdb({0x12, 0, 0, 0, 38, 0}, ScsiDirection::kOut, 38), data, 1).scsi_status,
+            platform::kScsiStatusCheckCondition);
+  EXPECT_EQ(b.Execute(Cdb({0xE2, 0, 0, 0, 0, 0}, ScsiDirection::kOut, 16), data, 1).scsi_status,
+            platform::kScsiStatusCheckCondition);
+}
+
 TEST(SimDisk, TheLargestDiskIsWrittenAtItsLastSector) {
   TempDir dir;
   // Larger sizes are held to the largest the simulator has: the last area of
