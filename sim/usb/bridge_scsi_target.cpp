@@ -257,12 +257,12 @@ ScsiOutcome BridgeScsiTarget::Dispatch(const Command& c, std::span<std::uint8_t>
     case kRead10:
     case kRead12:
     case kRead16:
-      return ReadBlocks(c, data);
+      return TransferBlocks(c, data, ScsiDirection::kIn);
     case kWrite6:
     case kWrite10:
     case kWrite12:
     case kWrite16:
-      return WriteBlocks(c, data);
+      return TransferBlocks(c, data, ScsiDirection::kOut);
     case kVerify10:
     case kVerify16:
       return Verify(c);
@@ -301,6 +301,11 @@ ScsiOutcome BridgeScsiTarget::Check(std::uint8_t key, std::uint8_t asc, std::uin
 ScsiOutcome BridgeScsiTarget::InvalidOpcode() { return Check(kSenseIllegalRequest, 0x20, 0x00); }
 ScsiOutcome BridgeScsiTarget::InvalidField() { return Check(kSenseIllegalRequest, 0x24, 0x00); }
 ScsiOutcome BridgeScsiTarget::NotReady() { return Check(kSenseNotReady, 0x3A, 0x00); }
+ScsiOutcome BridgeScsiTarget::OutOfRange() { return Check(kSenseIllegalRequest, 0x21, 0x00); }
+
+bool BridgeScsiTarget::InRange(std::uint64_t lba, std::uint64_t count) const {
+  return lba <= Blocks() && count <= Blocks() - lba;
+}
 
 ScsiOutcome BridgeScsiTarget::ModelRefused(std::uint8_t opcode) {
   // An ordinary mass-storage device knows neither the vendor opcodes nor ATA
@@ -474,27 +479,20 @@ ScsiOutcome BridgeScsiTarget::ServiceActionIn(const Command& c, std::span<std::u
   return Send(c, reply, Be(c.b, 10, 4), data);
 }
 
-ScsiOutcome BridgeScsiTarget::ReadBlocks(const Command& c, std::span<std::uint8_t> data) {
+ScsiOutcome BridgeScsiTarget::TransferBlocks(const Command& c, std::span<std::uint8_t> data,
+                                             ScsiDirection dir) {
   if (!HasBlockMedium()) return NotReady();
   const auto [lba, count] = c.Blocks();
-  if (lba > Blocks() || count > Blocks() - lba) return Check(kSenseIllegalRequest, 0x21, 0x00);
+  if (!InRange(lba, count)) return OutOfRange();
   const std::uint64_t bytes = count * BlockSize();
-  if (!c.Carries(ScsiDirection::kIn, bytes)) return PhaseError();
+  if (!c.Carries(dir, bytes)) return PhaseError();
   if (bytes == 0) return Good();
-  if (!bridge_->Disk()->Read(lba * BlockSize(), data.first(static_cast<std::size_t>(bytes)))) {
+  const auto span = data.first(static_cast<std::size_t>(bytes));
+  auto& disk = *bridge_->Disk();
+  if (dir == ScsiDirection::kIn && !disk.Read(lba * BlockSize(), span)) {
     return Check(kSenseMediumError, 0x11, 0x00);  // unrecovered read error
   }
-  return Good(bytes);
-}
-
-ScsiOutcome BridgeScsiTarget::WriteBlocks(const Command& c, std::span<std::uint8_t> data) {
-  if (!HasBlockMedium()) return NotReady();
-  const auto [lba, count] = c.Blocks();
-  if (lba > Blocks() || count > Blocks() - lba) return Check(kSenseIllegalRequest, 0x21, 0x00);
-  const std::uint64_t bytes = count * BlockSize();
-  if (!c.Carries(ScsiDirection::kOut, bytes)) return PhaseError();
-  if (bytes == 0) return Good();
-  if (!bridge_->Disk()->Write(lba * BlockSize(), data.first(static_cast<std::size_t>(bytes)))) {
+  if (dir == ScsiDirection::kOut && !disk.Write(lba * BlockSize(), span)) {
     return Check(kSenseMediumError, 0x0C, 0x00);  // write error
   }
   return Good(bytes);
@@ -505,14 +503,14 @@ ScsiOutcome BridgeScsiTarget::Verify(const Command& c) {
   // Only the medium check: comparing with data from the host is not offered.
   if ((c.b[1] & 0x06) != 0) return InvalidField();
   const auto [lba, count] = c.Blocks();
-  if (lba > Blocks() || count > Blocks() - lba) return Check(kSenseIllegalRequest, 0x21, 0x00);
+  if (!InRange(lba, count)) return OutOfRange();
   return Good();
 }
 
 ScsiOutcome BridgeScsiTarget::SynchronizeCache(const Command& c) {
   if (!HasBlockMedium()) return NotReady();
   const auto [lba, count] = c.Blocks();  // a count of 0 means up to the end
-  if (lba > Blocks() || count > Blocks() - lba) return Check(kSenseIllegalRequest, 0x21, 0x00);
+  if (!InRange(lba, count)) return OutOfRange();
   if (!bridge_->Disk()->Flush()) return Check(kSenseMediumError, 0x0C, 0x00);
   return Good();
 }

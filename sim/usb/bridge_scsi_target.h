@@ -55,6 +55,7 @@ class BridgeScsiTarget final : public ScsiTarget {
   ScsiOutcome InvalidOpcode();
   ScsiOutcome InvalidField();
   ScsiOutcome NotReady();
+  ScsiOutcome OutOfRange();
   ScsiOutcome ModelRefused(std::uint8_t opcode);
 
   ScsiOutcome RequestSense(const Command& c, std::span<std::uint8_t> data);
@@ -63,8 +64,7 @@ class BridgeScsiTarget final : public ScsiTarget {
   ScsiOutcome ModeSense(const Command& c, std::span<std::uint8_t> data);
   ScsiOutcome ReadCapacity10(const Command& c, std::span<std::uint8_t> data);
   ScsiOutcome ServiceActionIn(const Command& c, std::span<std::uint8_t> data);
-  ScsiOutcome ReadBlocks(const Command& c, std::span<std::uint8_t> data);
-  ScsiOutcome WriteBlocks(const Command& c, std::span<std::uint8_t> data);
+  ScsiOutcome TransferBlocks(const Command& c, std::span<std::uint8_t> data, platform::ScsiDirection dir);
   ScsiOutcome Verify(const Command& c);
   ScsiOutcome SynchronizeCache(const Command& c);
   ScsiOutcome AtaPassThrough(const Command& c, std::span<std::uint8_t> data);
@@ -72,6 +72,7 @@ class BridgeScsiTarget final : public ScsiTarget {
   ScsiOutcome Vendor(const Command& c, std::span<std::uint8_t> data);
 
   bool HasBlockMedium() const;
+  bool InRange(std::uint64_t lba, std::uint64_t count) const;
   std::uint64_t Blocks() const;
   std::uint32_t BlockSize() const;
   std::string UnitSerial() const;
