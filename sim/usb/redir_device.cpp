@@ -147,6 +147,47 @@ struct PeerCallbacks {
   }
   static void CancelData(void* priv, std::uint64_t id) { Dev(priv).function_.Cancel(id); }
   static void FilterFilter(void*, usbredirfilter_rule* rules, int) { free(rules); }
+  static void FilterReject(void*) {}
+  static void DisconnectAck(void*) {}
+  // Streams of kinds the device has no endpoint for: refused.
+  static void StartIso(void* priv, std::uint64_t id, usb_redir_start_iso_stream_header* h) {
+    usb_redir_iso_stream_status_header s{usb_redir_stall, h->endpoint};
+    usbredirparser_send_iso_stream_status(P(priv).parser, id, &s);
+  }
+  static void StopIso(void* priv, std::uint64_t id, usb_redir_stop_iso_stream_header* h) {
+    usb_redir_iso_stream_status_header s{usb_redir_success, h->endpoint};
+    usbredirparser_send_iso_stream_status(P(priv).parser, id, &s);
+  }
+  static void StartInterrupt(void* priv, std::uint64_t id, usb_redir_start_interrupt_receiving_header* h) {
+    usb_redir_interrupt_receiving_status_header s{usb_redir_stall, h->endpoint};
+    usbredirparser_send_interrupt_receiving_status(P(priv).parser, id, &s);
+  }
+  static void StopInterrupt(void* priv, std::uint64_t id, usb_redir_stop_interrupt_receiving_header* h) {
+    usb_redir_interrupt_receiving_status_header s{usb_redir_success, h->endpoint};
+    usbredirparser_send_interrupt_receiving_status(P(priv).parser, id, &s);
+  }
+  static void AllocStreams(void* priv, std::uint64_t id, usb_redir_alloc_bulk_streams_header* h) {
+    usb_redir_bulk_streams_status_header s{h->endpoints, h->no_streams, usb_redir_stall};
+    usbredirparser_send_bulk_streams_status(P(priv).parser, id, &s);
+  }
+  static void FreeStreams(void* priv, std::uint64_t id, usb_redir_free_bulk_streams_header* h) {
+    usb_redir_bulk_streams_status_header s{h->endpoints, 0, usb_redir_success};
+    usbredirparser_send_bulk_streams_status(P(priv).parser, id, &s);
+  }
+  static void StartBulkReceiving(void* priv, std::uint64_t id, usb_redir_start_bulk_receiving_header* h) {
+    usb_redir_bulk_receiving_status_header s{h->stream_id, h->endpoint, usb_redir_stall};
+    usbredirparser_send_bulk_receiving_status(P(priv).parser, id, &s);
+  }
+  static void StopBulkReceiving(void* priv, std::uint64_t id, usb_redir_stop_bulk_receiving_header* h) {
+    usb_redir_bulk_receiving_status_header s{h->stream_id, h->endpoint, usb_redir_success};
+    usbredirparser_send_bulk_receiving_status(P(priv).parser, id, &s);
+  }
+  static void Iso(void* priv, std::uint64_t, usb_redir_iso_packet_header*, std::uint8_t* data, int) {
+    if (data) usbredirparser_free_packet_data(P(priv).parser, data);
+  }
+  static void Interrupt(void* priv, std::uint64_t, usb_redir_interrupt_packet_header*, std::uint8_t* data, int) {
+    if (data) usbredirparser_free_packet_data(P(priv).parser, data);
+  }
 
   static void Control(void* priv, std::uint64_t id, usb_redir_control_packet_header* h, std::uint8_t* data,
                       int data_len) {
@@ -391,6 +432,18 @@ void RedirDevice::Accept() {
   p->get_alt_setting_func = &PeerCallbacks::GetAltSetting;
   p->cancel_data_packet_func = &PeerCallbacks::CancelData;
   p->filter_filter_func = &PeerCallbacks::FilterFilter;
+  p->filter_reject_func = &PeerCallbacks::FilterReject;
+  p->device_disconnect_ack_func = &PeerCallbacks::DisconnectAck;
+  p->start_iso_stream_func = &PeerCallbacks::StartIso;
+  p->stop_iso_stream_func = &PeerCallbacks::StopIso;
+  p->start_interrupt_receiving_func = &PeerCallbacks::StartInterrupt;
+  p->stop_interrupt_receiving_func = &PeerCallbacks::StopInterrupt;
+  p->alloc_bulk_streams_func = &PeerCallbacks::AllocStreams;
+  p->free_bulk_streams_func = &PeerCallbacks::FreeStreams;
+  p->start_bulk_receiving_func = &PeerCallbacks::StartBulkReceiving;
+  p->stop_bulk_receiving_func = &PeerCallbacks::StopBulkReceiving;
+  p->iso_packet_func = &PeerCallbacks::Iso;
+  p->interrupt_packet_func = &PeerCallbacks::Interrupt;
   p->control_packet_func = &PeerCallbacks::Control;
   p->bulk_packet_func = &PeerCallbacks::Bulk;
   std::uint32_t caps[USB_REDIR_CAPS_SIZE] = {0};
