@@ -248,6 +248,10 @@ TEST_F(DeviceServerTest, PhaseErrorsAndInvalidWrappersNeedTheResetRecovery) {
   clear_halt(kIn);
   clear_halt(kOut);
   EXPECT_EQ(Command(*g, 24, 0, true, {0x00, 0, 0, 0, 0, 0}).second.data.at(12), 0);
+
+  // A wrapper asking for 4 GiB is refused before anything is held for it.
+  EXPECT_EQ(g->Bulk(kOut, Cbw(25, 0xFFFFFFFF, true, {0x28, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}))->status, usb_redir_stall);
+  EXPECT_EQ(g->Bulk(kIn, {}, 13)->status, usb_redir_stall);
 }
 
 TEST_F(DeviceServerTest, RestartLeavesTheBusAfterTheStatusAndComesBackWithSlotZerosIdentity) {
