@@ -272,7 +272,8 @@ TEST_F(DeviceServerTest, RestartLeavesTheBusAfterTheStatusAndComesBackWithSlotZe
   auto block = station::ConfigBlockFor(station::DefaultBridge(0).factory);
   std::vector<std::uint8_t> bytes(block.begin(), block.end());
   EXPECT_EQ(Command(*g, 30, 128, false, {0xE1, 0, 0, 0, 0, 0}, bytes).second.data.at(12), 0);
-  const auto [none, csw] = Command(*g, 31, 0, true, {0xE8, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  // The kernel sends a command without data with the OUT flag.
+  const auto [none, csw] = Command(*g, 31, 0, false, {0xE8, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(csw.data.at(12), 0) << "the status comes before the bridge goes";
   ASSERT_TRUE(g->DisconnectsReach(1));
   EXPECT_EQ(g->Connects(), 1);

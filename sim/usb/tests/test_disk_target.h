@@ -61,7 +61,9 @@ class TestDiskTarget final : public ScsiTarget {
     platform::ScsiRequest r;
     std::copy(c.cdb.begin(), c.cdb.end(), r.cdb.begin());
     r.cdb_length = static_cast<std::uint8_t>(c.cdb.size());
-    r.direction = c.direction;
+    // No data phase: the wrapper's direction flag means nothing; the model
+    // takes such commands as in-commands of length 0.
+    r.direction = c.transfer_length == 0 ? platform::ScsiDirection::kIn : c.direction;
     r.transfer_length = c.transfer_length;
     const auto result = model_->Execute(r, data, 1);
     if (!result.ok) return {ScsiCompletion::kPhaseError, 0, 0};
