@@ -163,6 +163,10 @@ TEST_F(DeviceServerTest, EachBridgeConnectsAtItsPortsSpeedWithItsDescriptors) {
     EXPECT_EQ(device->data[7], 64);
     EXPECT_EQ(g->Descriptor(15)->status, usb_redir_stall);
     EXPECT_EQ(g->EpInfo().max_packet_size[0x11], 64);
+    // Its link speed register (0x9002, read with E4) says full speed too.
+    auto [speed, csw] = Command(*g, 1, 1, true, {0xE4, 1, 0, 0x90, 0x02, 0});
+    ASSERT_EQ(speed.data.size(), 1u);
+    EXPECT_EQ(speed.data[0], 0);
   }
 }
 
