@@ -103,7 +103,7 @@ void BridgeFunction::AfterCommand() {
 
 std::optional<std::chrono::steady_clock::time_point> BridgeFunction::Tick(std::chrono::steady_clock::time_point now) {
   if (state_ == State::kAway && now >= return_at_) {
-    model_->Restart();
+    target_->Restart();
     state_ = State::kOnline;
   }
   if (link_ && state_ == State::kOnline && !link_->OnBus()) link_->SetOnBus(true);
@@ -113,7 +113,7 @@ std::optional<std::chrono::steady_clock::time_point> BridgeFunction::Tick(std::c
 
 void BridgeFunction::Plug() {
   if (state_ == State::kOnline) return;
-  model_->Restart();  // power comes back: the firmware starts again
+  target_->Restart();  // power comes back: the firmware starts again
   state_ = State::kOnline;
   if (link_) link_->SetOnBus(true);
 }

@@ -39,7 +39,7 @@ class BridgeScsiTarget final : public ScsiTarget {
   sim::station::BridgeAction TakeAction();
   // The bridge's firmware runs again: the model restarts, pending sense data
   // and the firmware stream in progress are gone.
-  void Restart();
+  void Restart() override;
 
   // What the descriptors say: the model's identity, link speed, device kind.
   sim::station::BridgeIdentity Identity() const;

@@ -40,6 +40,11 @@ class ScsiTarget {
   // for kOut it holds the transfer_length bytes the host sent. Called from the
   // transport's thread, one command at a time.
   virtual ScsiOutcome Execute(const ScsiCommand& command, std::span<std::uint8_t> data) = 0;
+
+  // The device's firmware starts again (power came back, or it restarted
+  // itself): pending sense data and any command stream in progress are gone,
+  // and a bridge takes its descriptors anew.
+  virtual void Restart() = 0;
 };
 
 }  // namespace sim::usb

@@ -10,14 +10,11 @@
 #include "platform/linux/host_services.h"
 #include "romwright/app/chip_database.h"
 #include "sim/station/world_file.h"
+#include "sim/usb/bridge_scsi_target.h"
 #include "sim/usb/device_server.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/interruption.h"
 
-#if __has_include("sim/usb/bridge_scsi_target.h")
-#include "sim/usb/bridge_scsi_target.h"
-#define SIM_USB_HAS_BRIDGE_TARGET 1
-#endif
 
 namespace {
 
@@ -40,13 +37,9 @@ std::string DefaultDatabase() {
 }
 
 sim::usb::TargetFactory BridgeTargets() {
-#ifdef SIM_USB_HAS_BRIDGE_TARGET
   return [](std::shared_ptr<sim::station::SimBridge> model) -> std::unique_ptr<sim::usb::ScsiTarget> {
     return std::make_unique<sim::usb::BridgeScsiTarget>(std::move(model));
   };
-#else
-  return nullptr;
-#endif
 }
 
 }  // namespace
@@ -108,10 +101,6 @@ int main(int argc, char** argv) {
     if (!options.chip) return Fail("chip \"" + chip + "\" is not in the database " + db_path);
   }
   auto targets = BridgeTargets();
-  if (!targets && !sim::station::BridgesOf(options.world).empty()) {
-    return Fail("this build has no SCSI target for the bridges (sim/usb/bridge_scsi_target.h)");
-  }
-
   platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
   sim::usb::DeviceServer server(std::move(options), std::move(targets), clock);
   std::string error;

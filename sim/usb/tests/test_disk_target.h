@@ -19,6 +19,8 @@ class TestDiskTarget final : public ScsiTarget {
  public:
   explicit TestDiskTarget(std::shared_ptr<station::SimBridge> model) : model_(std::move(model)) {}
 
+  void Restart() override { model_->Restart(); }
+
   ScsiOutcome Execute(const ScsiCommand& c, std::span<std::uint8_t> data) override {
     const auto& disk = model_->Disk();
     const std::uint8_t op = c.cdb[0];
