@@ -1,8 +1,12 @@
 #include "platform/replace_file.h"
 
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 namespace platform {
@@ -11,11 +15,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool WriteWhole(const fs::path& path, std::string_view data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-  out.close();
-  return static_cast<bool>(out);
+// Writes `data` as the whole file and puts it on the medium before it
+// answers: a power cut after a rename must never find the new name over an
+// empty or half-written file. `create_new` refuses a file that is already
+// there (the temporary name must be ours alone).
+bool WriteWhole(const fs::path& path, std::string_view data, bool create_new) {
+  const int flags = O_WRONLY | O_CLOEXEC | (create_new ? O_CREAT | O_EXCL : O_TRUNC);
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  bool ok = true;
+  while (ok && done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+    } else {
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  // A device or pipe written in place has nothing to sync.
+  if (ok && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) ok = false;
+  if (::close(fd) != 0) ok = false;
+  return ok;
 }
 
 // A name in the folder of `target` that no other writer uses at the same time.
@@ -41,12 +63,12 @@ WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data) {
   if (!fs::is_directory(folder, ec)) return WriteOutcome::kFolderMissing;
   const auto status = fs::status(target, ec);
   if (fs::exists(status) && !fs::is_regular_file(status)) {
-    return WriteWhole(target, data) ? WriteOutcome::kWritten : WriteOutcome::kFailed;
+    return WriteWhole(target, data, false) ? WriteOutcome::kWritten : WriteOutcome::kFailed;
   }
 
   fs::path temp = TemporaryBeside(target);
   for (int tries = 0; fs::exists(fs::symlink_status(temp, ec)) && tries < 8; ++tries) temp = TemporaryBeside(target);
-  if (!WriteWhole(temp, data)) {
+  if (!WriteWhole(temp, data, true)) {
     fs::remove(temp, ec);
     return WriteOutcome::kFailed;
   }
@@ -56,7 +78,17 @@ WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data) {
     fs::remove(temp, ec);
     return WriteOutcome::kFailed;
   }
-  return WriteOutcome::kWritten;
+  // The rename is on the medium only once the folder is.
+  return SyncFolder(folder.string()) ? WriteOutcome::kWritten : WriteOutcome::kFailed;
+}
+
+bool SyncFolder(const std::string& host_folder) {
+  const int fd = ::open(host_folder.empty() ? "." : host_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Some file systems (FUSE drivers among them) take no fsync of a folder.
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOSYS;
+  ::close(fd);
+  return ok;
 }
 
 WriteOutcome ReplaceFile(const std::string& host_path, std::span<const std::uint8_t> data) {

@@ -1,6 +1,7 @@
 #include "platform/linux/posix_files.h"
 
 #include "platform/linux/fd_io.h"
+#include "platform/replace_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
 
 namespace platform::linux_host {
 
@@ -29,8 +32,11 @@ struct FreeDeleter {
 
 class PosixFile final : public HostFile {
  public:
-  // `direct`: the file is open with O_DIRECT.
-  PosixFile(int fd, bool direct) : fd_(fd), direct_(direct) {}
+  // `direct`: the file is open with O_DIRECT. `new_in_folder`: the open
+  // created the file there, so its name is durable only once that folder is
+  // synced (done with the first Flush).
+  PosixFile(int fd, bool direct, std::string new_in_folder)
+      : fd_(fd), direct_(direct), new_in_folder_(std::move(new_in_folder)) {}
   ~PosixFile() override { ::close(fd_); }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -68,6 +74,10 @@ class PosixFile final : public HostFile {
 
   bool Flush() override {
     if (::fdatasync(fd_) != 0) return false;
+    if (!new_in_folder_.empty()) {
+      if (!SyncFolder(new_in_folder_)) return false;
+      new_in_folder_.clear();
+    }
     // Clean pages can now be dropped; the next read goes to the device.
     return ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED) == 0;
   }
@@ -151,6 +161,7 @@ class PosixFile final : public HostFile {
 
   int fd_;
   bool direct_;
+  std::string new_in_folder_;
   std::unique_ptr<void, FreeDeleter> bounce_;
 };
 
@@ -179,6 +190,8 @@ std::unique_ptr<HostFile> PosixFiles::Open(const std::string& path, FileOpen mod
       flags |= O_RDWR | O_CREAT;
       break;
   }
+  struct stat before{};
+  const bool created = (flags & O_CREAT) != 0 && ::lstat(path.c_str(), &before) != 0 && errno == ENOENT;
   int fd = uncached ? ::open(path.c_str(), flags | O_DIRECT, 0666) : -1;
   const bool direct = fd >= 0;
   // A file system without direct transfers refuses O_DIRECT with EINVAL.
@@ -191,7 +204,12 @@ std::unique_ptr<HostFile> PosixFiles::Open(const std::string& path, FileOpen mod
   }
   // Without direct reads, pages cached from before are dropped first.
   if (uncached && !direct) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-  return std::make_unique<PosixFile>(fd, direct);
+  std::string folder;
+  if (created) {
+    const auto slash = path.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return std::make_unique<PosixFile>(fd, direct, std::move(folder));
 }
 
 bool PosixFiles::Exists(const std::string& path) {
