@@ -246,8 +246,46 @@ DriveType LinuxVolumes::TypeOf(char letter) {
   const auto device = DeviceOf(letter);
   struct stat st{};
   if (!device || ::stat(device->c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return DriveType::kNoRootDir;
-  EnsureMounted(letter);  // a raw volume keeps its letter unmounted
-  return DriveType::kFixed;
+  return DriveType::kFixed;  // mounted or not, even raw: the letter is taken
+}
+
+std::string DiskNameOfPartition(const std::string& device) {
+  const std::string name = fs::path(device).filename().string();
+  std::size_t end = name.size();
+  while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1]))) --end;
+  if (end == name.size() || end == 0) return {};
+  // A disk whose name ends in a digit separates its partition number by 'p'.
+  if (name[end - 1] == 'p' && end >= 2 && std::isdigit(static_cast<unsigned char>(name[end - 2]))) return name.substr(0, end - 1);
+  if (std::isdigit(static_cast<unsigned char>(name[end - 1]))) return {};
+  return name.substr(0, end);
+}
+
+std::vector<char> LinuxVolumes::LettersOfDisk(std::uint32_t disk_number) {
+  std::map<char, std::string> devices;
+  {
+    std::lock_guard lock(mutex_);
+    devices = devices_;
+  }
+  std::vector<char> out;
+  for (const auto& [letter, device] : devices) {
+    std::optional<int> number;
+    if (const auto part = naming_.PartitionOf(device)) {
+      number = part->first;
+    } else {
+      number = naming_.NumberGivenTo(DiskNameOfPartition(device));
+    }
+    if (number && static_cast<std::uint32_t>(*number) == disk_number) out.push_back(letter);
+  }
+  return out;
+}
+
+bool LinuxVolumes::LetterMayAppear(std::uint32_t disk_number) { return !LettersOfDisk(disk_number).empty(); }
+
+bool LinuxVolumes::UnmountDisk(std::uint32_t disk_number) {
+  ::sync();
+  bool ok = true;
+  for (char letter : LettersOfDisk(disk_number)) ok = Unmount(letter) && ok;
+  return ok;
 }
 
 std::optional<std::string> LinuxVolumes::VolumeName(char letter) {

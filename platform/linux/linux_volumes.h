@@ -6,6 +6,10 @@
 // only while the volume is mounted, so nothing is ever written into an
 // unmounted letter's folder. "C" is the host's root file system.
 //
+// A volume is mounted when the station uses its files (free space, a
+// property update of the volume, the format tool), not when a letter is
+// only looked at: a volume taken off at the end of a job stays off.
+//
 // File system, label and serial come from libblkid, free space from statvfs.
 // Mounting needs root.
 
@@ -37,6 +41,13 @@ std::string UnescapeMountText(const std::string& field);
 // system. FAT32 is "FAT32", NTFS "NTFS", others by their blkid type in upper case.
 std::optional<VolumeInformation> ProbeVolume(const std::string& device);
 
+// The whole disk a partition device names, by the kernel's naming rules:
+// "/dev/sdb1" -> "sdb", "/dev/nvme0n1p2" -> "nvme0n1", "/dev/loop3p1" ->
+// "loop3"; empty for a name without a partition number. By the name alone a
+// disk such as "loop3" reads as partition 3 of "loop": the caller takes the
+// result only when it names a disk it knows.
+std::string DiskNameOfPartition(const std::string& device);
+
 // The processes below `proc_root` (/proc) that hold `device` open.
 std::vector<int> ProcessesHolding(const std::string& device, const std::string& proc_root = "/proc");
 
@@ -60,6 +71,12 @@ class LinuxVolumes final : public Volumes {
   // BLKFLSBUF on the letter's device, or where that is refused, fdatasync
   // and POSIX_FADV_DONTNEED.
   bool DropDeviceCache(char letter) override;
+  // Only the station letters volumes here: a disk none of whose partitions
+  // holds a letter shows none, however long one waits.
+  bool LetterMayAppear(std::uint32_t disk_number) override;
+  // Syncs, then unmounts every letter whose partition is on the disk, found
+  // by the disk's name also when the disk has gone.
+  bool UnmountDisk(std::uint32_t disk_number) override;
 
   // The letter's partition device is `device` from now on.
   void Assign(char letter, const std::string& device);
@@ -76,6 +93,8 @@ class LinuxVolumes final : public Volumes {
   // writes lands on the device after the station has moved on.
   bool Unmount(char letter);
   bool Mounted(char letter);
+  // The letters whose partitions lie on drive `disk_number`, present or gone.
+  std::vector<char> LettersOfDisk(std::uint32_t disk_number);
 
  private:
   std::optional<MountEntry> MountAt(const std::string& mount_point);

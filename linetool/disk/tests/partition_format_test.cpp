@@ -116,7 +116,49 @@ class DriveTypes final : public platform::Volumes {
   bool SetLabel(char, const std::string&) override { return false; }
   std::optional<platform::FreeSpace> Free(char) override { return std::nullopt; }
   std::string DriveRoot() const override { return "/nonexistent"; }
+  bool UnmountDisk(std::uint32_t) override { return true; }
 };
+
+// Letters only the station gives: a disk without one shows none, and the
+// refresh of 16 bridges does not wait four seconds for each.
+class StationLetters final : public platform::Volumes {
+ public:
+  std::map<char, std::uint32_t> disk_of;  // letter -> disk of its volume
+  int looks = 0;
+  platform::DriveType TypeOf(char l) override {
+    return disk_of.count(l) ? platform::DriveType::kFixed : platform::DriveType::kNoRootDir;
+  }
+  std::optional<std::string> VolumeName(char l) override {
+    ++looks;
+    if (!disk_of.count(l)) return std::nullopt;
+    return std::string(1, l);
+  }
+  std::optional<std::vector<platform::DiskExtent>> Extents(const std::string& n) override {
+    return std::vector<platform::DiskExtent>{{disk_of.at(n[0]), 1048576, 1048576}};
+  }
+  std::optional<platform::VolumeInformation> Information(char) override { return std::nullopt; }
+  bool SetLabel(char, const std::string&) override { return false; }
+  std::optional<platform::FreeSpace> Free(char) override { return std::nullopt; }
+  std::string DriveRoot() const override { return "/nonexistent"; }
+  bool LetterMayAppear(std::uint32_t disk) override {
+    for (const auto& [l, d] : disk_of)
+      if (d == disk) return true;
+    return false;
+  }
+  bool UnmountDisk(std::uint32_t) override { return true; }
+};
+
+TEST_F(PartitionFormatTest, DriveLetterOfDiskAnswersAtOnceWhereNoLetterCanAppear) {
+  Build({32 * 1024 * kMiB});
+  StationLetters v;
+  v.disk_of = {{'E', 2}};
+  const linetool::disk::DiskServices s{*disks_, v, *tools_, *files_, access_, clock_, Workdir(), nullptr, {}};
+  const auto before = clock_.Now();
+  EXPECT_EQ(linetool::disk::DriveLetterOfDisk(s, 2), 'E');
+  EXPECT_EQ(linetool::disk::DriveLetterOfDisk(s, 3), kNoDriveLetter);
+  EXPECT_EQ(clock_.Now(), before);
+  EXPECT_EQ(v.looks, 3 + 24);  // C to E, then C to Z once
+}
 
 TEST(FreeDriveLetter, EveryKindOfVolumeTakesItsLetter) {
   DriveTypes v;

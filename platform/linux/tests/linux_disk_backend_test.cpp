@@ -5,9 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -90,6 +93,62 @@ TEST(DriveNaming, SystemDiskIsDriveZeroAndOthersFollowByName) {
   EXPECT_EQ(extents->front().starting_offset, 2048u * 512);
   EXPECT_EQ(volumes.TypeOf('C'), platform::DriveType::kFixed);
   EXPECT_EQ(volumes.TypeOf('Q'), platform::DriveType::kNoRootDir);
+}
+
+TEST(LinuxVolumes, LettersOfADiskArePresentOrGoneAndOnlyTheStationGivesThem) {
+  EXPECT_EQ(DiskNameOfPartition("/dev/sdb1"), "sdb");
+  EXPECT_EQ(DiskNameOfPartition("/dev/sdaa12"), "sdaa");
+  EXPECT_EQ(DiskNameOfPartition("/dev/nvme0n1p2"), "nvme0n1");
+  EXPECT_EQ(DiskNameOfPartition("/dev/loop3p1"), "loop3");
+  EXPECT_EQ(DiskNameOfPartition("/dev/sdb"), "");
+
+  TempTree t;
+  MakeSysfs(t);
+  DriveNaming naming((t.root() / "block").string(), "/dev", "sda");
+  t.Write("mountinfo", kMountInfo);
+  const std::string drive_root = (t.root() / "drives").string();
+  LinuxVolumes volumes(drive_root, naming, (t.root() / "mountinfo").string());
+  EXPECT_FALSE(volumes.LetterMayAppear(1));  // no letter given yet: nothing to wait for
+  volumes.Assign('E', "/dev/sdb1");
+  EXPECT_TRUE(volumes.LetterMayAppear(1));
+  EXPECT_FALSE(volumes.LetterMayAppear(2));
+  // The bridge is pulled: its letter is still found by the disk's name.
+  fs::remove_all(t.root() / "block/sdb");
+  EXPECT_EQ(volumes.LettersOfDisk(1), std::vector<char>{'E'});
+  EXPECT_TRUE(volumes.UnmountDisk(1));  // not mounted: nothing to do
+}
+
+// A volume left mounted on a disk that has gone is taken off by the disk's
+// number (a tmpfs stands in for the file system of the pulled disk).
+TEST(LinuxVolumes, UnmountDiskTakesOffTheVolumesOfAGoneDisk) {
+  TempTree t;
+  MakeSysfs(t);
+  DriveNaming naming((t.root() / "block").string(), "/dev", "sda");
+  const std::string drive_root = (t.root() / "drives").string();
+  LinuxVolumes volumes(drive_root, naming);
+  volumes.Assign('E', "/dev/sdb1");
+  volumes.Assign('F', "/dev/nvme0n1p1");
+  ASSERT_EQ(naming.DriveNumberOf("sdb"), 1);
+  fs::create_directories(volumes.MountPoint('E'));
+  fs::create_directories(volumes.MountPoint('F'));
+  if (::mount("tmpfs", volumes.MountPoint('E').c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "mounting needs CAP_SYS_ADMIN: " << std::strerror(errno);
+  }
+  struct Undo {
+    std::vector<std::string> points;
+    ~Undo() {
+      for (const auto& p : points) ::umount2(p.c_str(), MNT_DETACH);
+    }
+  } undo{{volumes.MountPoint('E'), volumes.MountPoint('F')}};
+  ASSERT_EQ(::mount("tmpfs", volumes.MountPoint('F').c_str(), "tmpfs", 0, "size=1m"), 0);
+  fs::remove_all(t.root() / "block/sdb");
+  ASSERT_TRUE(volumes.Mounted('E'));
+  EXPECT_TRUE(volumes.UnmountDisk(1));
+  EXPECT_FALSE(volumes.Mounted('E'));
+  EXPECT_FALSE(fs::exists(volumes.MountPoint('E')));
+  EXPECT_TRUE(volumes.Mounted('F'));  // another disk's volume stays
+  // Looking at a letter mounts nothing: a volume taken off stays off.
+  EXPECT_EQ(volumes.TypeOf('E'), platform::DriveType::kNoRootDir);
 }
 
 // A station of loop-backed disks: only the loop devices it pins have drive
