@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <cctype>
@@ -173,16 +174,19 @@ bool LinuxVolumes::EnsureMounted(char letter) {
   const std::string point = MountPoint(letter);
   std::error_code ec;
   fs::create_directories(point, ec);
+  const auto kernel = [](const std::string& dev, const std::string& at, const std::string& type) {
+    return ::mount(dev.c_str(), at.c_str(), type.c_str(), 0, nullptr) == 0 ? 0 : errno;
+  };
+  const auto tool = [](const std::vector<std::string>& argv) { return RunTool(argv, nullptr); };
   bool ok = false;
   if (info->file_system == "NTFS") {
     ok = RunTool({"ntfs-3g", *device, point}, nullptr) == 0;
-  } else if ((info->file_system == "FAT32" || info->file_system == "FAT") && FatMountDriver() == "fusefat") {
-    ok = RunTool({"fusefat", "-o", "rw+", *device, point}, nullptr) == 0;
+  } else if (info->file_system == "FAT32" || info->file_system == "FAT") {
+    ok = MountFatVolume(*device, point, kernel, tool);
   } else {
-    const std::string type = info->file_system == "FAT32" || info->file_system == "FAT" ? "vfat" : info->file_system;
-    std::string lower = type;
+    std::string lower = info->file_system;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    ok = ::mount(device->c_str(), point.c_str(), lower.c_str(), 0, nullptr) == 0;
+    ok = kernel(*device, point, lower) == 0;
   }
   if (!ok) fs::remove(point, ec);
   return ok;
@@ -199,6 +203,14 @@ bool KernelHasFileSystem(const std::string& filesystems_text, const std::string&
 
 std::string FatMountDriver() {
   return KernelHasFileSystem(ReadText("/proc/filesystems"), "vfat") ? "vfat" : "fusefat";
+}
+
+bool MountFatVolume(const std::string& device, const std::string& point, const KernelMount& kernel,
+                    const ToolRun& tool) {
+  const int error = kernel(device, point, "vfat");
+  if (error == 0) return true;
+  if (error != ENODEV) return false;  // the kernel has vfat and refused this volume
+  return tool({"fusefat", "-o", "rw+", device, point}) == 0;
 }
 
 std::vector<int> ProcessesHolding(const std::string& device, const std::string& proc_root) {

@@ -13,6 +13,7 @@
 // File system, label and serial come from libblkid, free space from statvfs.
 // Mounting needs root.
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -53,9 +54,19 @@ std::vector<int> ProcessesHolding(const std::string& device, const std::string& 
 
 // True when a /proc/filesystems text lists `type` ("vfat").
 bool KernelHasFileSystem(const std::string& filesystems_text, const std::string& type);
-// How FAT volumes are mounted here: "vfat" (the kernel) where the kernel has
-// it, else "fusefat" (FUSE, read-write). NTFS always goes through ntfs-3g.
+// "vfat" when the kernel's FAT driver is loaded now, else "fusefat". Before
+// the first FAT mount that is only a guess: /proc/filesystems lists vfat
+// once its module is loaded, and mount(2) loads it by itself.
 std::string FatMountDriver();
+
+// Mounts a FAT volume: the kernel's vfat first, and the FUSE driver (fusefat,
+// read-write) only where the kernel has no vfat at all (ENODEV). `kernel`
+// mounts a device (mount(2): 0 or an errno), `tool` runs a program (its exit
+// code). NTFS always goes through ntfs-3g.
+using KernelMount = std::function<int(const std::string& device, const std::string& point, const std::string& type)>;
+using ToolRun = std::function<int(const std::vector<std::string>& argv)>;
+bool MountFatVolume(const std::string& device, const std::string& point, const KernelMount& kernel,
+                    const ToolRun& tool);
 
 class LinuxVolumes final : public Volumes {
  public:

@@ -188,6 +188,32 @@ TEST(DriveNaming, PinnedNumbersReachOnlyTheStationsLoopDevices) {
   EXPECT_EQ(naming.DriveNumberOf("loop0"), 3);
 }
 
+// /proc/filesystems lists vfat only once its module is loaded, and mount(2)
+// loads it: the kernel is asked first, FUSE only where it has no vfat.
+TEST(MountFatVolume, TheKernelsVfatFirstAndFuseOnlyWithoutIt) {
+  std::vector<std::string> asked;
+  std::vector<std::vector<std::string>> ran;
+  int kernel_answer = 0;
+  const KernelMount kernel = [&](const std::string& d, const std::string& p, const std::string& type) {
+    asked.push_back(type + " " + d + " " + p);
+    return kernel_answer;
+  };
+  const ToolRun tool = [&](const std::vector<std::string>& argv) {
+    ran.push_back(argv);
+    return 0;
+  };
+  EXPECT_TRUE(MountFatVolume("/dev/sdb1", "/run/d/E", kernel, tool));
+  EXPECT_EQ(asked, std::vector<std::string>{"vfat /dev/sdb1 /run/d/E"});
+  EXPECT_TRUE(ran.empty());
+  kernel_answer = ENODEV;  // no vfat in this kernel
+  EXPECT_TRUE(MountFatVolume("/dev/sdb1", "/run/d/E", kernel, tool));
+  ASSERT_EQ(ran.size(), 1u);
+  EXPECT_EQ(ran[0], (std::vector<std::string>{"fusefat", "-o", "rw+", "/dev/sdb1", "/run/d/E"}));
+  kernel_answer = EINVAL;  // vfat refuses the volume: FUSE would not do better
+  EXPECT_FALSE(MountFatVolume("/dev/sdb1", "/run/d/E", kernel, tool));
+  EXPECT_EQ(ran.size(), 1u);
+}
+
 TEST(FatMountDriver, TheKernelsVfatWhereItHasOne) {
   EXPECT_TRUE(KernelHasFileSystem("nodev\tsysfs\n\text4\n\tvfat\n", "vfat"));
   EXPECT_FALSE(KernelHasFileSystem("nodev\tfuse\n\tfuseblk\n\tmsdos\n", "vfat"));
