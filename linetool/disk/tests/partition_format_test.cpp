@@ -102,6 +102,43 @@ TEST_F(PartitionFormatTest, DriveLettersFromEToZAndByDisk) {
   EXPECT_EQ(clock_.Now() - before, 4000ms);
 }
 
+// The partitioning tool does its work but ends with a failure, as sfdisk's
+// table check does when the kernel kept the old partitions.
+class FailingTools final : public platform::SystemTools {
+ public:
+  explicit FailingTools(platform::SystemTools& inner) : inner_(inner) {}
+  class Failed final : public platform::ToolProcess {
+   public:
+    explicit Failed(std::unique_ptr<platform::ToolProcess> p) : p_(std::move(p)) {}
+    bool Wait(std::chrono::milliseconds t) override { return p_->Wait(t); }
+    int ExitCode() const override { return 1; }
+    std::string FailureText() const override { return "the kernel kept sdb1 at 63 + 1000 sectors"; }
+
+   private:
+    std::unique_ptr<platform::ToolProcess> p_;
+  };
+  std::unique_ptr<platform::ToolProcess> Launch(const std::string& program, const std::string& parameters) override {
+    auto p = inner_.Launch(program, parameters);
+    return p ? std::make_unique<Failed>(std::move(p)) : nullptr;
+  }
+
+ private:
+  platform::SystemTools& inner_;
+};
+
+TEST_F(PartitionFormatTest, AFailedPartitioningToolFailsTheStepWithItsReasonThoughTheTableReads) {
+  Build({32 * 1024 * kMiB});
+  FailingTools tools(*tools_);
+  const linetool::disk::DiskServices s{*disks_, *volumes_, tools, *files_, access_, clock_, Workdir(), &polling_, {}};
+  PartitionStep step;
+  PortDisk port{1, kNoDriveLetter, 512};
+  EXPECT_FALSE(step.Run(s, partition_lock_, port));
+  EXPECT_EQ(step.LastFailure(), PartitionStep::Failure::kLaunch);
+  EXPECT_EQ(step.Launches(), PartitionStep::kMaxLaunches);
+  EXPECT_EQ(step.Reason(), "the partitioning tool failed 3 times: the kernel kept sdb1 at 63 + 1000 sectors");
+  EXPECT_TRUE(linetool::disk::PartitionNumber(*disks_, 1).has_value());  // the table itself reads well
+}
+
 // Answers only the drive type of each letter.
 class DriveTypes final : public platform::Volumes {
  public:

@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -275,6 +276,34 @@ TEST(LinuxSystemTools, CommandLinesForTheStationsTools) {
   EXPECT_EQ(FirstPartitionDevice("/dev/sdd"), "/dev/sdd1");
   EXPECT_EQ(FirstPartitionDevice("/dev/nvme0n1"), "/dev/nvme0n1p1");
   EXPECT_EQ(FirstPartitionDevice("/dev/mmcblk0"), "/dev/mmcblk0p1");
+}
+
+// After a new table the kernel must show the partition where the table says,
+// with its node: sfdisk ends well even where the kernel kept the old table.
+TEST(LinuxSystemTools, ThePartitionMustBeAsWrittenWithItsNode) {
+  struct stat st{};
+  if (::stat("/dev/loop0", &st) != 0 || !S_ISBLK(st.st_mode)) GTEST_SKIP() << "no /dev/loop0 to stand for a node";
+  TempTree t;
+  const std::string disk = (t.root() / "block/sdb").string();
+  const std::string dev = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  const fs::path node = t.root() / "dev/sdb1";
+  fs::create_directories(node.parent_path());
+  fs::create_symlink("/dev/loop0", node);  // stat follows it to a block device
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), "the kernel shows no sdb1 after the new table");
+  t.Write("block/sdb/sdb1/start", "63\n");
+  t.Write("block/sdb/sdb1/size", "1000\n");
+  t.Write("block/sdb/sdb1/dev", dev + "\n");
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000),
+            "the kernel kept sdb1 at 63 + 1000 sectors, the new table says 2048 + 5000 (is a partition of the disk in use?)");
+  t.Write("block/sdb/sdb1/start", "2048\n");
+  t.Write("block/sdb/sdb1/size", "5000\n");
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), std::nullopt);
+  EXPECT_EQ(PartitionNotAsWritten(disk, (t.root() / "dev/sdb2").string(), 2048, 5000),
+            "the kernel shows no sdb2 after the new table");
+  t.Write("block/sdb/sdb1/dev", "8:17\n");  // the node is another device's
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), node.string() + " is not the kernel's sdb1 (8:17)");
+  fs::remove(node);
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), node.string() + " has not appeared");
 }
 
 TEST(LinuxSystemTools, RefusesTheSystemDiskAndUnknownTools) {
