@@ -688,7 +688,17 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
                       r.drive_letter, r.bytes_per_sector};
   if (s.format_enable != 0) {
     int result = 0;
+    // The disk is the station's alone from the new table to the new file
+    // system: the system neither probes it nor re-reads its table meanwhile.
+    std::unique_ptr<platform::DiskHold> hold;
     if (!cdrom && ok != 0 && StillOnPort(r)) {
+      hold = services_.disks.Hold(port.drive_number);
+      if (!hold) {
+        presenter_.NoteFailure(p, Column(disk::kStagePartition),
+                               "the disk could not be held for the station alone (another program holds it, or it is gone)");
+      }
+    }
+    if (hold) {
       port.drive_letter = ClaimLetter(p, port.drive_letter);
       disk::PartitionStep partition;
       result = partition.Run(ds, engine_.PartitionLock(), port) ? 1 : 0;
@@ -712,6 +722,7 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
         }
       }
     }
+    hold.reset();
     ok = result;
     record(disk::kStageFormat, result, true);
   } else {

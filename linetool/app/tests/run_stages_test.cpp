@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -511,6 +512,60 @@ TEST(Volumes, TakenOffBeforeARestartAtTheJobsEndAndBeforeASafeRemoval) {
     EXPECT_EQ(watch->e8_before[d], (std::vector<std::size_t>{0, 1, 1})) << d;  // before E8 01
     EXPECT_FALSE(rig.World().Online(d));
   }
+}
+
+// Records the Partition and Format cells of a port when its disk is held and
+// when the hold ends.
+class HoldWatch final : public platform::DiskRequests {
+ public:
+  explicit HoldWatch(platform::DiskRequests& inner) : inner_(inner) {}
+  std::unique_ptr<platform::DiskDevice> Open(const platform::DeviceOpenRequest& r) override { return inner_.Open(r); }
+  std::optional<std::string> InUse(int n) override { return inner_.InUse(n); }
+  class Held final : public platform::DiskHold {
+   public:
+    Held(HoldWatch& w, int n) : w_(w), n_(n) { w_.Note("hold", n_); }
+    ~Held() override { w_.Note("release", n_); }
+
+   private:
+    HoldWatch& w_;
+    int n_;
+  };
+  std::unique_ptr<platform::DiskHold> Hold(int n) override { return std::make_unique<Held>(*this, n); }
+  void Note(const char* what, int drive) {
+    const int row = drive - 1;  // one bridge per port, drives 1 and 2
+    std::lock_guard lock(mutex);
+    events.push_back(std::string(what) + " " + std::to_string(drive) + " [" +
+                     rig->Presenter().CellText(row, Column(disk::kStagePartition)) + "|" +
+                     rig->Presenter().CellText(row, Column(disk::kStageFormat)) + "]");
+  }
+  static int Column(int stage) { return kFirstStageColumn + stage; }
+
+  RunRig* rig = nullptr;
+  std::mutex mutex;
+  std::vector<std::string> events;
+
+ private:
+  platform::DiskRequests& inner_;
+};
+
+TEST(DiskHold, EachDiskIsHeldFromItsPartitionStepThroughItsFormat) {
+  std::unique_ptr<HoldWatch> watch;
+  RunRig rig(2, [&](StationServices s) {
+    watch = std::make_unique<HoldWatch>(s.disks);
+    return StationServices{s.devices, *watch, s.volumes, s.tools, s.files, s.access, s.clock};
+  });
+  watch->rig = &rig;
+  rig.Initialise();
+  SetStages(rig, {.format = true});
+  rig.StartAndWait();
+  ASSERT_EQ(StageRow(rig, 0)[4], "PASS");
+  ASSERT_EQ(StageRow(rig, 1)[4], "PASS");
+  std::lock_guard lock(watch->mutex);
+  std::vector<std::string> events = watch->events;
+  std::sort(events.begin(), events.end());
+  // Held before the partition cell is written, let go once the format is
+  // done and before its cell is written.
+  EXPECT_EQ(events, (std::vector<std::string>{"hold 1 [|]", "hold 2 [|]", "release 1 [PASS|]", "release 2 [PASS|]"}));
 }
 
 // The sample profile with auto mode on and only the stages that a quick run needs.

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <random>
 
 #include "platform/linux/drive_naming.h"
+#include "platform/linux/linux_disk_requests.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/linux_system_tools.h"
 #include "platform/linux/linux_volumes.h"
@@ -276,6 +278,51 @@ TEST(LinuxSystemTools, CommandLinesForTheStationsTools) {
   EXPECT_EQ(FirstPartitionDevice("/dev/sdd"), "/dev/sdd1");
   EXPECT_EQ(FirstPartitionDevice("/dev/nvme0n1"), "/dev/nvme0n1p1");
   EXPECT_EQ(FirstPartitionDevice("/dev/mmcblk0"), "/dev/mmcblk0p1");
+}
+
+// The disk is held with a BSD lock, as udev's convention asks, on a
+// read-only descriptor whose close makes udev re-read nothing.
+TEST(LinuxDiskRequests, HoldLocksTheWholeDiskUntilReleased) {
+  TempTree t;
+  MakeSysfs(t);
+  t.Write("dev/sdb", "a disk");
+  DriveNaming naming((t.root() / "block").string(), (t.root() / "dev").string(), "sda");
+  LinuxVolumes volumes((t.root() / "drives").string(), naming, (t.root() / "mountinfo").string());
+  platform::ManualClock clock{platform::Clock::Millis{0}, true};
+  LinuxDiskRequests disks(naming, volumes, clock);
+  const std::string node = (t.root() / "dev/sdb").string();
+  const auto other_can_lock = [&] {
+    const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+  };
+  EXPECT_FALSE(disks.Hold(0));  // the system disk is never the station's
+  EXPECT_FALSE(disks.Hold(4));  // no such drive
+  {
+    auto hold = disks.Hold(1);
+    ASSERT_TRUE(hold);
+    EXPECT_FALSE(other_can_lock());
+    // A second hold waits its limit on the clock and gives up.
+    const auto before = clock.Now();
+    EXPECT_FALSE(disks.Hold(1));
+    EXPECT_GE(clock.Now() - before, LinuxDiskRequests::kHoldLimit);
+  }
+  EXPECT_TRUE(other_can_lock());
+  const auto fdinfo = [&] {
+    auto hold = disks.Hold(1);
+    for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(e.path(), ec) == node) {
+        std::ifstream in("/proc/self/fdinfo/" + e.path().filename().string());
+        std::string line;
+        while (std::getline(in, line))
+          if (line.rfind("flags:", 0) == 0) return std::stoul(line.substr(6), nullptr, 8);
+      }
+    }
+    return ~0ul;
+  }();
+  EXPECT_EQ(fdinfo & O_ACCMODE, static_cast<unsigned long>(O_RDONLY));
 }
 
 // After a new table the kernel must show the partition where the table says,
