@@ -690,15 +690,18 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
     int result = 0;
     // The disk is the station's alone from the new table to the new file
     // system: the system neither probes it nor re-reads its table meanwhile.
+    // (Drive 0 and a port without a drive are the partition step's to refuse.)
     std::unique_ptr<platform::DiskHold> hold;
-    if (!cdrom && ok != 0 && StillOnPort(r)) {
+    bool partition_disk = !cdrom && ok != 0 && StillOnPort(r);
+    if (partition_disk && port.drive_number > 0) {
       hold = services_.disks.Hold(port.drive_number);
       if (!hold) {
+        partition_disk = false;
         presenter_.NoteFailure(p, Column(disk::kStagePartition),
                                "the disk could not be held for the station alone (another program holds it, or it is gone)");
       }
     }
-    if (hold) {
+    if (partition_disk) {
       port.drive_letter = ClaimLetter(p, port.drive_letter);
       disk::PartitionStep partition;
       result = partition.Run(ds, engine_.PartitionLock(), port) ? 1 : 0;
