@@ -63,9 +63,21 @@ class DiskDevice {
   virtual bool ZeroRange(std::uint64_t /*offset*/, std::uint64_t /*length*/) { return false; }
 };
 
+// A disk kept for the station alone while it rewrites the disk's table and
+// file system: the system neither probes the disk nor re-reads its table
+// meanwhile. Released when destroyed.
+class DiskHold {
+ public:
+  virtual ~DiskHold() = default;
+};
+
 class DiskRequests {
  public:
   virtual ~DiskRequests() = default;
+  // Holds "\\.\PHYSICALDRIVEn" from its partition step through its format.
+  // nullptr when the disk is not there or another program holds it. A system
+  // that probes no disk by itself needs no hold: the default holds nothing.
+  virtual std::unique_ptr<DiskHold> Hold(int /*drive_number*/) { return std::make_unique<DiskHold>(); }
   // Opens "\\.\PHYSICALDRIVEn" or "\\.\X:". kShareNone asks that nobody
   // else has the device open. nullptr when it does not exist or is busy.
   virtual std::unique_ptr<DiskDevice> Open(const DeviceOpenRequest& request) = 0;

@@ -19,6 +19,9 @@ class ToolProcess {
   virtual bool Wait(std::chrono::milliseconds timeout) = 0;
   // The tool's exit code once it has ended.
   virtual int ExitCode() const = 0;
+  // Why the tool failed, in words, where the backend can tell (a non-zero
+  // exit code); empty otherwise.
+  virtual std::string FailureText() const { return {}; }
 };
 
 class SystemTools {

@@ -68,6 +68,23 @@ class Volumes {
   // the device's cache). False when that failed; volumes the host does not
   // cache need nothing.
   virtual bool DropDeviceCache(char /*letter*/) { return true; }
+
+  // Whether a volume of disk `disk_number` may still come under a letter
+  // without the station giving it one, so that a letter not there yet is
+  // worth waiting for. A system that letters arriving volumes itself says
+  // yes; where only the station gives letters, only a disk one of whose
+  // partitions holds a letter may show it.
+  virtual bool LetterMayAppear(std::uint32_t /*disk_number*/) { return true; }
+
+  // Puts everything the host holds of the volumes on disk `disk_number` on
+  // the medium and takes their file systems off; a later use of a letter
+  // mounts its volume again, and the letters stay where they are. Done
+  // before the disk's bridge restarts or leaves the bus and when the station
+  // is done with the disk, so that nothing of the host holds the disk when
+  // it goes (a volume left mounted on a pulled disk keeps the disk's name
+  // taken and its file system marked in use). A disk that is gone still has
+  // its volumes taken off. True when none of them is mounted afterwards.
+  virtual bool UnmountDisk(std::uint32_t disk_number) = 0;
 };
 
 }  // namespace platform

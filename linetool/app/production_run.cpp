@@ -605,8 +605,11 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
     job.progress.store(job.progress.load() + step);
   };
   // The progress first: a controller that sees the port finished then reads
-  // its 100, so the last mean shown is "100 %".
+  // its 100, so the last mean shown is "100 %". The station is done with the
+  // disk: its volumes are taken off, so a bridge pulled now leaves nothing of
+  // the host holding its disk.
   auto finish = [&] {
+    ReleaseVolumes(r);
     job.progress.store(100.0f);
     job.state.store(PortState::kFinished);
   };
@@ -651,8 +654,11 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
   // 3. Restart and re-find, then the barrier of all ports of the run.
   if (s.fw_reload != 0) {
     int result = ok;
-    if (ok != 0)
+    if (ok != 0) {
+      // The restart takes the disk off the bus: nothing may hold it then.
+      ReleaseVolumes(r);
       result = ops_.FirmwareReload(p, control_.selected_count, control_.disk_count_base, control_.highest_cdrom, stop);
+    }
     if (!clock.WaitFor(kPollPause, stop)) return finish();
     // Only this port's row: the other workers write their own records now.
     RepaintRow(p);
@@ -682,7 +688,20 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
                       r.drive_letter, r.bytes_per_sector};
   if (s.format_enable != 0) {
     int result = 0;
-    if (!cdrom && ok != 0 && StillOnPort(r)) {
+    // The disk is the station's alone from the new table to the new file
+    // system: the system neither probes it nor re-reads its table meanwhile.
+    // (Drive 0 and a port without a drive are the partition step's to refuse.)
+    std::unique_ptr<platform::DiskHold> hold;
+    bool partition_disk = !cdrom && ok != 0 && StillOnPort(r);
+    if (partition_disk && port.drive_number > 0) {
+      hold = services_.disks.Hold(port.drive_number);
+      if (!hold) {
+        partition_disk = false;
+        presenter_.NoteFailure(p, Column(disk::kStagePartition),
+                               "the disk could not be held for the station alone (another program holds it, or it is gone)");
+      }
+    }
+    if (partition_disk) {
       port.drive_letter = ClaimLetter(p, port.drive_letter);
       disk::PartitionStep partition;
       result = partition.Run(ds, engine_.PartitionLock(), port) ? 1 : 0;
@@ -706,6 +725,7 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
         }
       }
     }
+    hold.reset();
     ok = result;
     record(disk::kStageFormat, result, true);
   } else {
@@ -778,6 +798,11 @@ bool ProductionRun::StillOnPort(const device::BridgeDeviceRecord& r) {
   if (!hub) return true;
   const auto connection = hub->Connection(r.port);
   return !connection || connection->status == platform::kUsbDeviceConnected;
+}
+
+void ProductionRun::ReleaseVolumes(const device::BridgeDeviceRecord& r) {
+  if (r.presents_cdrom != 0 || r.physical_drive_number == device::kNoDriveNumber || r.physical_drive_number == 0) return;
+  services_.volumes.UnmountDisk(r.physical_drive_number);
 }
 
 bool ProductionRun::ControllerExists() const { return controller_.joinable(); }
@@ -862,7 +887,9 @@ void ProductionRun::SafelyRemove() {
 void ProductionRun::SafeRemover() {
   for (int p = 0; p < kPortCount; ++p) {
     const device::BridgeDeviceRecord& r = table_.records[static_cast<std::size_t>(p)];
-    if (r.Present() && !r.firmware_version.empty()) ops_.SafeRemoveBridge(p);
+    if (!r.Present() || r.firmware_version.empty()) continue;
+    ReleaseVolumes(r);
+    ops_.SafeRemoveBridge(p);
   }
   removing_.store(false);
   presenter_.ApplyIdleStateOnly();

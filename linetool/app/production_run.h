@@ -146,6 +146,9 @@ class ProductionRun final : public StationRun {
   // False when the hub of a port's bridge reports its port empty: the bridge
   // was pulled out, and its drive number may since name another disk.
   bool StillOnPort(const device::BridgeDeviceRecord& r);
+  // Takes the volumes of a disk bridge's disk off (Volumes::UnmountDisk):
+  // before the bridge restarts or leaves the bus, and at the end of its job.
+  void ReleaseVolumes(const device::BridgeDeviceRecord& r);
   // The letter a port's volume gets: its own, or the first one from E on that
   // no volume holds and no other port of the run has claimed. A volume that
   // is dismounted for a moment (after a format) leaves its letter looking

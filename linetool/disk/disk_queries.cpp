@@ -29,7 +29,11 @@ char FreeDriveLetter(platform::Volumes& volumes) {
 
 char DriveLetterOfDisk(const DiskServices& s, int drive_number) {
   for (int attempt = 0; attempt < kLetterLookupTries; ++attempt) {
-    if (attempt > 0 && !s.clock.WaitFor(kLetterLookupPause, s.stop)) return kNoDriveLetter;
+    if (attempt > 0) {
+      // Where only the station gives letters, none is coming for this disk.
+      if (!s.volumes.LetterMayAppear(static_cast<std::uint32_t>(drive_number))) return kNoDriveLetter;
+      if (!s.clock.WaitFor(kLetterLookupPause, s.stop)) return kNoDriveLetter;
+    }
     for (char l = 'C'; l <= 'Z'; ++l) {
       const auto name = s.volumes.VolumeName(l);
       if (!name) continue;

@@ -25,8 +25,9 @@ bool LetterTaken(platform::Volumes& volumes, char letter);
 char FreeDriveLetter(platform::Volumes& volumes);
 
 // The letter whose volume's first extent lies on disk `drive_number`,
-// looking at C to Z; up to five tries one second apart. kNoDriveLetter when
-// none is found (or a stop was requested).
+// looking at C to Z; up to five tries one second apart, but only one where
+// no letter can appear for the disk (Volumes::LetterMayAppear).
+// kNoDriveLetter when none is found (or a stop was requested).
 char DriveLetterOfDisk(const DiskServices& s, int drive_number);
 
 // The size of the whole disk in MiB, kUnknownMiB when the geometry query fails.

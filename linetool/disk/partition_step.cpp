@@ -119,6 +119,7 @@ bool PartitionStep::Run(const DiskServices& s, std::mutex& partition_lock, PortD
 
   const std::string parameters = ToolParameters(port.drive_number);
   std::optional<std::uint32_t> number;
+  std::string tool_failure;
   while (launches_ < kMaxLaunches && !number) {
     ++launches_;
     auto tool = s.tools.Launch(kPartitionTool, parameters);
@@ -126,8 +127,17 @@ bool PartitionStep::Run(const DiskServices& s, std::mutex& partition_lock, PortD
       if (!s.clock.WaitFor(kRelaunchPause, s.stop)) return Fail(Failure::kStopped);
       continue;
     }
-    tool->Wait(kToolTimeout);
+    // A tool that ended with a failure made no partition to go on with, even
+    // where the disk's table reads well (the system may have kept the old one).
+    if (tool->Wait(kToolTimeout) && tool->ExitCode() != 0) {
+      tool_failure = tool->FailureText();
+      if (tool_failure.empty()) tool_failure = "exit code " + std::to_string(tool->ExitCode());
+      continue;
+    }
     number = PartitionNumber(s.disks, port.drive_number);
+  }
+  if (!number && !tool_failure.empty()) {
+    return Fail(Failure::kLaunch, "the partitioning tool failed " + std::to_string(launches_) + " times: " + tool_failure);
   }
   if (!number) return Fail(Failure::kLaunch);
   return AfterTool(s, port, *number);

@@ -31,7 +31,7 @@ class PartitionStep {
     kDiskInUse,         // the system uses the disk (a mount, swap, a RAID member...)
     kNoFreeLetter,      // no letter E-Z free for a port without one
     kScript,            // the script file could not be written
-    kLaunch,            // three launches without a partition number
+    kLaunch,            // three launches without a partition number (or each a failed tool)
     kDiskOpen,          // the disk could not be opened afterwards
     kBootSector,        // the first sector could not be read or written back
     kVolumeNotBack,     // the volume did not come back within the limit

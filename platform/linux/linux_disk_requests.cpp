@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -202,7 +203,35 @@ class BlockDevice final : public DiskDevice {
   std::vector<char> unmounted_;
 };
 
+class LockedDisk final : public DiskHold {
+ public:
+  explicit LockedDisk(int fd) : fd_(fd) {}
+  ~LockedDisk() override { ::close(fd_); }  // the lock goes with the descriptor
+  LockedDisk(const LockedDisk&) = delete;
+  LockedDisk& operator=(const LockedDisk&) = delete;
+
+ private:
+  int fd_;
+};
+
 }  // namespace
+
+std::unique_ptr<DiskHold> LinuxDiskRequests::Hold(int drive_number) {
+  if (drive_number <= 0) return nullptr;
+  const auto disk = naming_.DiskDevice(drive_number);
+  if (!disk) return nullptr;
+  const int fd = ::open(disk->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const auto deadline = clock_.Now() + kHoldLimit;
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || clock_.Now() >= deadline) {
+      ::close(fd);
+      return nullptr;
+    }
+    clock_.WaitFor(std::chrono::milliseconds(20));
+  }
+  return std::make_unique<LockedDisk>(fd);
+}
 
 std::optional<std::string> LinuxDiskRequests::InUse(int drive_number) {
   if (drive_number == 0) return "drive 0 is the host's system disk";

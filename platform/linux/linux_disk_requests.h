@@ -6,6 +6,9 @@
 // again; a dismount flushes it to the medium. Re-reading a disk's properties
 // asks the kernel to read its partition table again.
 
+#include <chrono>
+
+#include "platform/clock.h"
 #include "platform/disk_requests.h"
 #include "platform/linux/drive_naming.h"
 #include "platform/linux/linux_volumes.h"
@@ -14,8 +17,18 @@ namespace platform::linux_host {
 
 class LinuxDiskRequests final : public DiskRequests {
  public:
-  LinuxDiskRequests(DriveNaming& naming, LinuxVolumes& volumes) : naming_(naming), volumes_(volumes) {}
+  static constexpr std::chrono::milliseconds kHoldLimit{10'000};
+
+  // Waits for a hold on `clock`.
+  LinuxDiskRequests(DriveNaming& naming, LinuxVolumes& volumes, Clock& clock)
+      : naming_(naming), volumes_(volumes), clock_(clock) {}
   std::unique_ptr<DiskDevice> Open(const DeviceOpenRequest& request) override;
+  // flock(LOCK_EX) on the whole disk's node, opened read-only (so that its
+  // close makes udev re-read nothing): udev neither probes a disk another
+  // process holds so nor re-reads its table after a write. A probe of udev's
+  // own holds the disk shared for a moment: the hold waits kHoldLimit of the
+  // clock at most.
+  std::unique_ptr<DiskHold> Hold(int drive_number) override;
   // Drive 0, the disk of the root file system, and disks that hold mounts
   // outside the station's drive folder, swap or RAID, LVM and device-mapper
   // members (platform/linux/disk_use.h).
@@ -24,6 +37,7 @@ class LinuxDiskRequests final : public DiskRequests {
  private:
   DriveNaming& naming_;
   LinuxVolumes& volumes_;
+  Clock& clock_;
 };
 
 }  // namespace platform::linux_host

@@ -1,5 +1,12 @@
 #include "platform/linux/linux_system_tools.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -7,6 +14,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/linux/fd_io.h"
 #include "platform/linux/tool_runner.h"
 #include "platform/path_access.h"
 
@@ -34,7 +42,7 @@ class StepProcess final : public ToolProcess {
   struct Step {
     std::vector<std::string> argv;  // a program, or
     std::string input;
-    std::function<int()> work;      // work done here (exit code)
+    std::function<int(std::string& why)> work;  // work done here (exit code, and why it failed)
   };
 
   StepProcess(Clock& clock, std::vector<Step> steps) : clock_(clock), steps_(std::move(steps)) {}
@@ -50,6 +58,7 @@ class StepProcess final : public ToolProcess {
         const int code = child_->ExitCode();
         child_.reset();
         if (code != 0) {
+          why_ = steps_[next_ - 1].argv.front() + " ended with exit code " + std::to_string(code);
           Finish(code);
         } else if (!StartNext()) {
           Finish(127);
@@ -62,6 +71,7 @@ class StepProcess final : public ToolProcess {
   }
 
   int ExitCode() const override { return code_; }
+  std::string FailureText() const override { return why_; }
 
  private:
   // Runs work steps until a program is running or all is done.
@@ -69,7 +79,7 @@ class StepProcess final : public ToolProcess {
     while (next_ < steps_.size()) {
       Step& s = steps_[next_++];
       if (s.work) {
-        const int code = s.work();
+        const int code = s.work(why_);
         if (code != 0) {
           Finish(code);
           return true;
@@ -93,6 +103,7 @@ class StepProcess final : public ToolProcess {
   std::unique_ptr<ChildProcess> child_;
   bool done_ = false;
   int code_ = -1;
+  std::string why_;
 };
 
 }  // namespace
@@ -166,6 +177,64 @@ std::string FirstPartitionDevice(const std::string& disk_device) {
   return disk_device + (digit_end ? "p1" : "1");
 }
 
+std::optional<std::string> PartitionNotAsWritten(const std::string& disk_dir, const std::string& node,
+                                                 std::uint64_t start, std::uint64_t size) {
+  const std::filesystem::path part = std::filesystem::path(disk_dir) / std::filesystem::path(node).filename();
+  const std::string name = part.filename().string();
+  const std::string kernel_start = ReadFirstLine((part / "start").string());
+  const std::string kernel_size = ReadFirstLine((part / "size").string());
+  if (kernel_start.empty() || kernel_size.empty()) return "the kernel shows no " + name + " after the new table";
+  const std::string written = std::to_string(start) + " + " + std::to_string(size);
+  if (kernel_start != std::to_string(start) || kernel_size != std::to_string(size)) {
+    return "the kernel kept " + name + " at " + kernel_start + " + " + kernel_size + " sectors, the new table says " +
+           written + " (is a partition of the disk in use?)";
+  }
+  struct stat st{};
+  const std::string dev = ReadFirstLine((part / "dev").string());
+  if (::stat(node.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return node + " has not appeared";
+  if (std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)) != dev) {
+    return node + " is not the kernel's " + name + " (" + dev + ")";
+  }
+  return std::nullopt;
+}
+
+bool LinuxSystemTools::AwaitPartitionAsWritten(const std::string& disk, const std::string& part, std::string& why) {
+  // The table as written: the first entry of the disk's first sector, in the
+  // disk's sectors; sysfs counts 512-byte units.
+  const int fd = ::open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    why = disk + " cannot be opened to read its new table";
+    return false;
+  }
+  int sector = 512;
+  if (::ioctl(fd, BLKSSZGET, &sector) != 0 || sector < 512) sector = 512;
+  std::vector<std::uint8_t> mbr(static_cast<std::size_t>(sector));
+  const bool read = ReadFully(fd, 0, mbr) == static_cast<long long>(mbr.size());
+  ::close(fd);
+  if (!read || mbr[510] != 0x55 || mbr[511] != 0xAA) {
+    why = disk + " holds no partition table after sfdisk";
+    return false;
+  }
+  const auto le32 = [&](std::size_t at) {
+    return static_cast<std::uint64_t>(mbr[at]) | static_cast<std::uint64_t>(mbr[at + 1]) << 8 |
+           static_cast<std::uint64_t>(mbr[at + 2]) << 16 | static_cast<std::uint64_t>(mbr[at + 3]) << 24;
+  };
+  const std::uint64_t units = static_cast<std::uint64_t>(sector) / 512;
+  const std::uint64_t start = le32(446 + 8) * units;
+  const std::uint64_t size = le32(446 + 12) * units;
+  const std::string disk_dir = naming_.SysfsBlock() + "/" + std::filesystem::path(disk).filename().string();
+  const auto deadline = clock_.Now() + kPartitionSettleLimit;
+  for (;;) {
+    const auto mismatch = PartitionNotAsWritten(disk_dir, part, start, size);
+    if (!mismatch) return true;
+    if (clock_.Now() >= deadline) {
+      why = *mismatch;
+      return false;
+    }
+    clock_.WaitFor(kPoll);
+  }
+}
+
 LinuxSystemTools::LinuxSystemTools(Clock& clock, std::string host_workdir, DriveNaming& naming,
                                    LinuxVolumes& volumes)
     : clock_(clock), workdir_(std::move(host_workdir)), naming_(naming), volumes_(volumes) {}
@@ -187,24 +256,30 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
     const std::string part = FirstPartitionDevice(*disk);
     const char letter = request->letter;
     if (letter != 0) {
-      steps.push_back({{}, {}, [this, letter] { return volumes_.Unmount(letter) ? 0 : 1; }});
+      steps.push_back({{}, {}, [this, letter](std::string&) { return volumes_.Unmount(letter) ? 0 : 1; }});
     }
     if (auto old = volumes_.LetterOfDevice(part)) {
       const char previous = *old;
-      steps.push_back({{}, {}, [this, previous] { return volumes_.Unmount(previous) ? 0 : 1; }});
+      steps.push_back({{}, {}, [this, previous](std::string&) { return volumes_.Unmount(previous) ? 0 : 1; }});
     }
     steps.push_back({SfdiskCommand(*disk), SfdiskInput(*request), {}});
     // Where nothing creates the partition's node on the kernel's re-read
     // (no udev, a loop device), the table is handed to the kernel directly.
     if (request->create_primary) {
-      steps.push_back({{}, {}, [disk = *disk, part] {
+      steps.push_back({{}, {}, [disk = *disk, part](std::string& why) {
                          std::error_code ec;
                          if (std::filesystem::exists(part, ec)) return 0;
-                         return RunTool({"partx", "--update", disk}, nullptr) == 0 ? 0 : 1;
+                         if (RunTool({"partx", "--update", disk}, nullptr) == 0) return 0;
+                         why = "partx could not hand the kernel the new table of " + disk;
+                         return 1;
+                       }});
+      // The format must not write into extents the kernel kept from the old table.
+      steps.push_back({{}, {}, [this, disk = *disk, part](std::string& why) {
+                         return AwaitPartitionAsWritten(disk, part, why) ? 0 : 1;
                        }});
     }
     if (letter != 0) {
-      steps.push_back({{}, {}, [this, letter, part] {
+      steps.push_back({{}, {}, [this, letter, part](std::string&) {
                          volumes_.Assign(letter, part);
                          return 0;
                        }});
@@ -215,13 +290,13 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
     const auto device = volumes_.DeviceOf(f->first);
     if (!device || f->second != "NTFS") return nullptr;
     const char letter = f->first;
-    steps.push_back({{}, {}, [this, letter] { return volumes_.Unmount(letter) ? 0 : 1; }});
+    steps.push_back({{}, {}, [this, letter](std::string&) { return volumes_.Unmount(letter) ? 0 : 1; }});
     steps.push_back({MkntfsCommand(*device), {}, {}});
-    steps.push_back({{}, {}, [this, letter] { return volumes_.EnsureMounted(letter) ? 0 : 1; }});
+    steps.push_back({{}, {}, [this, letter](std::string&) { return volumes_.EnsureMounted(letter) ? 0 : 1; }});
   } else if (name == "label.exe") {
     const auto l = ParseLabelParameters(parameters);
     if (!l || !volumes_.DeviceOf(l->first)) return nullptr;
-    steps.push_back({{}, {}, [this, letter = l->first, label = l->second] {
+    steps.push_back({{}, {}, [this, letter = l->first, label = l->second](std::string&) {
                        return volumes_.SetLabel(letter, label) ? 0 : 1;
                      }});
   } else {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <cctype>
@@ -173,16 +174,19 @@ bool LinuxVolumes::EnsureMounted(char letter) {
   const std::string point = MountPoint(letter);
   std::error_code ec;
   fs::create_directories(point, ec);
+  const auto kernel = [](const std::string& dev, const std::string& at, const std::string& type) {
+    return ::mount(dev.c_str(), at.c_str(), type.c_str(), 0, nullptr) == 0 ? 0 : errno;
+  };
+  const auto tool = [](const std::vector<std::string>& argv) { return RunTool(argv, nullptr); };
   bool ok = false;
   if (info->file_system == "NTFS") {
     ok = RunTool({"ntfs-3g", *device, point}, nullptr) == 0;
-  } else if ((info->file_system == "FAT32" || info->file_system == "FAT") && FatMountDriver() == "fusefat") {
-    ok = RunTool({"fusefat", "-o", "rw+", *device, point}, nullptr) == 0;
+  } else if (info->file_system == "FAT32" || info->file_system == "FAT") {
+    ok = MountFatVolume(*device, point, kernel, tool);
   } else {
-    const std::string type = info->file_system == "FAT32" || info->file_system == "FAT" ? "vfat" : info->file_system;
-    std::string lower = type;
+    std::string lower = info->file_system;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    ok = ::mount(device->c_str(), point.c_str(), lower.c_str(), 0, nullptr) == 0;
+    ok = kernel(*device, point, lower) == 0;
   }
   if (!ok) fs::remove(point, ec);
   return ok;
@@ -199,6 +203,14 @@ bool KernelHasFileSystem(const std::string& filesystems_text, const std::string&
 
 std::string FatMountDriver() {
   return KernelHasFileSystem(ReadText("/proc/filesystems"), "vfat") ? "vfat" : "fusefat";
+}
+
+bool MountFatVolume(const std::string& device, const std::string& point, const KernelMount& kernel,
+                    const ToolRun& tool) {
+  const int error = kernel(device, point, "vfat");
+  if (error == 0) return true;
+  if (error != ENODEV) return false;  // the kernel has vfat and refused this volume
+  return tool({"fusefat", "-o", "rw+", device, point}) == 0;
 }
 
 std::vector<int> ProcessesHolding(const std::string& device, const std::string& proc_root) {
@@ -246,8 +258,46 @@ DriveType LinuxVolumes::TypeOf(char letter) {
   const auto device = DeviceOf(letter);
   struct stat st{};
   if (!device || ::stat(device->c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return DriveType::kNoRootDir;
-  EnsureMounted(letter);  // a raw volume keeps its letter unmounted
-  return DriveType::kFixed;
+  return DriveType::kFixed;  // mounted or not, even raw: the letter is taken
+}
+
+std::string DiskNameOfPartition(const std::string& device) {
+  const std::string name = fs::path(device).filename().string();
+  std::size_t end = name.size();
+  while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1]))) --end;
+  if (end == name.size() || end == 0) return {};
+  // A disk whose name ends in a digit separates its partition number by 'p'.
+  if (name[end - 1] == 'p' && end >= 2 && std::isdigit(static_cast<unsigned char>(name[end - 2]))) return name.substr(0, end - 1);
+  if (std::isdigit(static_cast<unsigned char>(name[end - 1]))) return {};
+  return name.substr(0, end);
+}
+
+std::vector<char> LinuxVolumes::LettersOfDisk(std::uint32_t disk_number) {
+  std::map<char, std::string> devices;
+  {
+    std::lock_guard lock(mutex_);
+    devices = devices_;
+  }
+  std::vector<char> out;
+  for (const auto& [letter, device] : devices) {
+    std::optional<int> number;
+    if (const auto part = naming_.PartitionOf(device)) {
+      number = part->first;
+    } else {
+      number = naming_.NumberGivenTo(DiskNameOfPartition(device));
+    }
+    if (number && static_cast<std::uint32_t>(*number) == disk_number) out.push_back(letter);
+  }
+  return out;
+}
+
+bool LinuxVolumes::LetterMayAppear(std::uint32_t disk_number) { return !LettersOfDisk(disk_number).empty(); }
+
+bool LinuxVolumes::UnmountDisk(std::uint32_t disk_number) {
+  ::sync();
+  bool ok = true;
+  for (char letter : LettersOfDisk(disk_number)) ok = Unmount(letter) && ok;
+  return ok;
 }
 
 std::optional<std::string> LinuxVolumes::VolumeName(char letter) {

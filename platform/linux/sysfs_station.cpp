@@ -74,10 +74,12 @@ UsbSpeed SpeedOf(const std::string& s) {
 
 class SysfsStation::Handle final : public DeviceHandle {
  public:
-  Handle(SysfsStation& s, BlockInfo block, int number) : s_(s), block_(std::move(block)), number_(number) {}
+  // Every request of the handle goes through the one session opened with it.
+  Handle(SysfsStation& s, BlockInfo block, int number, std::unique_ptr<ScsiSession> session)
+      : s_(s), block_(std::move(block)), number_(number), session_(std::move(session)) {}
 
   ScsiResult Scsi(const ScsiRequest& request, std::span<std::uint8_t> data) override {
-    return s_.transport_.Execute((s_.dev_ / block_.name).string(), request, data);
+    return session_->Execute(request, data);
   }
   std::optional<StorageDeviceNumber> DeviceNumber() override {
     if (!fs::exists(s_.sysfs_ / "block" / block_.name)) return std::nullopt;
@@ -116,6 +118,7 @@ class SysfsStation::Handle final : public DeviceHandle {
   SysfsStation& s_;
   BlockInfo block_;
   int number_;
+  std::unique_ptr<ScsiSession> session_;
 };
 
 class SysfsStation::Hub final : public UsbHub {
@@ -365,7 +368,9 @@ std::unique_ptr<DeviceHandle> SysfsStation::Open(const DeviceOpenRequest& reques
     number = *n;
   }
   if (number < 0) return nullptr;
-  return std::make_unique<Handle>(*this, std::move(*info), number);
+  auto session = transport_.Open((dev_ / block).string());
+  if (!session) return nullptr;
+  return std::make_unique<Handle>(*this, std::move(*info), number, std::move(session));
 }
 
 std::uint32_t SysfsStation::DiskCount() {

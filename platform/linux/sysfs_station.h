@@ -15,6 +15,10 @@
 //
 // The disk count is one more than the highest drive number present.
 //
+// A handle opens its device node once, read-only, through the transport and
+// keeps that one descriptor until it is destroyed; a node that does not open
+// is a failed open.
+//
 // Device events: the station itself raises none (a single walk of the
 // devices needs none); a station that follows plugs hands in a source of
 // its own, UdevDeviceEvents, with Services(events).

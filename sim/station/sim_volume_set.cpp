@@ -253,6 +253,21 @@ bool SimVolumeSet::SetLabel(char letter, const std::string& label) {
   return WriteSector(*image, root, dir);
 }
 
+void SimVolumeSet::Unmounted(int drive_number) {
+  const auto disk = world_.DiskByDriveNumber(drive_number);
+  if (!disk) return;
+  std::lock_guard lock(mutex_);
+  ++unmounts_[disk->image_path];
+}
+
+std::uint32_t SimVolumeSet::UnmountCount(int drive_number) {
+  const auto disk = world_.DiskByDriveNumber(drive_number);
+  if (!disk) return 0;
+  std::lock_guard lock(mutex_);
+  const auto it = unmounts_.find(disk->image_path);
+  return it == unmounts_.end() ? 0 : it->second;
+}
+
 void SimVolumeSet::Dismounted(int drive_number) {
   auto image = world_.DiskImage(drive_number);
   if (!image || drive_number == 0) return;

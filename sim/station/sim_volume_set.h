@@ -69,6 +69,12 @@ class SimVolumeSet final : public WorldService {
   bool SetLabel(char letter, const std::string& label);
   // The volume of the disk is taken off until the return delay has passed.
   void Dismounted(int drive_number);
+  // The station takes the file system of the disk's volume off: the volume
+  // files are the host's and hold everything written, and the volume is
+  // mounted again at its next use, so what remains is the count.
+  void Unmounted(int drive_number);
+  // How often the volume of the disk now numbered `drive_number` was taken off.
+  std::uint32_t UnmountCount(int drive_number);
 
   // --- What the tools do ------------------------------------------------------
   bool Clean(int drive_number);
@@ -116,6 +122,7 @@ class SimVolumeSet final : public WorldService {
   std::map<std::filesystem::path, bool> layout_unreadable_;
   std::map<char, VolumeFaults> faults_;
   std::map<char, std::uint32_t> writes_;
+  std::map<std::filesystem::path, std::uint32_t> unmounts_;
   std::uint32_t alignment_ = 2048;
   std::optional<std::chrono::milliseconds> return_delay_{std::chrono::milliseconds(1000)};
 };

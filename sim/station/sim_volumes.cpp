@@ -132,6 +132,11 @@ std::optional<platform::FreeSpace> SimVolumes::Free(char letter) { return set_.F
 
 std::string SimVolumes::DriveRoot() const { return set_.DriveRoot().string(); }
 
+bool SimVolumes::UnmountDisk(std::uint32_t disk_number) {
+  if (disk_number != 0) set_.Unmounted(static_cast<int>(disk_number));
+  return disk_number != 0;  // the system's own volume is never taken off
+}
+
 std::optional<std::string> SimDiskRequests::InUse(int drive_number) {
   if (drive_number == 0) return "drive 0 is the system disk";
   const auto disk = set_.World().DiskImage(drive_number);

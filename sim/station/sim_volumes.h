@@ -19,6 +19,9 @@ class SimVolumes final : public platform::Volumes {
   bool SetLabel(char letter, const std::string& label) override;
   std::optional<platform::FreeSpace> Free(char letter) override;
   std::string DriveRoot() const override;
+  // The simulated system letters volumes itself (the default
+  // LetterMayAppear); an unmount counts in the volume set.
+  bool UnmountDisk(std::uint32_t disk_number) override;
 
  private:
   SimVolumeSet& set_;

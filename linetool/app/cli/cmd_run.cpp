@@ -251,7 +251,8 @@ int RunOnSimulatedStation(CliContext& ctx, const RunArgs& run_args) {
       } else {
         const std::string fat = platform::linux_host::FatMountDriver();
         ctx.err << "linetool-cli run: loop-backed disks in " << folder.string() << "; FAT32 volumes mount through "
-                << (fat == "vfat" ? "the kernel (vfat)" : "FUSE (fusefat)") << ", NTFS volumes through ntfs-3g\n";
+                << (fat == "vfat" ? "the kernel (vfat)" : "the kernel (vfat) or, where it has none, FUSE (fusefat)")
+                << ", NTFS volumes through ntfs-3g\n";
         exit_code = RunProduction(ctx, run_args, backend.Services(), backend.DriveRoot(), [] {});
       }
     }

@@ -25,7 +25,7 @@ class HostDiskServices {
                    platform::linux_host::DriveNaming& naming)
       : clock_(clock),
         volumes_(drive_root, naming),
-        disks_(naming, volumes_),
+        disks_(naming, volumes_, clock),
         tools_(clock, host_workdir, naming, volumes_) {}
 
   // The station's bundle: these disk services beside the bridge side `devices`.

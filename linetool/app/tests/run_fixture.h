@@ -27,8 +27,11 @@ namespace fs = std::filesystem;
 
 class RunRig {
  public:
-  explicit RunRig(int bridges) : RunRig(sim::station::DefaultWorld(bridges)) {}
-  explicit RunRig(const sim::station::WorldSpec& spec) {
+  // Hands the station's services through a test's decorators before the run gets them.
+  using ServicesHook = std::function<StationServices(StationServices)>;
+
+  explicit RunRig(int bridges, ServicesHook hook = {}) : RunRig(sim::station::DefaultWorld(bridges), std::move(hook)) {}
+  explicit RunRig(const sim::station::WorldSpec& spec, ServicesHook hook = {}) {
     std::random_device rd;
     root_ = fs::temp_directory_path() / ("linetool_run_" + std::to_string(rd()));
     fs::create_directories(root_ / "work");
@@ -41,7 +44,7 @@ class RunRig {
     engine_ = std::make_unique<profile::CLineEngine>(sink, access_, work_);
     engine_->SetDriveRoot(backend_->DriveRoot());
     presenter_ = std::make_unique<LineToolPresenter>(*engine_, sink, chooser, dialogs);
-    run_ = std::make_unique<ProductionRun>(*presenter_, backend_->Services());
+    run_ = std::make_unique<ProductionRun>(*presenter_, hook ? hook(backend_->Services()) : backend_->Services());
     presenter_->AttachRun(run_.get());
   }
   ~RunRig() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -455,6 +456,116 @@ TEST(SafeRemoval, PlugEventsWaitUntilTheRemovalHasEnded) {
   EXPECT_EQ(rig.Presenter().CellText(1, 4), serial2);
   rig.World().Plug(1);
   EXPECT_EQ(rig.Run().Table().device_count, 3u);
+}
+
+// Records, at every unmount the run asks for, which bridge the disk belongs
+// to and how many restart or removal commands (E8) that bridge has had.
+class UnmountWatch final : public platform::Volumes {
+ public:
+  explicit UnmountWatch(platform::Volumes& inner) : inner_(inner) {}
+  platform::DriveType TypeOf(char l) override { return inner_.TypeOf(l); }
+  std::optional<std::string> VolumeName(char l) override { return inner_.VolumeName(l); }
+  std::optional<std::vector<platform::DiskExtent>> Extents(const std::string& n) override { return inner_.Extents(n); }
+  std::optional<platform::VolumeInformation> Information(char l) override { return inner_.Information(l); }
+  bool SetLabel(char l, const std::string& t) override { return inner_.SetLabel(l, t); }
+  std::optional<platform::FreeSpace> Free(char l) override { return inner_.Free(l); }
+  std::string DriveRoot() const override { return inner_.DriveRoot(); }
+  bool LetterMayAppear(std::uint32_t d) override { return inner_.LetterMayAppear(d); }
+  bool UnmountDisk(std::uint32_t d) override {
+    for (std::size_t i = 0; rig && i < rig->World().DeviceCount(); ++i) {
+      if (rig->World().DriveNumberOf(i) != static_cast<int>(d)) continue;
+      std::lock_guard lock(mutex);
+      e8_before[i].push_back(RequestCount(*rig, i, 0xE8));
+    }
+    return inner_.UnmountDisk(d);
+  }
+
+  RunRig* rig = nullptr;
+  std::mutex mutex;
+  std::map<std::size_t, std::vector<std::size_t>> e8_before;
+
+ private:
+  platform::Volumes& inner_;
+};
+
+TEST(Volumes, TakenOffBeforeARestartAtTheJobsEndAndBeforeASafeRemoval) {
+  std::unique_ptr<UnmountWatch> watch;
+  RunRig rig(2, [&](StationServices s) {
+    watch = std::make_unique<UnmountWatch>(s.volumes);
+    return StationServices{s.devices, s.disks, *watch, s.tools, s.files, s.access, s.clock};
+  });
+  watch->rig = &rig;
+  rig.Initialise();
+  SetStages(rig, {.reload = true});
+  rig.StartAndWait();
+  ASSERT_EQ(StageRow(rig, 0)[2], "PASS");
+  ASSERT_EQ(StageRow(rig, 1)[2], "PASS");
+  {
+    std::lock_guard lock(watch->mutex);
+    // Before the restart (no E8 yet), and once more when the job is done.
+    for (std::size_t d = 0; d < 2; ++d) EXPECT_EQ(watch->e8_before[d], (std::vector<std::size_t>{0, 1})) << d;
+  }
+  ASSERT_TRUE(rig.Presenter().Command(ids::kSafelyRemove));
+  rig.Run().WaitIdle();
+  std::lock_guard lock(watch->mutex);
+  for (std::size_t d = 0; d < 2; ++d) {
+    EXPECT_EQ(watch->e8_before[d], (std::vector<std::size_t>{0, 1, 1})) << d;  // before E8 01
+    EXPECT_FALSE(rig.World().Online(d));
+  }
+}
+
+// Records the Partition and Format cells of a port when its disk is held and
+// when the hold ends.
+class HoldWatch final : public platform::DiskRequests {
+ public:
+  explicit HoldWatch(platform::DiskRequests& inner) : inner_(inner) {}
+  std::unique_ptr<platform::DiskDevice> Open(const platform::DeviceOpenRequest& r) override { return inner_.Open(r); }
+  std::optional<std::string> InUse(int n) override { return inner_.InUse(n); }
+  class Held final : public platform::DiskHold {
+   public:
+    Held(HoldWatch& w, int n) : w_(w), n_(n) { w_.Note("hold", n_); }
+    ~Held() override { w_.Note("release", n_); }
+
+   private:
+    HoldWatch& w_;
+    int n_;
+  };
+  std::unique_ptr<platform::DiskHold> Hold(int n) override { return std::make_unique<Held>(*this, n); }
+  void Note(const char* what, int drive) {
+    const int row = drive - 1;  // one bridge per port, drives 1 and 2
+    std::lock_guard lock(mutex);
+    events.push_back(std::string(what) + " " + std::to_string(drive) + " [" +
+                     rig->Presenter().CellText(row, Column(disk::kStagePartition)) + "|" +
+                     rig->Presenter().CellText(row, Column(disk::kStageFormat)) + "]");
+  }
+  static int Column(int stage) { return kFirstStageColumn + stage; }
+
+  RunRig* rig = nullptr;
+  std::mutex mutex;
+  std::vector<std::string> events;
+
+ private:
+  platform::DiskRequests& inner_;
+};
+
+TEST(DiskHold, EachDiskIsHeldFromItsPartitionStepThroughItsFormat) {
+  std::unique_ptr<HoldWatch> watch;
+  RunRig rig(2, [&](StationServices s) {
+    watch = std::make_unique<HoldWatch>(s.disks);
+    return StationServices{s.devices, *watch, s.volumes, s.tools, s.files, s.access, s.clock};
+  });
+  watch->rig = &rig;
+  rig.Initialise();
+  SetStages(rig, {.format = true});
+  rig.StartAndWait();
+  ASSERT_EQ(StageRow(rig, 0)[4], "PASS");
+  ASSERT_EQ(StageRow(rig, 1)[4], "PASS");
+  std::lock_guard lock(watch->mutex);
+  std::vector<std::string> events = watch->events;
+  std::sort(events.begin(), events.end());
+  // Held before the partition cell is written, let go once the format is
+  // done and before its cell is written.
+  EXPECT_EQ(events, (std::vector<std::string>{"hold 1 [|]", "hold 2 [|]", "release 1 [PASS|]", "release 2 [PASS|]"}));
 }
 
 // The sample profile with auto mode on and only the stages that a quick run needs.

@@ -21,16 +21,33 @@ void Write(const fs::path& file, const std::string& text) {
   std::ofstream(file) << text << "\n";
 }
 
-// Answers requests to "<dev>/sdX" with a simulated bridge (or stick).
+// Answers requests to "<dev>/sdX" with a simulated bridge (or stick), and
+// counts the device nodes opened, the sessions still open and the requests.
 class ModelTransport final : public platform::linux_host::ScsiTransport {
  public:
-  platform::ScsiResult Execute(const std::string& node, const platform::ScsiRequest& r,
-                               std::span<std::uint8_t> data) override {
+  class Session final : public platform::linux_host::ScsiSession {
+   public:
+    Session(ModelTransport& t, std::shared_ptr<SimBridge> model) : t_(t), model_(std::move(model)) { ++t_.open_now; }
+    ~Session() override { --t_.open_now; }
+    platform::ScsiResult Execute(const platform::ScsiRequest& r, std::span<std::uint8_t> data) override {
+      ++t_.requests;
+      return model_ ? model_->Execute(r, data, 1) : platform::ScsiResult{};
+    }
+
+   private:
+    ModelTransport& t_;
+    std::shared_ptr<SimBridge> model_;
+  };
+
+  std::unique_ptr<platform::linux_host::ScsiSession> Open(const std::string& node) override {
+    ++opens;
     auto it = models.find(fs::path(node).filename().string());
-    if (it == models.end()) return {};
-    return it->second->Execute(r, data, 1);
+    return std::make_unique<Session>(*this, it == models.end() ? nullptr : it->second);
   }
   std::map<std::string, std::shared_ptr<SimBridge>> models;
+  int opens = 0;
+  int open_now = 0;
+  int requests = 0;
 };
 
 class SysfsFixture : public ::testing::Test {
@@ -157,6 +174,31 @@ TEST_F(SysfsFixture, FindsTheBridgesWithLocationsDescriptorsAndDrivesButNeverThe
   EXPECT_EQ(open(4)->DeviceNumber()->device_number, 4u);
   EXPECT_EQ(naming.DriveNumberOf("sdf"), 5);
   EXPECT_EQ(station.DiskCount(), 6u);
+}
+
+// A device node is opened once per handle, not once per request: each close
+// of a disk opened for writing makes udev re-read its partition table.
+TEST_F(SysfsFixture, AHandleKeepsOneDeviceNodeOpenForAllItsRequests) {
+  platform::linux_host::DriveNaming naming((sys / "block").string(), dev.string(), "sda");
+  platform::linux_host::SysfsStation station(sys, dev, transport, naming);
+  CKelvUSBLib lib(station.Services());
+  DeviceTable table;
+  ASSERT_EQ(lib.Refresh(table, {}), kRefreshDone);
+  ASSERT_EQ(table.device_count, 3u);
+  EXPECT_EQ(transport.open_now, 0);  // every handle of the walk is closed again
+
+  transport.opens = transport.requests = 0;
+  {
+    auto h = station.Open({PhysicalDrivePath(1), platform::kAccessRead | platform::kAccessWrite,
+                           platform::kShareRead | platform::kShareWrite, platform::kOpenNoBuffering});
+    ASSERT_TRUE(h);
+    std::array<std::uint8_t, 7> version{};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(lib.Device().ReadRegisters(h.get(), kRegFirmwareVersion, version, 7), kCmdDone);
+    EXPECT_EQ(transport.open_now, 1);
+  }
+  EXPECT_EQ(transport.opens, 1);
+  EXPECT_EQ(transport.requests, 3);
+  EXPECT_EQ(transport.open_now, 0);
 }
 
 }  // namespace

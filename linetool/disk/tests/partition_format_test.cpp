@@ -102,6 +102,43 @@ TEST_F(PartitionFormatTest, DriveLettersFromEToZAndByDisk) {
   EXPECT_EQ(clock_.Now() - before, 4000ms);
 }
 
+// The partitioning tool does its work but ends with a failure, as sfdisk's
+// table check does when the kernel kept the old partitions.
+class FailingTools final : public platform::SystemTools {
+ public:
+  explicit FailingTools(platform::SystemTools& inner) : inner_(inner) {}
+  class Failed final : public platform::ToolProcess {
+   public:
+    explicit Failed(std::unique_ptr<platform::ToolProcess> p) : p_(std::move(p)) {}
+    bool Wait(std::chrono::milliseconds t) override { return p_->Wait(t); }
+    int ExitCode() const override { return 1; }
+    std::string FailureText() const override { return "the kernel kept sdb1 at 63 + 1000 sectors"; }
+
+   private:
+    std::unique_ptr<platform::ToolProcess> p_;
+  };
+  std::unique_ptr<platform::ToolProcess> Launch(const std::string& program, const std::string& parameters) override {
+    auto p = inner_.Launch(program, parameters);
+    return p ? std::make_unique<Failed>(std::move(p)) : nullptr;
+  }
+
+ private:
+  platform::SystemTools& inner_;
+};
+
+TEST_F(PartitionFormatTest, AFailedPartitioningToolFailsTheStepWithItsReasonThoughTheTableReads) {
+  Build({32 * 1024 * kMiB});
+  FailingTools tools(*tools_);
+  const linetool::disk::DiskServices s{*disks_, *volumes_, tools, *files_, access_, clock_, Workdir(), &polling_, {}};
+  PartitionStep step;
+  PortDisk port{1, kNoDriveLetter, 512};
+  EXPECT_FALSE(step.Run(s, partition_lock_, port));
+  EXPECT_EQ(step.LastFailure(), PartitionStep::Failure::kLaunch);
+  EXPECT_EQ(step.Launches(), PartitionStep::kMaxLaunches);
+  EXPECT_EQ(step.Reason(), "the partitioning tool failed 3 times: the kernel kept sdb1 at 63 + 1000 sectors");
+  EXPECT_TRUE(linetool::disk::PartitionNumber(*disks_, 1).has_value());  // the table itself reads well
+}
+
 // Answers only the drive type of each letter.
 class DriveTypes final : public platform::Volumes {
  public:
@@ -116,7 +153,49 @@ class DriveTypes final : public platform::Volumes {
   bool SetLabel(char, const std::string&) override { return false; }
   std::optional<platform::FreeSpace> Free(char) override { return std::nullopt; }
   std::string DriveRoot() const override { return "/nonexistent"; }
+  bool UnmountDisk(std::uint32_t) override { return true; }
 };
+
+// Letters only the station gives: a disk without one shows none, and the
+// refresh of 16 bridges does not wait four seconds for each.
+class StationLetters final : public platform::Volumes {
+ public:
+  std::map<char, std::uint32_t> disk_of;  // letter -> disk of its volume
+  int looks = 0;
+  platform::DriveType TypeOf(char l) override {
+    return disk_of.count(l) ? platform::DriveType::kFixed : platform::DriveType::kNoRootDir;
+  }
+  std::optional<std::string> VolumeName(char l) override {
+    ++looks;
+    if (!disk_of.count(l)) return std::nullopt;
+    return std::string(1, l);
+  }
+  std::optional<std::vector<platform::DiskExtent>> Extents(const std::string& n) override {
+    return std::vector<platform::DiskExtent>{{disk_of.at(n[0]), 1048576, 1048576}};
+  }
+  std::optional<platform::VolumeInformation> Information(char) override { return std::nullopt; }
+  bool SetLabel(char, const std::string&) override { return false; }
+  std::optional<platform::FreeSpace> Free(char) override { return std::nullopt; }
+  std::string DriveRoot() const override { return "/nonexistent"; }
+  bool LetterMayAppear(std::uint32_t disk) override {
+    for (const auto& [l, d] : disk_of)
+      if (d == disk) return true;
+    return false;
+  }
+  bool UnmountDisk(std::uint32_t) override { return true; }
+};
+
+TEST_F(PartitionFormatTest, DriveLetterOfDiskAnswersAtOnceWhereNoLetterCanAppear) {
+  Build({32 * 1024 * kMiB});
+  StationLetters v;
+  v.disk_of = {{'E', 2}};
+  const linetool::disk::DiskServices s{*disks_, v, *tools_, *files_, access_, clock_, Workdir(), nullptr, {}};
+  const auto before = clock_.Now();
+  EXPECT_EQ(linetool::disk::DriveLetterOfDisk(s, 2), 'E');
+  EXPECT_EQ(linetool::disk::DriveLetterOfDisk(s, 3), kNoDriveLetter);
+  EXPECT_EQ(clock_.Now(), before);
+  EXPECT_EQ(v.looks, 3 + 24);  // C to E, then C to Z once
+}
 
 TEST(FreeDriveLetter, EveryKindOfVolumeTakesItsLetter) {
   DriveTypes v;

@@ -37,6 +37,8 @@ class RoomOverride final : public platform::Volumes {
     return platform::FreeSpace{8, 512, *free_mib * 256u, *free_mib * 256u};
   }
   std::string DriveRoot() const override { return inner_.DriveRoot(); }
+  bool LetterMayAppear(std::uint32_t d) override { return inner_.LetterMayAppear(d); }
+  bool UnmountDisk(std::uint32_t d) override { return inner_.UnmountDisk(d); }
 
  private:
   platform::Volumes& inner_;

@@ -4,16 +4,22 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 
 #include "platform/linux/drive_naming.h"
+#include "platform/linux/linux_disk_requests.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/linux_system_tools.h"
 #include "platform/linux/linux_volumes.h"
@@ -92,6 +98,62 @@ TEST(DriveNaming, SystemDiskIsDriveZeroAndOthersFollowByName) {
   EXPECT_EQ(volumes.TypeOf('Q'), platform::DriveType::kNoRootDir);
 }
 
+TEST(LinuxVolumes, LettersOfADiskArePresentOrGoneAndOnlyTheStationGivesThem) {
+  EXPECT_EQ(DiskNameOfPartition("/dev/sdb1"), "sdb");
+  EXPECT_EQ(DiskNameOfPartition("/dev/sdaa12"), "sdaa");
+  EXPECT_EQ(DiskNameOfPartition("/dev/nvme0n1p2"), "nvme0n1");
+  EXPECT_EQ(DiskNameOfPartition("/dev/loop3p1"), "loop3");
+  EXPECT_EQ(DiskNameOfPartition("/dev/sdb"), "");
+
+  TempTree t;
+  MakeSysfs(t);
+  DriveNaming naming((t.root() / "block").string(), "/dev", "sda");
+  t.Write("mountinfo", kMountInfo);
+  const std::string drive_root = (t.root() / "drives").string();
+  LinuxVolumes volumes(drive_root, naming, (t.root() / "mountinfo").string());
+  EXPECT_FALSE(volumes.LetterMayAppear(1));  // no letter given yet: nothing to wait for
+  volumes.Assign('E', "/dev/sdb1");
+  EXPECT_TRUE(volumes.LetterMayAppear(1));
+  EXPECT_FALSE(volumes.LetterMayAppear(2));
+  // The bridge is pulled: its letter is still found by the disk's name.
+  fs::remove_all(t.root() / "block/sdb");
+  EXPECT_EQ(volumes.LettersOfDisk(1), std::vector<char>{'E'});
+  EXPECT_TRUE(volumes.UnmountDisk(1));  // not mounted: nothing to do
+}
+
+// A volume left mounted on a disk that has gone is taken off by the disk's
+// number (a tmpfs stands in for the file system of the pulled disk).
+TEST(LinuxVolumes, UnmountDiskTakesOffTheVolumesOfAGoneDisk) {
+  TempTree t;
+  MakeSysfs(t);
+  DriveNaming naming((t.root() / "block").string(), "/dev", "sda");
+  const std::string drive_root = (t.root() / "drives").string();
+  LinuxVolumes volumes(drive_root, naming);
+  volumes.Assign('E', "/dev/sdb1");
+  volumes.Assign('F', "/dev/nvme0n1p1");
+  ASSERT_EQ(naming.DriveNumberOf("sdb"), 1);
+  fs::create_directories(volumes.MountPoint('E'));
+  fs::create_directories(volumes.MountPoint('F'));
+  if (::mount("tmpfs", volumes.MountPoint('E').c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "mounting needs CAP_SYS_ADMIN: " << std::strerror(errno);
+  }
+  struct Undo {
+    std::vector<std::string> points;
+    ~Undo() {
+      for (const auto& p : points) ::umount2(p.c_str(), MNT_DETACH);
+    }
+  } undo{{volumes.MountPoint('E'), volumes.MountPoint('F')}};
+  ASSERT_EQ(::mount("tmpfs", volumes.MountPoint('F').c_str(), "tmpfs", 0, "size=1m"), 0);
+  fs::remove_all(t.root() / "block/sdb");
+  ASSERT_TRUE(volumes.Mounted('E'));
+  EXPECT_TRUE(volumes.UnmountDisk(1));
+  EXPECT_FALSE(volumes.Mounted('E'));
+  EXPECT_FALSE(fs::exists(volumes.MountPoint('E')));
+  EXPECT_TRUE(volumes.Mounted('F'));  // another disk's volume stays
+  // Looking at a letter mounts nothing: a volume taken off stays off.
+  EXPECT_EQ(volumes.TypeOf('E'), platform::DriveType::kNoRootDir);
+}
+
 // A station of loop-backed disks: only the loop devices it pins have drive
 // numbers, so the system disk and every other disk of the host stay out of
 // reach of the partition tool, even when they carry the numbers the world
@@ -127,6 +189,32 @@ TEST(DriveNaming, PinnedNumbersReachOnlyTheStationsLoopDevices) {
   pinned = {{3, "loop0"}};
   EXPECT_FALSE(naming.DiskDevice(2));
   EXPECT_EQ(naming.DriveNumberOf("loop0"), 3);
+}
+
+// /proc/filesystems lists vfat only once its module is loaded, and mount(2)
+// loads it: the kernel is asked first, FUSE only where it has no vfat.
+TEST(MountFatVolume, TheKernelsVfatFirstAndFuseOnlyWithoutIt) {
+  std::vector<std::string> asked;
+  std::vector<std::vector<std::string>> ran;
+  int kernel_answer = 0;
+  const KernelMount kernel = [&](const std::string& d, const std::string& p, const std::string& type) {
+    asked.push_back(type + " " + d + " " + p);
+    return kernel_answer;
+  };
+  const ToolRun tool = [&](const std::vector<std::string>& argv) {
+    ran.push_back(argv);
+    return 0;
+  };
+  EXPECT_TRUE(MountFatVolume("/dev/sdb1", "/run/d/E", kernel, tool));
+  EXPECT_EQ(asked, std::vector<std::string>{"vfat /dev/sdb1 /run/d/E"});
+  EXPECT_TRUE(ran.empty());
+  kernel_answer = ENODEV;  // no vfat in this kernel
+  EXPECT_TRUE(MountFatVolume("/dev/sdb1", "/run/d/E", kernel, tool));
+  ASSERT_EQ(ran.size(), 1u);
+  EXPECT_EQ(ran[0], (std::vector<std::string>{"fusefat", "-o", "rw+", "/dev/sdb1", "/run/d/E"}));
+  kernel_answer = EINVAL;  // vfat refuses the volume: FUSE would not do better
+  EXPECT_FALSE(MountFatVolume("/dev/sdb1", "/run/d/E", kernel, tool));
+  EXPECT_EQ(ran.size(), 1u);
 }
 
 TEST(FatMountDriver, TheKernelsVfatWhereItHasOne) {
@@ -190,6 +278,79 @@ TEST(LinuxSystemTools, CommandLinesForTheStationsTools) {
   EXPECT_EQ(FirstPartitionDevice("/dev/sdd"), "/dev/sdd1");
   EXPECT_EQ(FirstPartitionDevice("/dev/nvme0n1"), "/dev/nvme0n1p1");
   EXPECT_EQ(FirstPartitionDevice("/dev/mmcblk0"), "/dev/mmcblk0p1");
+}
+
+// The disk is held with a BSD lock, as udev's convention asks, on a
+// read-only descriptor whose close makes udev re-read nothing.
+TEST(LinuxDiskRequests, HoldLocksTheWholeDiskUntilReleased) {
+  TempTree t;
+  MakeSysfs(t);
+  t.Write("dev/sdb", "a disk");
+  DriveNaming naming((t.root() / "block").string(), (t.root() / "dev").string(), "sda");
+  LinuxVolumes volumes((t.root() / "drives").string(), naming, (t.root() / "mountinfo").string());
+  platform::ManualClock clock{platform::Clock::Millis{0}, true};
+  LinuxDiskRequests disks(naming, volumes, clock);
+  const std::string node = (t.root() / "dev/sdb").string();
+  const auto other_can_lock = [&] {
+    const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+  };
+  EXPECT_FALSE(disks.Hold(0));  // the system disk is never the station's
+  EXPECT_FALSE(disks.Hold(4));  // no such drive
+  {
+    auto hold = disks.Hold(1);
+    ASSERT_TRUE(hold);
+    EXPECT_FALSE(other_can_lock());
+    // A second hold waits its limit on the clock and gives up.
+    const auto before = clock.Now();
+    EXPECT_FALSE(disks.Hold(1));
+    EXPECT_GE(clock.Now() - before, LinuxDiskRequests::kHoldLimit);
+  }
+  EXPECT_TRUE(other_can_lock());
+  const auto fdinfo = [&] {
+    auto hold = disks.Hold(1);
+    for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(e.path(), ec) == node) {
+        std::ifstream in("/proc/self/fdinfo/" + e.path().filename().string());
+        std::string line;
+        while (std::getline(in, line))
+          if (line.rfind("flags:", 0) == 0) return std::stoul(line.substr(6), nullptr, 8);
+      }
+    }
+    return ~0ul;
+  }();
+  EXPECT_EQ(fdinfo & O_ACCMODE, static_cast<unsigned long>(O_RDONLY));
+}
+
+// After a new table the kernel must show the partition where the table says,
+// with its node: sfdisk ends well even where the kernel kept the old table.
+TEST(LinuxSystemTools, ThePartitionMustBeAsWrittenWithItsNode) {
+  struct stat st{};
+  if (::stat("/dev/loop0", &st) != 0 || !S_ISBLK(st.st_mode)) GTEST_SKIP() << "no /dev/loop0 to stand for a node";
+  TempTree t;
+  const std::string disk = (t.root() / "block/sdb").string();
+  const std::string dev = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  const fs::path node = t.root() / "dev/sdb1";
+  fs::create_directories(node.parent_path());
+  fs::create_symlink("/dev/loop0", node);  // stat follows it to a block device
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), "the kernel shows no sdb1 after the new table");
+  t.Write("block/sdb/sdb1/start", "63\n");
+  t.Write("block/sdb/sdb1/size", "1000\n");
+  t.Write("block/sdb/sdb1/dev", dev + "\n");
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000),
+            "the kernel kept sdb1 at 63 + 1000 sectors, the new table says 2048 + 5000 (is a partition of the disk in use?)");
+  t.Write("block/sdb/sdb1/start", "2048\n");
+  t.Write("block/sdb/sdb1/size", "5000\n");
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), std::nullopt);
+  EXPECT_EQ(PartitionNotAsWritten(disk, (t.root() / "dev/sdb2").string(), 2048, 5000),
+            "the kernel shows no sdb2 after the new table");
+  t.Write("block/sdb/sdb1/dev", "8:17\n");  // the node is another device's
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), node.string() + " is not the kernel's sdb1 (8:17)");
+  fs::remove(node);
+  EXPECT_EQ(PartitionNotAsWritten(disk, node.string(), 2048, 5000), node.string() + " has not appeared");
 }
 
 TEST(LinuxSystemTools, RefusesTheSystemDiskAndUnknownTools) {
