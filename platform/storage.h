@@ -14,6 +14,10 @@ enum class StorageInterfaceClass { kDisk, kCdRom };
 struct StorageInterface {
   std::string path;
   StorageInterfaceClass interface_class = StorageInterfaceClass::kDisk;
+  // The driver key of the USB device the disk or CD-ROM hangs on, as the hub
+  // port of that device reports it (UsbHub::DriverKeyName), so a port and its
+  // drive pair exactly; empty where the backend cannot tell.
+  std::string usb_driver_key;
 };
 
 struct StorageDeviceSet {

@@ -162,7 +162,8 @@ bool BridgeOperations::Refind(BridgeDeviceRecord& record, int slot, std::uint8_t
       // on its tags).
       if (!texts.serial_number.empty() &&
           !Dev().DriveShowsSerial(h.get(), cdrom ? platform::kDeviceTypeCdRom : platform::kDeviceTypeDisk,
-                                  static_cast<std::uint32_t>(number), texts.serial_number)) {
+                                  static_cast<std::uint32_t>(number), texts.serial_number,
+                                  hub->DriverKeyName(record.port).value_or(std::string()))) {
         continue;
       }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <vector>
 
 namespace linetool::device {
 
@@ -72,6 +73,12 @@ std::string InstanceSerial(const std::string& path) {
 platform::StorageInterfaceClass InterfaceClassOf(std::uint32_t kind) {
   return kind == platform::kDeviceTypeDisk ? platform::StorageInterfaceClass::kDisk
                                            : platform::StorageInterfaceClass::kCdRom;
+}
+
+// A drive whose backend names the USB device it hangs on belongs to the port
+// whose device has that driver key, and to no other.
+bool OnOtherDevice(const platform::StorageInterface& itf, const std::string& usb_driver_key) {
+  return !itf.usb_driver_key.empty() && !usb_driver_key.empty() && Upper(itf.usb_driver_key) != Upper(usb_driver_key);
 }
 
 }  // namespace
@@ -146,9 +153,9 @@ void CKelvUSBDev2K::WalkHub(platform::UsbHub& hub, int port_count, int depth, in
     location_ = port + 10 * depth + 100 * controller;
 
     bool cdrom = false;
-    std::uint8_t number = MatchDrive(texts_.serial_number, platform::kDeviceTypeDisk);
+    std::uint8_t number = MatchDrive(texts_.serial_number, platform::kDeviceTypeDisk, connection_driver_key_);
     if (number == kNoDriveNumber) {
-      number = MatchDrive(texts_.serial_number, platform::kDeviceTypeCdRom);
+      number = MatchDrive(texts_.serial_number, platform::kDeviceTypeCdRom, connection_driver_key_);
       if (number != kNoDriveNumber) {
         cdrom = true;
         table.cd_rom_present = 1;
@@ -184,7 +191,8 @@ std::string CKelvUSBDev2K::ConfigSerialText(platform::DeviceHandle* drive) {
   return Upper(text);
 }
 
-std::uint8_t CKelvUSBDev2K::MatchDrive(const std::string& serial, std::uint32_t kind) {
+std::uint8_t CKelvUSBDev2K::MatchDrive(const std::string& serial, std::uint32_t kind,
+                                       const std::string& usb_driver_key) {
   const auto set = services_.storage.Enumerate();
   const bool qualifying = std::any_of(set.device_classes.begin(), set.device_classes.end(), [](const auto& c) {
     const auto u = Upper(c);
@@ -195,6 +203,7 @@ std::uint8_t CKelvUSBDev2K::MatchDrive(const std::string& serial, std::uint32_t 
   for (const auto& itf : set.interfaces) {
     if (itf.interface_class != InterfaceClassOf(kind)) continue;
     if (itf.path.size() + 5 > kMaxInterfaceDetail) continue;
+    if (OnOtherDevice(itf, usb_driver_key)) continue;
     const auto number = NumberOfInterface(itf.path);
     if (!number) continue;
 
@@ -220,15 +229,19 @@ std::uint8_t CKelvUSBDev2K::MatchDrive(const std::string& serial, std::uint32_t 
 }
 
 bool CKelvUSBDev2K::DriveShowsSerial(platform::DeviceHandle* drive, std::uint32_t kind, std::uint32_t number,
-                                     const std::string& serial) {
+                                     const std::string& serial, const std::string& usb_driver_key) {
   const std::string wanted = Upper(serial);
   if (wanted.empty()) return false;
-  if (ConfigSerialText(drive).find(wanted) != std::string::npos) return true;
+  std::vector<platform::StorageInterface> own;
   for (const auto& itf : services_.storage.Enumerate().interfaces) {
     if (itf.interface_class != InterfaceClassOf(kind) || NumberOfInterface(itf.path) != number) continue;
-    if (Upper(InstanceSerial(itf.path)).find(wanted) != std::string::npos) return true;
+    if (OnOtherDevice(itf, usb_driver_key)) return false;
+    own.push_back(itf);
   }
-  return false;
+  if (ConfigSerialText(drive).find(wanted) != std::string::npos) return true;
+  return std::any_of(own.begin(), own.end(), [&](const platform::StorageInterface& itf) {
+    return Upper(InstanceSerial(itf.path)).find(wanted) != std::string::npos;
+  });
 }
 
 std::optional<std::uint32_t> CKelvUSBDev2K::NumberOfInterface(const std::string& path) {

@@ -132,12 +132,16 @@ class CKelvUSBDev2K {
   void Walk();
   // The drive matcher: the drive (kind 7 disk, 2 CD-ROM) whose bridge carries
   // `serial` in its configuration slot 0, its disk's ATA serial or its
-  // instance path; 255 when none.
-  std::uint8_t MatchDrive(const std::string& serial, std::uint32_t kind);
+  // instance path; 255 when none. With the driver key of the port's USB
+  // device, a drive whose storage interface names another USB device is
+  // passed over, so bridges that share a serial each get their own port's
+  // drive; the serial must still match.
+  std::uint8_t MatchDrive(const std::string& serial, std::uint32_t kind, const std::string& usb_driver_key = {});
   // True when `drive`, drive `number` of `kind`, is the bridge whose USB
-  // serial number is `serial`, by the same marks the matcher goes by.
+  // serial number is `serial`, by the same marks the matcher goes by (and,
+  // with a driver key, hangs on no other USB device than that one).
   bool DriveShowsSerial(platform::DeviceHandle* drive, std::uint32_t kind, std::uint32_t number,
-                        const std::string& serial);
+                        const std::string& serial, const std::string& usb_driver_key = {});
 
   platform::DeviceServices& Services() { return services_; }
   const Options& GetOptions() const { return options_; }

@@ -6,7 +6,6 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/linux/drive_naming.h"
 #include "platform/linux/fd_io.h"
 #include "platform/linux/linux_volumes.h"
 
@@ -67,7 +66,11 @@ bool Names(const std::string& source, const BlockDevice& d) { return source == "
 
 std::optional<std::string> DiskInUse(const std::string& disk_name, const DiskUseSources& sources) {
   const fs::path sysfs(sources.sysfs_block);
-  if (SystemDiskName(sources.mountinfo_text, sources.sysfs_block) == disk_name) {
+  const SystemDisks system = sources.system ? *sources.system : FindSystemDisks(sources.mountinfo_text, sources.sysfs_block);
+  if (!system.unknown.empty()) {
+    return "the host's system disk is not known (" + system.unknown + "), so " + disk_name + " may be it";
+  }
+  if (std::find(system.disks.begin(), system.disks.end(), disk_name) != system.disks.end()) {
     return disk_name + " holds the host's root file system";
   }
   const auto devices = DevicesOf(disk_name, sysfs);
@@ -102,12 +105,13 @@ std::optional<std::string> DiskInUse(const std::string& disk_name, const DiskUse
 }
 
 std::optional<std::string> HostDiskInUse(const std::string& disk_name, const std::string& sysfs_block,
-                                         const std::string& station_mount_root) {
+                                         const std::string& station_mount_root, const SystemDisks& system) {
   DiskUseSources s;
   s.sysfs_block = sysfs_block;
   s.mountinfo_text = ReadText("/proc/self/mountinfo");
   s.swaps_text = ReadText("/proc/swaps");
   s.station_mount_root = station_mount_root;
+  s.system = system;
   return DiskInUse(disk_name, s);
 }
 

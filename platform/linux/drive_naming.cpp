@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "platform/linux/fd_io.h"
+#include "platform/linux/linux_volumes.h"
+#include "platform/linux/usb_sysfs.h"
 
 namespace platform::linux_host {
 
@@ -23,10 +25,19 @@ bool IsDiskName(const std::string& n) {
 }  // namespace
 
 DriveNaming::DriveNaming(std::string sysfs_block, std::string dev, std::string system_disk)
-    : sysfs_(std::move(sysfs_block)), dev_(std::move(dev)), system_disk_(std::move(system_disk)) {
-  if (system_disk_.empty()) {
-    system_disk_ = SystemDiskName(ReadText("/proc/self/mountinfo"), sysfs_);
+    : DriveNaming(sysfs_block, dev,
+                  system_disk.empty() ? FindSystemDisks(ReadText("/proc/self/mountinfo"), sysfs_block, dev)
+                                      : SystemDisks{{system_disk}, {}}) {}
+
+DriveNaming::DriveNaming(std::string sysfs_block, std::string dev, SystemDisks system)
+    : sysfs_(std::move(sysfs_block)), dev_(std::move(dev)), system_(std::move(system)) {
+  // Drive 0 is the root file system's disk and nothing else: none when it is
+  // not known, and never a disk on USB (a bridge).
+  if (system_.unknown.empty() && !system_.disks.empty() &&
+      !UsbDeviceAbove(fs::path(sysfs_) / system_.disks.front())) {
+    system_disk_ = system_.disks.front();
   }
+  numbered_.push_back(system_disk_);
 }
 
 DriveNaming::DriveNaming(PinnedDisks source, std::string sysfs_block, std::string dev)
@@ -149,24 +160,129 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> DriveNaming::PartitionExt
   return std::pair{std::stoull(start), std::stoull(size)};
 }
 
-std::string SystemDiskName(const std::string& mountinfo_text, const std::string& sysfs_block) {
-  std::istringstream in(mountinfo_text);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream f(line);
-    std::string id, parent, majmin, root, mount_point;
-    f >> id >> parent >> majmin >> root >> mount_point;
-    if (mount_point != "/") continue;
+namespace {
+
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Finds the whole disks below block devices of a sysfs tree.
+class DiskResolver {
+ public:
+  DiskResolver(const std::string& sysfs_block, const std::string& dev)
+      : block_(sysfs_block), sys_(fs::path(sysfs_block).parent_path()), dev_(dev) {}
+
+  // The block device of a device node ("/dev/disk/by-uuid/..." -> "sda2").
+  std::string NameOfNode(const std::string& node) const {
+    if (node.rfind("/dev/", 0) != 0) return {};
+    // The links of /dev (by-uuid, mapper, root) followed by their text: the
+    // node they end at is named as its block device.
+    fs::path p = fs::path(dev_) / node.substr(5);
     std::error_code ec;
-    for (const auto& disk : fs::directory_iterator(sysfs_block, ec)) {
-      if (ReadFirstLine((disk.path() / "dev").string()) == majmin) return disk.path().filename().string();
-      for (const auto& part : fs::directory_iterator(disk.path(), ec)) {
-        if (fs::exists(part.path() / "partition", ec) && ReadFirstLine((part.path() / "dev").string()) == majmin) {
-          return disk.path().filename().string();
+    for (int hops = 0; hops < 8 && fs::is_symlink(p, ec); ++hops) {
+      const fs::path target = fs::read_symlink(p, ec);
+      if (ec) return {};
+      p = (target.is_absolute() ? fs::path(dev_) / target.relative_path().lexically_relative("dev")
+                                : p.parent_path() / target)
+              .lexically_normal();
+    }
+    const std::string name = p.filename().string();
+    return Exists(name) ? name : std::string();
+  }
+  // The block device of a "major:minor".
+  std::string NameOfNumber(const std::string& majmin) const {
+    if (majmin.empty() || majmin.rfind("0:", 0) == 0) return {};
+    std::error_code ec;
+    const fs::path p = fs::canonical(sys_ / "dev/block" / majmin, ec);
+    if (!ec) return p.filename().string();
+    for (const auto& disk : Entries(block_)) {
+      if (ReadFirstLine((block_ / disk / "dev").string()) == majmin) return disk;
+      for (const auto& part : Entries(block_ / disk)) {
+        if (fs::exists(block_ / disk / part / "partition", ec) &&
+            ReadFirstLine((block_ / disk / part / "dev").string()) == majmin) {
+          return part;
         }
       }
     }
+    return {};
   }
-  return {};
+  // The whole disks below a block device: its own disk for a partition, the
+  // disks below the slaves of a device-mapper or RAID device.
+  void DisksBelow(const std::string& name, std::vector<std::string>& out, int depth = 0) const {
+    if (name.empty() || depth > 8) return;
+    const auto dir = Folder(name);
+    if (!dir) return;
+    std::error_code ec;
+    if (fs::exists(*dir / "partition", ec)) {
+      Add(dir->parent_path().filename().string(), out);
+      return;
+    }
+    const auto slaves = Entries(*dir / "slaves");
+    if (slaves.empty()) {
+      Add(name, out);
+      return;
+    }
+    for (const auto& s : slaves) DisksBelow(s, out, depth + 1);
+  }
+  // The member devices of the btrfs that has `member` among its devices.
+  std::vector<std::string> BtrfsMembers(const std::string& member) const {
+    for (const auto& fsid : Entries(sys_ / "fs/btrfs")) {
+      const auto devices = Entries(sys_ / "fs/btrfs" / fsid / "devices");
+      if (std::find(devices.begin(), devices.end(), member) != devices.end()) return devices;
+    }
+    return {member};
+  }
+
+ private:
+  bool Exists(const std::string& name) const { return Folder(name).has_value(); }
+  std::optional<fs::path> Folder(const std::string& name) const {
+    std::error_code ec;
+    fs::path p = fs::canonical(sys_ / "class/block" / name, ec);
+    if (!ec) return p;
+    if (fs::exists(block_ / name, ec)) return fs::canonical(block_ / name, ec);
+    for (const auto& disk : Entries(block_)) {
+      if (fs::exists(block_ / disk / name / "partition", ec)) return block_ / disk / name;
+    }
+    return std::nullopt;
+  }
+  static void Add(const std::string& disk, std::vector<std::string>& out) {
+    if (std::find(out.begin(), out.end(), disk) == out.end()) out.push_back(disk);
+  }
+
+  fs::path block_;
+  fs::path sys_;
+  std::string dev_;
+};
+
+}  // namespace
+
+SystemDisks FindSystemDisks(const std::string& mountinfo_text, const std::string& sysfs_block,
+                            const std::string& dev) {
+  std::optional<MountEntry> root;
+  for (const auto& m : ParseMountInfo(mountinfo_text)) {
+    if (m.mount_point == "/") root = m;  // the last one is the one on top
+  }
+  SystemDisks out;
+  if (!root) {
+    out.unknown = "no root file system in the mount table";
+    return out;
+  }
+  const DiskResolver resolve(sysfs_block, dev);
+  std::string device = resolve.NameOfNumber(root->device_number);
+  if (device.empty()) device = resolve.NameOfNode(root->source);
+  if (device.empty()) {
+    out.unknown = "the root file system (" + root->fs_type + " on " + root->source + ") is on no block device found";
+    return out;
+  }
+  const auto members = root->fs_type == "btrfs" ? resolve.BtrfsMembers(device) : std::vector<std::string>{device};
+  for (const auto& m : members) resolve.DisksBelow(m, out.disks);
+  if (out.disks.empty()) out.unknown = "the disk below " + device + " is not found";
+  return out;
 }
+
 
 }  // namespace platform::linux_host

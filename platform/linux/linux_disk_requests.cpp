@@ -238,7 +238,7 @@ std::optional<std::string> LinuxDiskRequests::InUse(int drive_number) {
   const auto disk = naming_.DiskDevice(drive_number);
   if (!disk) return std::nullopt;  // not there: opening it fails by itself
   return HostDiskInUse(std::filesystem::path(*disk).filename().string(), naming_.SysfsBlock(),
-                       volumes_.DriveRoot());
+                       volumes_.DriveRoot(), naming_.System());
 }
 
 std::unique_ptr<DiskDevice> LinuxDiskRequests::Open(const DeviceOpenRequest& request) {

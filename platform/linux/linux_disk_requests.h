@@ -29,7 +29,8 @@ class LinuxDiskRequests final : public DiskRequests {
   // own holds the disk shared for a moment: the hold waits kHoldLimit of the
   // clock at most.
   std::unique_ptr<DiskHold> Hold(int drive_number) override;
-  // Drive 0, the disk of the root file system, and disks that hold mounts
+  // Drive 0, the disks of the root file system (every disk while they are
+  // not known, DriveNaming::System()), and disks that hold mounts
   // outside the station's drive folder, swap or RAID, LVM and device-mapper
   // members (platform/linux/disk_use.h).
   std::optional<std::string> InUse(int drive_number) override;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <fstream>
 
+#include "platform/linux/usb_sysfs.h"
+
 namespace platform::linux_host {
 
 namespace fs = std::filesystem;
@@ -49,11 +51,8 @@ std::optional<int> NumberAfter(const std::string& name, const std::string& prefi
   return std::stoi(digits);
 }
 
-// "usb2" -> "2-0:1.0" (its hub interface); "2-1" -> "2-1:1.0"
-std::string HubInterface(const std::string& hub) {
-  if (hub.rfind("usb", 0) == 0) return hub.substr(3) + "-0:1.0";
-  return hub + ":1.0";
-}
+// The driver key of a USB device as its hub port and its drives report it.
+std::string UsbDriverKey(const std::string& device) { return std::string(kUsbDeviceClassGuid) + "\\" + device; }
 
 // The device at a port of a hub: "usb2", 3 -> "2-3"; "2-3", 1 -> "2-3.1".
 std::string ChildName(const std::string& hub, int port) {
@@ -65,7 +64,8 @@ UsbSpeed SpeedOf(const std::string& s) {
   if (s == "1.5") return UsbSpeed::kLow;
   if (s == "12") return UsbSpeed::kFull;
   if (s == "480") return UsbSpeed::kHigh;
-  return UsbSpeed::kSuper;
+  if (s.empty()) return UsbSpeed::kFull;
+  return UsbSpeed::kSuper;  // 5000, 10000, 20000
 }
 
 }  // namespace
@@ -123,12 +123,11 @@ class SysfsStation::Handle final : public DeviceHandle {
 
 class SysfsStation::Hub final : public UsbHub {
  public:
-  Hub(SysfsStation& s, std::string name) : s_(s), name_(std::move(name)) {}
+  Hub(SysfsStation& s, HubFaces faces) : s_(s), faces_(std::move(faces)) {}
 
   std::optional<int> PortCount() override {
-    const auto n = ReadAttr(s_.UsbDevicePath(name_) / "maxchild");
-    if (!n || n->empty()) return std::nullopt;
-    return std::stoi(*n);
+    if (faces_.connectors.empty()) return std::nullopt;
+    return static_cast<int>(faces_.connectors.size());
   }
 
   std::optional<UsbConnection> Connection(int port) override {
@@ -137,7 +136,7 @@ class SysfsStation::Hub final : public UsbHub {
     const auto dev = DeviceAt(port);
     if (!dev) return c;  // nothing connected
     c.status = kUsbDeviceConnected;
-    c.is_hub = ReadAttr(*dev / "bDeviceClass").value_or("") == "09";
+    c.is_hub = IsHubFolder(*dev);
     c.speed = SpeedOf(ReadAttr(*dev / "speed").value_or(""));
     auto& d = c.descriptor;
     d.bcdUSB = HexAttr(*dev / "version") ? static_cast<std::uint16_t>(HexAttr(*dev / "version") << 8) : 0;
@@ -154,14 +153,16 @@ class SysfsStation::Hub final : public UsbHub {
 
   std::optional<std::string> ExternalHubName(int port) override {
     const auto dev = DeviceAt(port);
-    if (!dev || ReadAttr(*dev / "bDeviceClass").value_or("") != "09") return std::nullopt;
-    return dev->filename().string();
+    if (!dev || !IsHubFolder(*dev)) return std::nullopt;
+    const auto faces = s_.FacesOf(dev->filename().string());
+    if (!faces) return std::nullopt;
+    return faces->name;
   }
 
   std::optional<std::string> DriverKeyName(int port) override {
     const auto dev = DeviceAt(port);
     if (!dev) return std::nullopt;
-    return std::string(kUsbDeviceClassGuid) + "\\" + dev->filename().string();
+    return UsbDriverKey(dev->filename().string());
   }
 
   std::optional<std::vector<std::uint8_t>> StringDescriptor(int port, std::uint8_t index, std::uint16_t,
@@ -188,35 +189,27 @@ class SysfsStation::Hub final : public UsbHub {
   }
 
  private:
-  // The device on a port, or on its peer port when the port itself is empty.
-  std::optional<fs::path> DeviceAt(int port) {
-    const fs::path own = s_.UsbDevicePath(ChildName(name_, port));
-    if (fs::exists(own / "idVendor")) return own;
-    const fs::path port_dir = s_.UsbDevicePath(name_) / HubInterface(name_) /
-                              (name_ + "-port" + std::to_string(port));
-    std::error_code ec;
-    const fs::path peer = fs::read_symlink(port_dir / "peer", ec);
-    if (ec) return std::nullopt;
-    const std::string peer_port = peer.filename().string();  // "usb1-port5"
-    const auto dash = peer_port.rfind("-port");
-    if (dash == std::string::npos) return std::nullopt;
-    const std::string peer_hub = peer_port.substr(0, dash);
-    const int number = std::atoi(peer_port.c_str() + dash + 5);
-    const fs::path twin = s_.UsbDevicePath(ChildName(peer_hub, number));
-    if (fs::exists(twin / "idVendor")) return twin;
+  // The device at a connector: on its SuperSpeed port, else on its USB 2
+  // port (a USB 3 hub there shows on both; its SuperSpeed half answers).
+  std::optional<fs::path> DeviceAt(int connector) {
+    if (connector < 1 || static_cast<std::size_t>(connector) > faces_.connectors.size()) return std::nullopt;
+    const auto [usb2_port, usb3_port] = faces_.connectors[static_cast<std::size_t>(connector - 1)];
+    for (const auto& [hub, port] : {std::pair{faces_.usb3, usb3_port}, std::pair{faces_.usb2, usb2_port}}) {
+      if (hub.empty() || port == 0) continue;
+      const fs::path dev = s_.UsbDevicePath(ChildName(hub, port));
+      if (fs::exists(dev / "idVendor")) return dev;
+    }
     return std::nullopt;
   }
 
   SysfsStation& s_;
-  std::string name_;
+  HubFaces faces_;
 };
 
 class SysfsStation::Controller final : public UsbHostController {
  public:
   explicit Controller(std::string root) : root_(std::move(root)) {}
-  std::optional<std::string> DriverKeyName() override {
-    return std::string("{36FC9E60-C465-11CF-8056-444553540000}\\") + root_;
-  }
+  std::optional<std::string> DriverKeyName() override { return UsbDriverKey(root_); }
   std::optional<std::string> RootHubName() override { return root_; }
 
  private:
@@ -230,15 +223,99 @@ SysfsStation::SysfsStation(fs::path sysfs_root, fs::path dev_root, ScsiTransport
 
 fs::path SysfsStation::UsbDevicePath(const std::string& name) const { return sysfs_ / "bus/usb/devices" / name; }
 
+bool SysfsStation::IsHubFolder(const fs::path& dev) {
+  if (ReadAttr(dev / "bDeviceClass").value_or("") == "09") return true;
+  const auto ports = ReadAttr(dev / "maxchild");
+  return ports && !ports->empty() && std::atoi(ports->c_str()) > 0;
+}
+
+std::optional<SysfsStation::PortOf> SysfsStation::PeerOf(const std::string& hub, int port) const {
+  std::error_code ec;
+  const fs::path peer = fs::canonical(PortFolder(hub, port) / "peer", ec);
+  if (ec) return std::nullopt;
+  const std::string name = peer.filename().string();  // "usb1-port5", "1-2-port3"
+  const auto dash = name.rfind("-port");
+  if (dash == std::string::npos) return std::nullopt;
+  const int number = std::atoi(name.c_str() + dash + 5);
+  if (number < 1) return std::nullopt;
+  return PortOf{name.substr(0, dash), number};
+}
+
+fs::path SysfsStation::PortFolder(const std::string& hub, int port) const {
+  const std::string itf = IsRootHubName(hub) ? hub.substr(3) + "-0:1.0" : hub + ":1.0";
+  return UsbDevicePath(hub) / itf / (hub + "-port" + std::to_string(port));
+}
+
+std::optional<SysfsStation::HubFaces> SysfsStation::FacesOf(const std::string& name) const {
+  const fs::path dir = UsbDevicePath(name);
+  if (name.empty() || name.find('/') != std::string::npos || !fs::exists(dir / "maxchild") || !IsHubFolder(dir)) {
+    return std::nullopt;
+  }
+  const auto ports_of = [&](const std::string& hub) {
+    return hub.empty() ? 0 : std::max(0, std::atoi(ReadAttr(UsbDevicePath(hub) / "maxchild").value_or("0").c_str()));
+  };
+  const auto super = [&](const std::string& hub) { return SpeedOf(ReadAttr(UsbDevicePath(hub) / "speed").value_or("")) == UsbSpeed::kSuper; };
+
+  // The other half: the hub its ports' peers lie on; for a root hub also the
+  // other root hub of the same controller.
+  std::string twin;
+  for (int p = 1; p <= ports_of(name) && twin.empty(); ++p) {
+    if (const auto peer = PeerOf(name, p)) twin = peer->hub;
+  }
+  if (twin.empty() && IsRootHubName(name)) {
+    std::error_code ec;
+    const fs::path parent = fs::canonical(dir, ec).parent_path();
+    for (const auto& e : fs::directory_iterator(parent, ec)) {
+      const std::string other = e.path().filename().string();
+      if (other != name && IsRootHubName(other) && super(other) != super(name)) twin = other;
+    }
+  }
+  if (!twin.empty() && (!fs::exists(UsbDevicePath(twin) / "maxchild") || super(twin) == super(name))) twin.clear();
+
+  HubFaces f;
+  (super(name) ? f.usb3 : f.usb2) = name;
+  if (!twin.empty()) (super(twin) ? f.usb3 : f.usb2) = twin;
+  f.name = f.usb2.empty() ? f.usb3 : f.usb2;
+  // Connectors: the USB 2 ports with their SuperSpeed peers, then the
+  // SuperSpeed ports that have no USB 2 peer.
+  std::vector<bool> paired(static_cast<std::size_t>(ports_of(f.usb3)) + 1, false);
+  for (int p = 1; p <= ports_of(f.usb2); ++p) {
+    int q = 0;
+    if (const auto peer = PeerOf(f.usb2, p); peer && peer->hub == f.usb3 && peer->port < static_cast<int>(paired.size())) {
+      q = peer->port;
+      paired[static_cast<std::size_t>(q)] = true;
+    }
+    f.connectors.emplace_back(p, q);
+  }
+  for (int q = 1; q <= ports_of(f.usb3); ++q) {
+    if (!paired[static_cast<std::size_t>(q)]) f.connectors.emplace_back(0, q);
+  }
+  return f;
+}
+
 std::vector<std::string> SysfsStation::HostControllerPaths() {
-  std::vector<std::pair<int, std::string>> roots;
+  // One host controller per device the root hubs hang on (an xHCI has a
+  // USB 2 and a SuperSpeed root hub), in the order of its lowest bus.
+  std::map<fs::path, int> lowest_bus;
+  std::map<fs::path, std::string> root_of;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(sysfs_ / "bus/usb/devices", ec)) {
     const std::string name = e.path().filename().string();
-    if (name.rfind("usb", 0) == 0 && name.size() > 3 &&
-        name.find_first_not_of("0123456789", 3) == std::string::npos) {
-      roots.emplace_back(std::stoi(name.substr(3)), name);
+    if (!IsRootHubName(name)) continue;
+    std::error_code canon;
+    const fs::path controller = fs::canonical(e.path(), canon).parent_path();
+    if (canon) continue;
+    const int bus = std::stoi(name.substr(3));
+    auto it = lowest_bus.find(controller);
+    if (it == lowest_bus.end() || bus < it->second) {
+      lowest_bus[controller] = bus;
+      root_of[controller] = name;
     }
+  }
+  std::vector<std::pair<int, std::string>> roots;
+  for (const auto& [controller, bus] : lowest_bus) {
+    const auto faces = FacesOf(root_of[controller]);
+    roots.emplace_back(bus, faces ? faces->name : root_of[controller]);
   }
   std::sort(roots.begin(), roots.end());
   std::vector<std::string> paths;
@@ -247,16 +324,16 @@ std::vector<std::string> SysfsStation::HostControllerPaths() {
 }
 
 std::unique_ptr<UsbHostController> SysfsStation::OpenHostController(const std::string& path) {
-  if (!fs::exists(UsbDevicePath(path) / "maxchild")) return nullptr;
-  return std::make_unique<Controller>(path);
+  if (!IsRootHubName(path)) return nullptr;
+  const auto faces = FacesOf(path);
+  if (!faces) return nullptr;
+  return std::make_unique<Controller>(faces->name);
 }
 
 std::unique_ptr<UsbHub> SysfsStation::OpenHub(const std::string& path) {
-  const std::string name = StripDevicePrefix(path);
-  if (name.empty() || name.find('/') != std::string::npos || !fs::exists(UsbDevicePath(name) / "maxchild")) {
-    return nullptr;
-  }
-  return std::make_unique<Hub>(*this, name);
+  auto faces = FacesOf(StripDevicePrefix(path));
+  if (!faces) return nullptr;
+  return std::make_unique<Hub>(*this, std::move(*faces));
 }
 
 std::vector<SysfsStation::BlockInfo> SysfsStation::ScanBlocks() {
@@ -307,16 +384,7 @@ std::optional<SysfsStation::BlockInfo> SysfsStation::BlockByName(const std::stri
   BlockInfo b;
   b.name = name;
   b.cdrom = name.rfind("sr", 0) == 0;
-  // The USB device is the nearest ancestor folder with an idVendor.
-  fs::path dir = fs::canonical(link, ec);
-  if (ec) return std::nullopt;
-  const fs::path top = fs::canonical(sysfs_, ec);
-  for (fs::path p = dir.parent_path(); !p.empty() && p != top && p != p.root_path(); p = p.parent_path()) {
-    if (fs::exists(p / "idVendor") && !fs::exists(p / "maxchild")) {
-      b.usb_device = p;
-      break;
-    }
-  }
+  b.usb_device = UsbDeviceAbove(link);
   return b;
 }
 
@@ -333,7 +401,8 @@ StorageDeviceSet SysfsStation::Enumerate() {
   StorageDeviceSet set;
   for (const auto& b : ScanBlocks()) {
     set.device_classes.push_back(b.cdrom ? kCdRomClassGuid : kDiskDriveClassGuid);
-    set.interfaces.push_back({InterfacePath(b), b.cdrom ? StorageInterfaceClass::kCdRom : StorageInterfaceClass::kDisk});
+    set.interfaces.push_back({InterfacePath(b), b.cdrom ? StorageInterfaceClass::kCdRom : StorageInterfaceClass::kDisk,
+                              b.usb_device ? UsbDriverKey(b.usb_device->filename().string()) : std::string()});
   }
   return set;
 }

@@ -2,11 +2,20 @@
 // The bridge access services on a Linux host: the USB tree and the disks and
 // CD-ROM drives read from sysfs, SCSI requests through a transport (SG_IO).
 //
-// Names: every root hub "usbN" is one host controller (in bus order) whose
-// root hub is "usbN"; an external hub is named by its sysfs device ("2-1").
-// A port whose own device is missing answers with the device on its peer
-// port (the high-speed twin of a SuperSpeed connector), so a bridge that
-// comes back on the other root hub of its connector is still found there.
+// Names: the root hubs that hang on one device of /sys/devices (an xHCI's
+// USB 2 and SuperSpeed root hubs) are one host controller, in the order of
+// their lowest bus number. A hub is its two halves where it has them (the
+// root hubs of a controller; the USB 2 and SuperSpeed hub devices of a USB 3
+// hub), named by the USB 2 half ("usb1", "1-2") and its ports numbered by
+// connector: the USB 2 ports with the SuperSpeed ports their peer links name,
+// then the SuperSpeed ports without a USB 2 peer. A bridge so keeps its port
+// and location whatever speed it links at. A USB device is told by its sysfs
+// name ("2-1", platform/linux/usb_sysfs.h) and a hub by bDeviceClass 09 or a
+// maxchild above 0.
+//
+// A disk or CD-ROM on USB reports, as its storage interface's USB driver
+// key, the driver key the hub port of its USB device reports, so a port is
+// paired with its drive exactly.
 //
 // Drive numbers come from the host's DriveNaming (the one the disk
 // preparation uses too): the disk that holds the root file system is drive 0
@@ -28,6 +37,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/device_services.h"
 #include "platform/linux/drive_naming.h"
@@ -69,6 +80,21 @@ class SysfsStation final : public DeviceIo,
   class Handle;
   class Hub;
   class Controller;
+
+  // A hub as the station sees it (see above).
+  struct HubFaces {
+    std::string name;        // the USB 2 half's, else the SuperSpeed half's
+    std::string usb2, usb3;  // the halves' sysfs names; either may be empty
+    std::vector<std::pair<int, int>> connectors;  // per connector: USB 2 port, SuperSpeed port (0: none)
+  };
+  struct PortOf {
+    std::string hub;
+    int port = 0;
+  };
+  std::optional<HubFaces> FacesOf(const std::string& hub) const;
+  std::optional<PortOf> PeerOf(const std::string& hub, int port) const;
+  std::filesystem::path PortFolder(const std::string& hub, int port) const;
+  static bool IsHubFolder(const std::filesystem::path& usb_device);
 
   struct BlockInfo {
     std::string name;  // "sdb", "sr0"

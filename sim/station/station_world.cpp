@@ -539,8 +539,11 @@ platform::StorageDeviceSet StationWorld::Enumerate() {
     for (const DeviceNode* node : present) {
       const bool cd = node->cdrom_number >= 0;
       set.device_classes.push_back(cd ? kCdRomClassGuid : platform::kDiskDriveClassGuid);
-      set.interfaces.push_back({node->interface_path, cd ? platform::StorageInterfaceClass::kCdRom
-                                                         : platform::StorageInterfaceClass::kDisk});
+      // The simulated station tells no USB device of a drive: its ports and
+      // drives pair by serial text alone.
+      set.interfaces.push_back({node->interface_path,
+                                cd ? platform::StorageInterfaceClass::kCdRom : platform::StorageInterfaceClass::kDisk,
+                                {}});
     }
   }
   Dispatch(events);

@@ -241,8 +241,7 @@ int RunOnSimulatedStation(CliContext& ctx, const RunArgs& run_args) {
       ctx.err << "\n";
       return kExitUsage;
     }
-    const std::filesystem::path folder =
-        StationPathOfArgument(ctx, world->disk_folder.empty() ? sim::station::kDefaultDiskFolder : world->disk_folder);
+    const std::filesystem::path folder = world->disk_folder;  // in the working folder (SimWorldOf)
     platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
     {
       LoopStationBackend backend(*world, clock, folder, root / "drives", ctx.host_workdir);

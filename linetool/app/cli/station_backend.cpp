@@ -77,6 +77,12 @@ std::optional<sim::station::WorldSpec> SimWorldOf(const CliContext& ctx, std::st
     if (file.is_relative()) file = std::filesystem::path(ctx.host_workdir) / file;
     world = sim::station::ReadWorldFile(file, error);
   }
+  // The disk folder is the station's, so a relative one lies in the working
+  // folder as every relative name of the station does.
+  if (world) {
+    if (world->disk_folder.empty()) world->disk_folder = sim::station::kDefaultDiskFolder;
+    world->disk_folder = HostPathOfArgument(ctx, world->disk_folder);
+  }
   return world;
 }
 

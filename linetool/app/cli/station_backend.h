@@ -19,7 +19,8 @@ class StationWorld;
 namespace linetool::cli {
 
 // The simulated world the --sim option names (the default world, N bridges
-// or a JSON world file); nothing with `error` set for a bad value.
+// or a JSON world file), its disk folder a host path in the working folder;
+// nothing with `error` set for a bad value.
 std::optional<sim::station::WorldSpec> SimWorldOf(const CliContext& ctx, std::string& error);
 
 class StationBackend {

@@ -1,25 +1,23 @@
-// The Linux backend on a folder that looks like sysfs: two root hubs, an
-// external hub, three bridges, an ordinary USB stick and the system disk. The
-// SCSI requests go to the simulator's bridge model through the transport.
+// The Linux backend on a sysfs tree laid out as the kernel lays it out
+// (platform/linux/tests/kernel_sysfs_tree.h): one xHCI with its USB 2 and
+// SuperSpeed root hubs, USB 3 hubs as two hub devices, bridges at SuperSpeed
+// and at high speed, a CD-ROM bridge, an ordinary USB stick and the SATA
+// system disk. The SCSI requests go to the simulator's bridge model.
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 
 #include "platform/linux/sysfs_station.h"
+#include "platform/linux/tests/kernel_sysfs_tree.h"
 #include "sim_fixture.h"
 
 namespace linetool::device {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::linux_host::test_files::KernelSysfsTree;
 using sim::station::SimBridge;
-
-void Write(const fs::path& file, const std::string& text) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file) << text << "\n";
-}
 
 // Answers requests to "<dev>/sdX" with a simulated bridge (or stick), and
 // counts the device nodes opened, the sessions still open and the requests.
@@ -50,141 +48,176 @@ class ModelTransport final : public platform::linux_host::ScsiTransport {
   int requests = 0;
 };
 
-class SysfsFixture : public ::testing::Test {
+class KernelTree : public ::testing::Test {
  protected:
-  SysfsFixture() : sys(folder.path() / "sys"), dev(folder.path() / "dev") {
-    Hub("usb1", 4, "1d6b", "0002", "480");
-    Hub("usb2", 2, "1d6b", "0003", "5000");
-    Hub("2-2", 4, "2e77", "0610", "5000");
-    // The system disk, not on USB.
-    Block(sys / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda", "sda", 500118192);
-    Write(sys / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1/partition", "1");
-    Bridge("2-1", "BRIDGEA0001", "sdb", 62533296);
-    Bridge("2-2.1", "BRIDGEB0002", "sdc", 976773168);
-    Stick("1-3", "STICK0003", "sdd");
-    Bridge("2-2.3", "BRIDGEC0004", "sde", 3907029168);
-    // usb2 port 1 and usb1 port 2 are the two halves of one connector.
-    Write(sys / "bus/usb/devices/usb1/1-0:1.0/usb1-port2/connect_type", "hotplug");
-    fs::create_directory_symlink("../../../usb1/1-0:1.0/usb1-port2",
-                                 sys / "bus/usb/devices/usb2/2-0:1.0/usb2-port1/peer");
+  KernelTree() : tree(folder.path() / "sys"), dev(folder.path() / "dev") {
+    tree.Xhci("0000:00:04.0", 1, 2, 4);
+    tree.SataDisk("sda", 500118192);
+    tree.Partition("sda", 1, 2048, 500000000);
   }
 
-  void Device(const std::string& name, const std::string& vid, const std::string& pid, const std::string& speed,
-              const std::string& klass) {
-    const fs::path d = sys / "bus/usb/devices" / name;
-    Write(d / "idVendor", vid);
-    Write(d / "idProduct", pid);
-    Write(d / "bcdDevice", "0100");
-    Write(d / "speed", speed);
-    Write(d / "bDeviceClass", klass);
-  }
-  void Hub(const std::string& name, int ports, const std::string& vid, const std::string& pid,
-           const std::string& speed) {
-    Device(name, vid, pid, speed, "09");
-    Write(sys / "bus/usb/devices" / name / "maxchild", std::to_string(ports));
-    const std::string itf = name.rfind("usb", 0) == 0 ? name.substr(3) + "-0:1.0" : name + ":1.0";
-    for (int p = 1; p <= ports; ++p) {
-      fs::create_directories(sys / "bus/usb/devices" / name / itf / (name + "-port" + std::to_string(p)));
-    }
-  }
-  void Block(const fs::path& dir, const std::string& name, std::uint64_t sectors) {
-    Write(dir / "size", std::to_string(sectors));
-    Write(dir / "queue/logical_block_size", "512");
-    fs::create_directories(sys / "block");
-    fs::create_directory_symlink(dir.parent_path().parent_path(), dir / "device");
-    fs::create_directory_symlink(dir, sys / "block" / name);
-  }
-  void Storage(const std::string& usb, const std::string& serial, const std::string& block, std::uint64_t sectors) {
-    Write(sys / "bus/usb/devices" / usb / "serial", serial);
-    Write(sys / "bus/usb/devices" / usb / "manufacturer", "VX Storage");
-    Write(sys / "bus/usb/devices" / usb / "product", "VX7700 SATA Bridge");
-    Block(sys / "bus/usb/devices" / usb / (usb + ":1.0") / "host7/target7:0:0/7:0:0:0/block" / block, block, sectors);
-  }
-  void Bridge(const std::string& usb, const std::string& serial, const std::string& block, std::uint64_t sectors) {
-    Device(usb, "2e77", "7700", "5000", "00");
-    Storage(usb, serial, block, sectors);
+  // A bridge at a hub port; `block` its disk ("sdb") or CD-ROM ("sr0").
+  std::string Bridge(const std::string& hub, int port, const std::string& serial, const std::string& block,
+                     std::uint64_t sectors, const std::string& speed = "5000") {
+    KernelSysfsTree::Storage s;
+    s.serial = serial;
+    s.block = block;
+    s.sectors = sectors;
+    s.speed = speed;
+    const std::string name = tree.UsbStorage(hub, port, s);
     SimBridge::Options o;
-    o.disk = std::make_shared<sim::station::SimDisk>(folder.path() / (block + ".img"), sectors * 512, "ATA" + serial);
+    o.presents_cdrom = block.rfind("sr", 0) == 0;
+    if (!o.presents_cdrom) {
+      o.disk = std::make_shared<sim::station::SimDisk>(folder.path() / (block + ".img"), sectors * 512,
+                                                       "ATA" + serial);
+    }
+    o.link_speed = speed == "480" ? 1 : 2;
     transport.models[block] = std::make_shared<SimBridge>(o);
+    return name;
   }
-  void Stick(const std::string& usb, const std::string& serial, const std::string& block) {
-    Device(usb, "1d6b", "0a10", "480", "00");
-    Storage(usb, serial, block, 31266816);
+  void Stick(const std::string& hub, int port, const std::string& block) {
+    KernelSysfsTree::Storage s;
+    s.vendor = "0781";
+    s.product_id = "5567";
+    s.speed = "480";
+    s.serial = "STICK0003";
+    s.block = block;
+    s.sectors = 31266816;
+    tree.UsbStorage(hub, port, s);
     SimBridge::Options o;
     o.vendor_commands = false;
     transport.models[block] = std::make_shared<SimBridge>(o);
   }
 
+  DeviceTable Refresh(platform::linux_host::SysfsStation& station) {
+    CKelvUSBLib lib(station.Services());
+    DeviceTable table;
+    EXPECT_EQ(lib.Refresh(table, {}), kRefreshDone);
+    return table;
+  }
+
   testing::TempFolder folder;
-  fs::path sys, dev;
+  KernelSysfsTree tree;
+  fs::path dev;
   ModelTransport transport;
 };
 
-TEST_F(SysfsFixture, FindsTheBridgesWithLocationsDescriptorsAndDrivesButNeverTheSystemDisk) {
-  platform::linux_host::DriveNaming naming((sys / "block").string(), dev.string(), "sda");
-  platform::linux_host::SysfsStation station(sys, dev, transport, naming);
-  CKelvUSBLib lib(station.Services());
-  DeviceTable table;
-  ASSERT_EQ(lib.Refresh(table, {}), kRefreshDone);
+TEST_F(KernelTree, OneControllerBridgesAtTheirConnectorsAtAnySpeedAndBehindTwoUsb3Hubs) {
+  Bridge("usb2", 1, "BRIDGEA0001", "sdb", 62533296);            // SuperSpeed, root connector 1
+  Bridge("usb1", 2, "BRIDGEB0002", "sdc", 976773168, "480");    // high speed, root connector 2
+  const auto outer = tree.Usb3Hub("usb1", "usb2", 3, 4);        // 1-3 and 2-3
+  const auto inner = tree.Usb3Hub(outer.first, outer.second, 4, 4);  // 1-3.4 and 2-3.4
+  Bridge(inner.second, 2, "BRIDGEC0004", "sde", 3907029168);    // 2-3.4.2
+  Stick(inner.first, 1, "sdd");                                 // 1-3.4.1, no vendor commands
+
+  platform::linux_host::DriveNaming naming((tree.Root() / "block").string(), dev.string(), "sda");
+  platform::linux_host::SysfsStation station(tree.Root(), dev, transport, naming);
+  // The two root hubs of the xHCI are one controller, named by its USB 2 half.
+  EXPECT_EQ(station.HostControllerPaths(), std::vector<std::string>{"usb1"});
+
+  const DeviceTable table = Refresh(station);
   ASSERT_EQ(table.device_count, 3u);
   struct Want {
     const char* serial;
     int location;
+    int port;
+    const char* hub_path;
     int drive;
     std::int64_t bytes;
+    const char* speed;
   };
-  const Want want[] = {{"BRIDGEA0001", 101, 1, 62533296LL * 512},
-                       {"BRIDGEB0002", 111, 2, 976773168LL * 512},
-                       {"BRIDGEC0004", 113, 4, 3907029168LL * 512}};
-  for (int i = 0; i < 3; ++i) {
-    const auto& r = table.records[static_cast<std::size_t>(i)];
+  const Want want[] = {{"BRIDGEA0001", 1, 1, "\\\\.\\usb1", 1, 62533296LL * 512, "SUPER"},
+                       {"BRIDGEB0002", 2, 2, "\\\\.\\usb1", 2, 976773168LL * 512, "HIGH"},
+                       {"BRIDGEC0004", 22, 2, "\\\\?\\1-3.4", 4, 3907029168LL * 512, "SUPER"}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& r = table.records[i];
+    SCOPED_TRACE(want[i].serial);
     EXPECT_EQ(r.serial_number, want[i].serial);
     EXPECT_EQ(r.location, want[i].location);
+    EXPECT_EQ(r.port, want[i].port);
+    EXPECT_EQ(r.hub_path, want[i].hub_path);
     EXPECT_EQ(r.physical_drive_number, want[i].drive);
     EXPECT_EQ(r.capacity, want[i].bytes);
     EXPECT_EQ(r.vendor_id, "2E77");
     EXPECT_EQ(r.product_id, "7700");
     EXPECT_EQ(r.manufacturer, "VX Storage");
     EXPECT_EQ(r.firmware_version, "121105100000");
-    EXPECT_EQ(r.usb_speed, "SUPER");
-    EXPECT_NE(r.physical_drive_number, 0);
+    EXPECT_EQ(r.usb_speed, want[i].speed);
   }
-  EXPECT_EQ(table.records[1].hub_path, "\\\\?\\2-2");
-  EXPECT_EQ(station.DiskCount(), 5u);  // sda, sdb, sdc, sdd, sde
+  EXPECT_EQ(station.DiskCount(), 5u);  // sda to sde
 
-  // The bridge on usb2 port 1 restarts and comes back on the high-speed half
-  // of its connector (usb1 port 2): its hub path still finds it.
-  fs::rename(sys / "bus/usb/devices/2-1", sys / "bus/usb/devices/1-2");
-  auto hub = station.OpenHub(table.records[0].hub_path);
+}
+
+TEST_F(KernelTree, ABridgeThatComesBackAtAnotherSpeedIsAtItsRecordedPort) {
+  Bridge("usb2", 1, "BRIDGEA0001", "sdb", 62533296);
+  platform::linux_host::DriveNaming naming((tree.Root() / "block").string(), dev.string(), "sda");
+  platform::linux_host::SysfsStation station(tree.Root(), dev, transport, naming);
+  const DeviceTable before = Refresh(station);
+  ASSERT_EQ(before.device_count, 1u);
+  const auto& r = before.records[0];
+
+  // After its restart the bridge links at high speed on the same connector:
+  // "1-1" on the USB 2 root hub, with a new disk.
+  tree.Unplug("2-1");
+  Bridge("usb1", 1, "BRIDGEA0001", "sdf", 62533296, "480");
+  auto hub = station.OpenHub(r.hub_path);
   ASSERT_TRUE(hub);
-  const auto c = hub->Connection(table.records[0].port);
+  const auto c = hub->Connection(r.port);
   ASSERT_TRUE(c);
   EXPECT_EQ(c->status, platform::kUsbDeviceConnected);
-  EXPECT_EQ(DecodeDescriptors(*hub, table.records[0].port, c->descriptor).serial_number, "BRIDGEA0001");
-  // Drive numbers stay with their disks: sdc leaves, sde keeps drive 4 and
-  // a new disk takes 5.
-  fs::remove(sys / "block/sdc");
-  Block(sys / "bus/usb/devices/2-2.4/2-2.4:1.0/host9/target9:0:0/9:0:0:0/block/sdf", "sdf", 1000);
-  const auto open = [&](int n) {
-    return station.Open({PhysicalDrivePath(n), platform::kAccessRead | platform::kAccessWrite,
-                         platform::kShareRead | platform::kShareWrite, platform::kOpenPlain});
-  };
-  EXPECT_FALSE(open(2));
-  ASSERT_TRUE(open(4));
-  EXPECT_EQ(open(4)->DeviceNumber()->device_number, 4u);
-  EXPECT_EQ(naming.DriveNumberOf("sdf"), 5);
-  EXPECT_EQ(station.DiskCount(), 6u);
+  EXPECT_EQ(c->speed, platform::UsbSpeed::kHigh);
+  EXPECT_EQ(DecodeDescriptors(*hub, r.port, c->descriptor).serial_number, "BRIDGEA0001");
+
+  const DeviceTable after = Refresh(station);
+  ASSERT_EQ(after.device_count, 1u);
+  EXPECT_EQ(after.records[0].location, r.location);
+  EXPECT_EQ(after.records[0].port, r.port);
+  EXPECT_EQ(after.records[0].hub_path, r.hub_path);
+  EXPECT_EQ(after.records[0].usb_speed, "HIGH");
+  EXPECT_EQ(after.records[0].physical_drive_number, naming.DriveNumberOf("sdf"));
+}
+
+TEST_F(KernelTree, BridgesWithOneDefaultSerialArePairedWithTheDiskOfTheirOwnPort) {
+  // Unconfigured bridges all carry the same serial; the kernel named the
+  // disk of the second port first.
+  Bridge("usb2", 2, "DEFAULT00000000", "sdb", 1000000);
+  Bridge("usb2", 1, "DEFAULT00000000", "sdc", 2000000);
+  platform::linux_host::DriveNaming naming((tree.Root() / "block").string(), dev.string(), "sda");
+  platform::linux_host::SysfsStation station(tree.Root(), dev, transport, naming);
+  const DeviceTable table = Refresh(station);
+  ASSERT_EQ(table.device_count, 2u);
+  EXPECT_EQ(table.records[0].port, 1);
+  EXPECT_EQ(table.records[0].physical_drive_number, naming.DriveNumberOf("sdc"));
+  EXPECT_EQ(table.records[0].capacity, 2000000LL * 512);
+  EXPECT_EQ(table.records[1].port, 2);
+  EXPECT_EQ(table.records[1].physical_drive_number, naming.DriveNumberOf("sdb"));
+  EXPECT_EQ(table.records[1].capacity, 1000000LL * 512);
+}
+
+TEST_F(KernelTree, ACdRomBridgeIsListedByItsCdRomNumber) {
+  Bridge("usb1", 3, "BRIDGECD0005", "sr0", 0, "480");
+  platform::linux_host::DriveNaming naming((tree.Root() / "block").string(), dev.string(), "sda");
+  platform::linux_host::SysfsStation station(tree.Root(), dev, transport, naming);
+  const DeviceTable table = Refresh(station);
+  ASSERT_EQ(table.device_count, 1u);
+  EXPECT_EQ(table.records[0].presents_cdrom, 1);
+  EXPECT_EQ(table.records[0].cdrom_number, 0);
+  EXPECT_EQ(table.records[0].location, 3);
+  EXPECT_EQ(table.cd_rom_present, 1);
+  EXPECT_EQ(station.DiskCount(), 1u);  // sda only
 }
 
 // A device node is opened once per handle, not once per request: each close
 // of a disk opened for writing makes udev re-read its partition table.
-TEST_F(SysfsFixture, AHandleKeepsOneDeviceNodeOpenForAllItsRequests) {
-  platform::linux_host::DriveNaming naming((sys / "block").string(), dev.string(), "sda");
-  platform::linux_host::SysfsStation station(sys, dev, transport, naming);
+TEST_F(KernelTree, AHandleKeepsOneDeviceNodeOpenForAllItsRequests) {
+  Bridge("usb2", 1, "BRIDGEA0001", "sdb", 62533296);
+  Bridge("usb2", 2, "BRIDGEB0002", "sdc", 976773168);
+  platform::linux_host::DriveNaming naming((tree.Root() / "block").string(), dev.string(), "sda");
+  platform::linux_host::SysfsStation station(tree.Root(), dev, transport, naming);
   CKelvUSBLib lib(station.Services());
   DeviceTable table;
   ASSERT_EQ(lib.Refresh(table, {}), kRefreshDone);
-  ASSERT_EQ(table.device_count, 3u);
+  ASSERT_EQ(table.device_count, 2u);
   EXPECT_EQ(transport.open_now, 0);  // every handle of the walk is closed again
 
   transport.opens = transport.requests = 0;

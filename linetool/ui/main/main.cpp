@@ -15,6 +15,7 @@
 
 #include "linetool/app/cli/cli_command.h"
 #include "linetool/app/cli/host_station_backend.h"
+#include "linetool/app/cli/loop_station_backend.h"
 #include "linetool/app/cli/records_option.h"
 #include "linetool/app/cli/sim_station_backend.h"
 #include "linetool/app/cli/station_backend.h"
@@ -108,7 +109,10 @@ int main(int argc, char** argv) {
   cli::AddStationOptions(command_line_app, options);
   command_line_app.footer(
       "With --sim a \"Simulated station\" panel beside the window plugs and pulls\n"
-      "bridges and gives them faults. Without --sim the station works on the\n"
+      "bridges and gives them faults; a world FILE whose bridges have\n"
+      "\"disk_backing\": \"loop\" runs, as root and in real time, on loop devices over\n"
+      "disk images in its \"disk_folder\" (in the working directory), without the\n"
+      "panel. Without --sim the station works on the\n"
       "bridges plugged into this machine, which needs root (see linetool-cli run\n"
       "--help). Qt's own options (-platform, -style, ...) are taken as well.\n"
       "\n"
@@ -162,6 +166,30 @@ int main(int argc, char** argv) {
     std::random_device rd;
     const auto root = std::filesystem::temp_directory_path() / ("linetool-window-" + std::to_string(rd()));
     int exit_code = 0;
+    if (sim::station::HasLoopDisks(*world)) {
+      // Simulated bridges over real loop devices, in real time, as
+      // linetool-cli run has them; the images stay in the world's disk folder.
+      if (const auto missing = platform::linux_host::MissingRunCapabilities(); !missing.empty()) {
+        std::cerr << "linetool: loop-backed disks need root: it lacks";
+        for (const auto& cap : missing) std::cerr << " " << cap;
+        std::cerr << "\n";
+        return kExitUsage;
+      }
+      platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
+      {
+        cli::LoopStationBackend backend(*world, clock, world->disk_folder, root / "drives", workdir);
+        if (!backend.Error().empty()) {
+          std::cerr << "linetool: no loop device for the world's disks: " << backend.Error() << "\n";
+          exit_code = kExitUsage;
+        } else {
+          exit_code = RunWindow(app, interruption, sink, backend.Services(), workdir, backend.DriveRoot(), records,
+                                nullptr, [] {});
+        }
+      }
+      std::error_code ec;
+      std::filesystem::remove_all(root, ec);
+      return exit_code;
+    }
     {
       platform::SteadyClock calendar = platform::linux_host::MakeSystemClock();
       app::ScaledClock clock(calendar, app::kSimTimeFactor);

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Check(e.mount_point.size() <= text.size() && e.source.size() <= text.size(),
                 "a mount table field longer than the table");
   }
-  (void)SystemDiskName(text, "/nonexistent/sys/block");
+  (void)FindSystemDisks(text, "/nonexistent/sys/block", "/nonexistent/dev");
 
   // Mount points are absolute paths: a leading "/" and no NUL.
   std::erase(point, '\0');

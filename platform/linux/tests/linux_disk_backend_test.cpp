@@ -60,7 +60,7 @@ const char* kMountInfo =
 TEST(DriveNaming, SystemDiskIsDriveZeroAndOthersFollowByName) {
   TempTree t;
   MakeSysfs(t);
-  EXPECT_EQ(SystemDiskName(kMountInfo, (t.root() / "block").string()), "sda");
+  EXPECT_EQ(FindSystemDisks(kMountInfo, (t.root() / "block").string()).disks, std::vector<std::string>{"sda"});
   DriveNaming naming((t.root() / "block").string(), "/dev", "sda");
   EXPECT_EQ(naming.Disks(), (std::vector<std::string>{"sda", "sdb", "sdaa", "nvme0n1"}));
   EXPECT_EQ(naming.DiskDevice(1), "/dev/sdb");

@@ -44,14 +44,20 @@ attach_partition() {
   attached+=("$dev")
 }
 
-run_station() {  # name fs(0 NTFS, 1 FAT32) disk-MiB
-  local name=$1 dir="$work/$1"
-  mkdir -p "$dir"
+run_station() {  # name fs(0 NTFS, 1 FAT32) disk-MiB [elsewhere: started in another folder with --workdir]
+  local name=$1 dir="$work/$1" elsewhere="$work/$1-started-here"
+  mkdir -p "$dir" "$elsewhere"
   cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload" "$dir/"
   sed -i "s/^format_drive_type=.*/format_drive_type=$2/" "$dir/$profile"
   world disks "$3" >"$dir/world.json"
-  (cd "$dir" && timeout 600 "$cli" --sim=world.json run --profile "$profile" >out 2>err)
+  if [ "${4:-}" = elsewhere ]; then
+    (cd "$elsewhere" && timeout 600 "$cli" --sim=world.json --workdir "$dir" run --profile "$profile" >"$dir/out" 2>"$dir/err")
+  else
+    (cd "$dir" && timeout 600 "$cli" --sim=world.json run --profile "$profile" >out 2>err)
+  fi
   expect_status 0 $? "$name run on loop devices"
+  # The world's disk folder is taken against the working folder.
+  [ -z "$(ls -A "$elsewhere")" ] || fail "$name run: files in the folder it was started from: $(ls -A "$elsewhere")"
   grep -q '^Pass: 4 Fail: 0 Total: 4$' "$dir/out" || fail "$name run: $(tail -8 "$dir/out") $(cat "$dir/err")"
   grep -q 'loop-backed disks in' "$dir/err" || fail "$name run: the loop backing is not reported: $(cat "$dir/err")"
   grep -q 'NTFS volumes through ntfs-3g' "$dir/err" || fail "$name run: the mount drivers are not reported"
@@ -104,6 +110,6 @@ SECONDS=0; run_station ntfs 0 60; echo "run ntfs 0 60: ${SECONDS}s"
 for img in "$work"/ntfs/disks/usb_disk_0*.img; do check_volume "$img" ntfs; done
 # FAT32 at the station's 8 KiB clusters needs some 520 MiB for its 65,525
 # clusters; the images are sparse.
-SECONDS=0; run_station fat32 1 540; echo "run fat32 1 540: ${SECONDS}s"
+SECONDS=0; run_station fat32 1 540 elsewhere; echo "run fat32 1 540: ${SECONDS}s"
 for img in "$work"/fat32/disks/usb_disk_0*.img; do check_volume "$img" vfat; done
 finish
