@@ -1,5 +1,7 @@
 #include "platform/linux/linux_system_tools.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -16,6 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr auto kPoll = 50ms;
+constexpr auto kNodeAccessWait = std::chrono::milliseconds(10s);
 
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -94,6 +97,19 @@ class StepProcess final : public ToolProcess {
   bool done_ = false;
   int code_ = -1;
 };
+
+// The kernel makes a partition's node root's own, each time it reads the
+// partition table again; udev then gives it the group of the station's bridge
+// rule. An operator who is not root uses it only after that: the step ends as
+// soon as this process may read and write the node (at once for root), and
+// gives up after 10 s (the tool that follows then fails and says so).
+StepProcess::Step AccessWait(Clock& clock, const std::string& device) {
+  return {{}, {}, [&clock, device] {
+            const auto limit = clock.Now() + kNodeAccessWait;
+            while (::access(device.c_str(), R_OK | W_OK) != 0 && clock.Now() < limit) clock.WaitFor(kPoll);
+            return 0;
+          }};
+}
 
 }  // namespace
 
@@ -203,6 +219,7 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
                          return RunTool({"partx", "--update", disk}, nullptr) == 0 ? 0 : 1;
                        }});
     }
+    if (request->create_primary) steps.push_back(AccessWait(clock_, part));
     if (letter != 0) {
       steps.push_back({{}, {}, [this, letter, part] {
                          volumes_.Assign(letter, part);
@@ -216,11 +233,13 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
     if (!device || f->second != "NTFS") return nullptr;
     const char letter = f->first;
     steps.push_back({{}, {}, [this, letter] { return volumes_.Unmount(letter) ? 0 : 1; }});
+    steps.push_back(AccessWait(clock_, *device));
     steps.push_back({MkntfsCommand(*device), {}, {}});
     steps.push_back({{}, {}, [this, letter] { return volumes_.EnsureMounted(letter) ? 0 : 1; }});
   } else if (name == "label.exe") {
     const auto l = ParseLabelParameters(parameters);
     if (!l || !volumes_.DeviceOf(l->first)) return nullptr;
+    steps.push_back(AccessWait(clock_, *volumes_.DeviceOf(l->first)));
     steps.push_back({{}, {}, [this, letter = l->first, label = l->second] {
                        return volumes_.SetLabel(letter, label) ? 0 : 1;
                      }});
