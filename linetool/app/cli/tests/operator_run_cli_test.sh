@@ -27,15 +27,20 @@ group=ltop$$
 user=ltop$$
 watcher=
 restore=()  # "node owner:group mode" of every loop node the script changed
+made=()     # the nodes it made itself
 cleanup() {
   [ -n "$watcher" ] && kill "$watcher" 2>/dev/null && wait "$watcher" 2>/dev/null
-  local img l entry
+  local img l entry node
   for img in "$work"/station/disks/*.img; do
     for l in $(losetup -j "$img" -O NAME -n 2>/dev/null); do losetup -d "$l"; done
   done
   for entry in "${restore[@]}"; do
     set -- $entry
     [ -e "$1" ] && chown "$2" "$1" && chmod "$3" "$1"
+  done
+  # A node made here whose device the kernel never added goes again.
+  for node in "${made[@]}"; do
+    [ -e "/sys/block/${node#/dev/}" ] || rm -f "$node"
   done
   getent passwd "$user" >/dev/null && userdel "$user"
   getent group "$group" >/dev/null && groupdel "$group"
@@ -71,7 +76,7 @@ for node in /dev/loop[0-9]*; do
   [ "$n" -gt "$last" ] && last=$n
 done
 for n in $(seq $((last + 1)) $((last + 4))); do
-  mknod -m 0600 "/dev/loop$n" b 7 "$n" && give "/dev/loop$n"
+  mknod -m 0600 "/dev/loop$n" b 7 "$n" && made+=("/dev/loop$n") && give "/dev/loop$n"
 done
 # The partitions of the world's disks, as the kernel makes them.
 (
