@@ -4,6 +4,8 @@
 # profile and its files as examples) and "romwright" (the programmer's window
 # and romwright-cli with the chip database, settings and pictures they find
 # beside themselves in /usr/lib/romwright, and the programmer's udev rule).
+# The station's package also carries the bridges' udev rule, a tmpfiles.d
+# entry and a postinst for operators who are not root (README.capabilities).
 # Both carry a desktop entry, a hicolor icon, AppStream metainfo and man pages
 # made from the programs' --help by help2man when it is installed.
 
@@ -37,6 +39,14 @@ endif()
 
 # The programmer for the logged-in user.
 install(FILES ${STATION_RESOURCE_DIR}/60-romwright-programmer.rules DESTINATION lib/udev/rules.d COMPONENT romwright)
+# The station's bridge disks: hidden from udisks2 and given to the operators'
+# group; the folder of the station's mounts, the group's to write; the group
+# and the programs' capabilities made by the postinst.
+install(FILES ${STATION_RESOURCE_DIR}/linetool/90-linetool-bridges.rules DESTINATION lib/udev/rules.d
+        COMPONENT linetool)
+install(FILES ${_pkg}/linetool.tmpfiles DESTINATION lib/tmpfiles.d RENAME linetool.conf COMPONENT linetool)
+set(CPACK_DEBIAN_LINETOOL_PACKAGE_CONTROL_EXTRA ${_pkg}/linetool-control/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 # Examples: the sample profile and the files it names.
 install(FILES "${STATION_RESOURCE_DIR}/kl_line_Tool v0.3.ini" ${STATION_RESOURCE_DIR}/121105_10_0000.bin
@@ -115,7 +125,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_LINETOOL_PACKAGE_NAME linetool)
 set(CPACK_DEBIAN_ROMWRIGHT_PACKAGE_NAME romwright)
-set(CPACK_DEBIAN_LINETOOL_PACKAGE_DEPENDS "fdisk, ntfs-3g, fonts-liberation2")
+set(CPACK_DEBIAN_LINETOOL_PACKAGE_DEPENDS "fdisk, ntfs-3g, fonts-liberation2, adduser, libcap2-bin")
 set(CPACK_DEBIAN_LINETOOL_PACKAGE_RECOMMENDS "fusefat")
 set(CPACK_DEBIAN_ROMWRIGHT_PACKAGE_DEPENDS "fonts-wqy-microhei")
 set(CPACK_COMPONENT_LINETOOL_DESCRIPTION

@@ -42,9 +42,30 @@ for deb in "${debs[@]}"; do
 done
 
 root=$work/root
+# The station for operators who are not root: the postinst makes the group,
+# gives the programs to it with their capabilities and makes the mount folder;
+# the package brings what it runs.
+ltdeb=$(for deb in "${debs[@]}"; do [ "$(dpkg-deb --field "$deb" Package)" = linetool ] && echo "$deb"; done)
+if [ -n "$ltdeb" ]; then
+  dpkg-deb -e "$ltdeb" "$work/control"
+  if [ -x "$work/control/postinst" ]; then
+    sh -n "$work/control/postinst" || fail "linetool's postinst is no valid shell script"
+    for step in "addgroup --quiet --system linetool" "chown root:linetool" "chmod 0750" \
+      "setcap cap_sys_rawio,cap_sys_admin+ep" "systemd-tmpfiles --create /usr/lib/tmpfiles.d/linetool.conf"; do
+      grep -qF "$step" "$work/control/postinst" || fail "linetool's postinst does not run: $step"
+    done
+  else
+    fail "linetool has no executable postinst"
+  fi
+  depends=$(dpkg-deb --field "$ltdeb" Depends)
+  for dep in adduser libcap2-bin fdisk ntfs-3g; do
+    grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "linetool does not depend on $dep: $depends"
+  done
+fi
 expect_file() { [ -e "$root/$1" ] || fail "no $1 in the packages"; }
 for f in usr/bin/linetool usr/bin/linetool-cli usr/bin/romwright usr/bin/romwright-cli \
   usr/lib/romwright/chips.db usr/lib/romwright/config.ini usr/lib/udev/rules.d/60-romwright-programmer.rules \
+  usr/lib/udev/rules.d/90-linetool-bridges.rules usr/lib/tmpfiles.d/linetool.conf \
   usr/share/applications/linetool.desktop usr/share/applications/romwright.desktop \
   usr/share/icons/hicolor/scalable/apps/linetool.svg usr/share/icons/hicolor/scalable/apps/romwright.svg \
   usr/share/metainfo/linetool.metainfo.xml usr/share/metainfo/romwright.metainfo.xml \
@@ -61,6 +82,11 @@ done
 # The installed romwright-cli finds the chip database beside itself.
 "$root/usr/bin/romwright-cli" chips W25Q80 >"$work/out" 2>"$work/err" || fail "installed romwright-cli chips: $(cat "$work/err")"
 grep -q '^W25Q80 ' "$work/out" || fail "installed romwright-cli does not find its chip database: $(cat "$work/out")"
+# The shipped udev rules and tmpfiles.d entry as systemd reads them.
+grep -q 'ENV{UDISKS_IGNORE}="1"' "$root/usr/lib/udev/rules.d/90-linetool-bridges.rules" ||
+  fail "the bridges' rule does not hide them from udisks2"
+grep -qx 'd /run/linetool/drives 0770 root linetool -' "$root/usr/lib/tmpfiles.d/linetool.conf" ||
+  fail "the tmpfiles.d entry makes no /run/linetool/drives for the group"
 if command -v desktop-file-validate >/dev/null; then
   for d in "$root"/usr/share/applications/*.desktop; do
     desktop-file-validate "$d" || fail "$(basename "$d") is not a valid desktop entry"

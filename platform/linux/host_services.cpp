@@ -42,17 +42,26 @@ PathState HostPathAccess::Check(const std::string& host_path) const {
 std::vector<std::string> MissingRunCapabilities(const std::string& status_text) {
   constexpr int kSysRawio = 17;
   constexpr int kSysAdmin = 21;
-  std::uint64_t effective = 0;
-  std::istringstream in(status_text);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("CapEff:", 0) != 0) continue;
-    const auto hex = line.find_first_not_of(" \t", 7);
-    if (hex != std::string::npos) effective = std::strtoull(line.c_str() + hex, nullptr, 16);
-    break;
-  }
+  // A missing line: nothing effective; the bounding set left as it was at boot.
+  const auto mask = [&status_text](const char* field, std::uint64_t absent) -> std::uint64_t {
+    std::istringstream in(status_text);
+    const std::string name(field);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind(name, 0) != 0) continue;
+      const auto hex = line.find_first_not_of(" \t", name.size());
+      return hex == std::string::npos ? 0 : std::strtoull(line.c_str() + hex, nullptr, 16);
+    }
+    return absent;
+  };
+  const std::uint64_t effective = mask("CapEff:", 0);
   std::vector<std::string> missing;
   if ((effective >> kSysRawio & 1) == 0) missing.emplace_back("CAP_SYS_RAWIO");
-  if ((effective >> kSysAdmin & 1) == 0) missing.emplace_back("CAP_SYS_ADMIN");
+  if ((effective >> kSysAdmin & 1) == 0) {
+    missing.emplace_back("CAP_SYS_ADMIN");
+  } else if ((mask("CapBnd:", ~std::uint64_t{0}) >> kSysAdmin & 1) == 0) {
+    // Held, but out of the bounding set: the tools cannot inherit it.
+    missing.emplace_back("CAP_SYS_ADMIN for the tools it starts");
+  }
   return missing;
 }
 

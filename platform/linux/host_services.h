@@ -21,10 +21,14 @@ class HostPathAccess final : public PathAccess {
   PathState Check(const std::string& host_path) const override;
 };
 
-// The capabilities a production run needs and that the "CapEff:" line of a
-// /proc/<pid>/status text lacks: "CAP_SYS_RAWIO" (vendor SCSI commands
-// through SG_IO) and "CAP_SYS_ADMIN" (mounting the bridge disks' volumes).
-// Both are missing when the line is.
+// The capabilities a production run needs and that a /proc/<pid>/status text
+// lacks: "CAP_SYS_RAWIO" (vendor SCSI commands through SG_IO) and
+// "CAP_SYS_ADMIN" (mounting and unmounting the bridge disks' volumes, their
+// partition tables) in the "CapEff:" line, and "CAP_SYS_ADMIN for the tools it
+// starts" when "CapBnd:" lacks it, so sfdisk and partx cannot inherit it
+// (tool_runner.h). Root has them all; an operator who is not root has them
+// from the file capabilities of linetool-cli and linetool. Both are missing
+// when the lines are.
 std::vector<std::string> MissingRunCapabilities(const std::string& status_text);
 // The same for this process (root has both).
 std::vector<std::string> MissingRunCapabilities();

@@ -34,6 +34,9 @@ class SystemCalls final : public LibusbCalls {
   int ReleaseInterface(libusb_device_handle* handle, int interface_number) override {
     return libusb_release_interface(handle, interface_number);
   }
+  int SetInterfaceAltSetting(libusb_device_handle* handle, int interface_number, int alternate_setting) override {
+    return libusb_set_interface_alt_setting(handle, interface_number, alternate_setting);
+  }
   libusb_transfer* AllocTransfer(int iso_packets) override { return libusb_alloc_transfer(iso_packets); }
   void FreeTransfer(libusb_transfer* transfer) override { libusb_free_transfer(transfer); }
   int SubmitTransfer(libusb_transfer* transfer) override { return libusb_submit_transfer(transfer); }

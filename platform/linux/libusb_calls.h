@@ -30,6 +30,8 @@ class LibusbCalls {
   virtual int SetAutoDetachKernelDriver(libusb_device_handle* handle, int enable) = 0;
   virtual int ClaimInterface(libusb_device_handle* handle, int interface_number) = 0;
   virtual int ReleaseInterface(libusb_device_handle* handle, int interface_number) = 0;
+  // Selects a setting of a claimed interface.
+  virtual int SetInterfaceAltSetting(libusb_device_handle* handle, int interface_number, int alternate_setting) = 0;
 
   // Transfers: allocated, filled with libusb_fill_bulk_transfer, submitted;
   // HandleEventsCompleted runs the completion callbacks on the calling thread

@@ -24,6 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr auto kPoll = 50ms;
+constexpr auto kNodeAccessWait = std::chrono::milliseconds(10s);
 
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -105,6 +106,19 @@ class StepProcess final : public ToolProcess {
   int code_ = -1;
   std::string why_;
 };
+
+// The kernel makes a partition's node root's own, each time it reads the
+// partition table again; udev then gives it the group of the station's bridge
+// rule. An operator who is not root uses it only after that: the step ends as
+// soon as this process may read and write the node (at once for root), and
+// gives up after 10 s (the tool that follows then fails and says so).
+StepProcess::Step AccessWait(Clock& clock, const std::string& device) {
+  return {{}, {}, [&clock, device](std::string&) {
+            const auto limit = clock.Now() + kNodeAccessWait;
+            while (::access(device.c_str(), R_OK | W_OK) != 0 && clock.Now() < limit) clock.WaitFor(kPoll);
+            return 0;
+          }};
+}
 
 }  // namespace
 
@@ -278,6 +292,7 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
                          return AwaitPartitionAsWritten(disk, part, why) ? 0 : 1;
                        }});
     }
+    if (request->create_primary) steps.push_back(AccessWait(clock_, part));
     if (letter != 0) {
       steps.push_back({{}, {}, [this, letter, part](std::string&) {
                          volumes_.Assign(letter, part);
@@ -291,11 +306,13 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
     if (!device || f->second != "NTFS") return nullptr;
     const char letter = f->first;
     steps.push_back({{}, {}, [this, letter](std::string&) { return volumes_.Unmount(letter) ? 0 : 1; }});
+    steps.push_back(AccessWait(clock_, *device));
     steps.push_back({MkntfsCommand(*device), {}, {}});
     steps.push_back({{}, {}, [this, letter](std::string&) { return volumes_.EnsureMounted(letter) ? 0 : 1; }});
   } else if (name == "label.exe") {
     const auto l = ParseLabelParameters(parameters);
     if (!l || !volumes_.DeviceOf(l->first)) return nullptr;
+    steps.push_back(AccessWait(clock_, *volumes_.DeviceOf(l->first)));
     steps.push_back({{}, {}, [this, letter = l->first, label = l->second](std::string&) {
                        return volumes_.SetLabel(letter, label) ? 0 : 1;
                      }});

@@ -49,13 +49,15 @@ UsbTransferStatus StatusOf(libusb_transfer_status s) {
 
 struct Endpoints {
   int interface_number = -1;
+  int alt_setting = 0;
+  bool several_settings = false;  // the interface has more than this one
   unsigned char out = 0;
   unsigned char in = 0;
   int in_packet_size = 64;
 };
 
-// The first interface that has a bulk endpoint, with its first bulk OUT and
-// bulk IN endpoints (0 where one is missing).
+// The first interface setting that has a bulk endpoint, with its first bulk
+// OUT and bulk IN endpoints (0 where one is missing).
 std::optional<Endpoints> FindBulkEndpoints(LibusbCalls& usb, libusb_device* dev) {
   libusb_config_descriptor* config = nullptr;
   if (usb.GetActiveConfigDescriptor(dev, &config) != 0) return std::nullopt;
@@ -66,6 +68,8 @@ std::optional<Endpoints> FindBulkEndpoints(LibusbCalls& usb, libusb_device* dev)
       const libusb_interface_descriptor& alt = itf.altsetting[a];
       Endpoints e;
       e.interface_number = alt.bInterfaceNumber;
+      e.alt_setting = alt.bAlternateSetting;
+      e.several_settings = itf.num_altsetting > 1;
       for (int k = 0; k < alt.bNumEndpoints; ++k) {
         const libusb_endpoint_descriptor& ep = alt.endpoint[k];
         if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
@@ -206,9 +210,17 @@ std::unique_ptr<ProgrammerChannels> LibusbProgrammer::Open(const std::string& lo
     if (usb.Open(dev, &handle) != 0) break;
     usb.SetAutoDetachKernelDriver(handle, 1);
     // No bulk interface, or one held by another program, leaves the channels
-    // closed.
+    // closed. The endpoints exist only in their own setting of the interface:
+    // it is selected on the claimed interface (where the interface has no
+    // other, the device is already in it). A setting the device refuses
+    // leaves the channels closed too.
     const auto endpoints = FindBulkEndpoints(usb, dev);
-    const bool claimed = endpoints && usb.ClaimInterface(handle, endpoints->interface_number) == 0;
+    bool claimed = endpoints && usb.ClaimInterface(handle, endpoints->interface_number) == 0;
+    if (claimed && endpoints->several_settings &&
+        usb.SetInterfaceAltSetting(handle, endpoints->interface_number, endpoints->alt_setting) != 0) {
+      usb.ReleaseInterface(handle, endpoints->interface_number);
+      claimed = false;
+    }
     channels = std::make_unique<LibusbChannels>(context_, handle, endpoints.value_or(Endpoints{}),
                                                 claimed, location);
     break;

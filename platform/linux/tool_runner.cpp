@@ -1,6 +1,7 @@
 #include "platform/linux/tool_runner.h"
 
 #include <fcntl.h>
+#include <sys/capability.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,42 @@
 #include <cstdlib>
 
 namespace platform::linux_host {
+
+namespace {
+
+// What a started tool inherits of the station's capabilities: CAP_SYS_ADMIN,
+// which sfdisk needs to have the kernel re-read a partition table and partx
+// to hand it the partitions. A station that holds it from its file's
+// capabilities (not being root) would otherwise start its tools without it:
+// file capabilities end at exec; ambient ones go on. The state is made in the
+// parent; the child only makes the two system calls that set it.
+class ToolCapabilities {
+ public:
+  ToolCapabilities() : caps_(cap_get_proc()) {
+    cap_flag_value_t permitted = CAP_CLEAR;
+    const cap_value_t admin[] = {CAP_SYS_ADMIN};
+    pass_ = caps_ != nullptr && CAP_AMBIENT_SUPPORTED() &&
+            cap_get_flag(caps_, CAP_SYS_ADMIN, CAP_PERMITTED, &permitted) == 0 && permitted == CAP_SET &&
+            cap_set_flag(caps_, CAP_INHERITABLE, 1, admin, CAP_SET) == 0;
+  }
+  ~ToolCapabilities() {
+    if (caps_ != nullptr) cap_free(caps_);
+  }
+  ToolCapabilities(const ToolCapabilities&) = delete;
+  ToolCapabilities& operator=(const ToolCapabilities&) = delete;
+
+  // In the child, before exec: inheritable, then ambient. A tool that does
+  // not get it still runs, and fails where it needs it.
+  void PassOn() const {
+    if (pass_ && cap_set_proc(caps_) == 0) cap_set_ambient(CAP_SYS_ADMIN, CAP_SET);
+  }
+
+ private:
+  cap_t caps_;
+  bool pass_ = false;
+};
+
+}  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& argv, const std::string* input) {
   if (argv.empty()) return nullptr;
@@ -25,8 +62,10 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
   args.push_back(nullptr);
   const std::string path = std::string(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin") +
                            ":/usr/sbin:/sbin";
+  const ToolCapabilities capabilities;
   const pid_t pid = ::fork();
   if (pid == 0) {
+    capabilities.PassOn();
     // The tool runs to its end when the operator presses Ctrl-C (the station
     // stops after it, at a safe point), and it takes the signals the station
     // blocks for itself.

@@ -1,6 +1,10 @@
 #pragma once
 // Starting host programs without a shell: argument vectors, optional text on
 // standard input, output discarded, and a wait that can be bounded.
+// A started program holds CAP_SYS_ADMIN as an ambient capability when this
+// process has it permitted (root, or the capabilities of the station's file),
+// so that sfdisk and partx can change a disk's partitions for an operator who
+// is not root; nothing else of this process's capabilities goes on.
 
 #include <memory>
 #include <string>

@@ -236,7 +236,7 @@ int RunOnSimulatedStation(CliContext& ctx, const RunArgs& run_args) {
   if (sim::station::HasLoopDisks(*world)) {
     // Real block devices under simulated bridges: real time, real tools.
     if (const auto missing = platform::linux_host::MissingRunCapabilities(); !missing.empty()) {
-      ctx.err << "linetool-cli run: loop-backed disks need root: it lacks";
+      ctx.err << "linetool-cli run: loop-backed disks need root, or the capabilities of README.capabilities: it lacks";
       for (const auto& cap : missing) ctx.err << " " << cap;
       ctx.err << "\n";
       return kExitUsage;
@@ -273,9 +273,10 @@ int RunOnSimulatedStation(CliContext& ctx, const RunArgs& run_args) {
 
 int RunOnHost(CliContext& ctx, const RunArgs& run_args) {
   if (const auto missing = platform::linux_host::MissingRunCapabilities(); !missing.empty()) {
-    ctx.err << "linetool-cli run: a production run on this host needs root: it lacks";
+    ctx.err << "linetool-cli run: a production run on this host needs root, or the capabilities the operators'\n"
+               "route gives linetool-cli (/usr/share/doc/linetool/README.capabilities): it lacks";
     for (const auto& cap : missing) ctx.err << " " << cap;
-    ctx.err << " (SCSI pass-through to the bridges, mounting their volumes); start it with sudo\n";
+    ctx.err << " (SCSI pass-through to the bridges, mounting their volumes, partitioning their disks)\n";
     return kExitUsage;
   }
   // One station per machine.
@@ -287,7 +288,8 @@ int RunOnHost(CliContext& ctx, const RunArgs& run_args) {
   if (const auto out_of_reach = backend.DisksOutOfReach(); !out_of_reach.empty()) {
     ctx.err << "linetool-cli run: no read and write access to";
     for (const auto& node : out_of_reach) ctx.err << " " << node;
-    ctx.err << "; start it as root\n";
+    ctx.err << "; start it as root, or as a member of the group \"linetool\" that the bridge disks' udev rule\n"
+               "gives them to\n";
     return kExitUsage;
   }
   if (!backend.EventsError().empty()) {
@@ -321,12 +323,15 @@ CliCommand AddRun(CLI::App& program) {
       "whose bridges have \"disk_backing\": \"loop\" runs in real time on loop\n"
       "devices over their disk images (kept in the world's \"disk_folder\", default\n"
       "sim-disks in the working directory): sfdisk, mkntfs and the mounts work on\n"
-      "them as on real disks. That needs root and /dev/loop-control.\n"
+      "them as on real disks. That needs /dev/loop-control and root or the\n"
+      "capabilities below.\n"
       "\n"
       "Without --sim it works on the bridges plugged into this machine, in real\n"
       "time: SCSI pass-through to the bridges, sfdisk, mkntfs and ntfslabel on\n"
       "their disks, the volumes mounted below ") + kHostDriveRoot + ". That needs\n"
-      "root (CAP_SYS_RAWIO and CAP_SYS_ADMIN). Only one station runs per machine\n"
+      "root, or CAP_SYS_RAWIO and CAP_SYS_ADMIN as the program file's capabilities\n"
+      "and read and write access to the bridge disks (the package's udev rule gives\n"
+      "them to the group \"linetool\"; README.capabilities). Only one station runs per machine\n"
       "(lock file " + platform::linux_host::MachineLockPath("linetool.lock") + ").\n"
       "Plugs and unplugs before Start refresh the ports, as in the window.\n"
       "\n"

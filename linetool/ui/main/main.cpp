@@ -206,7 +206,8 @@ int main(int argc, char** argv) {
   platform::linux_host::InstanceLockFile lock(platform::linux_host::MachineLockPath("linetool.lock"));
   if (!app::ClaimSingleInstance(lock, sink)) return kExitUsage;
   if (const auto missing = platform::linux_host::MissingRunCapabilities(); !missing.empty()) {
-    std::string text = "A production run on this host needs root; this station lacks";
+    std::string text =
+        "A production run on this host needs root, or the capabilities of README.capabilities; this station lacks";
     for (const auto& cap : missing) text += " " + cap;
     text += ". Bridges can be looked at, not changed.";
     sink.Show(text, "LineTool", platform::MessageIcon::kWarning);

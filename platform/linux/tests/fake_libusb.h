@@ -6,7 +6,10 @@
 // it, at address N for its location "...:N", and a transfer on an endpoint
 // becomes a Read or Write on that backend's channels, run on a thread of its
 // own and completed in HandleEventsCompleted of the thread that waits for it.
-// Errors can be set for open, claim and submit, and an endpoint left out.
+// Errors can be set for open, claim, alternate setting and submit, and an
+// endpoint left out. The bulk endpoints may sit in a non-zero alternate
+// setting (after a setting 0 without endpoints); as on a real device, they
+// take transfers only once that setting is selected on the claimed interface.
 
 #include <algorithm>
 #include <condition_variable>
@@ -47,6 +50,8 @@ class FakeLibusb final : public LibusbCalls {
   int open_error = 0;
   int claim_error = 0;
   int submit_error = 0;
+  int alt_setting_error = 0;
+  std::uint8_t bulk_alt_setting = 0;  // the alternate setting that holds the bulk endpoints
   bool has_out = true;
   bool has_in = true;
   std::uint16_t in_packet_size = 64;
@@ -56,6 +61,7 @@ class FakeLibusb final : public LibusbCalls {
   int closes = 0;
   int claims = 0;
   int releases = 0;
+  std::vector<std::pair<int, int>> alt_selections;  // interface and setting, in order
   std::vector<int> read_lengths;  // the length of every IN transfer submitted
 
   int Init(libusb_context** ctx) override {
@@ -93,11 +99,15 @@ class FakeLibusb final : public LibusbCalls {
     int n = 0;
     if (has_out) c->endpoints[n++] = Endpoint(0x01, 64);
     if (has_in) c->endpoints[n++] = Endpoint(0x82, in_packet_size);
-    c->alt.bInterfaceNumber = 0;
-    c->alt.bNumEndpoints = static_cast<std::uint8_t>(n);
-    c->alt.endpoint = c->endpoints;
-    c->itf.altsetting = &c->alt;
-    c->itf.num_altsetting = 1;
+    // Setting 0 without endpoints comes first when the bulk endpoints are in another one.
+    int alts = 0;
+    if (bulk_alt_setting != 0) c->alts[alts++].bAlternateSetting = 0;
+    libusb_interface_descriptor& bulk = c->alts[alts++];
+    bulk.bAlternateSetting = bulk_alt_setting;
+    bulk.bNumEndpoints = static_cast<std::uint8_t>(n);
+    bulk.endpoint = c->endpoints;
+    c->itf.altsetting = c->alts;
+    c->itf.num_altsetting = alts;
     c->config.bNumInterfaces = 1;
     c->config.interface = &c->itf;
     *config = &c->config;
@@ -115,7 +125,7 @@ class FakeLibusb final : public LibusbCalls {
     auto channels = programmer_->Open(d.location);
     if (!channels) return LIBUSB_ERROR_NO_DEVICE;
     ++opens;
-    *handle = reinterpret_cast<libusb_device_handle*>(new Handle{std::move(channels)});
+    *handle = reinterpret_cast<libusb_device_handle*>(new Handle{std::move(channels), false, 0});
     return 0;
   }
   void Close(libusb_device_handle* handle) override {
@@ -126,15 +136,27 @@ class FakeLibusb final : public LibusbCalls {
   int ClaimInterface(libusb_device_handle* handle, int) override {
     if (claim_error != 0) return claim_error;
     // The serving backend's channels that cannot be claimed: held elsewhere.
-    const auto& channels = *reinterpret_cast<Handle*>(handle)->channels;
-    if (!channels.IsOpen(ProgrammerChannel::kWrite) || !channels.IsOpen(ProgrammerChannel::kRead)) {
+    Handle& h = *reinterpret_cast<Handle*>(handle);
+    if (!h.channels->IsOpen(ProgrammerChannel::kWrite) || !h.channels->IsOpen(ProgrammerChannel::kRead)) {
       return LIBUSB_ERROR_BUSY;
     }
     ++claims;
+    h.claimed = true;
     return 0;
   }
-  int ReleaseInterface(libusb_device_handle*, int) override {
+  int ReleaseInterface(libusb_device_handle* handle, int) override {
     ++releases;
+    reinterpret_cast<Handle*>(handle)->claimed = false;
+    return 0;
+  }
+  // libusb refuses an interface that is not claimed, or a setting it does not have.
+  int SetInterfaceAltSetting(libusb_device_handle* handle, int interface_number, int alternate_setting) override {
+    Handle& h = *reinterpret_cast<Handle*>(handle);
+    alt_selections.emplace_back(interface_number, alternate_setting);
+    if (!h.claimed || interface_number != 0) return LIBUSB_ERROR_NOT_FOUND;
+    if (alternate_setting != 0 && alternate_setting != bulk_alt_setting) return LIBUSB_ERROR_NOT_FOUND;
+    if (alt_setting_error != 0) return alt_setting_error;
+    h.alt_setting = alternate_setting;
     return 0;
   }
 
@@ -143,7 +165,11 @@ class FakeLibusb final : public LibusbCalls {
 
   int SubmitTransfer(libusb_transfer* t) override {
     if (submit_error != 0) return submit_error;
-    auto& channels = *reinterpret_cast<Handle*>(t->dev_handle)->channels;
+    Handle& h = *reinterpret_cast<Handle*>(t->dev_handle);
+    // An endpoint of a setting that is not the current one is not there:
+    // usbfs refuses the request and libusb reports an I/O error.
+    if (h.alt_setting != bulk_alt_setting) return LIBUSB_ERROR_IO;
+    auto& channels = *h.channels;
     const bool in = (t->endpoint & LIBUSB_ENDPOINT_IN) != 0;
     std::lock_guard lock(mutex_);
     if (in) read_lengths.push_back(t->length);
@@ -194,11 +220,13 @@ class FakeLibusb final : public LibusbCalls {
   struct Config {
     libusb_config_descriptor config{};
     libusb_interface itf{};
-    libusb_interface_descriptor alt{};
+    libusb_interface_descriptor alts[2]{};
     libusb_endpoint_descriptor endpoints[2]{};
   };
   struct Handle {
     std::unique_ptr<ProgrammerChannels> channels;
+    bool claimed;
+    int alt_setting;  // the interface's current setting
   };
   struct Job {
     std::jthread thread;

@@ -47,4 +47,7 @@ TEST(MissingRunCapabilities, ReadsTheEffectiveSetOfAStatusText) {
   EXPECT_EQ(MissingRunCapabilities(head + "CapEff:\t0000000000020000\n"), (std::vector<std::string>{"CAP_SYS_ADMIN"}));
   EXPECT_EQ(MissingRunCapabilities(head + "CapEff:\t0000000000200000\n"), (std::vector<std::string>{"CAP_SYS_RAWIO"}));
   EXPECT_EQ(MissingRunCapabilities(head).size(), 2u);  // no line: nothing granted
+  // Held from the file's capabilities, but out of the bounding set: the tools get nothing.
+  EXPECT_EQ(MissingRunCapabilities(head + "CapEff:\t0000000000220000\nCapBnd:\t000001ffffdfffff\n"),
+            (std::vector<std::string>{"CAP_SYS_ADMIN for the tools it starts"}));
 }

@@ -377,6 +377,21 @@ TEST(ToolRunner, ExitCodesInputAndMissingPrograms) {
   EXPECT_EQ(RunTool({"no-such-program-here"}, nullptr), -1);
 }
 
+// A started tool holds CAP_SYS_ADMIN, and only it, as an ambient capability:
+// what it starts keeps it too (sh runs grep here).
+TEST(ToolRunner, ToolsInheritTheStationsSysAdminCapabilityAndNoOther) {
+  std::ifstream in("/proc/self/status");
+  std::uint64_t permitted = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("CapPrm:", 0) == 0) permitted = std::strtoull(line.c_str() + 7, nullptr, 16);
+  }
+  if ((permitted >> 21 & 1) == 0) GTEST_SKIP() << "this process has no CAP_SYS_ADMIN to pass on";
+  EXPECT_EQ(RunTool({"sh", "-c", "grep -qx 'CapAmb:[[:space:]]*0000000000200000' /proc/self/status"}, nullptr), 0);
+  EXPECT_EQ(RunTool({"sh", "-c", "sh -c \"grep -qx 'CapAmb:[[:space:]]*0000000000200000' /proc/self/status\""},
+                    nullptr),
+            0);
+}
+
 TEST(PosixFiles, FlushPutsTheDataOnTheDeviceAndDropsItsCachedPages) {
   TempTree t;
   PosixFiles files;

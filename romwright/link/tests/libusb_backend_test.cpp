@@ -111,6 +111,42 @@ TEST_F(LibusbBackendTest, LibusbErrorsBecomeResults) {
   fake_.submit_error = 0;
 }
 
+// The bulk endpoints in alternate setting 1, after a setting 0 without
+// endpoints: they carry transfers only once setting 1 is selected, after the
+// claim. An interface with one setting is left as it is.
+TEST_F(LibusbBackendTest, SelectsTheAlternateSettingThatHoldsTheBulkEndpoints) {
+  LibusbProgrammer usb(fake_);
+  const auto location = usb.Find();
+  ASSERT_TRUE(location);
+  auto ch = usb.Open(*location);
+  ASSERT_TRUE(ch);
+  EXPECT_TRUE(fake_.alt_selections.empty());
+  ch.reset();
+
+  fake_.bulk_alt_setting = 1;
+  ch = usb.Open(*location);
+  ASSERT_TRUE(ch);
+  EXPECT_EQ(fake_.alt_selections, (std::vector<std::pair<int, int>>{{0, 1}}));
+  ASSERT_TRUE(ch->IsOpen(ProgrammerChannel::kWrite));
+  ASSERT_TRUE(ch->IsOpen(ProgrammerChannel::kRead));
+  ASSERT_TRUE(ch->Write(Bytes{0x15, 0x00, 0x01}, Millis{100}, {}).ok());
+  Bytes reply(5);
+  EXPECT_EQ(ch->Read(reply, Millis{100}, {}).status, UsbTransferStatus::kOk);
+  EXPECT_EQ(reply, (Bytes{0x15, 0x02, 0x1C, 0x13, 0x00}));
+  ch.reset();
+
+  // A setting the device refuses leaves the channels closed and the interface free.
+  fake_.alt_setting_error = LIBUSB_ERROR_IO;
+  const int releases = fake_.releases;
+  ch = usb.Open(*location);
+  ASSERT_TRUE(ch);
+  EXPECT_FALSE(ch->IsOpen(ProgrammerChannel::kWrite));
+  EXPECT_FALSE(ch->IsOpen(ProgrammerChannel::kRead));
+  EXPECT_EQ(fake_.releases, releases + 1);
+  ch.reset();
+  EXPECT_EQ(fake_.releases, releases + 1);
+}
+
 TEST_F(LibusbBackendTest, ReadsGoOutInWholePacketsOfTheEndpoint) {
   fake_.in_packet_size = 512;
   LibusbProgrammer usb(fake_);
