@@ -65,6 +65,29 @@ std::vector<std::uint8_t> StringDescriptorOf(const std::string& text, std::uint1
 
 }  // namespace
 
+std::shared_ptr<SimBridge> BuildBridgeModel(const BridgeSpec& bs, int index,
+                                            const std::filesystem::path& disk_folder) {
+  SimBridge::Options o;
+  o.factory = bs.factory;
+  o.chip_variant = bs.chip_variant;
+  o.firmware_version = bs.firmware_version;
+  o.link_speed = bs.speed == platform::UsbSpeed::kSuper  ? 2
+                 : bs.speed == platform::UsbSpeed::kHigh ? 1
+                                                          : 0;
+  o.vendor_commands = !bs.mass_storage_only;
+  o.presents_cdrom = bs.presents_cdrom;
+  o.faults = bs.faults;
+  o.config_slot0 = bs.config_slot0;
+  o.config_slot1 = bs.config_slot1;
+  o.registers = bs.registers;
+  char file[48];
+  std::snprintf(file, sizeof file, "usb_disk_%02d.img", index);
+  o.disk = std::make_shared<SimDisk>(disk_folder / file, bs.presents_cdrom ? 0 : bs.disk_size, bs.ata_serial,
+                                     bs.sector_size);
+  o.disk->SetInUse(bs.in_use);
+  return std::make_shared<SimBridge>(std::move(o));
+}
+
 // ---------------------------------------------------------------- handles
 
 class StationWorld::StorageHandle final : public platform::DeviceHandle {
@@ -324,26 +347,8 @@ std::unique_ptr<StationWorld::HubNode> StationWorld::BuildHub(const HubSpec& spe
       node->driver_key = key;
       node->speed = bs.speed;
       node->instance_id = bs.instance_id;
-      SimBridge::Options o;
-      o.factory = bs.factory;
-      o.chip_variant = bs.chip_variant;
-      o.firmware_version = bs.firmware_version;
-      o.link_speed = bs.speed == platform::UsbSpeed::kSuper  ? 2
-                     : bs.speed == platform::UsbSpeed::kHigh ? 1
-                                                              : 0;
-      o.vendor_commands = !bs.mass_storage_only;
-      o.presents_cdrom = bs.presents_cdrom;
-      o.faults = bs.faults;
-      o.config_slot0 = bs.config_slot0;
-      o.config_slot1 = bs.config_slot1;
-      o.registers = bs.registers;
-      char file[48];
-      std::snprintf(file, sizeof file, "usb_disk_%02d.img", node->index);
-      o.disk = std::make_shared<SimDisk>(disk_folder_ / file, bs.presents_cdrom ? 0 : bs.disk_size,
-                                         bs.ata_serial, bs.sector_size);
-      o.disk->SetInUse(bs.in_use);
       node->loop_backed = bs.disk_backing == DiskBacking::kLoop && !bs.presents_cdrom && bs.disk_size > 0;
-      node->model = std::make_shared<SimBridge>(std::move(o));
+      node->model = BuildBridgeModel(bs, node->index, disk_folder_);
       port.device = node;
       devices_.push_back(std::move(node));
     }

@@ -40,6 +40,13 @@ struct SimDiskInfo {
   int device_index = -1;  // the USB storage device it belongs to (-1: system disk)
 };
 
+// The model of the storage device `spec` describes, the `index`-th of its
+// world (BridgesOf order), with its disk image "usb_disk_NN.img" in
+// `disk_folder`. The world builds its devices with it; the USB face of the
+// simulator builds the same models for a virtual machine.
+std::shared_ptr<SimBridge> BuildBridgeModel(const BridgeSpec& spec, int index,
+                                            const std::filesystem::path& disk_folder);
+
 // Something added to a world by another part of the simulator (volumes,
 // system tools). The world owns it and destroys it first.
 class WorldService {

@@ -14,6 +14,7 @@
 #include "romwright/app/cli/cli_database.h"
 #include "romwright/app/data_file.h"
 #include "romwright/app/settings_file.h"
+#include "sim/programmer/chip_image_file.h"
 #include "sim/programmer/sim_programmer.h"
 #include "tools/cli/progress_line.h"
 
@@ -109,8 +110,7 @@ void CliProgrammer::Stop() { parts_->stop.request_stop(); }
 CliProgrammer::~CliProgrammer() {
   if (parts_->engine) parts_->engine->AbortTransfer();
   if (parts_->sim && !parts_->sim_image.empty()) {
-    const auto contents = parts_->sim->ChipContents();
-    if (platform::ReplaceFile(parts_->sim_image, contents) != platform::WriteOutcome::kWritten) ctx_.err << "romwright-cli: cannot keep the simulated chip in " << parts_->sim_image << "\n";
+    if (!sim::programmer::KeepChipImage(*parts_->sim, parts_->sim_image)) ctx_.err << "romwright-cli: cannot keep the simulated chip in " << parts_->sim_image << "\n";
   }
 }
 
@@ -149,12 +149,7 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
     options.bytes_per_second = ctx.options.sim_rate;
     auto sim = std::make_unique<sim::programmer::SimProgrammer>(*parts.clock, *sim_chip, options);
     parts.sim_image = ctx.options.sim_image;
-    if (!parts.sim_image.empty() && std::filesystem::exists(parts.sim_image)) {
-      std::ifstream in(parts.sim_image, std::ios::binary);
-      std::vector<std::uint8_t> contents(sim_chip->capacity, 0xFF);
-      in.read(reinterpret_cast<char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
-      sim->SetChipContents(contents);
-    }
+    sim::programmer::LoadChipImage(*sim, parts.sim_image);
     parts.sim = sim.get();
     parts.own_usb = std::move(sim);
   } else {
