@@ -19,6 +19,14 @@ BridgeFunction::BridgeFunction(std::shared_ptr<station::SimBridge> model, std::u
         if (link_) link_->CompleteBulk(std::move(c));
       }) {}
 
+void BridgeFunction::Attach(DeviceLink& link) {
+  link_ = &link;
+  const platform::UsbSpeed linked = link.LinkSpeedNow();
+  if (linked < speed_) {
+    model_->SetRegister(station::kRegLinkSpeed, linked == platform::UsbSpeed::kHigh ? 1 : 0);
+  }
+}
+
 UsbDeviceShape BridgeFunction::Shape() const {
   const auto& id = model_->Identity();
   UsbDeviceShape s;

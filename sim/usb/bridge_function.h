@@ -8,7 +8,9 @@
 // it back, restarted (configuration slot 0's descriptors when valid), after
 // the world's reload delay or the bridge's own return delay (never, for a
 // bridge that never returns); a safe removal (E8 01) takes it off until it
-// is plugged again. Time is the real clock: a real kernel is on the other side.
+// is plugged again. Where the port takes less than the bridge's speed (behind
+// qemu's full-speed hub), the bridge links slower and its link speed register
+// (0x9002) says so. Time is the real clock: a real kernel is on the other side.
 
 #include <chrono>
 #include <memory>
@@ -25,7 +27,8 @@ class BridgeFunction final : public UsbFunction {
   BridgeFunction(std::shared_ptr<station::SimBridge> model, std::unique_ptr<ScsiTarget> target,
                  platform::UsbSpeed speed, std::chrono::milliseconds reload_delay);
 
-  void Attach(DeviceLink& link) override { link_ = &link; }
+  // The bridge's link speed register says the speed it links at.
+  void Attach(DeviceLink& link) override;
   UsbDeviceShape Shape() const override;
   platform::UsbSpeed Speed() const override { return speed_; }
   std::optional<std::vector<std::uint8_t>> Request(const ControlSetup& setup,

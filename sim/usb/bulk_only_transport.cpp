@@ -50,8 +50,10 @@ void BulkOnlyTransport::BulkOut(std::uint64_t id, std::span<const std::uint8_t> 
   }
   switch (phase_) {
     case Phase::kCommand: {
+      // A data phase longer than any the device takes is refused with the
+      // wrapper, before anything is held for it.
       const bool valid = data.size() == kCbwLength && Le32(data, 0) == 0x43425355 && (data[13] & 0x0F) == 0 &&
-                         data[14] >= 1 && data[14] <= 16;
+                         data[14] >= 1 && data[14] <= 16 && Le32(data, 8) <= kMaxDataPhase;
       if (!valid) {
         Invalid();
         done.status = BulkStatus::kStall;

@@ -10,8 +10,9 @@
 // target does not take is taken and counted in the residue; a command the
 // target cannot carry out in the host's direction or length (kPhaseError)
 // halts the data endpoint for its data phase and ends with status 2. An
-// invalid CBW, a transfer in the wrong phase, and the end of a command with a
-// phase error halt both bulk endpoints until the host's reset recovery: the
+// invalid CBW (also one asking for more than kMaxDataPhase), a transfer in
+// the wrong phase, and the end of a command with a phase error halt both
+// bulk endpoints until the host's reset recovery: the
 // Bulk-Only Mass Storage Reset, then CLEAR_FEATURE(ENDPOINT_HALT) on both (a
 // clear before the reset leaves the endpoint halted), as the kernel's
 // usb-storage driver does it.
@@ -42,6 +43,9 @@ struct BulkCompletion {
 
 inline constexpr std::size_t kCbwLength = 31;
 inline constexpr std::size_t kCswLength = 13;
+// The longest data phase taken (the kernel's usb-storage asks at most 1 MiB
+// at once); a wrapper asking for more is invalid.
+inline constexpr std::uint32_t kMaxDataPhase = 32U << 20;
 inline constexpr std::uint8_t kCswGood = 0;
 inline constexpr std::uint8_t kCswFailed = 1;
 inline constexpr std::uint8_t kCswPhaseError = 2;

@@ -47,7 +47,7 @@ class RedirDevice final : public DeviceLink {
     return result.get();
   }
 
-  platform::UsbSpeed LinkSpeedNow() const { return LinkSpeed(function_.Speed(), port_speed_); }
+  platform::UsbSpeed LinkSpeedNow() const override { return LinkSpeed(function_.Speed(), port_speed_); }
   bool PeerConnected() const;
 
   // DeviceLink

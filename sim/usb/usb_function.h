@@ -35,6 +35,8 @@ class DeviceLink {
   // Comes on the bus (again) with the function's current descriptors, or leaves it.
   virtual void SetOnBus(bool on_bus) = 0;
   virtual bool OnBus() const = 0;
+  // The speed the device links at: its own, or less where the port takes less.
+  virtual platform::UsbSpeed LinkSpeedNow() const = 0;
   // Runs `task` on the device's thread.
   virtual void Post(std::function<void()> task) = 0;
 };

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   app.add_option("--world", world_file, "world file (as --sim=FILE): its bridges, disk images in its disk_folder");
   app.add_option("--programmer", programmer, "CHIP[,IMAGE]: the programmer, holding CHIP, its contents kept in IMAGE");
   app.add_option("--db", db, "chip database (default: chips.db of romwright-cli in this build tree)");
-  app.add_option("--dir", dir, "folder of the sockets and qemu.args");
+  app.add_option("--dir", dir, "folder of the sockets and qemu.args (relative names: against --workdir)");
   app.add_option("--workdir", workdir, "folder the world's disk_folder and IMAGE are taken against (default: the current one)");
   app.add_option("--control", control, "DIR: send one request to the server of DIR and print its answer");
   app.add_option("request", request, "with --control: unplug N | plug N | unplug programmer | plug programmer | status");
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
 
   const std::filesystem::path base = workdir.empty() ? std::filesystem::current_path() : std::filesystem::path(workdir);
   sim::usb::ServerOptions options;
-  options.dir = std::filesystem::absolute(dir);
+  options.dir = std::filesystem::absolute(base / dir);
   if (!world_file.empty()) {
     std::string error;
     auto world = sim::station::ReadWorldFile(base / world_file, error);

@@ -163,6 +163,10 @@ TEST_F(DeviceServerTest, EachBridgeConnectsAtItsPortsSpeedWithItsDescriptors) {
     EXPECT_EQ(device->data[7], 64);
     EXPECT_EQ(g->Descriptor(15)->status, usb_redir_stall);
     EXPECT_EQ(g->EpInfo().max_packet_size[0x11], 64);
+    // Its link speed register (0x9002, read with E4) says full speed too.
+    auto [speed, csw] = Command(*g, 1, 1, true, {0xE4, 1, 0, 0x90, 0x02, 0});
+    ASSERT_EQ(speed.data.size(), 1u);
+    EXPECT_EQ(speed.data[0], 0);
   }
 }
 
@@ -248,6 +252,10 @@ TEST_F(DeviceServerTest, PhaseErrorsAndInvalidWrappersNeedTheResetRecovery) {
   clear_halt(kIn);
   clear_halt(kOut);
   EXPECT_EQ(Command(*g, 24, 0, true, {0x00, 0, 0, 0, 0, 0}).second.data.at(12), 0);
+
+  // A wrapper asking for 4 GiB is refused before anything is held for it.
+  EXPECT_EQ(g->Bulk(kOut, Cbw(25, 0xFFFFFFFF, true, {0x28, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}))->status, usb_redir_stall);
+  EXPECT_EQ(g->Bulk(kIn, {}, 13)->status, usb_redir_stall);
 }
 
 TEST_F(DeviceServerTest, RestartLeavesTheBusAfterTheStatusAndComesBackWithSlotZerosIdentity) {
@@ -268,7 +276,8 @@ TEST_F(DeviceServerTest, RestartLeavesTheBusAfterTheStatusAndComesBackWithSlotZe
   auto block = station::ConfigBlockFor(station::DefaultBridge(0).factory);
   std::vector<std::uint8_t> bytes(block.begin(), block.end());
   EXPECT_EQ(Command(*g, 30, 128, false, {0xE1, 0, 0, 0, 0, 0}, bytes).second.data.at(12), 0);
-  const auto [none, csw] = Command(*g, 31, 0, true, {0xE8, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  // The kernel sends a command without data with the OUT flag.
+  const auto [none, csw] = Command(*g, 31, 0, false, {0xE8, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(csw.data.at(12), 0) << "the status comes before the bridge goes";
   ASSERT_TRUE(g->DisconnectsReach(1));
   EXPECT_EQ(g->Connects(), 1);

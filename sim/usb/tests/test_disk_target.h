@@ -1,6 +1,7 @@
 #pragma once
-// A small logical unit for the transport tests: TEST UNIT READY, READ
-// CAPACITY(10), READ(10) and WRITE(10) on the bridge's disk image; opcode
+// A small logical unit for the transport tests: TEST UNIT READY, REQUEST
+// SENSE, MODE SENSE(6), READ CAPACITY(10), READ(10) and WRITE(10) on the
+// bridge's disk image; opcode
 // 0xFD is lost by the device (a phase error); everything else goes to the
 // bridge model (INQUIRY, the vendor commands, E8 restarts).
 
@@ -27,6 +28,20 @@ class TestDiskTarget final : public ScsiTarget {
     };
     if (op == kLostOpcode) return {ScsiCompletion::kPhaseError, 0, 0};
     if (op == 0x00) return {};
+    if (op == 0x03 || op == 0x1A) {  // REQUEST SENSE (no sense), MODE SENSE(6) (a bare header)
+      std::uint8_t answer[18] = {};
+      std::uint32_t n = 4;
+      if (op == 0x03) {
+        answer[0] = 0x70;
+        answer[7] = 10;
+        n = 18;
+      } else {
+        answer[0] = 3;
+      }
+      n = std::min<std::uint32_t>(n, static_cast<std::uint32_t>(data.size()));
+      std::copy_n(answer, n, data.begin());
+      return {ScsiCompletion::kDone, platform::kScsiStatusGood, n};
+    }
     if (op == 0x25) {
       const std::uint64_t last = disk->SizeBytes() / disk->SectorSize() - 1;
       const std::uint8_t answer[8] = {static_cast<std::uint8_t>(last >> 24), static_cast<std::uint8_t>(last >> 16),
@@ -46,7 +61,9 @@ class TestDiskTarget final : public ScsiTarget {
     platform::ScsiRequest r;
     std::copy(c.cdb.begin(), c.cdb.end(), r.cdb.begin());
     r.cdb_length = static_cast<std::uint8_t>(c.cdb.size());
-    r.direction = c.direction;
+    // No data phase: the wrapper's direction flag means nothing; the model
+    // takes such commands as in-commands of length 0.
+    r.direction = c.transfer_length == 0 ? platform::ScsiDirection::kIn : c.direction;
     r.transfer_length = c.transfer_length;
     const auto result = model_->Execute(r, data, 1);
     if (!result.ok) return {ScsiCompletion::kPhaseError, 0, 0};
