@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# A production run on the guest's kernel: four bridges on SuperSpeed root
+# ports, every stage of the sample profile on (configuration, firmware,
+# restart and re-find, partition, format, write/read test, preload), once NTFS
+# (mkntfs, ntfs-3g) and once FAT32 (the station's formatter, the kernel's vfat).
+# All pass; in the guest the re-found bridges sit at their own ports with slot
+# 0's descriptors and the preload tree reads back byte for byte; on the host the
+# disk images pass ntfsfix -n / fsck.fat -n, blkid reads the label, and the
+# daily log has the lines a simulator run of the same world writes.
+. "$(dirname "$0")/vm_lib.sh"
+need_rig
+need_file "$linetool_cli"
+need_server bridges
+for tool in blkid ntfsfix fsck.fat; do command -v $tool >/dev/null || skip "$tool is not installed"; done
+res="$repo/resources"
+profile="kl_line_Tool v0.3.ini"
+
+world() { # MiB -> four bridges of about MiB
+  local entries=() i
+  for i in 1 2 3 4; do entries+=("{ \"port\": $i, \"bridge\": { \"serial\": \"VM$i\", \"disk_size\": \"$(($1 + i))MiB\" } }"); done
+  local IFS=,
+  printf '{ "disk_folder": "disks", "reload_delay_ms": 500, "controllers": [ { "root_hub": { "ports": 4, "devices": [ %s ] } } ] }\n' "${entries[*]}"
+}
+
+station() { # dir fs(0 NTFS, 1 FAT32) MiB
+  mkdir -p "$1"
+  cp -r "$res/$profile" "$res/121105_10_0000.bin" "$res/wr_test.bin" "$res/preload" "$1/"
+  sed -i "s/^format_drive_type=.*/format_drive_type=$2/" "$1/$profile"
+  world "$3" >"$1/world.json"
+}
+
+# In the guest: the run, the port table after it, each volume's tree.
+cat >"$scratch/guest.sh" <<GUEST
+set -u
+$linetool_cli run --json --profile "$profile" >run.json 2>run.err
+echo \$? >run.status
+$linetool_cli list --json >after.json 2>>run.err
+mkdir -p /run/check
+for dev in \$(lsblk -rno NAME,TYPE | awk '\$2 == "part" { print "/dev/" \$1 }'); do
+  p=/run/check/\${dev##*/}; mkdir -p "\$p"
+  if [ "\$(blkid -s TYPE -o value "\$dev")" = ntfs ]; then ntfs-3g -o ro "\$dev" "\$p"; else mount -o ro "\$dev" "\$p"; fi || { echo "\$dev: no mount" >>trees.txt; continue; }
+  if diff -r preload "\$p" >/dev/null && [ ! -e "\$p/wr_test.bin" ]; then echo "\$dev: same" >>trees.txt; else echo "\$dev: differs" >>trees.txt; fi
+  umount "\$p"
+done
+GUEST
+
+check_run() { # dir type(ntfs|vfat)
+  local dir=$1 type=$2 img part
+  [ "$(cat "$dir/run.status")" = 0 ] || fail "$type run: exit $(cat "$dir/run.status"): $(cat "$dir/run.err")"
+  python3 - "$dir/run.json" "$dir/after.json" <<'PY' || fail "$type run: $(cat "$dir/run.json" "$dir/after.json")"
+import json, sys
+run, after = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))
+assert run["passed"] and run["counters"] == {"pass": 4, "fail": 0, "total": 4}, run["counters"]
+for p in run["ports"]:
+    assert p["result"] == "PASS" and all(v == "PASS" for v in p["stages"].values()), p
+assert [b["location"] for b in after["bridges"]] == [1, 2, 3, 4], after
+assert [b["serial_number"] for b in after["bridges"]] == [p["serial_number"] for p in run["ports"]], (after, run)
+PY
+  [ "$(grep -c ': same$' "$dir/trees.txt")" -eq 4 ] || fail "$type run: preload trees: $(cat "$dir/trees.txt")"
+  for img in "$dir"/disks/usb_disk_*.img; do
+    part="$scratch/part.img"
+    dd if="$img" of="$part" bs=1M skip=1 conv=sparse status=none
+    [ "$(blkid -p -s TYPE -o value "$part")" = "$type" ] || fail "$img: file system $(blkid -p -s TYPE -o value "$part")"
+    [ "$(blkid -p -s LABEL -o value "$part")" = VX7700 ] || fail "$img: label $(blkid -p -s LABEL -o value "$part")"
+    if [ "$type" = ntfs ]; then
+      ntfsfix -n "$part" >"$scratch/check" 2>&1 || fail "$img: ntfsfix -n: $(cat "$scratch/check")"
+    else
+      fsck.fat -n "$part" >"$scratch/check" 2>&1
+      grep -Eq "[0-9]+ files, [0-9]+/[0-9]+ clusters$" "$scratch/check" || fail "$img: fsck.fat -n: $(cat "$scratch/check")"
+      grep -Ev "^fsck\.fat |[0-9]+ files, |^There is no label in boot sector, but there is volume label 'VX7700' stored in root directory$|^  Auto-copying volume label from root directory to boot sector\.$|^Leaving filesystem unchanged\.$|^$" \
+        "$scratch/check" | grep -q . && fail "$img: fsck.fat -n found: $(cat "$scratch/check")"
+    fi
+    rm -f "$part"
+  done
+  # The daily log: the lines a simulator run of the same world writes, times aside.
+  mkdir -p "$dir/sim"
+  station "$dir/sim" "$([ "$type" = ntfs ] && echo 0 || echo 1)" "$3"
+  (cd "$dir/sim" && timeout 300 "$linetool_cli" --sim=world.json run --profile "$profile" >out 2>err) || fail "$type: the simulator's run failed: $(cat "$dir/sim/err")"
+  local guest_log sim_log
+  guest_log=$(find "$dir" -maxdepth 1 -name '*.log' | head -1)
+  sim_log=$(find "$dir/sim" -maxdepth 1 -name '*.log' | head -1)
+  [ -n "$guest_log" ] && [ -n "$sim_log" ] || fail "$type run: no daily log ($guest_log / $sim_log)"
+  diff <(sed 's/[0-9]\{1,2\}:[0-9]\{2\}:[0-9]\{2\}//g' "$guest_log") <(sed 's/[0-9]\{1,2\}:[0-9]\{2\}:[0-9]\{2\}//g' "$sim_log") >"$scratch/logdiff" ||
+    fail "$type run: the daily log differs from the simulator's: $(head -8 "$scratch/logdiff")"
+}
+
+for case in "ntfs 0 60" "vfat 1 540"; do
+  set -- $case
+  dir="$scratch/$1"
+  station "$dir" "$2" "$3"
+  cp "$scratch/guest.sh" "$dir/"
+  (cd "$dir" && "$vm" --world world.json --timeout 400 -- bash guest.sh >vm.out 2>vm.err) ||
+    fail "$1 run: the guest failed: $(cat "$dir/vm.err")"
+  check_run "$dir" "$1" "$3"
+  echo "run $1: 4 of 4 passed, volumes clean"
+done
+echo "run: NTFS and FAT32 runs on the kernel: passed"
