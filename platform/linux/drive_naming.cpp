@@ -1,6 +1,8 @@
 #include "platform/linux/drive_naming.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -271,6 +273,11 @@ SystemDisks FindSystemDisks(const std::string& mountinfo_text, const std::string
     out.unknown = "no root file system in the mount table";
     return out;
   }
+  // A root served over the network or held in memory lies on no local disk:
+  // the host then has no system disk to keep the station away from.
+  static constexpr std::string_view kDiskless[] = {"9p", "nfs", "nfs4", "cifs", "smb3", "virtiofs",
+                                                   "tmpfs", "ramfs", "rootfs"};
+  if (std::find(std::begin(kDiskless), std::end(kDiskless), root->fs_type) != std::end(kDiskless)) return out;
   const DiskResolver resolve(sysfs_block, dev);
   std::string device = resolve.NameOfNumber(root->device_number);
   if (device.empty()) device = resolve.NameOfNode(root->source);

@@ -92,6 +92,20 @@ TEST_F(SystemDisksFixture, AnOverlayRootLeavesTheSystemDiskUnknownAndEveryDiskRe
   EXPECT_EQ(Use("sda", mountinfo).rfind("the host's system disk is not known (", 0), 0u) << Use("sda", mountinfo);
 }
 
+// A diskless host (root over 9p or NFS, as a virtual machine or a netbooted
+// station has it): no disk is the system's, so bridge disks are partitioned.
+TEST_F(SystemDisksFixture, ARootOnANetworkFileSystemIsOnNoDiskAndLeavesEveryDiskFree) {
+  for (const std::string mountinfo : {"22 1 0:21 / / ro,relatime - 9p hostroot ro,trans=virtio\n",
+                                      "22 1 0:21 / / rw,relatime - nfs4 server:/export rw\n"}) {
+    const SystemDisks system = FindSystemDisks(mountinfo, block, dev);
+    EXPECT_TRUE(system.disks.empty());
+    EXPECT_EQ(system.unknown, "") << mountinfo;
+    DriveNaming naming(block, dev, system);
+    EXPECT_EQ(naming.DiskDevice(0), std::nullopt);
+    EXPECT_EQ(Use("sdc", mountinfo), "free");
+  }
+}
+
 TEST_F(SystemDisksFixture, ARootOnAUsbDiskLeavesDriveZeroToNobody) {
   const std::string mountinfo = "27 1 8:0 / / rw,relatime - ext4 /dev/sda rw\n";
   DriveNaming naming(block, dev, FindSystemDisks(mountinfo, block, dev));
