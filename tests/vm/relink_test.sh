@@ -28,6 +28,12 @@ echo \$? >run.status
 ls /sys/bus/usb/devices >usb-after-run.txt
 : >replug-wanted
 for i in \$(seq 300); do [ -e replugged ] && break; sleep 0.1; done
+# The plug is the device server's; the kernel enumerates the bridge a moment
+# later: wait until it shows the two bridges, then until udev has their disks.
+for i in \$(seq 200); do
+  [ "\$(ls -d /sys/bus/usb/devices/[0-9]*-[0-9]* | grep -vc :)" -ge 2 ] && [ "\$(ls /sys/block | grep -c '^sd')" -ge 2 ] && break
+  sleep 0.1
+done
 udevadm settle
 $linetool_cli list --json >replugged.json 2>>guest.err
 GUEST
@@ -51,7 +57,10 @@ assert [b["location"] for b in before["bridges"]] == [1, 2, 3], before
 ports = run["ports"]
 assert ports[0]["result"] == "PASS", ports[0]
 assert ports[1]["stages"]["relink"] == "FAIL" and ports[1]["stages"]["config_update"] == "PASS", ports[1]
-assert ports[2]["stages"]["relink"] == "PASS" and ports[2]["result"] == "FAIL", ports[2]
+# Pulled 30 s into the run: after its restart when the guest is quick, during
+# its re-find when the machine is loaded. Either way it fails after the
+# stages it passed, and only its own port does.
+assert ports[2]["stages"]["fw_update"] == "PASS" and ports[2]["result"] == "FAIL", ports[2]
 assert run["counters"] == {"pass": 1, "fail": 2, "total": 3}, run["counters"]
 # After the plug the pulled bridge is back at port 3; the lost one is not there.
 assert [b["location"] for b in again["bridges"]] == [1, 3], again
