@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
+#include <utility>
 
 #include "platform/linux/sysfs_station.h"
 #include "platform/linux/tests/kernel_sysfs_tree.h"
@@ -232,6 +234,68 @@ TEST_F(KernelTree, AHandleKeepsOneDeviceNodeOpenForAllItsRequests) {
   EXPECT_EQ(transport.opens, 1);
   EXPECT_EQ(transport.requests, 3);
   EXPECT_EQ(transport.open_now, 0);
+}
+
+// Trees copied from a real kernel's /sys (the kernel rig's guest: qemu's xHCI
+// with its USB 2 and SuperSpeed root hubs, a bridge of the device server), one
+// bridge each: on a SuperSpeed root port, and the same at high speed. Hubs and
+// CD-ROM bridges are laid out by KernelSysfsTree above.
+class CapturedTree : public ::testing::Test {
+ protected:
+  static fs::path Tree(const std::string& name) {
+    return fs::path(STATION_RESOURCE_DIR) / ".." / "platform/linux/tests/data" / ("sysfs_" + name);
+  }
+  // Refreshes the station over the captured tree; the bridge's disk or
+  // CD-ROM answers through the simulated bridge model.
+  // `link_speed`: what the bridge's link-speed register reads (2 SuperSpeed, 1 high).
+  DeviceTable Refresh(const std::string& name, const std::string& block, bool cdrom, std::uint8_t link_speed) {
+    SimBridge::Options o;
+    o.presents_cdrom = cdrom;
+    o.link_speed = link_speed;
+    if (!cdrom) o.disk = std::make_shared<sim::station::SimDisk>(folder.path() / "disk.img", 64ULL << 20, "ATAFIX");
+    transport.models[block] = std::make_shared<SimBridge>(o);
+    // The guest's root is on 9p: no disk is the system's.
+    naming = std::make_unique<platform::linux_host::DriveNaming>((Tree(name) / "block").string(),
+                                                                   (folder.path() / "dev").string(),
+                                                                   platform::linux_host::SystemDisks{});
+    station = std::make_unique<platform::linux_host::SysfsStation>(Tree(name), folder.path() / "dev", transport,
+                                                                   *naming);
+    CKelvUSBLib lib(station->Services());
+    DeviceTable table;
+    EXPECT_EQ(lib.Refresh(table, {}), kRefreshDone);
+    return table;
+  }
+
+  testing::TempFolder folder;
+  ModelTransport transport;
+  std::unique_ptr<platform::linux_host::DriveNaming> naming;
+  std::unique_ptr<platform::linux_host::SysfsStation> station;
+};
+
+TEST_F(CapturedTree, ABridgeOnARootPortIsAtItsConnectorAtSuperSpeedAndAtHighSpeed) {
+  struct Case {
+    const char* name;
+    const char* speed;
+    std::uint8_t link_speed;
+  };
+  for (const Case& c : {Case{"super_root_port", "SUPER", 2}, Case{"high_root_port", "HIGH", 1}}) {
+    const std::string name = c.name, speed = c.speed;
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(fs::exists(Tree(name) / "bus/usb/devices"));
+    const DeviceTable table = Refresh(name, "sda", false, c.link_speed);
+    // One controller of two root hubs: the bridge is found once.
+    EXPECT_EQ(station->HostControllerPaths().size(), 1u);
+    ASSERT_EQ(table.device_count, 1u);
+    const auto& r = table.records[0];
+    EXPECT_EQ(r.serial_number, "FIX0001");
+    EXPECT_EQ(r.port, 2);
+    EXPECT_EQ(r.location, 2);
+    EXPECT_EQ(r.usb_speed, speed);
+    EXPECT_EQ(r.vendor_id, "2E77");
+    EXPECT_EQ(r.product_id, "7700");
+    EXPECT_EQ(r.physical_drive_number, 1);
+    EXPECT_EQ(r.capacity, 64LL << 20);
+  }
 }
 
 }  // namespace
