@@ -43,7 +43,9 @@ class Rig {
                SimBridge::Options options = {}) {
     if (size) {
       static int rigs = 0;
-      const auto dir = test_support::ScratchDir("bridge_scsi_target_" + std::to_string(++rigs));
+      const auto dir = test_support::ScratchDir(std::string("bridge_scsi_target_") +
+                                               ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                               "_" + std::to_string(++rigs));
       options.disk = std::make_shared<SimDisk>(dir / "disk.img", *size, "WD-SIM0042", sector);
     }
     bridge = std::make_shared<SimBridge>(options);

@@ -67,7 +67,9 @@ station::WorldSpec SmallWorld() {
 class DeviceServerTest : public ::testing::Test {
  protected:
   void Start(station::WorldSpec world, bool programmer = false) {
-    dir_ = test_support::ScratchDir("sim_usb_server");
+    // One folder per test: CTest runs tests of this suite at the same time.
+    dir_ = test_support::ScratchDir(std::string("sim_usb_server_") +
+                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
     ServerOptions o;
     o.world = std::move(world);
     o.disk_folder = dir_ / "disks";
@@ -342,7 +344,11 @@ TEST_F(DeviceServerTest, ProgrammerAnswersThroughItsBulkEndpoints) {
   std::string error;
   EXPECT_EQ(SendControl(dir_ / "s", "unplug programmer", error), "ok unplug programmer");
   ASSERT_TRUE(g->DisconnectsReach(1));
-  EXPECT_EQ(g->Wait(cut)->status, usb_redir_cancelled);
+  // The read in flight ends either way a host sees a device go: cancelled by
+  // the unplug, or failed when the programmer left the bus first.
+  const auto ended = g->Wait(cut);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(ended->status == usb_redir_cancelled || ended->status == usb_redir_ioerror) << int{ended->status};
   EXPECT_EQ(SendControl(dir_ / "s", "plug programmer", error), "ok plug programmer");
   EXPECT_TRUE(g->ConnectsReach(2));
 }
