@@ -47,6 +47,9 @@ Interruption::~Interruption() {
 void Interruption::OnStop(std::function<void()> stop) {
   std::lock_guard lock(state_->mutex);
   state_->stop = std::move(stop);
+  // A signal that came before there was anything to stop (while the program
+  // was still starting) stops this work as soon as it is named.
+  if (state_->requested.load() && state_->stop) state_->stop();
 }
 
 bool Interruption::Requested() const { return state_->requested.load(); }

@@ -21,7 +21,8 @@ class Interruption {
   Interruption& operator=(const Interruption&) = delete;
 
   // What stops the work under way; it runs on the signal's thread. An empty
-  // function: nothing to stop (a signal is still noted).
+  // function: nothing to stop (a signal is still noted). Set after a signal
+  // came, it runs at once, on the calling thread.
   void OnStop(std::function<void()> stop);
   // True once a signal asked the work to stop.
   bool Requested() const;
