@@ -32,8 +32,16 @@ station() { # dir fs(0 NTFS, 1 FAT32) MiB
 # In the guest: the run, the port table after it, each volume's tree.
 cat >"$scratch/guest.sh" <<GUEST
 set -u
+# The kernel's block events during the run: what udev's watch and the
+# station's own steps made the kernel send.
+udevadm monitor --kernel --subsystem-match=block >uevents.txt 2>/dev/null &
+monitor=\$!
 $linetool_cli run --json --profile "$profile" >run.json 2>run.err
 echo \$? >run.status
+udevadm settle
+kill \$monitor
+# What is still mounted of the bridges' disks once the run has ended.
+awk '\$1 ~ "^/dev/sd" || \$2 ~ "^/run/linetool"' /proc/mounts >mounts-after.txt
 $linetool_cli list --json >after.json 2>>run.err
 mkdir -p /run/check
 for dev in \$(lsblk -rno NAME,TYPE | awk '\$2 == "part" { print "/dev/" \$1 }'); do
@@ -55,6 +63,32 @@ for p in run["ports"]:
     assert p["result"] == "PASS" and all(v == "PASS" for v in p["stages"].values()), p
 assert [b["location"] for b in after["bridges"]] == [1, 2, 3, 4], after
 assert [b["serial_number"] for b in after["bridges"]] == [p["serial_number"] for p in run["ports"]], (after, run)
+PY
+  # Every volume is unmounted when its port's job ends.
+  [ ! -s "$dir/mounts-after.txt" ] || fail "$type run: still mounted after the run: $(cat "$dir/mounts-after.txt")"
+  # One descriptor per bridge, opened read-only for SG_IO, and the whole disk
+  # locked from the partition step through the format: udev's watch re-reads
+  # no table behind the station's back, and a disk sees a few change events,
+  # not one per command. A partition goes and comes back only on the
+  # station's own two re-reads of the table while it holds the disk: after
+  # the new table and after the first sector is realigned.
+  python3 - "$dir/uevents.txt" <<'PY' || fail "$type run: block events: $(grep -c . "$dir/uevents.txt") lines"
+import collections, re, sys
+changes, removed = collections.Counter(), collections.Counter()
+for line in open(sys.argv[1]):
+    m = re.match(r"KERNEL\[[0-9.]+\]\s+(\w+)\s+(\S+) \(block\)", line)
+    if not m:
+        continue
+    action, name = m.group(1), m.group(2).rsplit("/", 1)[1]
+    if not name.startswith("sd"):
+        continue
+    if action == "change" and not name[-1].isdigit():
+        changes[name] += 1
+    if action == "remove" and name[-1].isdigit():
+        removed[name] += 1
+print("block events: disk changes %s, partitions removed %s" % (dict(changes), dict(removed)))
+assert len(changes) == 4 and max(changes.values()) <= 8, changes
+assert not removed or max(removed.values()) <= 2, removed
 PY
   [ "$(grep -c ': same$' "$dir/trees.txt")" -eq 4 ] || fail "$type run: preload trees: $(cat "$dir/trees.txt")"
   for img in "$dir"/disks/usb_disk_*.img; do
