@@ -69,6 +69,12 @@ class DiskDevice {
 class DiskHold {
  public:
   virtual ~DiskHold() = default;
+  // Between the new table and the new file system: lets the system take in
+  // the disk's new partitions (a system that waits for the hold gives their
+  // device nodes their owner and mode only then) and holds the disk again.
+  // False when it cannot be held again: it is gone, or another program
+  // took it meanwhile.
+  virtual bool AwaitNewPartitions() { return true; }
 };
 
 class DiskRequests {

@@ -707,6 +707,12 @@ void ProductionRun::PortWorker(std::stop_token stop, int p) {
       result = partition.Run(ds, engine_.PartitionLock(), port) ? 1 : 0;
       r.drive_letter = port.drive_letter;
       if (result == 0) presenter_.NoteFailure(p, Column(disk::kStagePartition), partition.Reason());
+      // The system takes in the new partitions before the format opens one.
+      if (result != 0 && hold && !hold->AwaitNewPartitions()) {
+        result = 0;
+        presenter_.NoteFailure(p, Column(disk::kStagePartition),
+                               "the disk could not be held again after its new table (another program took it, or it is gone)");
+      }
     }
     ok = result;
     record(disk::kStagePartition, result, true);

@@ -81,11 +81,21 @@ bool FormatStep::Attempt(const DiskServices& s, CFat32Format& formatter, const s
     formatter.SetTarget(letter, FatSectorsPerCluster(disk_mib, port.sector_size));
     reason_ = formatter.Format(label) ? std::string() : "FAT32: " + formatter.FailureText();
   } else if (auto tool = s.tools.Launch(kFormatTool, FormatParameters(letter, file_system_))) {
-    tool->Wait(kFormatTimeout);
+    if (!tool->Wait(kFormatTimeout)) {
+      reason_ = file_system_ + ": the format tool did not end in time";
+    } else if (tool->ExitCode() != 0) {
+      const std::string why = tool->FailureText();
+      reason_ = file_system_ + ": the format tool failed: " + (why.empty() ? "exit code " + std::to_string(tool->ExitCode()) : why);
+    } else {
+      reason_.clear();
+    }
+  } else {
+    reason_ = file_system_ + ": the format tool could not be started";
   }
 
   const std::string probe = s.HostPath(std::string(1, letter) + ":\\tmp");
   if (!s.files.CreateFolder(probe)) {
+    if (reason_.empty()) reason_ = std::string("the new volume ") + letter + ": cannot be written";
     s.clock.WaitFor(kProbePause, s.stop);
     return false;
   }
@@ -94,7 +104,16 @@ bool FormatStep::Attempt(const DiskServices& s, CFat32Format& formatter, const s
     if (auto tool = s.tools.Launch(kLabelTool, LabelParameters(letter, label))) tool->Wait(kLabelTimeout);
   }
   const auto info = s.volumes.Information(letter);
-  return info && SameText(info->file_system, file_system_) && SameText(info->label, label);
+  if (info && SameText(info->file_system, file_system_) && SameText(info->label, label)) {
+    reason_.clear();
+    return true;
+  }
+  if (reason_.empty()) {
+    reason_ = info ? "the volume reads back as " + (info->file_system.empty() ? std::string("no file system") : info->file_system) +
+                         " labelled \"" + info->label + "\""
+                   : std::string("the new volume ") + letter + ": cannot be read";
+  }
+  return false;
 }
 
 }  // namespace linetool::disk

@@ -40,8 +40,8 @@ class FormatStep {
   // The file system chosen in the last run ("" before one was chosen).
   const std::string& FileSystem() const { return file_system_; }
   int Attempts() const { return attempts_; }
-  // Why the station's FAT32 formatter refused the volume in the last run
-  // ("FAT32: 7,664 clusters of 16 sectors; ..."), or empty.
+  // Why the last attempt of the last run failed ("FAT32: 7,664 clusters of 16
+  // sectors; ...", "NTFS: the format tool failed: ..."), or empty.
   const std::string& Reason() const { return reason_; }
 
  private:

@@ -203,15 +203,50 @@ class BlockDevice final : public DiskDevice {
   std::vector<char> unmounted_;
 };
 
+// flock(LOCK_EX) on `fd` within `limit` of the clock: a probe of udev's own
+// holds the disk shared for a moment.
+bool LockWithin(int fd, Clock& clock, std::chrono::milliseconds limit) {
+  const auto deadline = clock.Now() + limit;
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || clock.Now() >= deadline) return false;
+    clock.WaitFor(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 class LockedDisk final : public DiskHold {
  public:
-  explicit LockedDisk(int fd) : fd_(fd) {}
+  LockedDisk(int fd, int drive_number, DriveNaming& naming, Clock& clock)
+      : fd_(fd), drive_number_(drive_number), naming_(naming), clock_(clock) {}
   ~LockedDisk() override { ::close(fd_); }  // the lock goes with the descriptor
   LockedDisk(const LockedDisk&) = delete;
   LockedDisk& operator=(const LockedDisk&) = delete;
 
+  // udev holds back its work on a disk another process has locked, the
+  // owner and mode its rules give the new partitions' nodes among it: a
+  // station that is not root could not open them for the format. So the
+  // lock is let go until every partition node of the disk is this process's
+  // to read and write (at once for root), within a bound, and taken again.
+  bool AwaitNewPartitions() override {
+    ::flock(fd_, LOCK_UN);
+    const auto deadline = clock_.Now() + LinuxDiskRequests::kPartitionNodeLimit;
+    while (!PartitionNodesUsable() && clock_.Now() < deadline) clock_.WaitFor(std::chrono::milliseconds(20));
+    return LockWithin(fd_, clock_, LinuxDiskRequests::kHoldLimit);
+  }
+
  private:
+  bool PartitionNodesUsable() const {
+    for (int n = 1; n <= 4; ++n) {
+      const auto node = naming_.PartitionDevice(drive_number_, n);
+      if (node && ::faccessat(AT_FDCWD, node->c_str(), R_OK | W_OK, AT_EACCESS) != 0) return false;
+    }
+    return true;
+  }
+
   int fd_;
+  int drive_number_;
+  DriveNaming& naming_;
+  Clock& clock_;
 };
 
 }  // namespace
@@ -222,15 +257,11 @@ std::unique_ptr<DiskHold> LinuxDiskRequests::Hold(int drive_number) {
   if (!disk) return nullptr;
   const int fd = ::open(disk->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  const auto deadline = clock_.Now() + kHoldLimit;
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if ((errno != EWOULDBLOCK && errno != EINTR) || clock_.Now() >= deadline) {
-      ::close(fd);
-      return nullptr;
-    }
-    clock_.WaitFor(std::chrono::milliseconds(20));
+  if (!LockWithin(fd, clock_, kHoldLimit)) {
+    ::close(fd);
+    return nullptr;
   }
-  return std::make_unique<LockedDisk>(fd);
+  return std::make_unique<LockedDisk>(fd, drive_number, naming_, clock_);
 }
 
 std::optional<std::string> LinuxDiskRequests::InUse(int drive_number) {

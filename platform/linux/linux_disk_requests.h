@@ -18,6 +18,9 @@ namespace platform::linux_host {
 class LinuxDiskRequests final : public DiskRequests {
  public:
   static constexpr std::chrono::milliseconds kHoldLimit{10'000};
+  // How long a hold waits, after a new table, for udev to make the new
+  // partitions' nodes usable (DiskHold::AwaitNewPartitions).
+  static constexpr std::chrono::milliseconds kPartitionNodeLimit{10'000};
 
   // Waits for a hold on `clock`.
   LinuxDiskRequests(DriveNaming& naming, LinuxVolumes& volumes, Clock& clock)

@@ -18,7 +18,12 @@ import sys
 MAX_BYTES = 16384
 
 
+TRACE = bool(os.environ.get("CAPTURE_TRACE"))
+
+
 def copy_file(src, dest):
+    if TRACE:
+        print("reading " + src, file=sys.stderr, flush=True)
     try:
         with open(src, "rb") as f:
             data = f.read(MAX_BYTES + 1)

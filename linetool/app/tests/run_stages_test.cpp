@@ -525,6 +525,10 @@ class HoldWatch final : public platform::DiskRequests {
    public:
     Held(HoldWatch& w, int n) : w_(w), n_(n) { w_.Note("hold", n_); }
     ~Held() override { w_.Note("release", n_); }
+    bool AwaitNewPartitions() override {
+      w_.Note("renew", n_);
+      return true;
+    }
 
    private:
     HoldWatch& w_;
@@ -563,9 +567,11 @@ TEST(DiskHold, EachDiskIsHeldFromItsPartitionStepThroughItsFormat) {
   std::lock_guard lock(watch->mutex);
   std::vector<std::string> events = watch->events;
   std::sort(events.begin(), events.end());
-  // Held before the partition cell is written, let go once the format is
-  // done and before its cell is written.
-  EXPECT_EQ(events, (std::vector<std::string>{"hold 1 [|]", "hold 2 [|]", "release 1 [PASS|]", "release 2 [PASS|]"}));
+  // Held before the partition cell is written, let go for the system to take
+  // in the new partitions once they are made, held again for the format and
+  // let go once the format is done and before its cell is written.
+  EXPECT_EQ(events, (std::vector<std::string>{"hold 1 [|]", "hold 2 [|]", "release 1 [PASS|]", "release 2 [PASS|]",
+                                              "renew 1 [|]", "renew 2 [|]"}));
 }
 
 // The sample profile with auto mode on and only the stages that a quick run needs.

@@ -333,6 +333,16 @@ TEST_F(PartitionFormatTest, LargeDisksGetNtfsAndTheLabelIsReadBack) {
   EXPECT_EQ(std::vector<std::string>(launches.begin() + static_cast<std::ptrdiff_t>(launched), launches.end()),
             (std::vector<std::string>{"format.com  F:/Q /FS:NTFS /y", "label.exe F: NOLABEL",
                                       "format.com  F:/Q /FS:NTFS /y", "label.exe F: NOLABEL"}));
+  // Why the last attempt failed is kept for the operator: the volume as it
+  // reads back, or the format tool that could not be started.
+  EXPECT_EQ(step.Reason().rfind("the volume reads back as NTFS labelled \"", 0), 0u) << step.Reason();
+  EXPECT_EQ(step.Reason().find("NOLABEL"), std::string::npos) << step.Reason();
+  tools_->FailLaunches(4);
+  EXPECT_FALSE(step.Run(*services_, formatter, Settings(0, "NOLABEL"), PortDisk{2, 'F', 512}));
+  EXPECT_EQ(step.Reason(), "NTFS: the format tool could not be started");
+  set_->SetFaults('F', {});
+  ASSERT_TRUE(step.Run(*services_, formatter, Settings(0, "NOLABEL"), PortDisk{2, 'F', 512}));
+  EXPECT_TRUE(step.Reason().empty()) << step.Reason();
 }
 
 TEST_F(PartitionFormatTest, ADiskTheSystemUsesIsRefusedWithItsReasonAndLeftAlone) {

@@ -11,12 +11,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "platform/linux/drive_naming.h"
 #include "platform/linux/linux_disk_requests.h"
@@ -323,6 +325,65 @@ TEST(LinuxDiskRequests, HoldLocksTheWholeDiskUntilReleased) {
     return ~0ul;
   }();
   EXPECT_EQ(fdinfo & O_ACCMODE, static_cast<unsigned long>(O_RDONLY));
+}
+
+// After the new table the hold lets the disk go until its partitions' nodes
+// are usable (udev holds back their owner and mode while the disk is locked),
+// then holds it again; it fails when another program took the disk meanwhile.
+TEST(LinuxDiskRequests, AfterANewTableTheHoldWaitsUnlockedForThePartitionNodes) {
+  TempTree t;
+  MakeSysfs(t);
+  t.Write("dev/sdb", "a disk");
+  DriveNaming naming((t.root() / "block").string(), (t.root() / "dev").string(), "sda");
+  LinuxVolumes volumes((t.root() / "drives").string(), naming, (t.root() / "mountinfo").string());
+  platform::ManualClock clock{platform::Clock::Millis{0}, false};
+  LinuxDiskRequests disks(naming, volumes, clock);
+  const std::string node = (t.root() / "dev/sdb").string();
+  const int other = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  const auto other_can_lock = [&] {
+    const bool locked = ::flock(other, LOCK_EX | LOCK_NB) == 0;
+    if (locked) ::flock(other, LOCK_UN);
+    return locked;
+  };
+  const auto await_waiter = [&] {
+    for (int i = 0; i < 2000 && clock.Waiters() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return clock.Waiters() > 0;
+  };
+  {
+    auto hold = disks.Hold(1);
+    ASSERT_TRUE(hold);
+    // sdb1 is in sysfs but has no node yet: the hold waits, with the disk free.
+    std::thread renew([&] { EXPECT_TRUE(hold->AwaitNewPartitions()); });
+    ASSERT_TRUE(await_waiter());
+    EXPECT_TRUE(other_can_lock());
+    t.Write("dev/sdb1", "a partition");
+    clock.Advance(std::chrono::milliseconds(20));
+    renew.join();
+    EXPECT_FALSE(other_can_lock());  // held again
+  }
+  {
+    auto hold = disks.Hold(1);
+    ASSERT_TRUE(hold);
+    fs::remove(t.root() / "dev/sdb1");
+    std::atomic<bool> done{false};
+    std::thread renew([&] {
+      EXPECT_FALSE(hold->AwaitNewPartitions());
+      done = true;
+    });
+    ASSERT_TRUE(await_waiter());
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);  // another program takes the disk
+    t.Write("dev/sdb1", "a partition");
+    // The node is there now, the disk is not: the hold gives up after its limit.
+    for (int i = 0; i < 20000 && !done; ++i) {
+      if (clock.Waiters() > 0) clock.Advance(std::chrono::milliseconds(20));
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    renew.join();
+    EXPECT_GE(clock.Now(), platform::Clock::Millis{LinuxDiskRequests::kHoldLimit.count()});
+    ::flock(other, LOCK_UN);
+  }
+  ::close(other);
 }
 
 // After a new table the kernel must show the partition where the table says,
