@@ -260,7 +260,7 @@ void LineToolPresenter::FillPanelFromSettings() {
     panel_[id].text = std::string(TextOf(EditField(s, id)));
   }
   panel_.Select(ids::kSerialMode, s.serial_number_increase);
-  panel_.Select(ids::kIdleTimer, s.standby_timer);
+  ShowIdleTimerLocked();
   for (int id : ids::kStageSwitches) panel_[id].checked = SwitchOf(s, id) != 0;
   panel_[ids::kAutoMode].checked = s.auto_mp != 0;
   panel_.Select(ids::kFileSystem, s.format_drive_type != 0 ? 1 : 0);
@@ -309,6 +309,20 @@ void LineToolPresenter::ApplyStateLocked() {
   if (engine_.Settings().auto_mp != 0) panel_[ids::kStart].enabled = false;
   // With HDDSN the bridge takes the disk's serial number: the edit stays off.
   if (engine_.Settings().slow_enumeration != 0) panel_[ids::kSerialNumber].enabled = false;
+  ShowIdleTimerLocked();
+  Notify(PresenterEvent::Kind::kPanel);
+}
+
+void LineToolPresenter::ShowIdleTimerLocked() {
+  ProfileSettings& s = engine_.Settings();
+  // Without HDD Standby the bridge gets no standby time, and the list says so.
+  if (s.hdd_standby == 0) s.standby_timer = 0;
+  panel_.Select(ids::kIdleTimer, s.standby_timer);
+}
+
+void LineToolPresenter::ShowIdleTimer() {
+  Update u(*this);
+  ShowIdleTimerLocked();
   Notify(PresenterEvent::Kind::kPanel);
 }
 
@@ -320,6 +334,7 @@ void LineToolPresenter::ApplyRestState() {
 void LineToolPresenter::ApplyIdleStateOnly() {
   Update u(*this);
   ApplyIdleState(panel_, IdleInputsLocked());
+  ShowIdleTimerLocked();
   Notify(PresenterEvent::Kind::kPanel);
 }
 
@@ -727,8 +742,8 @@ void LineToolPresenter::SaveIni() {
     }
   }
   s.serial_number_increase = static_cast<std::uint8_t>(std::max(0, panel_.At(ids::kSerialMode).selection));
-  if (panel_.At(ids::kIdleTimer).enabled)
-    s.standby_timer = static_cast<std::uint8_t>(std::max(0, panel_.At(ids::kIdleTimer).selection));
+  // The timer the list shows is the one a run writes, greyed or not.
+  s.standby_timer = static_cast<std::uint8_t>(std::max(0, panel_.At(ids::kIdleTimer).selection));
   engine_.SaveProfile(platform::ToStationPath(*chosen));
   s = before;
   engine_.SetConfigType(type_before);

@@ -173,6 +173,9 @@ class LineToolPresenter {
   // leaves the panel.
   void ApplyIdleStateOnly();
   void DisableForRun();
+  // The Idle Timer list and the standby timer setting made one: "Never" (0)
+  // while HDD Standby is off, else the setting.
+  void ShowIdleTimer();
   // The length checks of vendor ID, product ID and revision (and with
   // `with_serial` the serial number), collected into one message box.
   bool CheckFormats(bool with_serial);
@@ -194,6 +197,7 @@ class LineToolPresenter {
   void DefineControls();
   void ApplyStateLocked();
   IdleInputs IdleInputsLocked() const;
+  void ShowIdleTimerLocked();
   void SetStageSwitch(int id, bool on);
   void ClearCounters();
   void ToggleLock();

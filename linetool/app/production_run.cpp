@@ -271,7 +271,8 @@ void ProductionRun::StartRun() {
   }
 
   // 12.
-  if (!presenter_.Control(ids::kIdleTimer).enabled) s.standby_timer = 0;
+  // The standby time the Idle Timer list shows (greyed by the lock or not).
+  presenter_.ShowIdleTimer();
   presenter_.DisableForRun();
   engine_.SetFirmwarePath(firmware);
   if (s.config_enable != 0) {
