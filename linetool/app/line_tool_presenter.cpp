@@ -276,7 +276,8 @@ void LineToolPresenter::FillPanelFromSettings() {
 void LineToolPresenter::Initialise() {
   {
     Update u(*this);
-    engine_.LoadProfile(std::string(kDefaultProfile));
+    // By its full path, so a message about it says where it was looked for.
+    engine_.LoadProfile(platform::JoinStationPath(platform::ToStationPath(engine_.WorkDir()), kDefaultProfile));
     FillPanelFromSettings();
     if (run_ != nullptr) run_->ProfileLoaded();
     counters_ = {};
