@@ -583,17 +583,27 @@ void LineToolPresenter::SetCellText(int row, int column, const std::string& text
 
 void LineToolPresenter::NoteFailure(int row, int column, const std::string& reason) {
   Update u(*this);
+  grid_.SetNote(row, column, reason);
   Notify({PresenterEvent::Kind::kNote, row, column, reason});
 }
 
 void LineToolPresenter::ClearGridColumns(int first, int last) {
   Update u(*this);
   for (int row = 0; row < kGridRows; ++row)
-    for (int column = first; column <= last; ++column) {
-      if (grid_.Text(row, column).empty()) continue;
-      grid_.SetText(row, column, {});
-      Notify({PresenterEvent::Kind::kCell, row, column, {}});
-    }
+    for (int column = first; column <= last; ++column)
+      if (grid_.ClearCell(row, column)) Notify({PresenterEvent::Kind::kCell, row, column, {}});
+}
+
+void LineToolPresenter::UnsortGrid() {
+  Update u(*this);
+  if (grid_.Model().SortColumn() < 0) return;
+  grid_.Unsort();
+  Notify(PresenterEvent::Kind::kGridOrder);
+}
+
+std::string LineToolPresenter::CellNote(int row, int column) const {
+  Update u(*this);
+  return grid_.Note(row, column);
 }
 
 void LineToolPresenter::ShowDevice(int row, const DeviceRowTexts& texts) {
@@ -856,6 +866,7 @@ GridSnapshot LineToolPresenter::DisplayedGrid() const {
     for (int column = 0; column < kGridColumns; ++column) {
       r.texts.push_back(model.Text(row, column));
       r.colours.push_back(model.CellColours(row, column));
+      r.notes.push_back(grid_.Note(r.port, column));
     }
     g.rows.push_back(std::move(r));
   }
