@@ -127,13 +127,13 @@ TEST(LineToolWindowGrid, HeaderClicksSortFlipAndShowTheArrow) {
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, port_header);
   EXPECT_EQ(GridText(rig, 0, 0), "0");
   EXPECT_EQ(GridText(rig, 15, 0), "15");
-  EXPECT_EQ(header->sortIndicatorSection(), 0);
-  EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+  EXPECT_EQ(grid.Header().ArrowColumn(), 0);
+  EXPECT_EQ(grid.Header().Arrow(), widgets::SortArrow::kUp);
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, port_header);
   EXPECT_EQ(GridText(rig, 0, 0), "15");
   EXPECT_EQ(GridText(rig, 12, 0), "3");
   EXPECT_EQ(GridText(rig, 12, 1), "SUPER");  // the device's cells moved with its port
-  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(grid.Header().Arrow(), widgets::SortArrow::kDown);
 
   // A run on the sorted grid writes each port's results into its own row.
   ASSERT_TRUE(rig.Sim().Inject(0, SimFault::kFirmwareFails).empty());
