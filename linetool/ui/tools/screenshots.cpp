@@ -241,6 +241,7 @@ int main(int argc, char** argv) {
     control.ClearFaults(3);
     control.ClearFaults(8);
     window.Click(ids::kStart);
+    Pump([&] { return session.Presenter().CellText(0, 9).empty(); }, 120000);
     Pump([&] { return session.Presenter().CellText(0, 9) == "PASS"; }, 120000);
     Save(window, "main_rerun");
     Pump([&] { return !session.Run().RunActive(); }, 300000);
