@@ -63,7 +63,7 @@ QString StyleSheet() {
     QTableView { background: white; gridline-color: #b9c4d0; selection-background-color: #cfe2f7;
                  selection-color: black; border: 1px solid #7f9bb8; }
     QHeaderView::section { background: #dfe8f2; border: none; border-right: 1px solid #b9c4d0;
-                           border-bottom: 1px solid #9fb0c2; padding: 6px 4px 2px 4px; font-weight: bold; color: #10233a; }
+                           border-bottom: 1px solid #9fb0c2; padding: 4px 4px 0 4px; font-weight: bold; color: #10233a; }
   )");
 }
 
