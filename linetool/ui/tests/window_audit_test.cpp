@@ -10,16 +10,15 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
-#include <QScrollBar>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 
 #include "linetool/app/control_ids.h"
 #include "linetool/app/device_cfg_dlg.h"
@@ -30,28 +29,12 @@ namespace linetool::ui {
 namespace {
 
 namespace ids = app::ids;
+using testing::GridText;
+using testing::Slurp;
 using testing::WindowRig;
 
-QString GridText(WindowRig& rig, int row, int column) {
-  PortGridView& grid = rig.Window().Grid();
-  return grid.Model().data(grid.Model().index(row, column), Qt::DisplayRole).toString();
-}
-
-std::string Slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 void LogIn(WindowRig& rig) {
-  WindowRig::OnNextModal([](QWidget& dialog) {
-    auto* edit = dialog.findChild<QLineEdit*>("password");
-    ASSERT_NE(edit, nullptr);
-    QTest::keyClicks(edit, "morvela");
-    QTest::mouseClick(dialog.findChild<QPushButton*>("ok"), Qt::LeftButton);
-  });
-  rig.Window().Click(ids::kLock);
+  testing::LogIn(rig, "morvela");
   ASSERT_TRUE(rig.Session().Presenter().Unlocked());
 }
 

@@ -26,6 +26,9 @@ namespace linetool::ui {
 namespace {
 
 namespace ids = app::ids;
+using testing::GridText;
+using testing::LogIn;
+using testing::Slurp;
 using testing::WindowRig;
 
 // The widget tests run on Qt's offscreen platform with one application.
@@ -47,29 +50,6 @@ class QtEnvironment final : public ::testing::Environment {
 const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 QString Text(QWidget* w) { return w->property("text").toString(); }
-
-QString GridText(WindowRig& rig, int row, int column) {
-  PortGridView& grid = rig.Window().Grid();
-  return grid.Model().data(grid.Model().index(row, column), Qt::DisplayRole).toString();
-}
-
-std::string Slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// Logs in through the login dialog: typed into its edit, then OK.
-void LogIn(WindowRig& rig, const QString& password) {
-  WindowRig::OnNextModal([password](QWidget& dialog) {
-    auto* edit = dialog.findChild<QLineEdit*>("password");
-    ASSERT_NE(edit, nullptr);
-    QTest::keyClicks(edit, password);
-    QTest::mouseClick(dialog.findChild<QPushButton*>("ok"), Qt::LeftButton);
-  });
-  rig.Window().Click(ids::kLock);
-}
 
 // Picks a file in the open or save dialog by typing its name.
 void PickFile(WindowRig& rig, int command, const QString& name) {
