@@ -35,8 +35,8 @@ const std::array<GridColumn, kGridColumns>& GridColumns() {
 }
 
 // The sort type of each column: the port number as an integer, every text
-// without regard to case, and numbers among texts (the capacity) as numbers
-// where they are written as plain integers.
+// without regard to case, and numbers among texts as numbers where they are
+// written as plain integers. The capacity sorts by its size (below).
 constexpr std::array<int, kGridColumns> kSortTypes = {1, 5, 5, 5, 6, 5, 6, 5, 5, 5, 5, 5, 5, 5};
 
 std::int64_t CapacityMiB(const std::string& text) {
@@ -46,7 +46,6 @@ std::int64_t CapacityMiB(const std::string& text) {
   const std::string u(unit);
   if (u == "MB") return static_cast<std::int64_t>(n);
   if (u == "GB") return static_cast<std::int64_t>(n) * 1024;
-  if (u == "TB") return static_cast<std::int64_t>(n) * 1024 * 1024;
   return -1;
 }
 
