@@ -260,7 +260,7 @@ void LineToolPresenter::FillPanelFromSettings() {
     panel_[id].text = std::string(TextOf(EditField(s, id)));
   }
   panel_.Select(ids::kSerialMode, s.serial_number_increase);
-  panel_.Select(ids::kIdleTimer, s.standby_timer);
+  ShowIdleTimerLocked();
   for (int id : ids::kStageSwitches) panel_[id].checked = SwitchOf(s, id) != 0;
   panel_[ids::kAutoMode].checked = s.auto_mp != 0;
   panel_.Select(ids::kFileSystem, s.format_drive_type != 0 ? 1 : 0);
@@ -276,7 +276,8 @@ void LineToolPresenter::FillPanelFromSettings() {
 void LineToolPresenter::Initialise() {
   {
     Update u(*this);
-    engine_.LoadProfile(std::string(kDefaultProfile));
+    // By its full path, so a message about it says where it was looked for.
+    engine_.LoadProfile(platform::JoinStationPath(platform::ToStationPath(engine_.WorkDir()), kDefaultProfile));
     FillPanelFromSettings();
     if (run_ != nullptr) run_->ProfileLoaded();
     counters_ = {};
@@ -309,6 +310,20 @@ void LineToolPresenter::ApplyStateLocked() {
   if (engine_.Settings().auto_mp != 0) panel_[ids::kStart].enabled = false;
   // With HDDSN the bridge takes the disk's serial number: the edit stays off.
   if (engine_.Settings().slow_enumeration != 0) panel_[ids::kSerialNumber].enabled = false;
+  ShowIdleTimerLocked();
+  Notify(PresenterEvent::Kind::kPanel);
+}
+
+void LineToolPresenter::ShowIdleTimerLocked() {
+  ProfileSettings& s = engine_.Settings();
+  // Without HDD Standby the bridge gets no standby time, and the list says so.
+  if (s.hdd_standby == 0) s.standby_timer = 0;
+  panel_.Select(ids::kIdleTimer, s.standby_timer);
+}
+
+void LineToolPresenter::ShowIdleTimer() {
+  Update u(*this);
+  ShowIdleTimerLocked();
   Notify(PresenterEvent::Kind::kPanel);
 }
 
@@ -320,6 +335,7 @@ void LineToolPresenter::ApplyRestState() {
 void LineToolPresenter::ApplyIdleStateOnly() {
   Update u(*this);
   ApplyIdleState(panel_, IdleInputsLocked());
+  ShowIdleTimerLocked();
   Notify(PresenterEvent::Kind::kPanel);
 }
 
@@ -567,17 +583,27 @@ void LineToolPresenter::SetCellText(int row, int column, const std::string& text
 
 void LineToolPresenter::NoteFailure(int row, int column, const std::string& reason) {
   Update u(*this);
+  grid_.SetNote(row, column, reason);
   Notify({PresenterEvent::Kind::kNote, row, column, reason});
 }
 
 void LineToolPresenter::ClearGridColumns(int first, int last) {
   Update u(*this);
   for (int row = 0; row < kGridRows; ++row)
-    for (int column = first; column <= last; ++column) {
-      if (grid_.Text(row, column).empty()) continue;
-      grid_.SetText(row, column, {});
-      Notify({PresenterEvent::Kind::kCell, row, column, {}});
-    }
+    for (int column = first; column <= last; ++column)
+      if (grid_.ClearCell(row, column)) Notify({PresenterEvent::Kind::kCell, row, column, {}});
+}
+
+void LineToolPresenter::UnsortGrid() {
+  Update u(*this);
+  if (grid_.Model().SortColumn() < 0) return;
+  grid_.Unsort();
+  Notify(PresenterEvent::Kind::kGridOrder);
+}
+
+std::string LineToolPresenter::CellNote(int row, int column) const {
+  Update u(*this);
+  return grid_.Note(row, column);
 }
 
 void LineToolPresenter::ShowDevice(int row, const DeviceRowTexts& texts) {
@@ -727,8 +753,8 @@ void LineToolPresenter::SaveIni() {
     }
   }
   s.serial_number_increase = static_cast<std::uint8_t>(std::max(0, panel_.At(ids::kSerialMode).selection));
-  if (panel_.At(ids::kIdleTimer).enabled)
-    s.standby_timer = static_cast<std::uint8_t>(std::max(0, panel_.At(ids::kIdleTimer).selection));
+  // The timer the list shows is the one a run writes, greyed or not.
+  s.standby_timer = static_cast<std::uint8_t>(std::max(0, panel_.At(ids::kIdleTimer).selection));
   engine_.SaveProfile(platform::ToStationPath(*chosen));
   s = before;
   engine_.SetConfigType(type_before);
@@ -840,6 +866,7 @@ GridSnapshot LineToolPresenter::DisplayedGrid() const {
     for (int column = 0; column < kGridColumns; ++column) {
       r.texts.push_back(model.Text(row, column));
       r.colours.push_back(model.CellColours(row, column));
+      r.notes.push_back(grid_.Note(r.port, column));
     }
     g.rows.push_back(std::move(r));
   }

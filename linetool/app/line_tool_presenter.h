@@ -64,6 +64,7 @@ struct GridSnapshot {
     int port = 0;
     std::vector<std::string> texts;
     std::vector<widgets::CListCtrlEx::Colours> colours;
+    std::vector<std::string> notes;  // why a "FAIL" cell's stage failed (empty: no reason known)
   };
   std::vector<Row> rows;
   int sort_column = -1;
@@ -134,6 +135,8 @@ class LineToolPresenter {
   // Cells by port and column, wherever a sort has moved the port's row.
   std::string CellText(int row, int column) const;
   widgets::CListCtrlEx::Colours CellColours(int row, int column) const;
+  // Why the stage of a "FAIL" cell failed, as the run noted it (empty: not known).
+  std::string CellNote(int row, int column) const;
   // A copy of the grid's texts, ports by columns.
   std::vector<std::vector<std::string>> GridTexts() const;
   // A click on a column header: sorts the rows by that column.
@@ -158,6 +161,8 @@ class LineToolPresenter {
   // Says why the stage of a column failed on a port, for the operator's log.
   void NoteFailure(int row, int column, const std::string& reason);
   void ClearGridColumns(int first, int last);
+  // The rows back in port order with no sort arrow (the devices have moved).
+  void UnsortGrid();
   void ShowDevice(int row, const DeviceRowTexts& texts);
   void SetProgress(const std::string& text, int bar);
   void AddCounts(bool passed);
@@ -173,6 +178,9 @@ class LineToolPresenter {
   // leaves the panel.
   void ApplyIdleStateOnly();
   void DisableForRun();
+  // The Idle Timer list and the standby timer setting made one: "Never" (0)
+  // while HDD Standby is off, else the setting.
+  void ShowIdleTimer();
   // The length checks of vendor ID, product ID and revision (and with
   // `with_serial` the serial number), collected into one message box.
   bool CheckFormats(bool with_serial);
@@ -194,6 +202,7 @@ class LineToolPresenter {
   void DefineControls();
   void ApplyStateLocked();
   IdleInputs IdleInputsLocked() const;
+  void ShowIdleTimerLocked();
   void SetStageSwitch(int id, bool on);
   void ClearCounters();
   void ToggleLock();

@@ -88,11 +88,9 @@ void ApplyIdleState(Panel& p, const IdleInputs& in) {
              ids::kWrTest, ids::kPreload, ids::kSaveIni, ids::kClear, ids::kCheckConfig},
          true);
   LockConfigFields(p, !in.update_config);
-  if (in.update_config) {
-    const bool idle = in.idle_timer_option;
-    p[ids::kIdleTimer].enabled = idle;
-    if (!idle) p.Select(ids::kIdleTimer, 0);
-  }
+  // Without the standby option the list shows "Never"; the presenter puts
+  // the setting there too.
+  if (in.update_config) p[ids::kIdleTimer].enabled = in.idle_timer_option;
   p[ids::kFileSystem].enabled = in.partition_format;
   p[ids::kDriveLabel].read_only = !in.partition_format;
   Enable(p, {ids::kBrowseFw, ids::kFwList}, in.update_fw);

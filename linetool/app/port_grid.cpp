@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace linetool::app {
 
@@ -34,14 +35,31 @@ const std::array<GridColumn, kGridColumns>& GridColumns() {
 }
 
 // The sort type of each column: the port number as an integer, every text
-// without regard to case, and numbers among texts (the capacity) as numbers
-// where they are written as plain integers.
+// without regard to case, and numbers among texts as numbers where they are
+// written as plain integers. The capacity sorts by its size (below).
 constexpr std::array<int, kGridColumns> kSortTypes = {1, 5, 5, 5, 6, 5, 6, 5, 5, 5, 5, 5, 5, 5};
 
+std::int64_t CapacityMiB(const std::string& text) {
+  unsigned long long n = 0;
+  char unit[3] = {};
+  if (std::sscanf(text.c_str(), "%llu %2s", &n, unit) != 2) return -1;
+  const std::string u(unit);
+  if (u == "MB") return static_cast<std::int64_t>(n);
+  if (u == "GB") return static_cast<std::int64_t>(n) * 1024;
+  return -1;
+}
+
 PortGrid::PortGrid() : model_(kGridColumns) {
+  capacity_.fill(-1);
   for (int row = 0; row < kGridRows; ++row) model_.InsertRow(row, std::to_string(row), row);
   for (int column = 0; column < kGridColumns; ++column)
     model_.SetColumnSort(column, widgets::kSortToggle, kSortTypes[static_cast<std::size_t>(column)]);
+  // Sizes as sizes: 31 GB before 232 GB before 1863 GB; an unknown size first.
+  model_.SetColumnSort(kCapacityColumn, widgets::kSortToggle, 0, [this](std::intptr_t a, std::intptr_t b) {
+    const std::int64_t x = capacity_[static_cast<std::size_t>(a)];
+    const std::int64_t y = capacity_[static_cast<std::size_t>(b)];
+    return x < y ? -1 : (x > y ? 1 : 0);
+  });
 }
 
 int PortGrid::RowOf(int port) const {
@@ -54,21 +72,66 @@ int PortGrid::RowOf(int port) const {
 
 bool PortGrid::SortByHeader(int column) { return model_.SortByColumn(column, true); }
 
-void PortGrid::SetText(int port, int column, const std::string& text) { model_.SetText(RowOf(port), column, text); }
+void PortGrid::Unsort() { model_.ClearSort(); }
+
+namespace {
+bool IsPort(int port) { return port >= 0 && port < kGridRows; }
+bool IsCell(int port, int column) { return IsPort(port) && column >= 0 && column < kGridColumns; }
+}  // namespace
+
+void PortGrid::SetText(int port, int column, const std::string& text) {
+  if (!IsCell(port, column)) return;
+  if (text.empty()) {
+    ClearCell(port, column);
+    return;
+  }
+  model_.SetText(RowOf(port), column, text);
+  if (column == kCapacityColumn) capacity_[static_cast<std::size_t>(port)] = CapacityMiB(text);
+}
+
+bool PortGrid::ClearCell(int port, int column) {
+  if (!IsCell(port, column)) return false;
+  const int row = RowOf(port);
+  const widgets::CListCtrlEx::CellInfo* cell = model_.Cell(row, column);
+  std::string& note = notes_[static_cast<std::size_t>(port)][static_cast<std::size_t>(column)];
+  const bool coloured =
+      cell != nullptr && (cell->background != widgets::kColourNone || cell->text != widgets::kColourNone);
+  if (model_.Text(row, column).empty() && !coloured && note.empty()) return false;
+  model_.SetText(row, column, {});
+  if (coloured) model_.SetCellColours(row, column, widgets::kColourNone, widgets::kColourNone);
+  note.clear();
+  if (column == kCapacityColumn) capacity_[static_cast<std::size_t>(port)] = -1;
+  return true;
+}
 
 void PortGrid::SetResultCell(int port, int column, const std::string& text) {
+  if (!IsCell(port, column)) return;
+  if (text.empty()) {
+    ClearCell(port, column);
+    return;
+  }
   const int row = RowOf(port);
   model_.SetText(row, column, text);
   if (IsFailText(text)) {
     model_.SetCellColours(row, column, widgets::kRed, widgets::kWhite);
   } else {
     model_.SetCellColours(row, column, widgets::kWhite, widgets::kBlack);
+    notes_[static_cast<std::size_t>(port)][static_cast<std::size_t>(column)].clear();
   }
 }
 
+void PortGrid::SetNote(int port, int column, const std::string& reason) {
+  if (IsCell(port, column)) notes_[static_cast<std::size_t>(port)][static_cast<std::size_t>(column)] = reason;
+}
+
+std::string PortGrid::Note(int port, int column) const {
+  if (!IsCell(port, column) || !IsFailText(Text(port, column))) return {};
+  return notes_[static_cast<std::size_t>(port)][static_cast<std::size_t>(column)];
+}
+
 void PortGrid::ClearColumns(int first, int last) {
-  for (int row = 0; row < kGridRows; ++row)
-    for (int column = first; column <= last; ++column) model_.SetText(row, column, {});
+  for (int port = 0; port < kGridRows; ++port)
+    for (int column = first; column <= last; ++column) ClearCell(port, column);
 }
 
 void PortGrid::ShowDevice(int port, const DeviceRowTexts& t) {

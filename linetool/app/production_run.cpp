@@ -153,7 +153,12 @@ bool ProductionRun::RefreshPorts() {
 }
 
 void ProductionRun::Repaint(bool rebuild) {
-  if (rebuild) presenter_.ClearGridColumns(1, 13);
+  if (rebuild) {
+    // The devices may sit on other ports now: whatever order a header click
+    // made no longer holds.
+    presenter_.UnsortGrid();
+    presenter_.ClearGridColumns(1, 13);
+  }
   for (int p = 0; p < kPortCount; ++p) RepaintRow(p);
   if (rebuild) presenter_.ClearGridColumns(kFirstStageColumn, kGridColumns - 1);
 }
@@ -271,7 +276,8 @@ void ProductionRun::StartRun() {
   }
 
   // 12.
-  if (!presenter_.Control(ids::kIdleTimer).enabled) s.standby_timer = 0;
+  // The standby time the Idle Timer list shows (greyed by the lock or not).
+  presenter_.ShowIdleTimer();
   presenter_.DisableForRun();
   engine_.SetFirmwarePath(firmware);
   if (s.config_enable != 0) {

@@ -24,6 +24,7 @@
 #include "linetool/ui/station_dialogs.h"
 #include "linetool/ui/texts.h"
 #include "linetool/ui/window_message_sink.h"
+#include "linetool/ui/window_thread_dispatch.h"
 
 namespace linetool::ui {
 
@@ -62,7 +63,7 @@ QString StyleSheet() {
     QTableView { background: white; gridline-color: #b9c4d0; selection-background-color: #cfe2f7;
                  selection-color: black; border: 1px solid #7f9bb8; }
     QHeaderView::section { background: #dfe8f2; border: none; border-right: 1px solid #b9c4d0;
-                           border-bottom: 1px solid #9fb0c2; padding: 2px 4px; font-weight: bold; color: #10233a; }
+                           border-bottom: 1px solid #9fb0c2; padding: 4px 4px 0 4px; font-weight: bold; color: #10233a; }
   )");
 }
 
@@ -95,12 +96,16 @@ LineToolWindow::LineToolWindow(app::LineToolPresenter& presenter, StationDialogs
         },
         Qt::QueuedConnection);
   });
-  // A click the station's own threads send is carried out on this thread.
+  // A click the station's own threads send is carried out on this thread
+  // once no box or dialog is up: the login dialog of the auto starter's Lock
+  // comes after the box that says why its Start was refused, not over it.
   presenter_.SetClickPoster([window = QPointer<LineToolWindow>(this), presenter = &presenter_] {
     QMetaObject::invokeMethod(
         qApp,
         [window, presenter] {
-          if (!window.isNull()) presenter->RunPostedClicks();
+          RunWhenNoModal([window, presenter] {
+            if (!window.isNull()) presenter->RunPostedClicks();
+          });
         },
         Qt::QueuedConnection);
   });

@@ -1,6 +1,9 @@
 #include "linetool/ui/port_grid_view.h"
 
 #include <QHeaderView>
+#include <QPainter>
+#include <QPolygon>
+#include <QStyledItemDelegate>
 
 #include "linetool/app/port_grid.h"
 #include "linetool/profile/message_texts.h"
@@ -31,7 +34,8 @@ void PortGridModel::SetSnapshot(app::GridSnapshot snapshot) {
     const auto& before = snapshot_.rows[r];
     const bool moved = now.port != before.port;
     for (std::size_t c = 0; c < now.texts.size(); ++c)
-      if (moved || now.texts[c] != before.texts[c] || now.colours[c] != before.colours[c])
+      if (moved || now.texts[c] != before.texts[c] || now.colours[c] != before.colours[c] ||
+          now.notes[c] != before.notes[c])
         changed.emplace_back(static_cast<int>(r), static_cast<int>(c));
   }
   snapshot_ = std::move(snapshot);
@@ -54,6 +58,9 @@ QVariant PortGridModel::data(const QModelIndex& index, int role) const {
     case Qt::BackgroundRole: return QtColour(row.colours[column].background);
     case Qt::ForegroundRole: return QtColour(row.colours[column].text);
     case Qt::TextAlignmentRole: return QVariant::fromValue(Qt::AlignCenter);
+    case Qt::ToolTipRole:
+      if (column < row.notes.size() && !row.notes[column].empty()) return QtText(row.notes[column]);
+      return {};
     default: return {};
   }
 }
@@ -66,8 +73,60 @@ QVariant PortGridModel::headerData(int section, Qt::Orientation orientation, int
   return {};
 }
 
-PortGridView::PortGridView(QWidget* parent) : QTableView(parent), model_(this) {
+PortGridHeader::PortGridHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+void PortGridHeader::SetArrow(int column, widgets::SortArrow arrow) {
+  if (column == column_ && arrow == arrow_) return;
+  column_ = arrow == widgets::SortArrow::kNone ? -1 : column;
+  arrow_ = arrow;
+  viewport()->update();
+}
+
+void PortGridHeader::paintSection(QPainter* painter, const QRect& rect, int logical_index) const {
+  QHeaderView::paintSection(painter, rect, logical_index);
+  if (logical_index != column_ || arrow_ == widgets::SortArrow::kNone) return;
+  // A flat triangle of 9 by 4 pixels, centred in the top band.
+  const int cx = rect.center().x();
+  const int top = rect.top() + 1;
+  const int bottom = top + kArrowBand - 2;
+  QPolygon triangle;
+  if (arrow_ == widgets::SortArrow::kUp) {
+    triangle << QPoint(cx - 4, bottom) << QPoint(cx + 4, bottom) << QPoint(cx, top);
+  } else {
+    triangle << QPoint(cx - 4, top) << QPoint(cx + 4, top) << QPoint(cx, bottom);
+  }
+  painter->save();
+  // The section's own painting leaves the painter clipped to nothing.
+  painter->setClipRect(rect, Qt::ReplaceClip);
+  painter->setRenderHint(QPainter::Antialiasing, false);
+  painter->setPen(QColor(0x3a, 0x5a, 0x7c));
+  painter->setBrush(QColor(0x3a, 0x5a, 0x7c));
+  painter->drawPolygon(triangle);
+  painter->restore();
+}
+
+namespace {
+
+// Cells are drawn without the focus frame: the selected row's band is enough,
+// and a frame inside a PASS or FAIL cell reads as part of the result.
+class NoFocusFrameDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->state &= ~QStyle::State_HasFocus;
+  }
+};
+
+}  // namespace
+
+PortGridView::PortGridView(QWidget* parent)
+    : QTableView(parent), model_(this), header_(new PortGridHeader(this)) {
+  setHorizontalHeader(header_);
   setModel(&model_);
+  setItemDelegate(new NoFocusFrameDelegate(this));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -82,8 +141,7 @@ PortGridView::PortGridView(QWidget* parent) : QTableView(parent), model_(this) {
   QHeaderView* header = horizontalHeader();
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
-  header->setSortIndicatorShown(true);
-  header->setSortIndicator(-1, Qt::AscendingOrder);
+  header->setSortIndicatorShown(false);  // PortGridHeader draws its own arrow
   header->setStretchLastSection(true);  // the last column takes what the widths leave
   for (int c = 0; c < app::kGridColumns; ++c) {
     header->setSectionResizeMode(c, QHeaderView::Interactive);
@@ -97,13 +155,7 @@ PortGridView::PortGridView(QWidget* parent) : QTableView(parent), model_(this) {
 void PortGridView::Show(app::GridSnapshot snapshot) {
   model_.SetSnapshot(std::move(snapshot));
   const app::GridSnapshot& s = model_.Snapshot();
-  QHeaderView* header = horizontalHeader();
-  if (s.arrow == widgets::SortArrow::kNone) {
-    header->setSortIndicator(-1, Qt::AscendingOrder);
-  } else {
-    header->setSortIndicator(s.sort_column,
-                             s.arrow == widgets::SortArrow::kUp ? Qt::AscendingOrder : Qt::DescendingOrder);
-  }
+  header_->SetArrow(s.sort_column, s.arrow);
   FitRows();
 }
 

@@ -2,9 +2,11 @@
 // The status grid in the window: a table over the presenter's grid snapshot.
 // Every cell is painted with its resolved colours, the 14 columns have their
 // widths, a click selects the whole row, grid lines are drawn, and a header
-// click asks the presenter to sort, whose arrow the header then shows.
+// click asks the presenter to sort, whose arrow the header then shows. A
+// "FAIL" cell's tooltip says why its stage failed, where the run knows.
 
 #include <QAbstractTableModel>
+#include <QHeaderView>
 #include <QTableView>
 #include <functional>
 
@@ -31,6 +33,27 @@ class PortGridModel final : public QAbstractTableModel {
   app::GridSnapshot snapshot_;
 };
 
+// The grid's header: the sort arrow is drawn small in the section's top
+// margin, above the caption and never over it, pointing up for an ascending
+// sort and down for a descending one.
+class PortGridHeader final : public QHeaderView {
+  Q_OBJECT
+ public:
+  explicit PortGridHeader(QWidget* parent = nullptr);
+  void SetArrow(int column, widgets::SortArrow arrow);
+  int ArrowColumn() const { return column_; }
+  widgets::SortArrow Arrow() const { return arrow_; }
+  // Rows of pixels at the top of a section that the arrow may take.
+  static constexpr int kArrowBand = 6;
+
+ protected:
+  void paintSection(QPainter* painter, const QRect& rect, int logical_index) const override;
+
+ private:
+  int column_ = -1;
+  widgets::SortArrow arrow_ = widgets::SortArrow::kNone;
+};
+
 class PortGridView final : public QTableView {
   Q_OBJECT
  public:
@@ -40,6 +63,7 @@ class PortGridView final : public QTableView {
   // Called with the column of a header click.
   void OnHeaderClick(std::function<void(int)> handler) { on_header_click_ = std::move(handler); }
   PortGridModel& Model() { return model_; }
+  PortGridHeader& Header() { return *header_; }
   // Rows fill the grid's height below the header.
   void FitRows();
 
@@ -48,6 +72,7 @@ class PortGridView final : public QTableView {
 
  private:
   PortGridModel model_;
+  PortGridHeader* header_ = nullptr;
   std::function<void(int)> on_header_click_;
 };
 

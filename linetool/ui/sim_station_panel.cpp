@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 
 #include "linetool/ui/artwork.h"
 #include "linetool/ui/texts.h"
@@ -15,6 +16,7 @@ namespace linetool::ui {
 namespace {
 // The bridges' states change by themselves (restarts): the list follows.
 constexpr int kRefreshMs = 500;
+constexpr int kStationPorts = 16;
 }  // namespace
 
 SimStationPanel::SimStationPanel(SimStationControl& control, QWidget* parent)
@@ -63,6 +65,9 @@ void SimStationPanel::Refresh() {
   if (list_->count() != static_cast<int>(lines.size())) {
     list_->clear();
     for (std::size_t i = 0; i < lines.size(); ++i) list_->addItem(QString());
+    // Every bridge in sight at once, up to the station's 16.
+    const int rows = std::min(static_cast<int>(lines.size()), kStationPorts);
+    if (rows > 0) list_->setMinimumHeight(list_->sizeHintForRow(0) * rows + 2 * list_->frameWidth() + 2);
   }
   for (const auto& line : lines) {
     QListWidgetItem* item = list_->item(line.index);

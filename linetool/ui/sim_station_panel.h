@@ -20,6 +20,8 @@ class SimStationPanel final : public QWidget {
   // Selects bridges by index (for scripts and tests).
   void Select(const std::vector<int>& indexes);
   void Refresh();
+  // The list of bridges (for tests).
+  QListWidget& List() const { return *list_; }
 
  private:
   std::vector<int> Selected() const;

@@ -163,6 +163,8 @@ void StationDialogs::ShowMoreConfig(app::CDeviceCfgDlg& config) {
         config.SetCheck(box_id, checked);
         ApplyPanel(widgets, config.Controls());
       });
+      // Only the boxes shown take a place: the hidden ones leave no gap.
+      if (!panel.At(box_id).visible) continue;
       grid->addWidget(box, n / 2, n % 2);
       ++n;
     }
@@ -276,8 +278,12 @@ void StationDialogs::ShowCheckConfig(app::CDebugDlg& debug) {
     l->setFont(FixedPitch());
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   }
-  columns->setStyleSheet(QStringLiteral("color: #1f5d9e; font-weight: bold;"));
-  rows->setStyleSheet(QStringLiteral("color: #1f5d9e; font-weight: bold;"));
+  // The captions take the grid's border and padding (unseen), so their
+  // lines and columns start where the grid's do.
+  rows->setObjectName("rowCaption");
+  columns->setObjectName("columnCaption");
+  columns->setStyleSheet(QStringLiteral("color: #1f5d9e; font-weight: bold; border: 1px solid transparent; padding: 2px;"));
+  rows->setStyleSheet(QStringLiteral("color: #1f5d9e; font-weight: bold; border: 1px solid transparent; padding: 2px;"));
   output->setStyleSheet(QStringLiteral("background: white; border: 1px solid #8aa0b8; padding: 2px;"));
   output->setTextInteractionFlags(Qt::TextSelectableByMouse);
   const QFontMetrics metrics(FixedPitch());

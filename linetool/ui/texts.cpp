@@ -11,7 +11,13 @@ QString QtText(const std::string& text) {
   return s;
 }
 
-std::string StationText(const QString& text) { return text.toLatin1().toStdString(); }
+std::string StationText(const QString& text) {
+  std::string out;
+  out.reserve(static_cast<std::size_t>(text.size()));
+  // One byte per UTF-16 unit, so a caret position stays where it was.
+  for (const QChar c : text) out.push_back(c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : kNotSingleByte);
+  return out;
+}
 
 QString QtFileFilter(const std::string& filter) {
   const QStringList parts = QtText(filter).split(QLatin1Char('|'));

@@ -6,19 +6,16 @@
 namespace linetool::ui {
 
 namespace {
-
 constexpr int kModalRetryMs = 50;
+}  // namespace
 
-void RunWhenNoModal(const std::weak_ptr<bool>& alive, const std::function<void()>& work) {
-  if (alive.expired()) return;
+void RunWhenNoModal(std::function<void()> work) {
   if (QApplication::activeModalWidget() != nullptr) {
-    QTimer::singleShot(kModalRetryMs, qApp, [alive, work] { RunWhenNoModal(alive, work); });
+    QTimer::singleShot(kModalRetryMs, qApp, [work = std::move(work)]() mutable { RunWhenNoModal(std::move(work)); });
     return;
   }
   work();
 }
-
-}  // namespace
 
 WindowThreadDispatch::WindowThreadDispatch() : alive_(std::make_shared<bool>(true)) {}
 
@@ -28,7 +25,13 @@ std::function<void(std::function<void()>)> WindowThreadDispatch::Poster() const 
   std::weak_ptr<bool> alive = alive_;
   return [alive](std::function<void()> work) {
     QMetaObject::invokeMethod(
-        qApp, [alive, work = std::move(work)] { RunWhenNoModal(alive, work); }, Qt::QueuedConnection);
+        qApp,
+        [alive, work = std::move(work)] {
+          RunWhenNoModal([alive, work] {
+            if (!alive.expired()) work();
+          });
+        },
+        Qt::QueuedConnection);
   };
 }
 

@@ -9,6 +9,10 @@
 
 namespace linetool::ui {
 
+// On the window thread: runs `work` at once when no modal box or dialog is
+// up, else as soon as none is.
+void RunWhenNoModal(std::function<void()> work);
+
 class WindowThreadDispatch {
  public:
   WindowThreadDispatch();

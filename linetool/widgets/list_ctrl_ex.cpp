@@ -312,4 +312,13 @@ bool CListCtrlEx::SortByColumn(int column, bool from_click) {
   return true;
 }
 
+void CListCtrlEx::ClearSort() {
+  std::stable_sort(rows_.begin(), rows_.end(), [](const Row& a, const Row& b) {
+    return (a.data ? a.data->value : 0) < (b.data ? b.data->value : 0);
+  });
+  for (auto& [column, info] : column_info_)
+    if (info.sort_flags & kSortToggle) info.sort_flags &= ~(kSortAscending | kSortDescending);
+  sort_column_ = -1;
+}
+
 }  // namespace linetool::widgets

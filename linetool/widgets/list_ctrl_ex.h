@@ -90,6 +90,9 @@ class CListCtrlEx {
   // toggle flag is set; a column with no sort flag does not sort.
   // Returns false when nothing was sorted.
   bool SortByColumn(int column, bool from_click);
+  // The rows back in the order of their caller values, no column sorted and
+  // every toggling column fresh again (its next click sorts ascending).
+  void ClearSort();
   int SortColumn() const { return sort_column_; }
   SortArrow Arrow(int column) const;
 

@@ -8,6 +8,7 @@
 #include "linetool/app/control_ids.h"
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/profile/station_files.h"
+#include "platform/path_access.h"
 #include "presenter_fixture.h"
 
 namespace linetool::app {
@@ -29,6 +30,13 @@ void Unlock(PresenterRig& rig) {
 }
 
 TEST(PresenterStartup, LockedIdleAndAutoModeBusyStates) {
+  {
+    // No default profile: the message names it with the working folder.
+    PresenterRig rig("missing");
+    rig.presenter.Initialise();
+    const std::string path = platform::JoinStationPath(platform::ToStationPath(rig.dir), "kl_line_Tool v0.3.ini");
+    EXPECT_EQ(rig.sink.Texts(), std::vector<std::string>{path + " File/Path Not Exist"});
+  }
   {
     PresenterRig rig("idle");
     WriteText(rig.dir + "/kl_line_Tool v0.3.ini", SampleProfile(false));

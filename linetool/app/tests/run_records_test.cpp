@@ -16,6 +16,7 @@
 #include "linetool/records/record_export.h"
 #include "linetool/records/stores/postgres_records_store.h"
 #include "linetool/records/stores/sqlite_records_store.h"
+#include "platform/path_access.h"
 #include "run_fixture.h"
 
 namespace linetool::app {
@@ -100,7 +101,8 @@ TEST_F(RunRecords, EachPortOfARunLeavesOneRecordThatAgreesWithGridLogAndBridge) 
     EXPECT_EQ(u.serial_written, profile::IncreaseSerialNumber(base, u.port));
     EXPECT_EQ(u.firmware_file, "121105_10_0000.bin");
     EXPECT_EQ(u.firmware_sha256, records::Sha256Hex(firmware));
-    EXPECT_EQ(u.profile_file, "kl_line_Tool v0.3.ini");
+    // The default profile by the path it was loaded from.
+    EXPECT_EQ(u.profile_file, platform::JoinStationPath(platform::ToStationPath(rig.Workdir()), "kl_line_Tool v0.3.ini"));
     EXPECT_EQ(u.profile_sha256, records::Sha256Hex(profile_bytes));
     EXPECT_EQ(u.capacity, r.capacity);
     // The disk as its IDENTIFY data names it.

@@ -418,6 +418,14 @@ TEST(DiskInUse, ItsPortFailsPartitionWithTheReasonAndTheOtherPortPasses) {
   EXPECT_EQ(notes[0].row, 0);
   EXPECT_EQ(notes[0].column, kFirstStageColumn + disk::kStagePartition);
   EXPECT_EQ(notes[0].text, "refused: sdb1 is mounted at /media/usb");
+  // The FAIL cell keeps the reason for the window's tooltip; the later FAIL
+  // cells of the port have none of their own.
+  EXPECT_EQ(rig.Presenter().CellNote(0, notes[0].column), notes[0].text);
+  EXPECT_EQ(rig.Presenter().CellNote(0, notes[0].column + 1), "");
+  EXPECT_EQ(rig.Presenter().DisplayedGrid().rows[0].notes[static_cast<std::size_t>(notes[0].column)], notes[0].text);
+  // A new run starts with the cell and its reason cleared.
+  rig.Presenter().ClearGridColumns(kFirstStageColumn, kGridColumns - 1);
+  EXPECT_EQ(rig.Presenter().CellNote(0, notes[0].column), "");
 }
 
 TEST(SafeRemoval, PlugEventsWaitUntilTheRemovalHasEnded) {

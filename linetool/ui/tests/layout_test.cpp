@@ -66,6 +66,12 @@ TEST(StationTexts, PickerFiltersAndLineEnds) {
   EXPECT_EQ(QtFileFilter("Images|*.bin;*.hex|All|*.*||"), "Images (*.bin *.hex);;All (*.*)");
   EXPECT_EQ(QtText("a\r\nb\rc\n"), "a\nb\nc\n");
   EXPECT_EQ(StationText(QtText("Kelv \xb5")), "Kelv \xb5");
+  // Beyond the single-byte set: one byte above 127 per UTF-16 unit, never "?".
+  const std::string wide = StationText(QString::fromUtf8("a\xe2\x82\xac\xf0\x9f\x98\x80" "b"));
+  ASSERT_EQ(wide.size(), 5u);
+  EXPECT_EQ(wide.front(), 'a');
+  EXPECT_EQ(wide.back(), 'b');
+  for (std::size_t i = 1; i < 4; ++i) EXPECT_GT(static_cast<unsigned char>(wide[i]), 127u) << i;
 }
 
 }  // namespace

@@ -9,15 +9,20 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "linetool/app/cli/sim_station_backend.h"
+#include "linetool/app/control_ids.h"
 #include "linetool/ui/port_grid_view.h"
 #include "linetool/ui/sim_station_control.h"
 #include "linetool/ui/station_session.h"
@@ -118,5 +123,29 @@ class WindowRig {
   std::unique_ptr<StationSession> session_;
   std::unique_ptr<SimStationControl> control_;
 };
+
+// A cell's text as the grid shows it (row as shown, after any sort).
+inline QString GridText(WindowRig& rig, int row, int column) {
+  PortGridView& grid = rig.Window().Grid();
+  return grid.Model().data(grid.Model().index(row, column), Qt::DisplayRole).toString();
+}
+
+inline std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Logs in through the login dialog: typed into its edit, then OK.
+inline void LogIn(WindowRig& rig, const QString& password) {
+  WindowRig::OnNextModal([password](QWidget& dialog) {
+    auto* edit = dialog.findChild<QLineEdit*>("password");
+    ASSERT_NE(edit, nullptr);
+    QTest::keyClicks(edit, password);
+    QTest::mouseClick(dialog.findChild<QPushButton*>("ok"), Qt::LeftButton);
+  });
+  rig.Window().Click(app::ids::kLock);
+}
 
 }  // namespace linetool::ui::testing

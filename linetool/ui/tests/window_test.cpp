@@ -26,6 +26,9 @@ namespace linetool::ui {
 namespace {
 
 namespace ids = app::ids;
+using testing::GridText;
+using testing::LogIn;
+using testing::Slurp;
 using testing::WindowRig;
 
 // The widget tests run on Qt's offscreen platform with one application.
@@ -47,29 +50,6 @@ class QtEnvironment final : public ::testing::Environment {
 const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 QString Text(QWidget* w) { return w->property("text").toString(); }
-
-QString GridText(WindowRig& rig, int row, int column) {
-  PortGridView& grid = rig.Window().Grid();
-  return grid.Model().data(grid.Model().index(row, column), Qt::DisplayRole).toString();
-}
-
-std::string Slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// Logs in through the login dialog: typed into its edit, then OK.
-void LogIn(WindowRig& rig, const QString& password) {
-  WindowRig::OnNextModal([password](QWidget& dialog) {
-    auto* edit = dialog.findChild<QLineEdit*>("password");
-    ASSERT_NE(edit, nullptr);
-    QTest::keyClicks(edit, password);
-    QTest::mouseClick(dialog.findChild<QPushButton*>("ok"), Qt::LeftButton);
-  });
-  rig.Window().Click(ids::kLock);
-}
 
 // Picks a file in the open or save dialog by typing its name.
 void PickFile(WindowRig& rig, int command, const QString& name) {
@@ -127,13 +107,13 @@ TEST(LineToolWindowGrid, HeaderClicksSortFlipAndShowTheArrow) {
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, port_header);
   EXPECT_EQ(GridText(rig, 0, 0), "0");
   EXPECT_EQ(GridText(rig, 15, 0), "15");
-  EXPECT_EQ(header->sortIndicatorSection(), 0);
-  EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+  EXPECT_EQ(grid.Header().ArrowColumn(), 0);
+  EXPECT_EQ(grid.Header().Arrow(), widgets::SortArrow::kUp);
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, port_header);
   EXPECT_EQ(GridText(rig, 0, 0), "15");
   EXPECT_EQ(GridText(rig, 12, 0), "3");
   EXPECT_EQ(GridText(rig, 12, 1), "SUPER");  // the device's cells moved with its port
-  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(grid.Header().Arrow(), widgets::SortArrow::kDown);
 
   // A run on the sorted grid writes each port's results into its own row.
   ASSERT_TRUE(rig.Sim().Inject(0, SimFault::kFirmwareFails).empty());

@@ -1,7 +1,8 @@
 // linetool_screenshots OUTDIR RESOURCES [SUFFIX]: pictures of the station's
 // window on a simulated station of 16 bridges: idle, during a run, after a
 // run with passes and injected failures, and every dialog (Last Records over
-// a records file holding that run). Run on the
+// a records file holding that run); last, that grid sorted by capacity and a
+// second run on it. Run on the
 // offscreen platform (QT_QPA_PLATFORM=offscreen); QT_SCALE_FACTOR=2 gives the
 // 200 % pictures. Each PNG is OUTDIR/linetool_<name><SUFFIX>.png.
 
@@ -225,6 +226,25 @@ int main(int argc, char** argv) {
       emit vid->textEdited("12");
       window.Click(ids::kStart);
     });
+    {
+      auto* vid = qobject_cast<QLineEdit*>(window.Control(ids::kVendorId));
+      vid->setText("0F3C");
+      emit vid->textEdited("0F3C");
+    }
+    // The run's grid sorted by capacity (the failed rows go with their ports),
+    // then a second run on it with the faults cleared: stages not yet run are
+    // plain, whatever the run before left in them.
+    session.Presenter().SortGrid(6);
+    window.Sync();
+    Pump([] { return false; }, 200);
+    Save(window, "main_sorted");
+    control.ClearFaults(3);
+    control.ClearFaults(8);
+    window.Click(ids::kStart);
+    Pump([&] { return session.Presenter().CellText(0, 9).empty(); }, 120000);
+    Pump([&] { return session.Presenter().CellText(0, 9) == "PASS"; }, 120000);
+    Save(window, "main_rerun");
+    Pump([&] { return !session.Run().RunActive(); }, 300000);
     window.close();
   }
   std::error_code ec;
