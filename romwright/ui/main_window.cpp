@@ -6,6 +6,9 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeySequence>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
@@ -83,8 +86,15 @@ QRect MainWindow::DialogRect(int x, int y, int w, int h) {
   return QRect(px(x * u.x), px((y - kToolbarUnits) * u.y), px(w * u.x), px(h * u.y));
 }
 
+namespace {
+app::MainWindowServices WithSink(app::MainWindowServices s, platform::MessageSink& sink) {
+  return app::MainWindowServices{s.clock, sink, s.usb, s.opener, std::move(s.settings_host_path),
+                                 std::move(s.host_workdir), std::move(s.no_programmer_hint)};
+}
+}  // namespace
+
 MainWindow::MainWindow(app::MainWindowServices services, QWidget* parent)
-    : QMainWindow(parent), presenter_(std::move(services), this) {
+    : QMainWindow(parent), startup_sink_(services.sink), presenter_(WithSink(std::move(services), startup_sink_), this) {
   setAcceptDrops(true);
   BuildControls();
   connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
@@ -199,15 +209,18 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::StartUp(const std::vector<std::string>& arguments) {
+  startup_sink_.Hold();
   presenter_.StartUp(arguments);
   if (presenter_.Ready()) hex_view->SetModel(&presenter_.Data().HexView());
   Sync();
   timer_.start(20);
   OnTimer();
+  startup_sink_.Release();
 }
 
 void MainWindow::ApplyLanguage() {
   const app::LanguageView& lang = presenter_.Language();
+  UseQtTexts(presenter_.Texts().Language() == app::kLanguageChinese);
   if (menus_english_ != lang.english_menu) BuildMenus(lang.english_menu);
   actions_[cmd::kEnglish]->setChecked(lang.english_checked);
   actions_[cmd::kSimpleChinese]->setChecked(lang.chinese_checked);
@@ -223,6 +236,18 @@ void MainWindow::ApplyLanguage() {
   if (pic_path != picture_path_ && !pic_path.isEmpty() && pic.load(pic_path)) {
     picture_path_ = pic_path;
     picture->setPixmap(pic.scaled(picture->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  }
+}
+
+// Qt's own texts (the buttons of message boxes and file pickers) in the
+// window's language: its simplified Chinese translation, or its English.
+void MainWindow::UseQtTexts(bool chinese) {
+  if (chinese == qt_texts_chinese_) return;
+  qt_texts_chinese_ = chinese;
+  QCoreApplication::removeTranslator(&qt_translator_);
+  if (chinese && qt_translator_.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(&qt_translator_);
   }
 }
 
@@ -253,6 +278,8 @@ void MainWindow::BuildMenus(bool english) {
   }
   actions_[cmd::kEnglish]->setCheckable(true);
   actions_[cmd::kSimpleChinese]->setCheckable(true);
+  actions_[cmd::kOpen]->setShortcut(QKeySequence::Open);
+  actions_[cmd::kSave]->setShortcut(QKeySequence::Save);
   // The toolbar of this language: its buttons are the menu's actions, with
   // the table's texts as tooltips.
   for (const auto& [id, tip] : app::kToolbarTooltips) {
@@ -392,6 +419,11 @@ std::optional<std::string> MainWindow::PickSave(const QString& title, const QStr
   QFileDialog d(this, title, {}, filter);
   d.setAcceptMode(QFileDialog::AcceptSave);
   d.setDefaultSuffix(QString::fromLatin1(app::kSaveFileExtension));
+  // A name typed without an ending takes the ending of the kind chosen.
+  connect(&d, &QFileDialog::filterSelected, &d, [&d](const QString& chosen) {
+    d.setDefaultSuffix(chosen.contains(QStringLiteral("*.hex")) ? QStringLiteral("hex")
+                                                                : QString::fromLatin1(app::kSaveFileExtension));
+  });
   d.setOption(QFileDialog::ReadOnly, false);  // the dialog asks before replacing a file
   qt_views::FitDetailColumns(d);
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;
