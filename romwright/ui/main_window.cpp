@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -68,6 +69,25 @@ QStyle::StandardPixmap IconOf(std::uint32_t id) {
   }
 }
 
+// A toolbar icon whose disabled look is plainly faded: the style's own
+// greying leaves grey icons (the bin of Erase) looking as they do enabled.
+QIcon ToolbarIcon(const QIcon& icon, const QSize& size) {
+  QIcon out;
+  for (const qreal scale : {1.0, 2.0}) {
+    const QPixmap normal = icon.pixmap(size, scale);
+    QPixmap faded(normal.size());
+    faded.setDevicePixelRatio(normal.devicePixelRatio());
+    faded.fill(Qt::transparent);
+    QPainter p(&faded);
+    p.setOpacity(0.25);
+    p.drawPixmap(0, 0, normal);
+    p.end();
+    out.addPixmap(normal, QIcon::Normal);
+    out.addPixmap(faded, QIcon::Disabled);
+  }
+  return out;
+}
+
 bool IsOperation(std::uint32_t id) {
   switch (id) {
     case cmd::kAuto: case cmd::kChipErase: case cmd::kWriteChip: case cmd::kReadChip:
@@ -109,7 +129,9 @@ void MainWindow::BuildControls() {
   central->setFixedSize(whole.size());
 
   chip_group = new QGroupBox(central);
-  chip_group->setGeometry(DialogRect(7, 38, 122, 113));
+  // Eight units taller than the panel's rows need, down to the picture: room
+  // for the two lines of the byte-order note of 16-bit chips.
+  chip_group->setGeometry(DialogRect(7, 38, 122, 121));
   // The panel's controls are placed in the window's units, relative to the group.
   const QPoint group_at = chip_group->geometry().topLeft();
   auto in_group = [&](QWidget* w, QRect r) { w->setGeometry(r.translated(-group_at)); };
@@ -134,9 +156,13 @@ void MainWindow::BuildControls() {
   capacity_label = new QLabel(chip_group);
   in_group(capacity_label, DialogRect(12, 129, 38, 12));
   capacity_text = new QLabel(chip_group);
-  capacity_text->setWordWrap(true);
-  capacity_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  in_group(capacity_text, DialogRect(51, 130, 76, 20));
+  capacity_text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  in_group(capacity_text, DialogRect(51, 129, 76, 12));
+  // The byte-order note of a 16-bit chip, under the capacity, across the panel.
+  byte_order_note = new QLabel(chip_group);
+  byte_order_note->setWordWrap(true);
+  byte_order_note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  in_group(byte_order_note, DialogRect(12, 140, 115, 18));
 
   picture = new QLabel(central);
   picture->setGeometry(DialogRect(7, 161, 118, 99));
@@ -284,7 +310,8 @@ void MainWindow::BuildMenus(bool english) {
   // the table's texts as tooltips.
   for (const auto& [id, tip] : app::kToolbarTooltips) {
     QAction* a = actions_[id];
-    auto* b = new QAction(style()->standardIcon(IconOf(id)), Q(presenter_.T(tip)), toolbar_);
+    auto* b = new QAction(ToolbarIcon(style()->standardIcon(IconOf(id)), toolbar_->iconSize()), Q(presenter_.T(tip)),
+                          toolbar_);
     b->setToolTip(Q(presenter_.T(tip)));
     b->setData(static_cast<uint>(id));
     connect(b, &QAction::triggered, a, &QAction::trigger);
@@ -329,7 +356,8 @@ void MainWindow::SyncChipPanel() {
   fill(type_list, panel.TypeItems(), panel.TypeText());
   fill(manufacturer_list, panel.ManufacturerItems(), panel.ManufacturerText());
   fill(chip_list, panel.ChipItems(), panel.ChipText());
-  capacity_text->setText(Q(panel.CapacityText()).trimmed());
+  capacity_text->setText(Q(panel.CapacityLine()));
+  byte_order_note->setText(Q(panel.ByteOrderNote()));
   if (QAction* erase = Action(cmd::kChipErase)) erase->setEnabled(presenter_.CommandEnabled(cmd::kChipErase));
   setWindowTitle(Q(presenter_.Title()));
   SyncHexView();

@@ -64,6 +64,7 @@ class MainWindow : public QMainWindow, public app::StatusView {
   QLabel* chip_label = nullptr;
   QLabel* capacity_label = nullptr;
   QLabel* capacity_text = nullptr;
+  QLabel* byte_order_note = nullptr;
   QLabel* picture = nullptr;
   QProgressBar* progress = nullptr;
   QLabel* percent = nullptr;
