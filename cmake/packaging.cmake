@@ -127,7 +127,7 @@ set(CPACK_DEBIAN_LINETOOL_PACKAGE_NAME linetool)
 set(CPACK_DEBIAN_ROMWRIGHT_PACKAGE_NAME romwright)
 set(CPACK_DEBIAN_LINETOOL_PACKAGE_DEPENDS "fdisk, ntfs-3g, fonts-liberation2, adduser, libcap2-bin")
 set(CPACK_DEBIAN_LINETOOL_PACKAGE_RECOMMENDS "fusefat")
-set(CPACK_DEBIAN_ROMWRIGHT_PACKAGE_DEPENDS "fonts-wqy-microhei")
+set(CPACK_DEBIAN_ROMWRIGHT_PACKAGE_DEPENDS "fonts-wqy-microhei, qt6-translations-l10n")
 set(CPACK_COMPONENT_LINETOOL_DESCRIPTION
     "production station for VX7700 USB-SATA bridges\nFinds up to 16 USB 3.0-to-SATA bridge enclosures on one PC, ties each to\nits disk, then configures, flashes, restarts, partitions, formats, tests\nand preloads them in parallel, with a status grid, counters and a daily\nlog (linetool), or from the shell (linetool-cli).")
 set(CPACK_COMPONENT_ROMWRIGHT_DESCRIPTION

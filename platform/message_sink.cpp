@@ -60,4 +60,18 @@ MessageAnswer StreamSink::Show(const MessageBox& box) {
   return DefaultAnswer(box.buttons);
 }
 
+MessageAnswer HoldingSink::Show(const MessageBox& box) {
+  if (!held_ || box.buttons != MessageButtons::kOk) return next_.Show(box);
+  waiting_.push_back(box);
+  return DefaultAnswer(box.buttons);
+}
+
+void HoldingSink::Release() {
+  held_ = false;
+  // A box shown now may run the event loop, and a command may show more.
+  std::vector<MessageBox> boxes;
+  boxes.swap(waiting_);
+  for (const auto& box : boxes) next_.Show(box);
+}
+
 }  // namespace platform

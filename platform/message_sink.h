@@ -74,4 +74,23 @@ class StreamSink final : public MessageSink {
   std::ostream& out_;
 };
 
+// Passes each box on to another sink, except that while held, boxes that only
+// inform (an OK button) wait, in order, until Release shows them: a window
+// says what went wrong during its start-up once it is there to be seen.
+// Boxes that ask a question are never held. Not thread-safe.
+class HoldingSink final : public MessageSink {
+ public:
+  explicit HoldingSink(MessageSink& next) : next_(next) {}
+  using MessageSink::Show;
+  MessageAnswer Show(const MessageBox& box) override;
+
+  void Hold() { held_ = true; }
+  void Release();
+
+ private:
+  MessageSink& next_;
+  bool held_ = false;
+  std::vector<MessageBox> waiting_;
+};
+
 }  // namespace platform

@@ -62,6 +62,15 @@ if [ -n "$ltdeb" ]; then
     grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "linetool does not depend on $dep: $depends"
   done
 fi
+# The programmer's window draws Chinese and takes Qt's own texts (the buttons
+# of its message boxes) in the language it shows.
+rwdeb=$(for deb in "${debs[@]}"; do [ "$(dpkg-deb --field "$deb" Package)" = romwright ] && echo "$deb"; done)
+if [ -n "$rwdeb" ]; then
+  depends=$(dpkg-deb --field "$rwdeb" Depends)
+  for dep in fonts-wqy-microhei qt6-translations-l10n; do
+    grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "romwright does not depend on $dep: $depends"
+  done
+fi
 expect_file() { [ -e "$root/$1" ] || fail "no $1 in the packages"; }
 for f in usr/bin/linetool usr/bin/linetool-cli usr/bin/romwright usr/bin/romwright-cli \
   usr/lib/romwright/chips.db usr/lib/romwright/config.ini usr/lib/udev/rules.d/60-romwright-programmer.rules \

@@ -1,5 +1,7 @@
 #include "platform/linux/programmer_usb_libusb.h"
 
+#include <filesystem>
+
 #include <libusb.h>
 
 #include <algorithm>
@@ -227,6 +229,19 @@ std::unique_ptr<ProgrammerChannels> LibusbProgrammer::Open(const std::string& lo
   }
   if (list) usb.FreeDeviceList(list, 1);
   return channels;
+}
+
+std::string ProgrammerAccessHint(const std::vector<std::string>& rule_folders) {
+  for (const auto& folder : rule_folders) {
+    const std::string path = folder + "/" + kProgrammerRuleName;
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+      return "Access to the programmer comes from the udev rule " + path +
+             " (the logged-in user and the plugdev group); plug the programmer in again after it was installed.";
+    }
+  }
+  return std::string("No udev rule gives access to the programmer: install ") + kProgrammerRuleName +
+         " in /etc/udev/rules.d, run \"udevadm control --reload-rules\" and plug the programmer in again.";
 }
 
 }  // namespace platform::linux_host

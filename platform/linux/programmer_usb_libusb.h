@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/libusb_calls.h"
 #include "platform/programmer_usb.h"
@@ -33,5 +34,12 @@ class LibusbProgrammer final : public ProgrammerUsb {
  private:
   std::shared_ptr<Context> context_;
 };
+
+// Where this host's access to the programmer comes from: the udev rule that
+// lets a user without root open it, found in `rule_folders` (the system's
+// first), or how to install it when it is in none of them.
+inline constexpr const char* kProgrammerRuleName = "60-romwright-programmer.rules";
+std::string ProgrammerAccessHint(const std::vector<std::string>& rule_folders = {"/etc/udev/rules.d",
+                                                                                  "/usr/lib/udev/rules.d"});
 
 }  // namespace platform::linux_host

@@ -158,6 +158,7 @@ bool ChipOperations::WriteChip() {
 }
 
 bool ChipOperations::VerifyChip() {
+  verify_mismatch_.reset();
   ctx_.status.SetProgress(0);
   ctx_.status.LogLine(T(kTextVerifyChip));
   if (BusyOrUnlinked()) return false;
@@ -202,6 +203,7 @@ bool ChipOperations::VerifyChip() {
         const std::uint32_t address = static_cast<std::uint32_t>(at - expected);
         const std::uint8_t buf = *at;
         const std::uint8_t got = chip[address];
+        verify_mismatch_ = address;
         ctx_.engine.AbortTransfer();
         ctx_.status.ShowError(T(kTextVerifyError));
         char addr[64], bytes[32], chip_byte[32];
@@ -269,6 +271,7 @@ bool ChipOperations::DetectChip() {
 
 bool ChipOperations::Auto() {
   const Millis auto_start = ctx_.clock.Now();
+  verify_mismatch_.reset();
   ctx_.status.LogLine(T(kTextAuto));
   if (BusyOrUnlinked()) return false;
   if (selected_.type == static_cast<std::uint32_t>(ChipType::kSpiFlash)) {

@@ -69,6 +69,10 @@ class ChipOperations {
   // nothing before a Detect or when it could not read them.
   std::optional<std::pair<std::uint8_t, std::uint8_t>> DetectedIds() const { return detected_ids_; }
 
+  // The address of the first byte the last Verify found different; nothing
+  // when it found none (or did not get to compare).
+  std::optional<std::uint32_t> VerifyMismatch() const { return verify_mismatch_; }
+
   // Runs the operation of a menu command identifier; false for another
   // identifier. A command that arrives while an operation runs meets the busy
   // message.
@@ -82,6 +86,7 @@ class ChipOperations {
 
  private:
   std::optional<std::pair<std::uint8_t, std::uint8_t>> detected_ids_;
+  std::optional<std::uint32_t> verify_mismatch_;
   struct Frame;
   const std::string& T(std::uint32_t id) const { return ctx_.texts.TextOf(id); }
   bool BusyOrUnlinked();

@@ -106,16 +106,34 @@ void ChipSelectionPresenter::Apply() {
   }
   buffer_.SetViewLength(selected_.capacity);
   if (hex_view_) hex_view_->LengthChanged();
-  capacity_text_ = PanelCapacityText(selected_, texts_.TextOf(kTextByteOrderNote));
+  const std::string capacity_text = CapacityText();
   erase_enabled_ = selected_.type == static_cast<std::uint32_t>(ChipType::kSpiFlash);
   const std::string name = NameOf(selected_);
   settings_.Write("Run", "DefaultChipName", name);
   if (hooks_.show_info) hooks_.show_info(name);
   if (hooks_.log_line) {
     hooks_.log_line(texts_.TextOf(kTextChip) + name + ", " + texts_.TextOf(kTextManu) + ManufacturerOf(selected_) +
-                    ", " + capacity_text_);
+                    ", " + capacity_text);
   }
   hex_view_wants_focus_ = true;
+}
+
+std::string ChipSelectionPresenter::CapacityText() const {
+  return has_chip_ ? PanelCapacityText(selected_, texts_.TextOf(kTextByteOrderNote)) : std::string();
+}
+
+std::string ChipSelectionPresenter::CapacityLine() const {
+  const std::string text = CapacityText();
+  return text.substr(0, text.find("\r\n"));
+}
+
+std::string ChipSelectionPresenter::ByteOrderNote() const {
+  const std::string text = CapacityText();
+  const auto gap = text.find("\r\n\r\n");
+  if (gap == std::string::npos) return {};
+  std::string note = text.substr(gap + 4);
+  while (!note.empty() && (note.back() == '\r' || note.back() == '\n')) note.pop_back();
+  return note;
 }
 
 }  // namespace romwright::app

@@ -61,7 +61,13 @@ class ChipSelectionPresenter {
   const std::string& TypeText() const { return type_text_; }
   const std::string& ManufacturerText() const { return manufacturer_text_; }
   const std::string& ChipText() const { return chip_text_; }
-  const std::string& CapacityText() const { return capacity_text_; }
+  // The panel's capacity text in the current language (the log line of a
+  // selection keeps the text of its moment), and its two parts: the capacity
+  // itself and, for a 93-series chip of 16-bit words, the byte-order note
+  // (else empty).
+  std::string CapacityText() const;
+  std::string CapacityLine() const;
+  std::string ByteOrderNote() const;
   bool EraseEnabled() const { return erase_enabled_; }
   bool HasChip() const { return has_chip_; }
   const ChipRecord& Selected() const { return selected_; }
@@ -89,7 +95,6 @@ class ChipSelectionPresenter {
   std::string type_text_;
   std::string manufacturer_text_;
   std::string chip_text_;
-  std::string capacity_text_;
   bool erase_enabled_ = false;
   bool hex_view_wants_focus_ = false;
 };

@@ -27,7 +27,7 @@ std::string WindowTitle(std::string_view caption, std::string_view path) {
 DataCommandsPresenter::DataCommandsPresenter(DataBuffer& buffer, HexViewModel& hex_view, const LanguageTable& texts,
                                              platform::MessageSink& sink, DataCommandHooks hooks)
     : buffer_(buffer), hex_view_(hex_view), texts_(texts), sink_(sink), hooks_(std::move(hooks)) {
-  checksum_text_ = buffer_.ChecksumText();
+  Redraw(true);
 }
 
 const std::string& DataCommandsPresenter::T(std::uint32_t id) const { return texts_.TextOf(id); }
@@ -44,21 +44,33 @@ bool DataCommandsPresenter::Busy() {
 }
 
 void DataCommandsPresenter::Redraw(bool with_checksum) {
-  if (with_checksum) checksum_text_ = buffer_.ChecksumText();
+  if (with_checksum) {
+    checksum_text_ = buffer_.ChecksumText();
+    checksum_length_ = buffer_.ViewLength();
+  }
   ++redraws_;
+}
+
+const std::string& DataCommandsPresenter::ChecksumText() {
+  // Another chip counts another length of the buffer.
+  if (checksum_length_ != buffer_.ViewLength()) Redraw(true);
+  return checksum_text_;
 }
 
 bool DataCommandsPresenter::Load(const std::string& path) {
   Log(path);
-  const bool ok = LoadFile(buffer_, path, sink_, texts_);
+  const LoadOutcome outcome = LoadFile(buffer_, path, sink_, texts_);
   Redraw(true);
-  if (!ok) {
-    sink_.Show(T(kTextOpenError));
-    Log(T(kTextOpenError));
+  if (!outcome) {
+    // The buffer and the title keep what was loaded before.
+    sink_.Show(T(kTextOpenError) + "\n" + outcome.fault);
+    Log(T(kTextOpenError) + " " + outcome.fault);
+    return false;
   }
+  if (outcome.moved_down != 0 && hooks_.status.show_info) hooks_.status.show_info(MovedDownText(outcome));
   loaded_path_ = path;
   title_ = WindowTitle(caption_, path);
-  return ok;
+  return true;
 }
 
 void DataCommandsPresenter::SetCaption(std::string caption) {
@@ -88,12 +100,7 @@ bool DataCommandsPresenter::Drop(const std::vector<std::string>& paths) {
   return Load(paths.front());
 }
 
-bool DataCommandsPresenter::LoadCommandLineFile(const std::string& path) {
-  const bool ok = LoadFile(buffer_, path, sink_, texts_);
-  Redraw(true);
-  if (!ok) sink_.Show(T(kTextOpenError));
-  return ok;
-}
+bool DataCommandsPresenter::LoadCommandLineFile(const std::string& path) { return Load(path); }
 
 bool DataCommandsPresenter::SaveStart() {
   Log(T(kTextSaveFile));

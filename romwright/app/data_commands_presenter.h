@@ -47,7 +47,7 @@ class DataCommandsPresenter {
   bool OpenPicked(const std::optional<std::string>& path);
   // Files dropped on the window: exactly one is loaded like Open.
   bool Drop(const std::vector<std::string>& paths);
-  // The one file named on the command line at start-up.
+  // The one file named on the command line at start-up, loaded like Open.
   bool LoadCommandLineFile(const std::string& path);
 
   // File Save: like Open; the view length's bytes go to the file.
@@ -67,8 +67,10 @@ class DataCommandsPresenter {
   // of the last file loaded.
   void SetCaption(std::string caption);
   const std::string& Title() const { return title_; }
-  // The checksum label, updated by every redraw that asks for it.
-  const std::string& ChecksumText() const { return checksum_text_; }
+  // The checksum label: the sum of the view length of what the buffer holds,
+  // updated by every redraw that asks for it and whenever the view length
+  // changed since (another chip).
+  const std::string& ChecksumText();
   // Counts redraws, so a view knows when to repaint.
   unsigned Redraws() const { return redraws_; }
   // Recomputes the checksum label and asks for a repaint (after a chip read
@@ -90,6 +92,7 @@ class DataCommandsPresenter {
   std::string title_;
   std::string loaded_path_;
   std::string checksum_text_;
+  std::uint32_t checksum_length_ = 0;
   unsigned redraws_ = 0;
 };
 

@@ -24,6 +24,26 @@ constexpr SettingText kSettingTexts[] = {
     {93, "Website"},      {95, "LogFile"},          {96, "DataBaseFile"},
     {97, "ManualFile"},   {98, "AboutPictureFile"}, {99, "MainPictureFile"},
 };
+// What a setting that is missing or cannot be read stands for: the values of
+// the config.ini the program ships with.
+struct SettingDefault {
+  std::uint32_t id;
+  const char* chinese;
+  const char* english;
+};
+constexpr SettingDefault kSettingDefaults[] = {
+    {90, "Romwright 编程器", "Romwright"},
+    {91, "FPR7100 编程器 V1.0", "FPR7100 Programmer V1.0"},
+    {92, "Romwright", "Romwright"},
+    {93, "", ""},
+    {95, "romwright.log", "romwright.log"},
+    {96, "chips.db", "chips.db"},
+    {97, "manual.chm", "manual.chm"},
+    {98, "about.bmp", "about.bmp"},
+    {99, "main.bmp", "main.bmp"},
+};
+constexpr const char* kDefaultChipName = "EN25T80";
+static_assert(std::size(kSettingDefaults) == std::size(kSettingTexts));
 constexpr std::uint32_t kDefaultChipEntry = 100;
 
 constexpr FixedText kFixedTexts[] = {
@@ -158,14 +178,21 @@ LanguageTable::LanguageTable() {
 }
 
 LanguageTable::LanguageTable(const SettingsFile& settings) : LanguageTable() {
-  for (const auto& s : kSettingTexts) {
-    entries_[s.id].chinese = settings.Read(kLanguageChinese, s.key);
-    entries_[s.id].english = settings.Read(kLanguageEnglish, s.key);
+  const auto or_default = [](std::string value, const char* fallback) {
+    return value.empty() ? std::string(fallback) : value;
+  };
+  for (std::size_t i = 0; i < std::size(kSettingTexts); ++i) {
+    const auto& s = kSettingTexts[i];
+    const auto& d = kSettingDefaults[i];
+    entries_[s.id].chinese = or_default(settings.Read(kLanguageChinese, s.key), d.chinese);
+    entries_[s.id].english = or_default(settings.Read(kLanguageEnglish, s.key), d.english);
   }
-  const std::string chip = settings.Read("Run", "DefaultChipName");
+  const std::string chip = or_default(settings.Read("Run", "DefaultChipName"), kDefaultChipName);
   entries_[kDefaultChipEntry].chinese = chip;
   entries_[kDefaultChipEntry].english = chip;
+  // A language the table does not have would leave the window without texts.
   language_ = settings.Read("Run", "DefaultLanguage");
+  if (language_ != kLanguageChinese) language_ = std::string(kLanguageEnglish);
 }
 
 const std::string& LanguageTable::TextOf(std::uint32_t id) const {

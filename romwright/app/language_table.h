@@ -34,7 +34,10 @@ class LanguageTable {
   // The table with the setting entries empty and no language chosen.
   LanguageTable();
   // The table with the setting entries read from `settings`, and the language
-  // set to its DefaultLanguage of [Run].
+  // set to its DefaultLanguage of [Run]. A setting that is missing or cannot
+  // be read (an empty value) takes the value the shipped config.ini gives it,
+  // and a DefaultLanguage other than "SimpleChinese" is taken as "English", so
+  // the window always has its texts.
   explicit LanguageTable(const SettingsFile& settings);
 
   // The text of entry `id` in the current language: "SimpleChinese" gives the

@@ -85,7 +85,8 @@ void MainWindowPresenter::StartUp(const std::vector<std::string>& arguments) {
 
   if (!link_.OpenLink()) {
     status_->ShowError(T(kTextNoProgrammer));
-    services_.sink.Show(T(kTextNoProgrammer));
+    services_.sink.Show(services_.no_programmer_hint.empty() ? T(kTextNoProgrammer)
+                                                             : T(kTextNoProgrammer) + "\n" + services_.no_programmer_hint);
   }
   engine_.SetLink(&link_);
   if (arguments.size() == 1) data_.DataCommands().LoadCommandLineFile(arguments.front());
@@ -158,8 +159,14 @@ bool MainWindowPresenter::RunOperation(std::uint32_t id) {
     maintenance_->ReadSerialNumber();
   }
   running_ = false;
-  // Detect may have chosen another chip.
+  // Detect may have chosen another chip; a read, also one that failed half
+  // way, has changed the buffer.
   SyncChip();
+  if (IsChipOperation(id)) data_.DataCommands().Redraw(true);
+  // A failed Verify (alone or in Auto) shows the byte that differs.
+  if ((id == command::kVerifyChip || id == command::kAuto) && ops_->VerifyMismatch()) {
+    data_.HexView().GoToAddress(*ops_->VerifyMismatch());
+  }
   return true;
 }
 

@@ -53,6 +53,9 @@ struct MainWindowServices {
   // (database, log, manual, pictures) are taken against.
   std::string settings_host_path;
   std::string host_workdir;
+  // Said under "No programmer linked to computer!" at start-up: where the
+  // host's access to the programmer comes from.
+  std::string no_programmer_hint = {};
 };
 
 class MainWindowPresenter {

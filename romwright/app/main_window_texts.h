@@ -37,7 +37,7 @@ inline constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 14> kToolba
 
 // The file pickers' filters, as "label|pattern|" pairs.
 inline constexpr const char* kOpenFileFilter = "All File(*.*)|*.*|Bin File(*.bin)|*.bin|Hex File(*.hex)|*.hex|";
-inline constexpr const char* kSaveFileFilter = "Bin File(*.bin)|*.bin|";
+inline constexpr const char* kSaveFileFilter = "Bin File(*.bin)|*.bin|Hex File(*.hex)|*.hex|";
 inline constexpr const char* kSaveFileExtension = "bin";
 // Room for file names the pickers leave.
 inline constexpr std::size_t kFilePickerRoom = 5000;

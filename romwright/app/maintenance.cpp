@@ -180,6 +180,8 @@ bool Maintenance::UpdateFirmware(const std::optional<std::string>& host_path) {
 
 bool Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_t length) {
   start_tick_ = ctx_.clock.Now();
+  // A bar left red or full by an earlier command does not belong to this one.
+  ctx_.status.SetProgress(0);
   ctx_.status.ShowInfo(T(kTextWaitForLinking));
   for (int attempt = 0;; ++attempt) {
     if (attempt == kPromptAttempt) {
@@ -224,6 +226,7 @@ bool Maintenance::RunUpdate(const std::vector<std::uint8_t>& image, std::uint32_
       continue;
     }
     if (s == link::kIdle) {
+      ctx_.status.SetProgress(100);
       ctx_.status.ShowInfo(T(kTextUpdateOk) + Elapsed());
       ctx_.sink.Show(T(kTextUpdateOk));
       return true;

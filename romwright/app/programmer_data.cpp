@@ -12,6 +12,10 @@ constexpr std::uint32_t kTextDatabaseFile = 96;
 constexpr std::uint32_t kTextDefaultChip = 100;
 }  // namespace
 
+std::string DatabaseErrorText(const std::string& text, const std::string& host_path, const std::string& fault) {
+  return text + "\n" + host_path + ": " + fault;
+}
+
 ProgrammerData::ProgrammerData(std::string settings_host_path, std::string host_workdir,
                                platform::MessageSink& sink, DataCommandHooks hooks)
     : settings_(std::move(settings_host_path)),
@@ -22,8 +26,13 @@ ProgrammerData::ProgrammerData(std::string settings_host_path, std::string host_
 
 ProgrammerData::StartResult ProgrammerData::StartUp() {
   const std::string db_path = texts_.TextOf(kTextDatabaseFile);
-  if (db_path.empty() || !db_.LoadDatabase(platform::ToHostPath(db_path, host_workdir_))) {
-    sink_.Show(texts_.TextOf(kTextDatabaseError));
+  const std::string db_host_path = db_path.empty() ? std::string() : platform::ToHostPath(db_path, host_workdir_);
+  if (db_path.empty()) {
+    sink_.Show(texts_.TextOf(kTextDatabaseError) + "\nconfig.ini names no chip database (DataBaseFile)");
+    return StartResult::kDatabaseError;
+  }
+  if (!db_.LoadDatabase(db_host_path)) {
+    sink_.Show(DatabaseErrorText(texts_.TextOf(kTextDatabaseError), db_host_path, db_.LoadFault()));
     return StartResult::kDatabaseError;
   }
   buffer_ = DataBuffer::Create();
@@ -38,7 +47,8 @@ ProgrammerData::StartResult ProgrammerData::StartUp() {
                                                         hex_view_.get());
   if (!panel->SelectAtStartUp(texts_.TextOf(kTextDefaultChip))) {
     // Neither the default chip nor EN25T80 is in this database.
-    sink_.Show(texts_.TextOf(kTextDatabaseError));
+    sink_.Show(DatabaseErrorText(texts_.TextOf(kTextDatabaseError), db_host_path,
+                                 "neither \"" + texts_.TextOf(kTextDefaultChip) + "\" nor \"EN25T80\" is in it"));
     return StartResult::kDatabaseError;
   }
   chip_panel_ = std::move(panel);

@@ -25,6 +25,9 @@
 
 namespace romwright::app {
 
+// "Database error!" with the file and why it cannot be used on a second line.
+std::string DatabaseErrorText(const std::string& text, const std::string& host_path, const std::string& fault);
+
 class ProgrammerData {
  public:
   enum class StartResult { kReady, kDatabaseError, kMemoryOverflow };

@@ -19,8 +19,10 @@ void StatusDisplay::LogLine(std::string_view text) {
   if (!out) return;
   const platform::LocalTime t = clock_.LocalNow();
   char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "\r\n%04d/%02d/%02d/ %02d:%02d:%02d.%-.3u: ", t.year,
-                t.month, t.day, t.hour, t.minute, t.second, clock_.TickCount() % 1000);
+  // The milliseconds of the same wall-clock reading, so that stamps never run
+  // backwards within a second.
+  std::snprintf(stamp, sizeof stamp, "\r\n%04d/%02d/%02d/ %02d:%02d:%02d.%03d: ", t.year,
+                t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
   out << stamp << text;
 }
 

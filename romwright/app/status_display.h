@@ -41,8 +41,8 @@ class StatusDisplay {
   // `log_host_path`: the log file as the host names it; empty: no log.
   StatusDisplay(platform::Clock& clock, std::string log_host_path, StatusView* view = nullptr);
 
-  // Appends "\r\n", the local time "YYYY/MM/DD/ HH:MM:SS", ".mmm: " with the
-  // tick count modulo 1000, then the text. A log file past 10 MiB is first
+  // Appends "\r\n", the local time "YYYY/MM/DD/ HH:MM:SS", ".mmm: " with its
+  // milliseconds, then the text. A log file past 10 MiB is first
   // recreated empty.
   void LogLine(std::string_view text);
   // Info line in black; logged as "ShowInfo: " + text.

@@ -6,9 +6,13 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeySequence>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -65,6 +69,25 @@ QStyle::StandardPixmap IconOf(std::uint32_t id) {
   }
 }
 
+// A toolbar icon whose disabled look is plainly faded: the style's own
+// greying leaves grey icons (the bin of Erase) looking as they do enabled.
+QIcon ToolbarIcon(const QIcon& icon, const QSize& size) {
+  QIcon out;
+  for (const qreal scale : {1.0, 2.0}) {
+    const QPixmap normal = icon.pixmap(size, scale);
+    QPixmap faded(normal.size());
+    faded.setDevicePixelRatio(normal.devicePixelRatio());
+    faded.fill(Qt::transparent);
+    QPainter p(&faded);
+    p.setOpacity(0.25);
+    p.drawPixmap(0, 0, normal);
+    p.end();
+    out.addPixmap(normal, QIcon::Normal);
+    out.addPixmap(faded, QIcon::Disabled);
+  }
+  return out;
+}
+
 bool IsOperation(std::uint32_t id) {
   switch (id) {
     case cmd::kAuto: case cmd::kChipErase: case cmd::kWriteChip: case cmd::kReadChip:
@@ -83,8 +106,15 @@ QRect MainWindow::DialogRect(int x, int y, int w, int h) {
   return QRect(px(x * u.x), px((y - kToolbarUnits) * u.y), px(w * u.x), px(h * u.y));
 }
 
+namespace {
+app::MainWindowServices WithSink(app::MainWindowServices s, platform::MessageSink& sink) {
+  return app::MainWindowServices{s.clock, sink, s.usb, s.opener, std::move(s.settings_host_path),
+                                 std::move(s.host_workdir), std::move(s.no_programmer_hint)};
+}
+}  // namespace
+
 MainWindow::MainWindow(app::MainWindowServices services, QWidget* parent)
-    : QMainWindow(parent), presenter_(std::move(services), this) {
+    : QMainWindow(parent), startup_sink_(services.sink), presenter_(WithSink(std::move(services), startup_sink_), this) {
   setAcceptDrops(true);
   BuildControls();
   connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
@@ -99,7 +129,9 @@ void MainWindow::BuildControls() {
   central->setFixedSize(whole.size());
 
   chip_group = new QGroupBox(central);
-  chip_group->setGeometry(DialogRect(7, 38, 122, 113));
+  // Eight units taller than the panel's rows need, down to the picture: room
+  // for the two lines of the byte-order note of 16-bit chips.
+  chip_group->setGeometry(DialogRect(7, 38, 122, 121));
   // The panel's controls are placed in the window's units, relative to the group.
   const QPoint group_at = chip_group->geometry().topLeft();
   auto in_group = [&](QWidget* w, QRect r) { w->setGeometry(r.translated(-group_at)); };
@@ -124,9 +156,13 @@ void MainWindow::BuildControls() {
   capacity_label = new QLabel(chip_group);
   in_group(capacity_label, DialogRect(12, 129, 38, 12));
   capacity_text = new QLabel(chip_group);
-  capacity_text->setWordWrap(true);
-  capacity_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  in_group(capacity_text, DialogRect(51, 130, 76, 20));
+  capacity_text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  in_group(capacity_text, DialogRect(51, 129, 76, 12));
+  // The byte-order note of a 16-bit chip, under the capacity, across the panel.
+  byte_order_note = new QLabel(chip_group);
+  byte_order_note->setWordWrap(true);
+  byte_order_note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  in_group(byte_order_note, DialogRect(12, 140, 115, 18));
 
   picture = new QLabel(central);
   picture->setGeometry(DialogRect(7, 161, 118, 99));
@@ -199,15 +235,18 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::StartUp(const std::vector<std::string>& arguments) {
+  startup_sink_.Hold();
   presenter_.StartUp(arguments);
   if (presenter_.Ready()) hex_view->SetModel(&presenter_.Data().HexView());
   Sync();
   timer_.start(20);
   OnTimer();
+  startup_sink_.Release();
 }
 
 void MainWindow::ApplyLanguage() {
   const app::LanguageView& lang = presenter_.Language();
+  UseQtTexts(presenter_.Texts().Language() == app::kLanguageChinese);
   if (menus_english_ != lang.english_menu) BuildMenus(lang.english_menu);
   actions_[cmd::kEnglish]->setChecked(lang.english_checked);
   actions_[cmd::kSimpleChinese]->setChecked(lang.chinese_checked);
@@ -223,6 +262,18 @@ void MainWindow::ApplyLanguage() {
   if (pic_path != picture_path_ && !pic_path.isEmpty() && pic.load(pic_path)) {
     picture_path_ = pic_path;
     picture->setPixmap(pic.scaled(picture->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  }
+}
+
+// Qt's own texts (the buttons of message boxes and file pickers) in the
+// window's language: its simplified Chinese translation, or its English.
+void MainWindow::UseQtTexts(bool chinese) {
+  if (chinese == qt_texts_chinese_) return;
+  qt_texts_chinese_ = chinese;
+  QCoreApplication::removeTranslator(&qt_translator_);
+  if (chinese && qt_translator_.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(&qt_translator_);
   }
 }
 
@@ -253,11 +304,14 @@ void MainWindow::BuildMenus(bool english) {
   }
   actions_[cmd::kEnglish]->setCheckable(true);
   actions_[cmd::kSimpleChinese]->setCheckable(true);
+  actions_[cmd::kOpen]->setShortcut(QKeySequence::Open);
+  actions_[cmd::kSave]->setShortcut(QKeySequence::Save);
   // The toolbar of this language: its buttons are the menu's actions, with
   // the table's texts as tooltips.
   for (const auto& [id, tip] : app::kToolbarTooltips) {
     QAction* a = actions_[id];
-    auto* b = new QAction(style()->standardIcon(IconOf(id)), Q(presenter_.T(tip)), toolbar_);
+    auto* b = new QAction(ToolbarIcon(style()->standardIcon(IconOf(id)), toolbar_->iconSize()), Q(presenter_.T(tip)),
+                          toolbar_);
     b->setToolTip(Q(presenter_.T(tip)));
     b->setData(static_cast<uint>(id));
     connect(b, &QAction::triggered, a, &QAction::trigger);
@@ -302,7 +356,8 @@ void MainWindow::SyncChipPanel() {
   fill(type_list, panel.TypeItems(), panel.TypeText());
   fill(manufacturer_list, panel.ManufacturerItems(), panel.ManufacturerText());
   fill(chip_list, panel.ChipItems(), panel.ChipText());
-  capacity_text->setText(Q(panel.CapacityText()).trimmed());
+  capacity_text->setText(Q(panel.CapacityLine()));
+  byte_order_note->setText(Q(panel.ByteOrderNote()));
   if (QAction* erase = Action(cmd::kChipErase)) erase->setEnabled(presenter_.CommandEnabled(cmd::kChipErase));
   setWindowTitle(Q(presenter_.Title()));
   SyncHexView();
@@ -392,6 +447,11 @@ std::optional<std::string> MainWindow::PickSave(const QString& title, const QStr
   QFileDialog d(this, title, {}, filter);
   d.setAcceptMode(QFileDialog::AcceptSave);
   d.setDefaultSuffix(QString::fromLatin1(app::kSaveFileExtension));
+  // A name typed without an ending takes the ending of the kind chosen.
+  connect(&d, &QFileDialog::filterSelected, &d, [&d](const QString& chosen) {
+    d.setDefaultSuffix(chosen.contains(QStringLiteral("*.hex")) ? QStringLiteral("hex")
+                                                                : QString::fromLatin1(app::kSaveFileExtension));
+  });
   d.setOption(QFileDialog::ReadOnly, false);  // the dialog asks before replacing a file
   qt_views::FitDetailColumns(d);
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;

@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <QTranslator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -63,6 +64,7 @@ class MainWindow : public QMainWindow, public app::StatusView {
   QLabel* chip_label = nullptr;
   QLabel* capacity_label = nullptr;
   QLabel* capacity_text = nullptr;
+  QLabel* byte_order_note = nullptr;
   QLabel* picture = nullptr;
   QProgressBar* progress = nullptr;
   QLabel* percent = nullptr;
@@ -87,6 +89,7 @@ class MainWindow : public QMainWindow, public app::StatusView {
   void BuildControls();
   void ApplyLanguage();
   void BuildMenus(bool english);
+  void UseQtTexts(bool chinese);
   void SyncChipPanel();
   void SyncHexView();
   void OnTimer();
@@ -101,12 +104,16 @@ class MainWindow : public QMainWindow, public app::StatusView {
   std::optional<std::string> PickOpen(const QString& title, const QString& filter);
   std::optional<std::string> PickSave(const QString& title, const QString& filter);
 
+  // The start-up's boxes wait for the window to have its menus and texts.
+  platform::HoldingSink startup_sink_;
   app::MainWindowPresenter presenter_;
   std::map<std::uint32_t, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;
   std::optional<bool> menus_english_;  // the language the menus and toolbar are built in
   QString picture_path_;               // the picture shown in the panel
   QTimer timer_;
+  QTranslator qt_translator_;
+  bool qt_texts_chinese_ = false;
   FilePickers pickers_;
   bool syncing_ = false;
   int depth_ = 0;  // commands under way (an operation handles messages)

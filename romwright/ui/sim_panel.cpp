@@ -14,9 +14,32 @@
 
 #include "romwright/app/buffer_edit.h"
 #include "romwright/app/chip_database.h"
+#include "romwright/app/language_table.h"
+#include "romwright/app/programmer_data.h"
+#include "romwright/app/settings_file.h"
+#include "platform/path_access.h"
 #include "romwright/ui/dialogs.h"
 
 namespace romwright::ui {
+
+std::optional<ChipRecord> SimulatedChip(app::ChipDatabase& db, const std::string& settings_host_path,
+                                        const std::string& folder, const std::string& wanted, std::string& error) {
+  const app::LanguageTable texts{app::SettingsFile(settings_host_path)};
+  const std::string setting = texts.TextOf(96).empty() ? "chips.db" : texts.TextOf(96);
+  const std::string path = platform::ToHostPath(setting, folder);
+  if (!db.LoadDatabase(path)) {
+    error = app::DatabaseErrorText("Database error!", path, db.LoadFault());
+    return std::nullopt;
+  }
+  const std::string name = wanted.empty() ? texts.TextOf(100) : wanted;
+  auto chip = db.FindByName(name);
+  if (!chip) chip = db.FindByName("EN25T80");
+  if (!chip) {
+    error = app::DatabaseErrorText("Database error!", path,
+                                   "neither \"" + name + "\" nor \"EN25T80\" is in it, so --sim has no chip");
+  }
+  return chip;
+}
 
 SimPanel::SimPanel(sim::programmer::SimProgrammer& sim, const app::ChipDatabase& db, QWidget* parent)
     : QWidget(parent, Qt::Tool), sim_(sim), db_(db) {

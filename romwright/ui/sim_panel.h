@@ -5,6 +5,8 @@
 // at an address, a programmer that stops answering, the boot loader state).
 
 #include <QWidget>
+#include <optional>
+#include <string>
 
 #include "romwright/app/chip_database.h"
 #include "sim/programmer/sim_programmer.h"
@@ -16,6 +18,14 @@ class QLineEdit;
 class QPushButton;
 
 namespace romwright::ui {
+
+// The chip the simulated programmer of --sim holds: `wanted`, else the
+// DefaultChipName of the settings at `settings_host_path`, else EN25T80, from
+// the chip database the settings name (taken against `folder`). Nothing when
+// the database cannot be used or holds none of them; `error` then says so,
+// "Database error!" first.
+std::optional<ChipRecord> SimulatedChip(app::ChipDatabase& db, const std::string& settings_host_path,
+                                        const std::string& folder, const std::string& wanted, std::string& error);
 
 class SimPanel : public QWidget {
  public:

@@ -193,9 +193,13 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
 }
 
 bool CliProgrammer::LoadDataFile(const std::string& host_path) {
-  if (app::LoadFile(*buffer_, host_path, ctx_.sink, texts_)) return true;
-  ctx_.sink.Show(texts_.TextOf(kTextOpenFileError));
-  return false;
+  const app::LoadOutcome loaded = app::LoadFile(*buffer_, host_path, ctx_.sink, texts_);
+  if (!loaded) {
+    ctx_.sink.Show(texts_.TextOf(kTextOpenFileError) + "\n" + loaded.fault);
+    return false;
+  }
+  if (loaded.moved_down != 0) ctx_.err << app::MovedDownText(loaded) << "\n";
+  return true;
 }
 
 }  // namespace romwright::cli

@@ -31,10 +31,12 @@ int RunConvert(CliContext& ctx, const std::string& in, const std::string& out) {
   buffer->SetViewLength(chip->capacity);
   app::LanguageTable texts;
   texts.SetLanguage(std::string(app::kLanguageEnglish));
-  if (!app::LoadFile(*buffer, in, ctx.sink, texts)) {
-    ctx.sink.Show(texts.TextOf(26));  // "Open file error!"
+  const app::LoadOutcome loaded = app::LoadFile(*buffer, in, ctx.sink, texts);
+  if (!loaded) {
+    ctx.sink.Show(texts.TextOf(26) + "\n" + loaded.fault);  // "Open file error!"
     return kExitFailed;
   }
+  if (loaded.moved_down != 0) ctx.err << app::MovedDownText(loaded) << "\n";
   if (!app::SaveFile(*buffer, out)) {
     ctx.err << "romwright-cli convert: cannot write " << out << "\n";
     return kExitFailed;
@@ -47,14 +49,18 @@ int RunConvert(CliContext& ctx, const std::string& in, const std::string& out) {
 
 CliCommand AddConvert(CLI::App& program) {
   CLI::App* cmd = program.add_subcommand(
-      "convert", "load a binary or Intel HEX file for chip NAME (--chip) and save the chip's bytes as binary");
+      "convert", "load a binary or Intel HEX file for chip NAME (--chip) and save the chip's bytes");
   auto files = std::make_shared<std::pair<std::string, std::string>>();
   cmd->add_option("IN", files->first, "the binary or Intel HEX file")->required()->check(CLI::ExistingFile);
-  cmd->add_option("OUT", files->second, "the binary image to write")->required();
+  cmd->add_option("OUT", files->second, "the file to write (Intel HEX when it ends in HEX or hex, else binary)")
+      ->required();
   cmd->footer(
       "Loads IN into the data buffer with the capacity of chip NAME as its length\n"
       "(Intel HEX when IN ends in HEX or hex, else a binary image; the buffer starts\n"
-      "as 0xFF) and saves those capacity bytes to OUT as a binary image.\n"
+      "as 0xFF) and saves those capacity bytes to OUT, as Intel HEX when OUT ends in\n"
+      "HEX or hex, else as a binary image. HEX data go to their own chip address;\n"
+      "only a file whose data all lie above 16 MiB (an image linked for a\n"
+      "processor's memory map) is moved down, and stderr says by how much.\n"
       "Messages of the load (\"File is too long!\") go to stderr. Exit 0 when the\n"
       "load succeeded, 1 when IN could not be loaded, OUT not written or the chip\n"
       "database is unfit, 2 on bad usage or a chip that is not in the database.\n"

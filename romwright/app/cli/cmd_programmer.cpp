@@ -99,7 +99,7 @@ CliCommand AddRead(CLI::App& program) {
   auto output = std::make_shared<std::string>();
   CliCommand c = DeviceCommand(program, "read", "read the chip and save it to FILE",
                                "Reads the whole chip into the buffer and saves its bytes to FILE\n"
-                               "(a binary image).\n",
+                               "(Intel HEX when FILE ends in HEX or hex, else a binary image).\n",
                                [output](CliContext& ctx, CliProgrammer& p) {
                                  if (!p.Ops().ReadChip()) return kExitFailed;
                                  if (!app::SaveFile(p.Buffer(), *output)) {

@@ -43,14 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const IntelHexResult a = ReadIntelHex(std::span(file, file_size), whole);
   std::istringstream in(std::string(reinterpret_cast<const char*>(file), file_size));
   const IntelHexResult b = ReadIntelHex(in, streamed);
-  fuzz::Check(a.ok == b.ok && a.end == b.end && whole == streamed,
+  fuzz::Check(a.ok == b.ok && a.end == b.end && a.moved_down == b.moved_down && whole == streamed,
               "the HEX reader differs between a file in memory and a stream");
 
   buffer->SetViewLength(view_length);
   platform::RecordingSink sink;
   const auto hex = scratch.Path() / "data.hex";
   WriteFile(hex, file, file_size);
-  const bool loaded = LoadFile(*buffer, hex.string(), sink, texts);
+  const bool loaded = LoadFile(*buffer, hex.string(), sink, texts).ok;
   fuzz::Check(loaded == a.ok, "the loader and the HEX reader disagree on a file");
   if (loaded) {
     fuzz::Check(std::equal(whole.begin(), whole.end(), buffer->View().begin(), buffer->View().end()),
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto bin = scratch.Path() / "data.bin";
   WriteFile(bin, file, file_size);
-  fuzz::Check(LoadFile(*buffer, bin.string(), sink, texts), "a binary file does not load");
+  fuzz::Check(LoadFile(*buffer, bin.string(), sink, texts).ok, "a binary file does not load");
   const auto view = buffer->View();
   const std::size_t copied = std::min<std::size_t>(file_size, view.size());
   fuzz::Check(std::equal(file, file + copied, view.begin()) &&

@@ -48,9 +48,14 @@ TEST_F(DataCommandsTest, OpenLogsLoadsAndTitlesTheWindow) {
   EXPECT_EQ(cmds_->Title().substr(cmds_->Title().size() - 6), "/a.bin");
   EXPECT_FALSE(cmds_->OpenPicked(std::nullopt));
   EXPECT_EQ(log_.back(), "Load file cancel!");
+  // A file that does not load says why on a second line; the title keeps
+  // naming the file the buffer holds.
+  const std::string title = cmds_->Title();
   EXPECT_FALSE(cmds_->OpenPicked(Path("missing.bin")));
-  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Open file error!"});
-  EXPECT_EQ(log_.back(), "Open file error!");
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Open file error!\n" + Path("missing.bin") +
+                                                    " cannot be opened: No such file or directory"});
+  EXPECT_EQ(log_.back(), "Open file error! " + Path("missing.bin") + " cannot be opened: No such file or directory");
+  EXPECT_EQ(cmds_->Title(), title);
   EXPECT_EQ(WindowTitle("C", std::string(61, 'p') + "END"),
             "C   ..." + std::string(47, 'p') + "END");
   EXPECT_EQ(WindowTitle("C", std::string(60, 'p')), "C   " + std::string(60, 'p'));
@@ -81,7 +86,46 @@ TEST_F(DataCommandsTest, DropTakesExactlyOneFile) {
   EXPECT_TRUE(cmds_->Drop({Path("a.bin")}));
   EXPECT_EQ(buffer_->Data()[0], 'A');
   EXPECT_FALSE(cmds_->LoadCommandLineFile(Path("none.hex")));
-  EXPECT_EQ(sink_.Texts().back(), "Open file error!");
+  EXPECT_TRUE(sink_.Texts().back().starts_with("Open file error!\n"));
+  // The file named on the command line names the window once it loaded.
+  EXPECT_TRUE(cmds_->LoadCommandLineFile(Path("a.bin")));
+  EXPECT_EQ(cmds_->Title(), WindowTitle("Romwright", Path("a.bin")));
+}
+
+TEST_F(DataCommandsTest, ATruncatedHexFileLeavesBufferTitleAndChecksumAsTheyWere) {
+  testing::WriteText(dir_ / "a.bin", "\x01\x02");
+  ASSERT_TRUE(cmds_->OpenPicked(Path("a.bin")));
+  const std::string title = cmds_->Title();
+  const std::string checksum = cmds_->ChecksumText();
+  // Half an image: the last record is cut in the middle, no end record.
+  testing::WriteText(dir_ / "cut.hex", ":040000001122334452\r\n:04000400556677");
+  sink_.Clear();
+  EXPECT_FALSE(cmds_->OpenPicked(Path("cut.hex")));
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Open file error!\nline 2: the record ends early"});
+  EXPECT_EQ(cmds_->Title(), title);
+  EXPECT_EQ(buffer_->Data()[0], 1);
+  EXPECT_EQ(buffer_->Data()[4], 0xFF);
+  EXPECT_EQ(cmds_->ChecksumText(), checksum);
+}
+
+TEST_F(DataCommandsTest, TheChecksumIsAlwaysThatOfTheViewLength) {
+  testing::WriteText(dir_ / "a.bin", "\x01\x02");
+  ASSERT_TRUE(cmds_->OpenPicked(Path("a.bin")));
+  EXPECT_EQ(cmds_->ChecksumText(), "CheckSum: 000FEE05H");
+  // Another chip: a shorter and a longer view of the same buffer.
+  buffer_->SetViewLength(16);
+  EXPECT_EQ(cmds_->ChecksumText(), "CheckSum: 00000DF5H");  // 3 + 14 x 0xFF
+  buffer_->SetViewLength(8192);
+  EXPECT_EQ(cmds_->ChecksumText(), "CheckSum: 001FDE05H");  // 3 + 8190 x 0xFF
+}
+
+TEST_F(DataCommandsTest, AHexImageLinkedAboveTheChipSaysItWasMovedDown) {
+  testing::WriteText(dir_ / "mcu.hex", ":020000040800F2\r\n:0100100042AD\r\n:00000001FF\r\n");
+  ASSERT_TRUE(cmds_->OpenPicked(Path("mcu.hex")));
+  EXPECT_EQ(buffer_->Data()[0x10], 0x42);
+  EXPECT_EQ(info_, std::vector<std::string>{
+                       "The file's data start at 08000010H, beyond the chip: moved down by 08000000H"});
+  EXPECT_TRUE(sink_.Texts().empty());
 }
 
 TEST_F(DataCommandsTest, SaveReportsSuccessOnlyWhenTheFileWasWritten) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/data_file.h"
@@ -42,7 +44,7 @@ class DataFileTest : public ::testing::Test {
     dir_ = testing::FreshDir();
   }
   // Loads `text` as a file of that name with the view length given.
-  bool Load(const std::string& name, const std::string& text, std::uint32_t view) {
+  LoadOutcome Load(const std::string& name, const std::string& text, std::uint32_t view) {
     buffer_->SetViewLength(view);
     testing::WriteText(dir_ / name, text);
     return LoadFile(*buffer_, (dir_ / name).string(), sink_, texts_);
@@ -59,7 +61,8 @@ TEST_F(DataFileTest, BinaryLoadsTheViewLengthAndSaysWhenTheFileIsLonger) {
   std::string image(4097, '\0');
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
   ASSERT_TRUE(Load("a.bin", image, 4096));
-  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"File is too long!"});
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"File is too long!\nthe file's data end at 00001001H (4097 "
+                                                    "bytes); the chip holds 00001000H (4096 bytes)"});
   EXPECT_EQ(At(4095), static_cast<std::uint8_t>(4095 * 7));
   EXPECT_EQ(At(4096), 0xFF);  // beyond the view nothing is written
   // A shorter file leaves the rest 0xFF, with the marks cleared.
@@ -104,9 +107,13 @@ TEST_F(DataFileTest, HexRecordsAreCheckedStrictly) {
   EXPECT_FALSE(Load("u.hex", Record(6, 0, {}) + kEnd, 4096));
   EXPECT_FALSE(Load("v.hex", Record(0, 0, {1}), 4096));
   EXPECT_FALSE(Load("w.hex", Record(4, 0, {1}) + kEnd, 4096));  // extended record of one byte
-  // Records placed before a fault stay.
+  // A file that fails leaves the buffer as it was: no half image to write.
+  ASSERT_TRUE(Load("p.hex", Record(0, 0, {0x11, 0x22}) + kEnd, 4096));
+  buffer_->Mark(1);
   EXPECT_FALSE(Load("x.hex", Record(0, 0, {0x42}) + ":zz", 4096));
-  EXPECT_EQ(At(0), 0x42);
+  EXPECT_EQ(At(0), 0x11);
+  EXPECT_EQ(At(1), 0x22);
+  EXPECT_TRUE(buffer_->Marked(1));
   // Types 03 and 05 are skipped; nothing after the end record counts.
   ASSERT_TRUE(Load("y.hex", Record(3, 0, {1, 2, 3, 4}) + Record(5, 0, {0, 0, 1, 0}) + Record(0, 0, {9}) + kEnd +
                                 "garbage",
@@ -114,7 +121,71 @@ TEST_F(DataFileTest, HexRecordsAreCheckedStrictly) {
   EXPECT_EQ(At(0), 9);
 }
 
-TEST_F(DataFileTest, ExtendedAddressesTakeTheFirstOneAsBaseOnlyWhenItComesFirst) {
+TEST_F(DataFileTest, AFailedLoadSaysWhichRecordAndWhy) {
+  const std::string good = Record(0, 0, {1, 2}) + Record(0, 2, {3, 4});
+  struct Case {
+    std::string text;
+    std::string fault;
+  } cases[] = {
+      {good + ":0300100001", "line 3: the record ends early"},
+      {good + Record(0, 4, {5}).substr(0, 3) + "g" + Record(0, 4, {5}).substr(4) + kEnd,
+       "line 3: \"g\" is not an upper-case hexadecimal digit"},
+      {good + ":0100040005F7\r\n" + kEnd, "line 3: the checksum does not match"},
+      {good + Record(6, 0, {}) + kEnd, "line 3: record type 06 is not known"},
+      {"\r\n" + Record(4, 0, {1}) + kEnd, "line 2: an extended address record holds 1 bytes, not 2"},
+      {good, "the file has no end record (it may be cut short)"},
+  };
+  for (const auto& c : cases) {
+    const LoadOutcome r = Load("bad.hex", c.text, 4096);
+    EXPECT_FALSE(r.ok) << c.text;
+    EXPECT_EQ(r.fault, c.fault) << c.text;
+  }
+  const LoadOutcome missing = LoadFile(*buffer_, (dir_ / "missing.bin").string(), sink_, texts_);
+  EXPECT_FALSE(missing.ok);
+  EXPECT_EQ(missing.fault, (dir_ / "missing.bin").string() + " cannot be opened: No such file or directory");
+}
+
+TEST_F(DataFileTest, HexDataGoToTheirOwnChipAddress) {
+  // A file for chip address 0x10000 whose first record is its type 04.
+  ASSERT_TRUE(Load("a.hex", Ext(4, 1) + Record(0, 0, {0xA1, 0xA2}) + kEnd, 0x20000));
+  EXPECT_EQ(At(0), 0xFF);
+  EXPECT_EQ(At(0x10000), 0xA1);
+  EXPECT_EQ(At(0x10001), 0xA2);
+  EXPECT_TRUE(sink_.Texts().empty());
+  // Data for 0x100000 on a 1 MiB chip lie beyond it: too long, nothing lands.
+  const LoadOutcome r = Load("b.hex", Ext(4, 0x10) + Record(0, 0, {0xB0}) + kEnd, 0x100000);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.moved_down, 0u);
+  EXPECT_EQ(At(0), 0xFF);
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"File is too long!\nthe file's data end at 00100001H (1048577 "
+                                                    "bytes); the chip holds 00100000H (1048576 bytes)"});
+  // An image linked for 0x08000000 lies wholly above any chip: it is moved
+  // down by the upper address of its lowest record, whichever comes first.
+  sink_.Clear();
+  const LoadOutcome m = Load("c.hex", Ext(4, 0x0801) + Record(0, 0, {0xC1}) + Ext(4, 0x0800) +
+                                          Record(0, 0x0100, {0xC0}) + kEnd,
+                             0x20000);
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.moved_down, 0x08000000u);
+  EXPECT_EQ(m.lowest, 0x08000100u);
+  EXPECT_EQ(At(0x100), 0xC0);
+  EXPECT_EQ(At(0x10000), 0xC1);
+  EXPECT_TRUE(sink_.Texts().empty());
+  EXPECT_EQ(MovedDownText(m), "The file's data start at 08000100H, beyond the chip: moved down by 08000000H");
+  // Streamed and in memory alike.
+  const std::string text = Ext(4, 0x0800) + Record(0, 0x10, {0xD0}) + kEnd;
+  std::vector<std::uint8_t> whole(64, 0xFF);
+  std::vector<std::uint8_t> streamed(64, 0xFF);
+  const auto a = ReadIntelHex(Bytes(text), whole);
+  std::istringstream in(text);
+  const auto b = ReadIntelHex(in, streamed);
+  EXPECT_EQ(a.moved_down, 0x08000000u);
+  EXPECT_EQ(b.moved_down, 0x08000000u);
+  EXPECT_EQ(whole[0x10], 0xD0);
+  EXPECT_EQ(whole, streamed);
+}
+
+TEST_F(DataFileTest, ASegmentFirstIsTheBaseAndUpperAddressesAreTheChips) {
   // First record type 02 for segment 0x1000: the data land at position 0.
   ASSERT_TRUE(Load("a.hex", Ext(2, 0x1000) + Record(0, 0, {0x11}) + Ext(2, 0x1001) + Record(0, 0, {0x22}) + kEnd,
                    4096));
@@ -131,13 +202,11 @@ TEST_F(DataFileTest, ExtendedAddressesTakeTheFirstOneAsBaseOnlyWhenItComesFirst)
   ASSERT_TRUE(Load("c.hex", Record(0, 0, {0xB0}) + Ext(4, 1) + Record(0, 4, {0xB1}) + kEnd, 0x20000));
   EXPECT_EQ(At(0), 0xB0);
   EXPECT_EQ(At(0x10004), 0xB1);
-  // A part mapped at 0x08000000 loads at 0.
-  ASSERT_TRUE(Load("d.hex", Ext(4, 0x0800) + Record(0, 0x0100, {0xC0}) + Ext(4, 0x0801) + Record(0, 0, {0xC1}) + kEnd,
-                   0x20000));
-  EXPECT_EQ(At(0x100), 0xC0);
-  EXPECT_EQ(At(0x10000), 0xC1);
-  // An offset below the base is invalid.
-  EXPECT_FALSE(Load("e.hex", Ext(4, 0x0800) + Record(0, 0, {1}) + Ext(4, 0x07FF) + Record(0, 0, {2}) + kEnd, 4096));
+  // A segment below the first is invalid; upper addresses may go down.
+  EXPECT_FALSE(Load("e.hex", Ext(2, 0x0800) + Record(0, 0, {1}) + Ext(2, 0x07FF) + Record(0, 0, {2}) + kEnd, 4096));
+  ASSERT_TRUE(Load("g.hex", Ext(4, 1) + Record(0, 0, {1}) + Ext(4, 0) + Record(0, 0, {2}) + kEnd, 0x20000));
+  EXPECT_EQ(At(0), 2);
+  EXPECT_EQ(At(0x10000), 1);
   // Data before any extended record, then one: base 0, so a low offset is fine.
   ASSERT_TRUE(Load("f.hex", Record(0, 0, {1}) + Ext(2, 0) + Record(0, 1, {2}) + kEnd, 4096));
   EXPECT_EQ(At(1), 2);
@@ -146,7 +215,8 @@ TEST_F(DataFileTest, ExtendedAddressesTakeTheFirstOneAsBaseOnlyWhenItComesFirst)
 TEST_F(DataFileTest, HexDataBeyondTheViewIsCutAndOnlyRealDataIsTooLong) {
   // A record that runs past the view length is cut there.
   ASSERT_TRUE(Load("a.hex", Record(0, 4094, {1, 2, 3, 4}) + kEnd, 4096));
-  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"File is too long!"});
+  ASSERT_EQ(sink_.Texts().size(), 1u);
+  EXPECT_TRUE(sink_.Texts()[0].starts_with("File is too long!\nthe file's data end at 00001002H (4098 bytes)"));
   EXPECT_EQ(At(4094), 1);
   EXPECT_EQ(At(4095), 2);
   EXPECT_EQ(At(4096), 0xFF);
@@ -209,6 +279,35 @@ TEST_F(DataFileTest, ASixteenMebibyteHexImageLoadsByteForByteHoweverItStarts) {
     EXPECT_LE(r.end, kDataBufferSize);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), buffer_->Data())) << leading_ext;
   }
+}
+
+TEST_F(DataFileTest, ANameEndingInHexSavesIntelHexThatLoadsBackTheSame) {
+  const std::uint32_t size = 0x20010;
+  buffer_->SetViewLength(size);
+  for (std::uint32_t i = 0; i < size; ++i) buffer_->Data()[i] = static_cast<std::uint8_t>(i * 13 + (i >> 16));
+  const std::vector<std::uint8_t> image(buffer_->Data(), buffer_->Data() + size);
+  ASSERT_TRUE(SaveFile(*buffer_, (dir_ / "out.hex").string()));
+  const std::string text = testing::ReadText(dir_ / "out.hex");
+  // 32 data bytes a record, the upper address before 0x10000 and 0x20000
+  // only, the end record last.
+  EXPECT_TRUE(text.starts_with(Record(0, 0, std::vector<std::uint8_t>(image.begin(), image.begin() + 32))));
+  EXPECT_NE(text.find(Ext(4, 1) + Record(0, 0, std::vector<std::uint8_t>(image.begin() + 0x10000,
+                                                                         image.begin() + 0x10020))),
+            std::string::npos);
+  EXPECT_NE(text.find(Ext(4, 2)), std::string::npos);
+  EXPECT_EQ(text.find(Ext(4, 0)), std::string::npos);
+  EXPECT_TRUE(text.ends_with(Record(0, 0, std::vector<std::uint8_t>(image.end() - 16, image.end())) + kEnd));
+  EXPECT_EQ(std::count(text.begin(), text.end(), ':'), 0x20010 / 32 + 1 + 2 + 1);
+
+  std::fill_n(buffer_->Data(), size, std::uint8_t{0});
+  ASSERT_TRUE(LoadFile(*buffer_, (dir_ / "out.hex").string(), sink_, texts_));
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), buffer_->Data()));
+  EXPECT_TRUE(sink_.Texts().empty());
+  // "HEX" too; any other name is a binary image.
+  ASSERT_TRUE(SaveFile(*buffer_, (dir_ / "OUT.HEX").string()));
+  EXPECT_EQ(testing::ReadText(dir_ / "OUT.HEX"), text);
+  ASSERT_TRUE(SaveFile(*buffer_, (dir_ / "out.Hex").string()));
+  EXPECT_EQ(testing::ReadText(dir_ / "out.Hex").size(), size);
 }
 
 TEST_F(DataFileTest, SaveWritesTheViewLengthAndReportsFailure) {

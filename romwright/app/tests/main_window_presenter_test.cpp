@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -91,7 +92,7 @@ TEST_F(MainWindowPresenterTest, StartUpWithProgrammerLoadsTheFileNamedOnTheComma
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(window_->Data().Buffer().Data()), 5), "ABCD\xFF");
   // 0x41 + 0x42 + 0x43 + 0x44 + 0xFF x (1 MiB - 4)
   EXPECT_EQ(window_->Data().DataCommands().ChecksumText(), "CheckSum: 0FEFFD0EH");
-  EXPECT_EQ(window_->Title(), "Romwright");
+  EXPECT_EQ(window_->Title(), WindowTitle("Romwright", file));
   EXPECT_TRUE(window_->Language().english_menu);
   EXPECT_TRUE(window_->CommandEnabled(command::kChipErase));
 
@@ -123,7 +124,9 @@ TEST_F(MainWindowPresenterTest, MissingDatabaseStopsTheStartUpAndNoOperationRuns
   std::filesystem::remove(dir_ / "chips.db");
   Start(clock, "EN25T80");
   EXPECT_FALSE(window_->Ready());
-  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Database error!"});
+  // The box names the file and why it cannot be used.
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Database error!\n" + (dir_ / "chips.db").string() +
+                                                    ": cannot be read"});
   EXPECT_FALSE(window_->CommandEnabled(command::kReadChip));
   EXPECT_TRUE(window_->CommandEnabled(command::kEnglish));
   EXPECT_TRUE(window_->Command(command::kReadChip));  // taken, and nothing happens
@@ -160,6 +163,56 @@ TEST_F(MainWindowPresenterTest, DetectAppliesTheChipToThePanelAndTheSettingsAndR
   EXPECT_GT(window_->Data().DataCommands().Redraws(), redraws);
   EXPECT_EQ(window_->Data().DataCommands().ChecksumText(), window_->Data().Buffer().ChecksumText());
   EXPECT_NE(window_->Data().DataCommands().ChecksumText(), "CheckSum: 0FF00000H");  // not the erased chip
+}
+
+// The sum of the first `length` bytes of the buffer, as the label shows it.
+std::string SumText(const DataBuffer& buffer, std::uint32_t length) {
+  std::uint32_t sum = 0;
+  for (std::uint32_t i = 0; i < length; ++i) sum += buffer.Data()[i];
+  char text[32];
+  std::snprintf(text, sizeof text, "CheckSum: %08XH", static_cast<unsigned>(sum));
+  return text;
+}
+
+TEST_F(MainWindowPresenterTest, TheChecksumFollowsTheChipAndAReadThatFailedHalfWay) {
+  romwright::testing::VirtualClock clock;
+  Start(clock, "EN25T80");
+  ASSERT_TRUE(window_->Ready());
+  // A 2 MiB image into a 1 MiB chip, then a smaller and a larger chip.
+  std::string image(2 * 1048576, '\0');
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 31) ^ (i >> 9));
+  WriteText(dir_ / "image.bin", image);
+  auto& commands = window_->Data().DataCommands();
+  ASSERT_TRUE(commands.OpenPicked((dir_ / "image.bin").string()));
+  const DataBuffer& buffer = window_->Data().Buffer();
+  EXPECT_EQ(commands.ChecksumText(), SumText(buffer, 1048576));
+  const std::string en25t80 = commands.ChecksumText();
+  ASSERT_TRUE(window_->ChipSearched("W25X40"));
+  EXPECT_EQ(commands.ChecksumText(), SumText(buffer, 524288));
+  EXPECT_NE(commands.ChecksumText(), en25t80);
+  ASSERT_TRUE(window_->ChipSearched("W25Q128"));
+  EXPECT_EQ(commands.ChecksumText(), SumText(buffer, 16777216));
+
+  // A read that fails half way has changed part of the buffer.
+  ASSERT_TRUE(window_->ChipSearched("EN25T80"));
+  sim_->SetChipContents(std::vector<std::uint8_t>(1048576, 0x11));
+  sim_->SetLinkRate(100000);
+  const std::string before = commands.ChecksumText();
+  int pumps = 0;
+  std::function<void()> pull = [&] {
+    // Let some data arrive, then pull the programmer.
+    if (++pumps < 20) {
+      view_.on_pump = pull;
+      return;
+    }
+    sim_->Unplug();
+  };
+  view_.on_pump = pull;
+  window_->Command(command::kReadChip);
+  EXPECT_EQ(window_->Operations().OperationOk(), 0);
+  ASSERT_NE(buffer.Data()[0], static_cast<std::uint8_t>(image[0])) << "the read brought no data before it failed";
+  EXPECT_EQ(commands.ChecksumText(), SumText(buffer, 1048576));
+  EXPECT_NE(commands.ChecksumText(), before);
 }
 
 TEST_F(MainWindowPresenterTest, CommandsWhileAnOperationRunsAreRefusedAndLeaveBufferAndChipAlone) {

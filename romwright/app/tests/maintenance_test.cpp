@@ -110,6 +110,38 @@ TEST_F(MaintenanceTest, UpdateRelinksTheProgrammerInItsBootMode) {
   EXPECT_TRUE(status_->InfoText().starts_with("Firmware update ok!   Elapsed time: "));
 }
 
+// What the progress display showed at each change of the info line.
+class InfoRecorder final : public StatusView {
+ public:
+  explicit InfoRecorder(const StatusDisplay*& status) : status_(status) {}
+  void InfoChanged(const std::string& text, Rgb) override {
+    seen.push_back(text.substr(0, text.find("   ")) + " @ " + status_->ProgressText());
+    red.push_back(status_->BarColour() == kErrorRed);
+  }
+  std::vector<std::string> seen;
+  std::vector<bool> red;
+
+ private:
+  const StatusDisplay*& status_;
+};
+
+TEST_F(MaintenanceTest, UpdateStartsWithAClearBarAndEndsWithAFullOne) {
+  const StatusDisplay* shown = nullptr;
+  InfoRecorder recorder(shown);
+  status_ = std::make_unique<StatusDisplay>(clock_, (dir_ / "romwright.log").string(), &recorder);
+  shown = status_.get();
+  Attach("EN25T80");
+  status_->ShowError("Read chip error!");  // left red by an earlier command
+  recorder.seen.clear();
+  recorder.red.clear();
+  ASSERT_TRUE(maintenance_->UpdateFirmware(WriteFile("fw.fpr", kUpdateImageSize, 5)));
+  ASSERT_GE(recorder.seen.size(), 3u);
+  EXPECT_EQ(recorder.seen.front(), "Wait for linking! @ 0%");
+  EXPECT_FALSE(recorder.red.front());
+  EXPECT_EQ(recorder.seen.back(), "Firmware update ok! @ 100%");
+  EXPECT_EQ(status_->ProgressPosition(), 100);
+}
+
 TEST_F(MaintenanceTest, UpdatePromptsAfterFiveSecondsAndHonoursCancel) {
   sim::programmer::SimProgrammerOptions slow;
   slow.reenumerate_ms = 8000;  // the boot loader needs a replug

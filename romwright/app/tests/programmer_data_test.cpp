@@ -61,7 +61,8 @@ TEST_F(ProgrammerDataTest, ADatabaseFaultStopsBeforeTheBuffer) {
   auto data = Make();
   EXPECT_EQ(data.StartUp(), ProgrammerData::StartResult::kDatabaseError);
   EXPECT_FALSE(data.Ready());
-  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Database error!"});
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Database error!\n" + (dir_ / "data" / "missing.db").string() +
+                                                    ": cannot be read"});
   // A database without EN25T80 or the default chip cannot select a chip.
   auto list = ParseChipList("X1,M,SPI FLASH,4096,1,256,0,0,0,33,0,0,\n");
   const auto file = BuildDatabaseFile(list.chips);
@@ -69,8 +70,11 @@ TEST_F(ProgrammerDataTest, ADatabaseFaultStopsBeforeTheBuffer) {
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   Config("DefaultLanguage=English\r\n", "data\\other.db");
   auto other = Make();
+  sink_.Clear();
   EXPECT_EQ(other.StartUp(), ProgrammerData::StartResult::kDatabaseError);
   EXPECT_FALSE(other.Ready());
+  EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"Database error!\n" + (dir_ / "data" / "other.db").string() +
+                                                    ": neither \"EN25T80\" nor \"EN25T80\" is in it"});
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ TEST_F(LanguageTableTest, LooksUpFixedAndSettingTextsInTheCurrentLanguage) {
   EXPECT_EQ(table.TextOf(125), "");
   table.SetLanguage("SimpleChinese");
   EXPECT_EQ(table.TextOf(90), "编程器");
-  EXPECT_EQ(table.TextOf(96), "");
+  EXPECT_EQ(table.TextOf(96), "chips.db");  // missing: the shipped value
   EXPECT_EQ(table.TextOf(100), "W25Q80");
   // Every fixed entry has a Chinese text (56 too: it explains detection).
   for (const auto& e : table.Entries()) {
@@ -149,15 +149,36 @@ TEST_F(LanguageTableTest, LooksUpFixedAndSettingTextsInTheCurrentLanguage) {
   EXPECT_EQ(table.TextOf(90), "Romwright");
 }
 
-TEST_F(LanguageTableTest, AnUnknownOrMissingLanguageGivesEmptyTextsAndTheChineseMenu) {
+TEST_F(LanguageTableTest, SettingsThatCannotBeReadTakeTheShippedValuesAndTheWindowKeepsItsTexts) {
+  // An unknown language, no file at all, and a file of random bytes.
   WriteText(dir_ / "config.ini", "[Run]\r\nDefaultLanguage=Klingon\r\n");
+  std::string noise(4096, '\0');
+  std::uint32_t x = 12345;
+  for (auto& c : noise) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  WriteText(dir_ / "noise.ini", noise);
+  for (const char* name : {"config.ini", "absent.ini", "noise.ini"}) {
+    SCOPED_TRACE(name);
+    LanguageTable table(SettingsFile((dir_ / name).string()));
+    EXPECT_EQ(table.Language(), "English");
+    EXPECT_TRUE(table.UsesEnglishMenu());
+    EXPECT_EQ(table.TextOf(18), "Database error!");
+    EXPECT_EQ(table.TextOf(90), "Romwright");
+    EXPECT_EQ(table.TextOf(91), "FPR7100 Programmer V1.0");
+    EXPECT_EQ(table.TextOf(95), "romwright.log");
+    EXPECT_EQ(table.TextOf(96), "chips.db");
+    EXPECT_EQ(table.TextOf(100), "EN25T80");
+    table.SetLanguage(std::string(kLanguageChinese));
+    EXPECT_EQ(table.TextOf(90), "Romwright 编程器");
+    EXPECT_EQ(table.TextOf(96), "chips.db");
+  }
+  // A value that is there is taken as it stands.
+  WriteText(dir_ / "config.ini", "[Run]\r\nDefaultLanguage=SimpleChinese\r\n[SimpleChinese]\r\nLogFile=a.log\r\n");
   LanguageTable table(SettingsFile((dir_ / "config.ini").string()));
-  EXPECT_EQ(table.TextOf(0), "");
-  EXPECT_FALSE(table.UsesEnglishMenu());
-  LanguageTable none(SettingsFile((dir_ / "absent.ini").string()));
-  EXPECT_EQ(none.Language(), "");
-  EXPECT_EQ(none.TextOf(2), "");
-  EXPECT_FALSE(none.UsesEnglishMenu());
+  EXPECT_EQ(table.Language(), "SimpleChinese");
+  EXPECT_EQ(table.TextOf(95), "a.log");
 }
 
 TEST_F(LanguageTableTest, SwitchWritesTheLanguageAndAnswersInIt) {

@@ -33,17 +33,22 @@ TEST(StatusDisplayTest, ProgressClampsAndShowsTheErrorState) {
   EXPECT_EQ(s.InfoColour(), kTextBlack);
 }
 
-TEST(StatusDisplayTest, LogEntriesCarryTimeAndTicks) {
+TEST(StatusDisplayTest, LogStampsAreTheWallClocksAndNeverRunBackwards) {
   const auto dir = FreshDir();
-  platform::ManualClock clock(platform::Clock::Millis{123456});
-  clock.SetLocalTime({2026, 3, 4, 5, 6, 7, 0, 3});
+  // The tick count and the wall clock disagree on the milliseconds: the stamp
+  // takes the wall clock's, so 20 ms later it reads 20 ms more.
+  platform::ManualClock clock(platform::Clock::Millis{123990});
+  clock.SetLocalTime({2026, 3, 4, 5, 6, 7, 900, 3});
   StatusDisplay s(clock, (dir / "log.txt").string());
   s.LogLine("Read chip!");
-  clock.Advance(platform::Clock::Millis{1550});
+  clock.Advance(platform::Clock::Millis{20});
   s.ShowInfo("Reading...");
+  clock.Advance(platform::Clock::Millis{1085});
+  s.LogLine("Read chip ok!");
   EXPECT_EQ(ReadText(dir / "log.txt"),
-            "\r\n2026/03/04/ 05:06:07.456: Read chip!"
-            "\r\n2026/03/04/ 05:06:08.006: ShowInfo: Reading...");
+            "\r\n2026/03/04/ 05:06:07.900: Read chip!"
+            "\r\n2026/03/04/ 05:06:07.920: ShowInfo: Reading..."
+            "\r\n2026/03/04/ 05:06:09.005: Read chip ok!");
 }
 
 TEST(StatusDisplayTest, LogStartsAgainPastTenMebibytes) {

@@ -7,6 +7,9 @@
 #include "platform/linux/tests/fake_libusb.h"
 #include "romwright/link/tests/link_test_support.h"
 #include "sim/programmer/sim_programmer.h"
+#include "tools/testing/scratch_dir.h"
+
+#include <fstream>
 
 namespace romwright::link {
 namespace {
@@ -160,6 +163,24 @@ TEST_F(LibusbBackendTest, ReadsGoOutInWholePacketsOfTheEndpoint) {
   Bytes chunk(4096);
   EXPECT_EQ(ch->Read(chunk, Millis{10}, {}).status, UsbTransferStatus::kTimedOut);
   EXPECT_EQ(fake_.read_lengths, (std::vector<int>{512, 4096}));
+}
+
+TEST(ProgrammerAccessHint, NamesTheRuleThatIsInstalledOrSaysHowToInstallIt) {
+  const auto dir = test_support::ScratchDir("romwright_access_hint");
+  const std::string etc = (dir / "etc").string();
+  const std::string lib = (dir / "lib").string();
+  std::filesystem::create_directories(etc);
+  std::filesystem::create_directories(lib);
+  const auto none = platform::linux_host::ProgrammerAccessHint({etc, lib});
+  EXPECT_TRUE(none.starts_with("No udev rule gives access to the programmer: install 60-romwright-programmer.rules"))
+      << none;
+  std::ofstream(lib + "/60-romwright-programmer.rules") << "# rule\n";
+  const auto packaged = platform::linux_host::ProgrammerAccessHint({etc, lib});
+  EXPECT_NE(packaged.find(lib + "/60-romwright-programmer.rules"), std::string::npos) << packaged;
+  // A local rule overrides the packaged one, as udev reads it.
+  std::ofstream(etc + "/60-romwright-programmer.rules") << "# rule\n";
+  const auto local = platform::linux_host::ProgrammerAccessHint({etc, lib});
+  EXPECT_NE(local.find(etc + "/60-romwright-programmer.rules"), std::string::npos) << local;
 }
 
 }  // namespace

@@ -66,14 +66,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<platform::ProgrammerUsb> usb;
   sim::programmer::SimProgrammer* simulated = nullptr;
   if (sim) {
-    romwright::app::LanguageTable texts{romwright::app::SettingsFile(settings)};
-    const std::string db_setting = texts.TextOf(96).empty() ? "chips.db" : texts.TextOf(96);
-    db.LoadDatabase((std::filesystem::path(folder) / db_setting).string());
-    if (sim_chip.empty()) sim_chip = texts.TextOf(100);
-    auto chip = db.FindByName(sim_chip);
-    if (!chip) chip = db.FindByName("EN25T80");
+    std::string error;
+    const auto chip = romwright::ui::SimulatedChip(db, settings, folder, sim_chip, error);
     if (!chip) {
-      std::cerr << "romwright: chip \"" << sim_chip << "\" for --sim is not in the database\n";
+      std::cerr << error << "\n";
       return 2;
     }
     sim::programmer::SimProgrammerOptions options;
@@ -96,7 +92,8 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     romwright::ui::MainWindow window(
-        romwright::app::MainWindowServices{clock, sink, *usb, opener, settings, folder});
+        romwright::app::MainWindowServices{clock, sink, *usb, opener, settings, folder,
+                                           simulated ? std::string() : platform::linux_host::ProgrammerAccessHint()});
     sink.SetParent(&window);
     window.show();
     window.StartUp(files);

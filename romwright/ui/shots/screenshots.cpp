@@ -133,7 +133,18 @@ int main(int argc, char** argv) {
   QTest::qWait(50);
   Save(&window, "main-english");
 
+  // A 93-series chip of 16-bit words: its byte-order note under the
+  // capacity, and the checksum of its 512 bytes.
+  window.Presenter().ChipSearched("93C66 (x16)");
+  window.Sync();
+  QTest::qWait(50);
+  Save(&window, "main-x16-english");
   window.RunCommand(cmd::kSimpleChinese);
+  window.Sync();
+  QTest::qWait(50);
+  Save(&window, "main-x16-chinese");
+  window.Presenter().ChipSearched("W25Q80");
+
   model.GoToAddress(0x20);
   window.Sync();
   QTest::qWait(50);

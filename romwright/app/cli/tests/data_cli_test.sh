@@ -57,6 +57,39 @@ printf ':020000001234b8\r\n:00000001FF\r\n' >lower.hex
 "$cli" convert lower.hex x.bin --chip AT24C02 >out 2>err
 expect_status 1 $? "convert of a HEX file with lower-case digits"
 grep -q "Open file error!" err || fail "convert of a bad HEX file: no message"
+# HEX data go to their own chip address: a file for 0x10000 whose first
+# record is its upper address, data for 0x100000 beyond a 1 MiB chip, and an
+# image linked for 0x08000000, which alone is moved down (and says so).
+byte_at() { od -An -tx1 -j "$2" -N 1 "$1" | tr -d ' '; }
+printf ':020000040001F9\r\n:02000000A1A2BB\r\n:00000001FF\r\n' >high.hex
+"$cli" convert high.hex high.bin --chip EN25T80 >out 2>err
+expect_status 0 $? "convert of a HEX file for chip address 0x10000"
+[ "$(byte_at high.bin 65536)$(byte_at high.bin 65537)" = "a1a2" ] || fail "convert: data for 0x10000 are not at 0x10000"
+[ "$(byte_at high.bin 0)" = "ff" ] || fail "convert: data for 0x10000 landed at 0"
+printf ':020000040010EA\r\n:01000000B04F\r\n:00000001FF\r\n' >beyond.hex
+"$cli" convert beyond.hex beyond.bin --chip EN25T80 >out 2>err
+expect_status 0 $? "convert of a HEX file with data beyond the chip"
+grep -q "File is too long!" err || fail "convert: data for 0x100000 on a 1 MiB chip are not too long"
+[ "$(byte_at beyond.bin 0)" = "ff" ] || fail "convert: data for 0x100000 landed at 0"
+printf ':020000040800F2\r\n:0100100042AD\r\n:00000001FF\r\n' >mcu.hex
+"$cli" convert mcu.hex mcu.bin --chip AT24C02 >out 2>err
+expect_status 0 $? "convert of a HEX image linked for 0x08000000"
+grep -q "moved down by 08000000H" err || fail "convert: moving the image down is not reported ($(cat err))"
+[ "$(byte_at mcu.bin 16)" = "42" ] || fail "convert: the image linked for 0x08000000 is not moved down"
+# A cut HEX file fails and says where; OUT is not written.
+printf ':020000001234B8\r\n:0200020056' >cut.hex
+"$cli" convert cut.hex cut.bin --chip AT24C02 >out 2>err
+expect_status 1 $? "convert of a cut HEX file"
+grep -q "line 2: the record ends early" err || fail "convert of a cut HEX file: no line ($(cat err))"
+[ -e cut.bin ] && fail "convert of a cut HEX file wrote its output"
+# An OUT ending in hex is Intel HEX, and converts back to the same bytes.
+"$cli" convert in.bin round.hex --chip AT24C32 >out 2>err
+expect_status 0 $? "convert to a .hex file"
+[ "$(head -c 9 round.hex)" = ":20000000" ] || fail "convert: a .hex output is no Intel HEX"
+"$cli" convert round.hex round.bin --chip AT24C32 >out 2>err
+expect_status 0 $? "convert of a saved .hex file"
+cmp -s round.bin out.bin || fail "convert: a .hex output does not load back to the same bytes"
+
 "$cli" convert in.bin x.bin >out 2>err
 expect_status 2 $? "convert without --chip"
 "$cli" convert in.bin x.bin --chip NO-SUCH-CHIP >out 2>err
