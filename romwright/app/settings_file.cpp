@@ -113,6 +113,8 @@ std::string SettingsFile::Read(std::string_view section, std::string_view key) c
 }
 
 bool SettingsFile::Write(std::string_view section, std::string_view key, std::string_view value) {
+  // Another program changing the file waits until this change is in.
+  const platform::FileRewriteLock lock(path_);
   const auto content = Load();
   std::vector<Line> lines = content ? SplitLines(*content) : std::vector<Line>{};
   // New lines take the file's own line end; a new file gets CR LF.

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
 #include "romwright/app/language_table.h"
 #include "romwright/app/settings_file.h"
 #include "test_files.h"
@@ -62,6 +67,39 @@ TEST(SettingsFile, CreatesAMissingFileAndReportsAnUnwritableOne) {
   SettingsFile nowhere((dir / "no" / "such" / "config.ini").string());
   EXPECT_FALSE(nowhere.Write("Run", "DefaultLanguage", "English"));
   EXPECT_EQ(SettingsFile::PathBesideExecutable("/opt/rw/bin/romwright"), "/opt/rw/bin/config.ini");
+}
+
+// Two programs that change the same file one key at a time (two windows,
+// a window and the command line) take turns: no change of one is lost under
+// a change of the other.
+TEST(SettingsFile, WritersThatComeTogetherKeepEveryChange) {
+  const auto dir = FreshDir();
+  const auto path = (dir / "config.ini").string();
+  constexpr int kWriters = 4;
+  constexpr int kKeys = 25;
+  std::vector<std::thread> writers;
+  std::atomic<int> failed{0};
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      SettingsFile own(path);  // each as its own program: its own opens of the file
+      for (int k = 0; k < kKeys; ++k) {
+        if (!own.Write("Run", "Key" + std::to_string(w) + "_" + std::to_string(k), std::to_string(w * 100 + k)))
+          ++failed;
+      }
+    });
+  }
+  for (auto& t : writers) t.join();
+  EXPECT_EQ(failed.load(), 0);
+  const SettingsFile s(path);
+  int missing = 0;
+  for (int w = 0; w < kWriters; ++w)
+    for (int k = 0; k < kKeys; ++k)
+      if (s.Read("Run", "Key" + std::to_string(w) + "_" + std::to_string(k)) != std::to_string(w * 100 + k)) ++missing;
+  EXPECT_EQ(missing, 0) << ReadText(path);
+  // No temporary file is left beside it.
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 1);
 }
 
 // The config.ini files users have were written on Chinese Windows: GBK bytes.
