@@ -442,9 +442,12 @@ void ProductionRun::FinishRun() {
     if (s.fw_reload != 0 && res[disk::kStageRelink] == 0) fail = true;
     if (s.format_enable != 0 && (res[disk::kStagePartition] == 0 || res[disk::kStageFormat] == 0)) fail = true;
     if (s.wr_test_enable != 0 && res[disk::kStageWriteRead] == 0) fail = true;
-    presenter_.AddCounts(!fail);
     passed[static_cast<std::size_t>(p)] = !fail;
   }
+  // Each port's log record is on the medium (WriteLogRecord flushes it)
+  // before the next port's is written, and all of them before the counters
+  // show the run: after a power cut the log never lags behind the counters
+  // an operator saw, and holds whole records.
   const disk::DiskServices ds = DiskServicesFor({});
   for (int p = 0; p < kPortCount; ++p) {
     if (control_.selected[static_cast<std::size_t>(p)] == 0) continue;
@@ -465,6 +468,9 @@ void ProductionRun::FinishRun() {
     for (int i = 0; i < disk::kStageCount; ++i)
       port.results[static_cast<std::size_t>(i)] = r.stage_results[static_cast<std::size_t>(i)];
     disk::WriteLogRecord(ds, port, s);
+  }
+  for (int p = 0; p < kPortCount; ++p) {
+    if (control_.selected[static_cast<std::size_t>(p)] != 0) presenter_.AddCounts(passed[static_cast<std::size_t>(p)]);
   }
   if (records_.store) WriteRecords(passed);
 }
