@@ -162,10 +162,10 @@ LanguageTable::LanguageTable(const SettingsFile& settings) : LanguageTable() {
     entries_[s.id].chinese = settings.Read(kLanguageChinese, s.key);
     entries_[s.id].english = settings.Read(kLanguageEnglish, s.key);
   }
-  const std::string chip = settings.Read("Run", "DefaultChipName");
+  const std::string chip = settings.Read(kRunSection, kDefaultChipKey);
   entries_[kDefaultChipEntry].chinese = chip;
   entries_[kDefaultChipEntry].english = chip;
-  language_ = settings.Read("Run", "DefaultLanguage");
+  language_ = settings.Read(kRunSection, kDefaultLanguageKey);
 }
 
 const std::string& LanguageTable::TextOf(std::uint32_t id) const {
@@ -180,7 +180,7 @@ const std::string& LanguageTable::TextOf(std::uint32_t id) const {
 
 std::string SwitchLanguage(LanguageTable& table, SettingsFile& settings, std::string_view language) {
   table.SetLanguage(std::string(language));
-  settings.Write("Run", "DefaultLanguage", language);
+  settings.Write(kRunSection, kDefaultLanguageKey, language);
   return table.TextOf(89);
 }
 

@@ -12,9 +12,9 @@ constexpr std::uint32_t kTextDatabaseFile = 96;
 constexpr std::uint32_t kTextDefaultChip = 100;
 }  // namespace
 
-ProgrammerData::ProgrammerData(std::string settings_host_path, std::string host_workdir,
-                               platform::MessageSink& sink, DataCommandHooks hooks)
-    : settings_(std::move(settings_host_path)),
+ProgrammerData::ProgrammerData(SettingsFile settings, std::string host_workdir, platform::MessageSink& sink,
+                               DataCommandHooks hooks)
+    : settings_(std::move(settings)),
       host_workdir_(std::move(host_workdir)),
       sink_(sink),
       hooks_(std::move(hooks)),

@@ -66,7 +66,47 @@ TEST(SettingsFile, CreatesAMissingFileAndReportsAnUnwritableOne) {
   EXPECT_EQ(ReadText(dir / "config.ini"), "[Run]\r\nDefaultLanguage=English\r\n");
   SettingsFile nowhere((dir / "no" / "such" / "config.ini").string());
   EXPECT_FALSE(nowhere.Write("Run", "DefaultLanguage", "English"));
-  EXPECT_EQ(SettingsFile::PathBesideExecutable("/opt/rw/bin/romwright"), "/opt/rw/bin/config.ini");
+  // Run from the build tree, the file beside the program alone.
+  EXPECT_EQ(SettingsFile::PlaceFor("/src/build/romwright/ui", "/src/build", "/home/u/.cfg", "/home/u"),
+            (SettingsFile::Place{"/src/build/romwright/ui/config.ini", ""}));
+}
+
+// Installed, the shipped file gives the defaults and the user's own file
+// takes every change; the build tree keeps the file beside the program.
+TEST(SettingsFile, AnInstalledProgramKeepsTheUsersSettingsInTheirHome) {
+  using Place = SettingsFile::Place;
+  EXPECT_EQ(SettingsFile::PlaceFor("/usr/lib/romwright", "/src/build", "/home/u/.cfg", "/home/u"),
+            (Place{"/home/u/.cfg/romwright/config.ini", "/usr/lib/romwright/config.ini"}));
+  EXPECT_EQ(SettingsFile::PlaceFor("/usr/lib/romwright", "/src/build", nullptr, "/home/u"),
+            (Place{"/home/u/.config/romwright/config.ini", "/usr/lib/romwright/config.ini"}));
+  // A relative XDG_CONFIG_HOME is not taken; a folder beside the build tree is no part of it.
+  EXPECT_EQ(SettingsFile::PlaceFor("/src/build-rel/romwright", "/src/build/", "cfg", "/home/u"),
+            (Place{"/home/u/.config/romwright/config.ini", "/src/build-rel/romwright/config.ini"}));
+  EXPECT_EQ(SettingsFile::PlaceFor("/src/build/x/..", "/src/build/", nullptr, "/home/u"),
+            (Place{"/src/build/config.ini", ""}));
+  EXPECT_EQ(SettingsFile::PlaceFor("/opt/rw", "/src/build", nullptr, nullptr), (Place{"/opt/rw/config.ini", ""}));
+
+  const auto dir = FreshDir();
+  std::filesystem::create_directories(dir / "lib");
+  WriteText(dir / "lib" / "config.ini",
+            "[Run]\r\nDefaultLanguage=SimpleChinese\r\nDefaultChipName=W25Q80\r\n[English]\r\nCaption=Romwright\r\n");
+  const auto shipped = ReadText(dir / "lib" / "config.ini");
+  std::filesystem::permissions(dir / "lib", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const auto user = dir / "home" / "romwright" / "config.ini";
+  SettingsFile s(user.string(), (dir / "lib" / "config.ini").string());
+  EXPECT_EQ(s.Read("Run", "DefaultLanguage"), "SimpleChinese");
+  EXPECT_FALSE(std::filesystem::exists(user));  // nothing written before the first change
+  ASSERT_TRUE(s.Write("Run", "DefaultLanguage", "English"));
+  ASSERT_TRUE(s.Write("Run", "DefaultChipName", "编程器"));
+  EXPECT_EQ(ReadText(user), "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=编程器\r\n");
+  EXPECT_EQ(s.Read("Run", "DefaultLanguage"), "English");
+  EXPECT_EQ(s.Read("run", "defaultchipname"), "编程器");
+  EXPECT_EQ(s.Read("English", "Caption"), "Romwright");  // still the shipped one
+  // A key the user set empty stays empty: it is the user's choice.
+  ASSERT_TRUE(s.Write("English", "Caption", ""));
+  EXPECT_EQ(s.Read("English", "Caption"), "");
+  std::filesystem::permissions(dir / "lib", std::filesystem::perms::owner_all);
+  EXPECT_EQ(ReadText(dir / "lib" / "config.ini"), shipped);
 }
 
 // Two programs that change the same file one key at a time (two windows,
