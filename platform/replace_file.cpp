@@ -1,6 +1,7 @@
 #include "platform/replace_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,32 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Writes all of `data` from the file's position on (its end when opened for
+// appending); false when not all of it went.
+bool WriteAll(int fd, std::string_view data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The file `host_path` names, a symbolic link followed.
+fs::path Followed(const std::string& host_path) {
+  std::error_code ec;
+  fs::path target(host_path);
+  if (fs::is_symlink(target, ec)) {
+    const auto resolved = fs::canonical(target, ec);
+    if (!ec) target = resolved;
+  }
+  return target;
+}
+
+fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
+
 // Writes `data` as the whole file and puts it on the medium before it
 // answers: a power cut after a rename must never find the new name over an
 // empty or half-written file. `create_new` refuses a file that is already
@@ -23,17 +50,7 @@ bool WriteWhole(const fs::path& path, std::string_view data, bool create_new) {
   const int flags = O_WRONLY | O_CLOEXEC | (create_new ? O_CREAT | O_EXCL : O_TRUNC);
   const int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) return false;
-  std::size_t done = 0;
-  bool ok = true;
-  while (ok && done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-    } else {
-      done += static_cast<std::size_t>(n);
-    }
-  }
+  bool ok = WriteAll(fd, data);
   // A device or pipe written in place has nothing to sync.
   if (ok && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) ok = false;
   if (::close(fd) != 0) ok = false;
@@ -54,12 +71,8 @@ fs::path TemporaryBeside(const fs::path& target) {
 
 WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data) {
   std::error_code ec;
-  fs::path target(host_path);
-  if (fs::is_symlink(target, ec)) {
-    const auto resolved = fs::canonical(target, ec);
-    if (!ec) target = resolved;
-  }
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const fs::path target = Followed(host_path);
+  const fs::path folder = FolderOf(target);
   if (!fs::is_directory(folder, ec)) return WriteOutcome::kFolderMissing;
   const auto status = fs::status(target, ec);
   if (fs::exists(status) && !fs::is_regular_file(status)) {
@@ -88,6 +101,41 @@ bool SyncFolder(const std::string& host_folder) {
   // Some file systems (FUSE drivers among them) take no fsync of a folder.
   const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOSYS;
   ::close(fd);
+  return ok;
+}
+
+FileRewriteLock::FileRewriteLock(const std::string& host_path) {
+  const fs::path folder = FolderOf(Followed(host_path));
+  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+}
+
+FileRewriteLock::~FileRewriteLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+}
+
+bool AppendWhole(const std::string& host_path, std::string_view data, std::uint64_t restart_above) {
+  const int fd = ::open(host_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = true;
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ok = false;
+      break;
+    }
+  }
+  struct stat st{};
+  if (ok && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > restart_above) {
+    ok = ::ftruncate(fd, 0) == 0;
+  }
+  if (ok) ok = WriteAll(fd, data);
+  if (::close(fd) != 0) ok = false;
   return ok;
 }
 

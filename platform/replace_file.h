@@ -30,6 +30,33 @@ enum class WriteOutcome {
 WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data);
 WriteOutcome ReplaceFile(const std::string& host_path, std::span<const std::uint8_t> data);
 
+// Held while a file is read, changed and replaced by a program that changes
+// one part of it (a settings file written one key at a time): a second
+// program doing the same to the same file waits until the first has
+// replaced it, so neither writes over the other's change. The lock is an
+// advisory one on the file's folder, so it holds while the file is missing
+// and across the rename that replaces it; it goes with the object, and with
+// the process however that ends. Without a folder to lock it holds nothing
+// (the replace then fails on its own).
+class FileRewriteLock {
+ public:
+  explicit FileRewriteLock(const std::string& host_path);
+  ~FileRewriteLock();
+  FileRewriteLock(const FileRewriteLock&) = delete;
+  FileRewriteLock& operator=(const FileRewriteLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Appends `data` to the end of a file (created when missing) in one piece:
+// under an advisory lock on the file, so the entries of two programs that
+// share the file never run into each other, and a file that is longer than
+// `restart_above` bytes is emptied first by the same writer that then
+// appends. False when the file cannot be opened or not all of `data` went in.
+bool AppendWhole(const std::string& host_path, std::string_view data, std::uint64_t restart_above);
+
 // Puts a folder's entries (files created, renamed or removed in it) on the
 // medium. False when the folder cannot be opened or synced.
 bool SyncFolder(const std::string& host_folder);

@@ -126,6 +126,7 @@ void LastRecords::Read(std::stop_token stop) {
   while (changed_.wait(lock, stop, [this] { return wanted_; })) {
     wanted_ = false;
     lock.unlock();
+    const auto pending = store_.Pending();
     const auto found = store_.Find(query);
     const std::string error = found ? std::string() : store_.Error();
     lock.lock();
@@ -140,6 +141,15 @@ void LastRecords::Read(std::stop_token stop) {
                        (state_.rows.empty() ? "" : " The records shown are those read before.") +
                        " The station works on and keeps its log.";
       state_.unreadable = true;
+    }
+    if (pending) {
+      state_.pending = *pending;
+      state_.waiting = *pending == 0 ? std::string()
+                       : *pending == 1
+                           ? "1 record waits in the outbox for the records server; it goes there once the server answers."
+                           : std::to_string(*pending) +
+                                 " records wait in the outbox for the records server; they go there once the server "
+                                 "answers.";
     }
     ++state_.reads;
     state_.reading = wanted_;

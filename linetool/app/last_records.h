@@ -8,6 +8,8 @@
 // asks for a read, and the observer hears when it has been answered. A store
 // that cannot be read leaves the rows of the last good read and says why, and
 // records the last run could not write are named until the next run ends.
+// Each read first hands on what waits in the store's outbox for a server
+// that was away, and says how many still wait.
 
 #include <condition_variable>
 #include <cstddef>
@@ -45,6 +47,8 @@ class LastRecords {
     std::vector<LastRecordsRow> rows;  // newest first
     std::string message;               // what the rows are, or why they could not be read
     std::string lost;                  // the ports of the last run whose records were not written, and why
+    std::size_t pending = 0;           // records that wait in the outbox for the server
+    std::string waiting;               // says so when any wait
     bool unreadable = false;           // the last read failed
     bool reading = false;              // a read is under way or asked for
     std::uint64_t reads = 0;           // reads answered so far

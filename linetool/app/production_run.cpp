@@ -105,9 +105,16 @@ void ProductionRun::SetEventDispatch(EventDispatch dispatch) {
 
 void ProductionRun::RefreshOnPlug() {
   if (removing_.load() || run_active_.load() || !polling_allowed_.load()) return;
-  // A refresh that is walking the devices already sees this change; the
-  // event may even come from inside that walk.
-  if (refreshing_.load()) return;
+  {
+    std::lock_guard lock(walk_mutex_);
+    if (walking_) {
+      // An event from inside the walk (on its own thread) is what that walk
+      // sees. One from elsewhere may concern a device the walk has passed
+      // already: the walk then goes round once more.
+      if (walker_ != std::this_thread::get_id()) walk_again_ = true;
+      return;
+    }
+  }
   RefreshPorts();
 }
 
@@ -126,23 +133,29 @@ disk::DiskServices ProductionRun::DiskServicesFor(std::stop_token stop) {
 bool ProductionRun::RefreshPorts() {
   if (removing_.load()) return true;
   std::unique_lock lock(slots_);
-  if (run_active_.load() || refreshing_.exchange(true)) return true;
+  if (run_active_.load()) return true;
+  {
+    std::lock_guard walk(walk_mutex_);
+    if (walking_) return true;  // asked for from inside the walk itself
+    walking_ = true;
+    walk_again_ = false;
+    walker_ = std::this_thread::get_id();
+  }
   bool ok = true;
-  try {
-    table_.cd_rom_present = 0;
-    const device::CKelvUSBDev2K::Options options{engine_.Settings().cd_rom_mode != 0,
-                                                 [this](std::uint8_t n) { return DriveLetterOf(n); }};
-    lib_.Refresh(table_, options);
-    Repaint(true);
-  } catch (const std::exception&) {
-    ok = false;
+  for (;;) {
+    ok = WalkDevices() && ok;
+    std::lock_guard walk(walk_mutex_);
+    if (!walk_again_) {
+      walking_ = false;
+      break;
+    }
+    walk_again_ = false;
   }
   const bool any = table_.device_count != 0;
   // The auto starter that runs now decided on the old count; the check below
   // replaces it. Told before the slots are let go, it presses Start no more,
   // so no run is begun only to be stopped by that check.
   if (any && engine_.Settings().auto_mp != 0 && !presenter_.Unlocked()) auto_starter_.request_stop();
-  refreshing_.store(false);
   lock.unlock();
   if (any) {
     AutoStartCheck();
@@ -150,6 +163,19 @@ bool ProductionRun::RefreshPorts() {
     presenter_.ApplyRestState();
   }
   return ok;
+}
+
+bool ProductionRun::WalkDevices() {
+  try {
+    table_.cd_rom_present = 0;
+    const device::CKelvUSBDev2K::Options options{engine_.Settings().cd_rom_mode != 0,
+                                                 [this](std::uint8_t n) { return DriveLetterOf(n); }};
+    lib_.Refresh(table_, options);
+    Repaint(true);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 void ProductionRun::Repaint(bool rebuild) {
@@ -422,9 +448,12 @@ void ProductionRun::FinishRun() {
     if (s.fw_reload != 0 && res[disk::kStageRelink] == 0) fail = true;
     if (s.format_enable != 0 && (res[disk::kStagePartition] == 0 || res[disk::kStageFormat] == 0)) fail = true;
     if (s.wr_test_enable != 0 && res[disk::kStageWriteRead] == 0) fail = true;
-    presenter_.AddCounts(!fail);
     passed[static_cast<std::size_t>(p)] = !fail;
   }
+  // Each port's log record is on the medium (WriteLogRecord flushes it)
+  // before the next port's is written, and all of them before the counters
+  // show the run: after a power cut the log never lags behind the counters
+  // an operator saw, and holds whole records.
   const disk::DiskServices ds = DiskServicesFor({});
   for (int p = 0; p < kPortCount; ++p) {
     if (control_.selected[static_cast<std::size_t>(p)] == 0) continue;
@@ -445,6 +474,9 @@ void ProductionRun::FinishRun() {
     for (int i = 0; i < disk::kStageCount; ++i)
       port.results[static_cast<std::size_t>(i)] = r.stage_results[static_cast<std::size_t>(i)];
     disk::WriteLogRecord(ds, port, s);
+  }
+  for (int p = 0; p < kPortCount; ++p) {
+    if (control_.selected[static_cast<std::size_t>(p)] != 0) presenter_.AddCounts(passed[static_cast<std::size_t>(p)]);
   }
   if (records_.store) WriteRecords(passed);
 }

@@ -138,6 +138,9 @@ class ProductionRun final : public StationRun {
   void FinishRun();
   void OnDeviceEvent(const platform::DeviceEvent& event);
   void RefreshOnPlug();
+  // One walk of the devices into the table and the grid; false after an
+  // unexpected error.
+  bool WalkDevices();
   void Subscribe();
   void Unsubscribe();
   disk::DiskServices DiskServicesFor(std::stop_token stop);
@@ -182,7 +185,13 @@ class ProductionRun final : public StationRun {
 
   std::atomic<bool> run_active_{false};
   std::atomic<bool> removing_{false};
-  std::atomic<bool> refreshing_{false};
+  // The walk of the devices a refresh makes: whether one runs, on which
+  // thread, and whether a plug event from another thread came meanwhile (the
+  // walk may have passed that device already, so it walks once more).
+  std::mutex walk_mutex_;
+  bool walking_ = false;
+  bool walk_again_ = false;
+  std::thread::id walker_;
   std::atomic<int> runs_finished_{0};
   // True from Start until the JobController has returned, after its last event.
   std::atomic<bool> controller_working_{false};

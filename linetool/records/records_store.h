@@ -64,6 +64,10 @@ class RecordsStore {
   virtual std::optional<SerialCounter> PeekSerials(const ProductKey& key) = 0;
   // Why the last call failed.
   virtual std::string Error() const = 0;
+  // Records written but not in the store itself yet (waiting in an outbox
+  // for a server that does not answer); nothing when that cannot be told.
+  // A store without outbox has none.
+  virtual std::optional<std::size_t> Pending() { return std::size_t{0}; }
 };
 
 }  // namespace linetool::records

@@ -425,8 +425,9 @@ void StationDialogs::ShowLastRecords(app::LastRecords& records) {
     message->setText(QtText(state.reading ? "Reading the records ..." : state.message));
     message->setStyleSheet(state.unreadable ? QStringLiteral("color: #c00000; font-weight: bold;") : QString());
     refresh->setEnabled(!state.reading);
-    lost->setText(QtText(state.lost));
-    lost->setVisible(!state.lost.empty());
+    const std::string notes = state.lost + (state.lost.empty() || state.waiting.empty() ? "" : "\n") + state.waiting;
+    lost->setText(QtText(notes));
+    lost->setVisible(!notes.empty());
   });
   // Reads are answered on the records' own thread: the view updates on this one.
   const QPointer<QDialog> open(&dialog);

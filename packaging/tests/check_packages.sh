@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a build folder with CPack, checks them with
 # dpkg-deb and lintian (no errors), unpacks them into a throwaway root and runs
-# every installed program's --version and --help from there.
+# every installed program's --version and --help from there, and Romwright's
+# settings as an ordinary user (the user "nobody" when run as root).
 # Usage: check_packages.sh BUILD_DIR [OUT_DIR]
 # Exits 77 (skipped) when dpkg-deb, lintian or help2man is missing.
 set -uo pipefail
@@ -91,6 +92,41 @@ done
 # The installed romwright-cli finds the chip database beside itself.
 "$root/usr/bin/romwright-cli" chips W25Q80 >"$work/out" 2>"$work/err" || fail "installed romwright-cli chips: $(cat "$work/err")"
 grep -q '^W25Q80 ' "$work/out" || fail "installed romwright-cli does not find its chip database: $(cat "$work/out")"
+# An ordinary user's settings: the installed programs cannot write beside
+# themselves, so the user's language and chip go to the user's own folder,
+# made at the first change, over the shipped file, which stays as it was.
+user_home=$work/user-home
+mkdir -p "$user_home"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown nobody:nogroup "$user_home"
+  chmod o+x "$work"
+  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+fi
+shipped=$root/usr/lib/romwright
+cp "$shipped/config.ini" "$work/shipped-config.ini"
+chmod a-w "$shipped"
+rw_settings() { env -u XDG_CONFIG_HOME HOME="$user_home" "$@" "${as_user[@]}" "$root/usr/bin/romwright-cli" settings "${rw_args[@]}"; }
+rw_args=()
+rw_settings >"$work/out" 2>"$work/err" || fail "installed romwright-cli settings: $(cat "$work/err")"
+user_file=$user_home/.config/romwright/config.ini
+grep -qxF "Settings: $user_file" "$work/out" || fail "installed settings are not the user's: $(cat "$work/out")"
+grep -qxF "Defaults: $shipped/config.ini" "$work/out" || fail "installed settings without the shipped defaults: $(cat "$work/out")"
+grep -qx 'DefaultLanguage=English' "$work/out" || fail "the shipped language is not the default: $(cat "$work/out")"
+[ -e "$user_file" ] && fail "the user's settings file was made before any change"
+rw_args=(--language SimpleChinese --default-chip W25Q80)
+rw_settings >"$work/out" 2>"$work/err" || fail "installed romwright-cli cannot save the user's settings: $(cat "$work/err")"
+rw_args=()
+rw_settings >"$work/out" 2>"$work/err"
+grep -qx 'DefaultLanguage=SimpleChinese' "$work/out" || fail "the user's language is lost: $(cat "$work/out")"
+grep -qx 'DefaultChipName=W25Q80' "$work/out" || fail "the user's chip is lost: $(cat "$work/out")"
+[ -f "$user_file" ] || fail "no $user_file"
+[ "$(id -u)" -ne 0 ] || [ "$(stat -c %U "$user_file")" = nobody ] || fail "the user's settings belong to $(stat -c %U "$user_file")"
+cmp -s "$shipped/config.ini" "$work/shipped-config.ini" || fail "the shipped config.ini was changed"
+rw_settings XDG_CONFIG_HOME="$user_home/xdg" >"$work/out" 2>"$work/err"
+grep -qxF "Settings: $user_home/xdg/romwright/config.ini" "$work/out" || fail "XDG_CONFIG_HOME is not taken: $(cat "$work/out")"
+chmod u+w "$shipped"
+
 # The shipped udev rules and tmpfiles.d entry as systemd reads them.
 grep -q 'ENV{UDISKS_IGNORE}="1"' "$root/usr/lib/udev/rules.d/90-linetool-bridges.rules" ||
   fail "the bridges' rule does not hide them from udisks2"

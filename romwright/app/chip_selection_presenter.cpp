@@ -109,7 +109,7 @@ void ChipSelectionPresenter::Apply() {
   const std::string capacity_text = CapacityText();
   erase_enabled_ = selected_.type == static_cast<std::uint32_t>(ChipType::kSpiFlash);
   const std::string name = NameOf(selected_);
-  settings_.Write("Run", "DefaultChipName", name);
+  settings_.Write(kRunSection, kDefaultChipKey, name);
   if (hooks_.show_info) hooks_.show_info(name);
   if (hooks_.log_line) {
     hooks_.log_line(texts_.TextOf(kTextChip) + name + ", " + texts_.TextOf(kTextManu) + ManufacturerOf(selected_) +

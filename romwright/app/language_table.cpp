@@ -187,11 +187,11 @@ LanguageTable::LanguageTable(const SettingsFile& settings) : LanguageTable() {
     entries_[s.id].chinese = or_default(settings.Read(kLanguageChinese, s.key), d.chinese);
     entries_[s.id].english = or_default(settings.Read(kLanguageEnglish, s.key), d.english);
   }
-  const std::string chip = or_default(settings.Read("Run", "DefaultChipName"), kDefaultChipName);
+  const std::string chip = or_default(settings.Read(kRunSection, kDefaultChipKey), kDefaultChipName);
   entries_[kDefaultChipEntry].chinese = chip;
   entries_[kDefaultChipEntry].english = chip;
   // A language the table does not have would leave the window without texts.
-  language_ = settings.Read("Run", "DefaultLanguage");
+  language_ = settings.Read(kRunSection, kDefaultLanguageKey);
   if (language_ != kLanguageChinese) language_ = std::string(kLanguageEnglish);
 }
 
@@ -207,7 +207,7 @@ const std::string& LanguageTable::TextOf(std::uint32_t id) const {
 
 std::string SwitchLanguage(LanguageTable& table, SettingsFile& settings, std::string_view language) {
   table.SetLanguage(std::string(language));
-  settings.Write("Run", "DefaultLanguage", language);
+  settings.Write(kRunSection, kDefaultLanguageKey, language);
   return table.TextOf(89);
 }
 

@@ -33,7 +33,8 @@ bool IsMaintenance(std::uint32_t id) {
 
 MainWindowPresenter::MainWindowPresenter(MainWindowServices services, StatusView* view)
     : services_(std::move(services)),
-      data_(services_.settings_host_path, services_.host_workdir, services_.sink,
+      data_(SettingsFile(services_.settings_host_path, services_.settings_defaults_host_path), services_.host_workdir,
+            services_.sink,
             DataCommandHooks{
                 StatusHooks{[this](const std::string& t) { status_->ShowInfo(t); },
                             [this](const std::string& t) { status_->LogLine(t); }},

@@ -49,10 +49,13 @@ struct MainWindowServices {
   platform::MessageSink& sink;
   platform::ProgrammerUsb& usb;
   platform::DesktopOpener& opener;
-  // config.ini beside the executable, and the folder relative setting paths
-  // (database, log, manual, pictures) are taken against.
+  // The config.ini written (beside the executable, or the user's own when
+  // installed), and the folder relative setting paths (database, log,
+  // manual, pictures) are taken against.
   std::string settings_host_path;
   std::string host_workdir;
+  // The shipped config.ini read for what the written one lacks; empty: none.
+  std::string settings_defaults_host_path = {};
   // Said under "No programmer linked to computer!" at start-up: where the
   // host's access to the programmer comes from.
   std::string no_programmer_hint = {};

@@ -16,9 +16,9 @@ std::string DatabaseErrorText(const std::string& text, const std::string& host_p
   return text + "\n" + host_path + ": " + fault;
 }
 
-ProgrammerData::ProgrammerData(std::string settings_host_path, std::string host_workdir,
-                               platform::MessageSink& sink, DataCommandHooks hooks)
-    : settings_(std::move(settings_host_path)),
+ProgrammerData::ProgrammerData(SettingsFile settings, std::string host_workdir, platform::MessageSink& sink,
+                               DataCommandHooks hooks)
+    : settings_(std::move(settings)),
       host_workdir_(std::move(host_workdir)),
       sink_(sink),
       hooks_(std::move(hooks)),

@@ -32,9 +32,9 @@ class ProgrammerData {
  public:
   enum class StartResult { kReady, kDatabaseError, kMemoryOverflow };
 
-  // `settings_host_path`: config.ini beside the executable; `host_workdir`:
+  // `settings`: the program's config.ini (SettingsFile::ForProgram); `host_workdir`:
   // the folder relative setting paths (the database) are taken against.
-  ProgrammerData(std::string settings_host_path, std::string host_workdir, platform::MessageSink& sink,
+  ProgrammerData(SettingsFile settings, std::string host_workdir, platform::MessageSink& sink,
                  DataCommandHooks hooks);
   // The presenters hold references into this object.
   ProgrammerData(const ProgrammerData&) = delete;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -71,15 +73,38 @@ std::optional<std::string_view> KeyOf(std::string_view line) {
 
 }  // namespace
 
-std::string SettingsFile::PathBesideExecutable(std::string_view executable_host_path) {
-  const auto slash = executable_host_path.find_last_of('/');
-  const std::string folder =
-      slash == std::string_view::npos ? std::string() : std::string(executable_host_path.substr(0, slash + 1));
-  return folder + kFileName;
+SettingsFile::Place SettingsFile::PlaceFor(std::string_view executable_folder, std::string_view build_tree,
+                                           const char* xdg_config_home, const char* home) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(executable_folder).lexically_normal();
+  const std::string beside = (folder / kFileName).string();
+  if (!build_tree.empty()) {
+    const fs::path tree = fs::path(build_tree).lexically_normal();
+    const auto [t, f] = std::mismatch(tree.begin(), tree.end(), folder.begin(), folder.end());
+    // An empty last part is the trailing "/" of a folder name.
+    if (t == tree.end() || (std::next(t) == tree.end() && t->empty())) return {beside, {}};
+  }
+  fs::path config_home;
+  if (xdg_config_home != nullptr && fs::path(xdg_config_home).is_absolute()) {
+    config_home = xdg_config_home;
+  } else if (home != nullptr && fs::path(home).is_absolute()) {
+    config_home = fs::path(home) / ".config";
+  } else {
+    return {beside, {}};
+  }
+  return {(config_home / "romwright" / kFileName).lexically_normal().string(), beside};
 }
 
-std::optional<std::string> SettingsFile::Load() const {
-  std::ifstream in(path_, std::ios::binary);
+SettingsFile SettingsFile::ForProgram(std::string_view executable_folder) {
+  std::error_code ec;
+  const auto real = std::filesystem::weakly_canonical(std::filesystem::path(executable_folder), ec);
+  Place p = PlaceFor(ec ? std::string(executable_folder) : real.string(), ROMWRIGHT_BUILD_TREE,
+                     std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  return SettingsFile(std::move(p.user), std::move(p.defaults));
+}
+
+std::optional<std::string> SettingsFile::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream s;
   s << in.rdbuf();
@@ -87,8 +112,15 @@ std::optional<std::string> SettingsFile::Load() const {
 }
 
 std::string SettingsFile::Read(std::string_view section, std::string_view key) const {
-  const auto content = Load();
-  if (!content) return {};
+  if (auto own = Find(path_, section, key)) return *own;
+  if (!defaults_.empty()) return Find(defaults_, section, key).value_or(std::string());
+  return {};
+}
+
+std::optional<std::string> SettingsFile::Find(const std::string& path, std::string_view section,
+                                              std::string_view key) {
+  const auto content = Load(path);
+  if (!content) return std::nullopt;
   bool inside = false;
   for (const auto& line : SplitLines(*content)) {
     if (const auto name = SectionOf(line.text)) {
@@ -109,11 +141,17 @@ std::string SettingsFile::Read(std::string_view section, std::string_view key) c
     // A value that is not GBK either is handed on as it stands.
     return ConvertText(value, encoding, TextEncoding::kUtf8).value_or(std::string(value));
   }
-  return {};
+  return std::nullopt;
 }
 
 bool SettingsFile::Write(std::string_view section, std::string_view key, std::string_view value) {
-  const auto content = Load();
+  // Another program changing the file waits until this change is in.
+  if (!defaults_.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+  }
+  const platform::FileRewriteLock lock(path_);
+  const auto content = Load(path_);
   std::vector<Line> lines = content ? SplitLines(*content) : std::vector<Line>{};
   // New lines take the file's own line end; a new file gets CR LF.
   std::string eol = "\r\n";

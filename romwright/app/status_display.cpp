@@ -1,8 +1,8 @@
 #include "romwright/app/status_display.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+
+#include "platform/replace_file.h"
 
 namespace romwright::app {
 
@@ -11,19 +11,14 @@ StatusDisplay::StatusDisplay(platform::Clock& clock, std::string log_host_path, 
 
 void StatusDisplay::LogLine(std::string_view text) {
   if (log_path_.empty()) return;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(log_path_, ec);
-  const bool restart = !ec && size > kLogRestartSize;
-  std::ofstream out(log_path_, restart ? std::ios::binary | std::ios::trunc
-                                       : std::ios::binary | std::ios::app);
-  if (!out) return;
   const platform::LocalTime t = clock_.LocalNow();
   char stamp[64];
   // The milliseconds of the same wall-clock reading, so that stamps never run
   // backwards within a second.
   std::snprintf(stamp, sizeof stamp, "\r\n%04d/%02d/%02d/ %02d:%02d:%02d.%03d: ", t.year,
                 t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
-  out << stamp << text;
+  // One entry goes in as one piece, so a second window's entries never cut into it.
+  platform::AppendWhole(log_path_, std::string(stamp).append(text), kLogRestartSize);
 }
 
 void StatusDisplay::ShowInfo(std::string_view text) {

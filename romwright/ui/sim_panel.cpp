@@ -22,9 +22,9 @@
 
 namespace romwright::ui {
 
-std::optional<ChipRecord> SimulatedChip(app::ChipDatabase& db, const std::string& settings_host_path,
+std::optional<ChipRecord> SimulatedChip(app::ChipDatabase& db, const app::SettingsFile& settings,
                                         const std::string& folder, const std::string& wanted, std::string& error) {
-  const app::LanguageTable texts{app::SettingsFile(settings_host_path)};
+  const app::LanguageTable texts{settings};
   const std::string setting = texts.TextOf(96).empty() ? "chips.db" : texts.TextOf(96);
   const std::string path = platform::ToHostPath(setting, folder);
   if (!db.LoadDatabase(path)) {

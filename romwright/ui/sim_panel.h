@@ -9,6 +9,7 @@
 #include <string>
 
 #include "romwright/app/chip_database.h"
+#include "romwright/app/settings_file.h"
 #include "sim/programmer/sim_programmer.h"
 
 class QCheckBox;
@@ -24,7 +25,7 @@ namespace romwright::ui {
 // the chip database the settings name (taken against `folder`). Nothing when
 // the database cannot be used or holds none of them; `error` then says so,
 // "Database error!" first.
-std::optional<ChipRecord> SimulatedChip(app::ChipDatabase& db, const std::string& settings_host_path,
+std::optional<ChipRecord> SimulatedChip(app::ChipDatabase& db, const app::SettingsFile& settings,
                                         const std::string& folder, const std::string& wanted, std::string& error);
 
 class SimPanel : public QWidget {

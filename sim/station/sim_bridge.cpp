@@ -98,6 +98,12 @@ SimBridge::SimBridge(Options options)
   config_[1].fill(0xFF);
   if (options_.config_slot0) config_[0] = *options_.config_slot0;
   if (options_.config_slot1) config_[1] = *options_.config_slot1;
+  SetPowerOnRegisters();
+  Restart();
+}
+
+void SimBridge::SetPowerOnRegisters() {
+  std::fill(registers_.begin(), registers_.end(), std::uint8_t{0});
   for (std::size_t i = 0; i < options_.firmware_version.size(); ++i) {
     registers_[kRegFirmwareVersion + i] = options_.firmware_version[i];
   }
@@ -105,6 +111,10 @@ SimBridge::SimBridge(Options options)
   registers_[kRegLinkSpeed] = options_.link_speed;
   registers_[kRegChipVariant] = options_.chip_variant;
   for (const auto& [address, value] : options_.registers) registers_[address] = value;
+}
+
+void SimBridge::PowerUp() {
+  SetPowerOnRegisters();
   Restart();
 }
 

@@ -3,7 +3,8 @@
 // standard INQUIRY, ATA PASS-THROUGH(12) IDENTIFY to the attached disk, and
 // the vendor opcodes E0-E5 and E8 that its firmware answers itself. It keeps
 // its registers, two configuration slots, two firmware slots filled by E3
-// streams and the tag registers across commands and restarts.
+// streams and the tag registers across commands and restarts. Without power
+// (pulled off its port) the registers are lost; the slots are flash and stay.
 //
 // The same class also plays an ordinary USB mass-storage device (no vendor
 // commands, ordinary INQUIRY data) so the station can be shown one that it
@@ -108,6 +109,11 @@ class SimBridge {
   // configuration slot 0 when that block's signature and sum are valid, else
   // from the factory values. Registers and slots survive.
   void Restart();
+  // The bridge was without power and gets it again: every register takes
+  // its power-on value (the tag registers and whatever was written are
+  // gone), the configuration and firmware slots keep what they hold, and the
+  // firmware starts as after Restart.
+  void PowerUp();
 
   const BridgeIdentity& Identity() const { return identity_; }
   bool PresentsCdRom() const { return options_.presents_cdrom; }
@@ -130,6 +136,7 @@ class SimBridge {
   void ClearLog() { log_.clear(); }
 
  private:
+  void SetPowerOnRegisters();
   platform::ScsiResult Answer(const platform::ScsiRequest& request, std::span<std::uint8_t> data,
                               std::uint64_t stream_id);
   platform::ScsiResult Inquiry(const platform::ScsiRequest& request, std::span<std::uint8_t> data);

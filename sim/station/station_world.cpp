@@ -661,7 +661,11 @@ void StationWorld::Plug(std::size_t index) {
   {
     std::lock_guard lock(mutex_);
     auto& d = *devices_.at(index);
-    if (d.state != State::kOnline) Arrive(d, events);
+    if (d.state != State::kOnline) {
+      // Plugged in by hand: the bridge was without power since it left.
+      d.model->PowerUp();
+      Arrive(d, events);
+    }
   }
   Dispatch(events);
 }

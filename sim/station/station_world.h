@@ -104,7 +104,9 @@ class StationWorld final : public platform::DeviceIo,
   std::optional<int> CdRomNumberOf(std::size_t index);
   bool Online(std::size_t index);
   // Pulls a device off its port, or plugs it (back) in; a device taken off
-  // by a restart or a safe removal comes back with Plug too.
+  // by a restart or a safe removal comes back with Plug too. A bridge that
+  // is plugged in was without power: its registers start from their
+  // power-on values, its configuration and firmware slots keep what they hold.
   void Unplug(std::size_t index);
   void Plug(std::size_t index);
   void SetReloadDelay(std::chrono::milliseconds delay);

@@ -113,7 +113,7 @@ std::optional<std::chrono::steady_clock::time_point> BridgeFunction::Tick(std::c
 
 void BridgeFunction::Plug() {
   if (state_ == State::kOnline) return;
-  target_->Restart();  // power comes back: the firmware starts again
+  target_->PowerUp();  // power comes back: registers lost, the firmware starts again
   state_ = State::kOnline;
   if (link_) link_->SetOnBus(true);
 }

@@ -196,6 +196,14 @@ void BridgeScsiTarget::Restart() {
   ++stream_id_;
 }
 
+void BridgeScsiTarget::PowerUp() {
+  std::lock_guard lock(mutex_);
+  bridge_->PowerUp();
+  sense_ = {};
+  e3_slot_.reset();
+  ++stream_id_;
+}
+
 sim::station::BridgeIdentity BridgeScsiTarget::Identity() const {
   std::lock_guard lock(mutex_);
   return bridge_->Identity();

@@ -40,6 +40,8 @@ class BridgeScsiTarget final : public ScsiTarget {
   // The bridge's firmware runs again: the model restarts, pending sense data
   // and the firmware stream in progress are gone.
   void Restart() override;
+  // As Restart, after the model has lost its registers to the power cut.
+  void PowerUp() override;
 
   // What the descriptors say: the model's identity, link speed, device kind.
   sim::station::BridgeIdentity Identity() const;

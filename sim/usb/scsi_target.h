@@ -45,6 +45,9 @@ class ScsiTarget {
   // itself): pending sense data and any command stream in progress are gone,
   // and a bridge takes its descriptors anew.
   virtual void Restart() = 0;
+  // The device was without power and gets it again: as Restart, and what it
+  // held only while powered (a bridge's registers) is gone too.
+  virtual void PowerUp() = 0;
 };
 
 }  // namespace sim::usb

@@ -13,6 +13,7 @@ namespace linetool::cli {
 namespace {
 
 struct ExportOptions {
+  bool pending = false;
   std::string format = "csv";
   std::string result;
   records::RecordQuery query;
@@ -28,10 +29,22 @@ int RunExport(CliContext& ctx, const ExportOptions& o) {
     return kExitUsage;
   }
   std::string error;
-  const auto store = OpenRecordsOption(ctx, error);
+  // Only the count of what waits needs the station's outbox.
+  const auto store = OpenRecordsOption(ctx, error, o.pending);
   if (!store) {
     ctx.err << "linetool-cli records: " << error << "\n";
     return kExitFailed;
+  }
+  if (o.pending) {
+    // What still waits for the server, after handing on what it takes now.
+    const auto waiting = store->Pending();
+    if (!waiting) {
+      ctx.err << "linetool-cli records: " << store->Error() << "\n";
+      return kExitFailed;
+    }
+    ctx.out << *waiting << "\n";
+    ctx.out.flush();
+    return kExitOk;
   }
   records::RecordQuery query = o.query;
   if (!o.result.empty()) query.passed = o.result == "pass";
@@ -52,6 +65,8 @@ CliCommand AddRecords(CLI::App& program) {
   cmd->require_subcommand(1);
   CLI::App* exp = cmd->add_subcommand("export", "print the unit records a query selects, as CSV or JSON");
   auto o = std::make_shared<ExportOptions>();
+  exp->add_flag("--pending", o->pending,
+               "print only the number of records that wait in the outbox for the server");
   exp->add_option("--format", o->format, "csv (default) or json")
       ->type_name("FORMAT")
       ->check(CLI::IsMember({"csv", "json"}));
@@ -70,6 +85,10 @@ CliCommand AddRecords(CLI::App& program) {
       "CSV: a header line, then one line per record, CR LF line ends; a stage has\n"
       "a result column (PASS, FAIL, empty when it was off) and a duration column\n"
       "in milliseconds. JSON: an array of records, each stage under \"stages\".\n"
+      "\n"
+      "A record the server cannot take waits in records_outbox.sqlite in the\n"
+      "working directory and goes to the server, in order and once, as soon as it\n"
+      "answers again; --pending prints how many wait (0 for a SQLite store).\n"
       "\n"
       "Exit status: 0 printed (also when nothing matched), 1 the store cannot be\n"
       "opened or read, 2 a usage error (no --records, a bad DATE, FORMAT or RESULT).\n");

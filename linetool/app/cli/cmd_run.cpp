@@ -191,6 +191,12 @@ int RunProduction(CliContext& ctx, const RunArgs& run_args, const app::StationSe
       ctx.out << "Pass: " << c.pass << " Fail: " << c.fail << " Total: " << c.total << "\n";
       ctx.out << "Log: " << run.LogFilePath() << "\n";
     }
+    if (store) {
+      if (const auto waiting = store->Pending(); waiting && *waiting > 0) {
+        ctx.err << "records: " << *waiting << " wait in the outbox for the records server (" << store->Error()
+                << "); they go there once it answers\n";
+      }
+    }
     exit_code = c.fail == 0 && c.total > 0 ? kExitOk : kExitFailed;
     if (ctx.interruption && ctx.interruption->Requested()) {
       ctx.err << "linetool-cli run: stopped by a signal (Ctrl-C or SIGTERM); the jobs stopped at their next safe point\n";
@@ -338,6 +344,10 @@ CliCommand AddRun(CLI::App& program) {
       "With --records STORE every port of the run leaves one unit record there after\n"
       "its log line (a record that cannot be written is named on stderr: \"port N\n"
       "record: why\"); with --line-serials the ports take the line's serial numbers.\n"
+      "A line's server that does not answer loses no record: it waits in\n"
+      "records_outbox.sqlite in the working directory (stderr says how many wait)\n"
+      "and goes to the server, in order and once, when a later run or\n"
+      "`records export` reaches it.\n"
       "\n"
       "Exit status: 0 every device of the run passed, 1 a device failed, 2 no run\n"
       "started (the profile did not load, auto mode on, refused by a check of Start,\n"

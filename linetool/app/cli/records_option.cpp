@@ -8,10 +8,12 @@
 
 namespace linetool::cli {
 
-std::unique_ptr<records::RecordsStore> OpenRecordsOption(const CliContext& ctx, std::string& error) {
+std::unique_ptr<records::RecordsStore> OpenRecordsOption(const CliContext& ctx, std::string& error, bool outbox) {
   const std::string& store = ctx.options.records;
+  // A server's records that cannot reach it wait in the working directory.
   return records::stores::OpenRecordsStore(
-      records::stores::NamesDatabaseServer(store) ? store : HostPathOfArgument(ctx, store), error);
+      records::stores::NamesDatabaseServer(store) ? store : HostPathOfArgument(ctx, store), error,
+      outbox ? ctx.host_workdir : std::string());
 }
 
 std::string StationNameOf(const CliContext& ctx) {

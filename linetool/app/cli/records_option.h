@@ -13,8 +13,9 @@ namespace linetool::cli {
 
 // The store of --records: a postgresql:// URL as it stands, any other text a
 // SQLite file (relative names against the working directory). Nothing, with
-// `error` set, when it cannot be used.
-std::unique_ptr<records::RecordsStore> OpenRecordsOption(const CliContext& ctx, std::string& error);
+// `error` set, when it cannot be used. With `outbox`, a server's records
+// that cannot reach it wait in the working directory's outbox.
+std::unique_ptr<records::RecordsStore> OpenRecordsOption(const CliContext& ctx, std::string& error, bool outbox = true);
 
 // --station-name, else the host's name.
 std::string StationNameOf(const CliContext& ctx);

@@ -9,6 +9,7 @@
 
 #include "linetool/app/control_ids.h"
 #include "linetool/app/last_records.h"
+#include "linetool/records/stores/open_records_store.h"
 #include "linetool/records/stores/postgres_records_store.h"
 #include "linetool/records/stores/sqlite_records_store.h"
 #include "presenter_fixture.h"
@@ -274,6 +275,31 @@ TEST_F(LastRecordsStore, AnUnreachableDatabaseIsSaidWhileTheRunGoesOn) {
   last.RunEnded();
   last.WaitIdle();
   EXPECT_EQ(last.Current().lost, "");
+  rig.Presenter().AttachLastRecords(nullptr);
+}
+
+// With an outbox the same run loses nothing: its records wait, and the
+// window says how many.
+TEST_F(LastRecordsStore, RecordsKeptForAServerThatIsAwayAreCountedNotLost) {
+  std::string error;
+  auto station = records::stores::OpenRecordsStore("postgresql:///line?host=" + folder_ + "/no-server", error, folder_);
+  ASSERT_TRUE(station) << error;
+  testing::RunRig rig(3);
+  rig.Initialise();
+  rig.Run().SetRecords({station.get(), false, "st-1"});
+  LastRecords last(*station, "st-1");
+  rig.Presenter().AttachLastRecords(&last);
+  rig.StartAndWait();
+  ASSERT_TRUE(rig.WaitUntil([&] { return last.Current().reads >= 2 && !last.Current().reading; }));
+  LastRecords::State state = last.Current();
+  EXPECT_EQ(state.lost, "");
+  EXPECT_EQ(state.pending, 3u);
+  EXPECT_EQ(state.waiting,
+            "3 records wait in the outbox for the records server; they go there once the server answers.");
+  EXPECT_EQ(station->Pending(), 3u);
+  rig.StartAndWait();
+  ASSERT_TRUE(rig.WaitUntil([&] { return last.Current().reads >= 3 && !last.Current().reading; }));
+  EXPECT_EQ(last.Current().pending, 6u);
   rig.Presenter().AttachLastRecords(nullptr);
 }
 

@@ -13,7 +13,9 @@ bool NamesDatabaseServer(const std::string& store);
 
 // Nothing, with `error` set, when the file cannot be used or the connection
 // string not read. A database server is not reached yet: that happens on
-// first use.
-std::unique_ptr<RecordsStore> OpenRecordsStore(const std::string& store, std::string& error);
+// first use. With `outbox_folder` (a host path), a server's records that
+// cannot reach it wait in an outbox there (OutboxRecordsStore).
+std::unique_ptr<RecordsStore> OpenRecordsStore(const std::string& store, std::string& error,
+                                               const std::string& outbox_folder = {});
 
 }  // namespace linetool::records::stores

@@ -173,6 +173,27 @@ std::optional<SerialCounter> SqliteRecordsStore::PeekSerials(const ProductKey& k
   return SerialCounter{ColumnText(st.s, 0).value_or(""), sqlite3_column_int64(st.s, 1)};
 }
 
+bool SqliteRecordsStore::Remove(const std::string& run_id, int port) {
+  std::lock_guard lock(mutex_);
+  Statement st;
+  if (sqlite3_prepare_v2(db_, "DELETE FROM unit_records WHERE run_id = ?1 AND port = ?2", -1, &st.s, nullptr) !=
+          SQLITE_OK ||
+      !Bind(st.s, {run_id, std::to_string(port)}) || sqlite3_step(st.s) != SQLITE_DONE)
+    return Fail("cannot take the record out");
+  return true;
+}
+
+std::optional<std::size_t> SqliteRecordsStore::Count() {
+  std::lock_guard lock(mutex_);
+  Statement st;
+  if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM unit_records", -1, &st.s, nullptr) != SQLITE_OK ||
+      sqlite3_step(st.s) != SQLITE_ROW) {
+    Fail("cannot count the records");
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(sqlite3_column_int64(st.s, 0));
+}
+
 std::string SqliteRecordsStore::Error() const {
   std::lock_guard lock(mutex_);
   return error_;

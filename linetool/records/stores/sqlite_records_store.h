@@ -30,6 +30,12 @@ class SqliteRecordsStore final : public RecordsStore {
   std::optional<SerialCounter> PeekSerials(const ProductKey& key) override;
   std::string Error() const override;
 
+  // Takes the record of a run's port out (an outbox hands it on so); true
+  // also when there was none.
+  bool Remove(const std::string& run_id, int port);
+  // The number of records held.
+  std::optional<std::size_t> Count();
+
   // The schema version of the file.
   int SchemaVersion();
   // SQLite's own check of the file: "ok" when sound.

@@ -11,6 +11,7 @@ namespace romwright::cli {
 CliCommand AddChips(CLI::App& program);    // cmd_chips.cpp
 CliCommand AddConvert(CLI::App& program);  // cmd_convert.cpp
 CliCommand AddChipdb(CLI::App& program);   // cmd_chipdb.cpp
+CliCommand AddSettings(CLI::App& program); // cmd_settings.cpp
 
 CliCommand AddDetect(CLI::App& program);  // cmd_programmer.cpp, as the rest
 CliCommand AddRead(CLI::App& program);
@@ -26,7 +27,8 @@ CliCommand AddUpdateFirmware(CLI::App& program);
 const std::vector<AddCommand>& Commands() {
   static const std::vector<AddCommand> commands = {
       &AddChips, &AddConvert, &AddChipdb,  &AddDetect,   &AddRead,     &AddWrite,         &AddErase,
-      &AddVerify, &AddAuto,   &AddVersion, &AddSerial,   &AddSelftest, &AddUpdateFirmware};
+      &AddVerify, &AddAuto,   &AddVersion, &AddSerial,   &AddSelftest, &AddUpdateFirmware,
+      &AddSettings};
   return commands;
 }
 

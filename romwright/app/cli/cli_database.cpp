@@ -6,12 +6,17 @@
 
 namespace romwright::cli {
 
-std::string DatabasePath(const CliContext& ctx) {
-  if (!ctx.options.db.empty()) return ctx.options.db;
+std::string ProgramFolder() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return kDefaultDatabaseName;
-  return (exe.parent_path() / kDefaultDatabaseName).string();
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+std::string DatabasePath(const CliContext& ctx) {
+  if (!ctx.options.db.empty()) return ctx.options.db;
+  const std::string folder = ProgramFolder();
+  if (folder.empty()) return kDefaultDatabaseName;
+  return (std::filesystem::path(folder) / kDefaultDatabaseName).string();
 }
 
 bool LoadCliDatabase(const CliContext& ctx, app::ChipDatabase& db) {

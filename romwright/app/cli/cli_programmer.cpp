@@ -27,12 +27,6 @@ constexpr std::uint32_t kTextOpenFileError = 26;
 constexpr std::uint32_t kTextVersionSetting = 91;
 constexpr std::uint32_t kTextLogFileSetting = 95;
 
-std::string ExecutablePath() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.string();
-}
-
 std::string ForTerminal(const std::string& text) {
   std::string s;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -124,9 +118,8 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
   if (!chip) return nullptr;
 
   // The texts of config.ini's language (English when it names none).
-  const std::string exe = ExecutablePath();
-  if (!exe.empty()) {
-    p->texts_ = app::LanguageTable(app::SettingsFile(app::SettingsFile::PathBesideExecutable(exe)));
+  if (const std::string folder = ProgramFolder(); !folder.empty()) {
+    p->texts_ = app::LanguageTable(app::SettingsFile::ForProgram(folder));
   }
   if (p->texts_.Language() != app::kLanguageEnglish && p->texts_.Language() != app::kLanguageChinese) {
     p->texts_.SetLanguage(std::string(app::kLanguageEnglish));

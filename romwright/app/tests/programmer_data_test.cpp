@@ -18,7 +18,7 @@ class ProgrammerDataTest : public ::testing::Test {
     testing::WriteText(dir_ / "config.ini", "[Run]\r\n" + run + "[English]\r\nCaption=Romwright\r\nDataBaseFile=" +
                                                 db_file + "\r\n[SimpleChinese]\r\nDataBaseFile=" + db_file + "\r\n");
   }
-  ProgrammerData Make() { return ProgrammerData((dir_ / "config.ini").string(), dir_.string(), sink_, {}); }
+  ProgrammerData Make() { return ProgrammerData(SettingsFile((dir_ / "config.ini").string()), dir_.string(), sink_, {}); }
 
   std::filesystem::path dir_;
   platform::RecordingSink sink_;

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
 #include "romwright/app/language_table.h"
 #include "romwright/app/settings_file.h"
 #include "test_files.h"
@@ -61,7 +66,80 @@ TEST(SettingsFile, CreatesAMissingFileAndReportsAnUnwritableOne) {
   EXPECT_EQ(ReadText(dir / "config.ini"), "[Run]\r\nDefaultLanguage=English\r\n");
   SettingsFile nowhere((dir / "no" / "such" / "config.ini").string());
   EXPECT_FALSE(nowhere.Write("Run", "DefaultLanguage", "English"));
-  EXPECT_EQ(SettingsFile::PathBesideExecutable("/opt/rw/bin/romwright"), "/opt/rw/bin/config.ini");
+  // Run from the build tree, the file beside the program alone.
+  EXPECT_EQ(SettingsFile::PlaceFor("/src/build/romwright/ui", "/src/build", "/home/u/.cfg", "/home/u"),
+            (SettingsFile::Place{"/src/build/romwright/ui/config.ini", ""}));
+}
+
+// Installed, the shipped file gives the defaults and the user's own file
+// takes every change; the build tree keeps the file beside the program.
+TEST(SettingsFile, AnInstalledProgramKeepsTheUsersSettingsInTheirHome) {
+  using Place = SettingsFile::Place;
+  EXPECT_EQ(SettingsFile::PlaceFor("/usr/lib/romwright", "/src/build", "/home/u/.cfg", "/home/u"),
+            (Place{"/home/u/.cfg/romwright/config.ini", "/usr/lib/romwright/config.ini"}));
+  EXPECT_EQ(SettingsFile::PlaceFor("/usr/lib/romwright", "/src/build", nullptr, "/home/u"),
+            (Place{"/home/u/.config/romwright/config.ini", "/usr/lib/romwright/config.ini"}));
+  // A relative XDG_CONFIG_HOME is not taken; a folder beside the build tree is no part of it.
+  EXPECT_EQ(SettingsFile::PlaceFor("/src/build-rel/romwright", "/src/build/", "cfg", "/home/u"),
+            (Place{"/home/u/.config/romwright/config.ini", "/src/build-rel/romwright/config.ini"}));
+  EXPECT_EQ(SettingsFile::PlaceFor("/src/build/x/..", "/src/build/", nullptr, "/home/u"),
+            (Place{"/src/build/config.ini", ""}));
+  EXPECT_EQ(SettingsFile::PlaceFor("/opt/rw", "/src/build", nullptr, nullptr), (Place{"/opt/rw/config.ini", ""}));
+
+  const auto dir = FreshDir();
+  std::filesystem::create_directories(dir / "lib");
+  WriteText(dir / "lib" / "config.ini",
+            "[Run]\r\nDefaultLanguage=SimpleChinese\r\nDefaultChipName=W25Q80\r\n[English]\r\nCaption=Romwright\r\n");
+  const auto shipped = ReadText(dir / "lib" / "config.ini");
+  std::filesystem::permissions(dir / "lib", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const auto user = dir / "home" / "romwright" / "config.ini";
+  SettingsFile s(user.string(), (dir / "lib" / "config.ini").string());
+  EXPECT_EQ(s.Read("Run", "DefaultLanguage"), "SimpleChinese");
+  EXPECT_FALSE(std::filesystem::exists(user));  // nothing written before the first change
+  ASSERT_TRUE(s.Write("Run", "DefaultLanguage", "English"));
+  ASSERT_TRUE(s.Write("Run", "DefaultChipName", "编程器"));
+  EXPECT_EQ(ReadText(user), "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=编程器\r\n");
+  EXPECT_EQ(s.Read("Run", "DefaultLanguage"), "English");
+  EXPECT_EQ(s.Read("run", "defaultchipname"), "编程器");
+  EXPECT_EQ(s.Read("English", "Caption"), "Romwright");  // still the shipped one
+  // A key the user set empty stays empty: it is the user's choice.
+  ASSERT_TRUE(s.Write("English", "Caption", ""));
+  EXPECT_EQ(s.Read("English", "Caption"), "");
+  std::filesystem::permissions(dir / "lib", std::filesystem::perms::owner_all);
+  EXPECT_EQ(ReadText(dir / "lib" / "config.ini"), shipped);
+}
+
+// Two programs that change the same file one key at a time (two windows,
+// a window and the command line) take turns: no change of one is lost under
+// a change of the other.
+TEST(SettingsFile, WritersThatComeTogetherKeepEveryChange) {
+  const auto dir = FreshDir();
+  const auto path = (dir / "config.ini").string();
+  constexpr int kWriters = 4;
+  constexpr int kKeys = 25;
+  std::vector<std::thread> writers;
+  std::atomic<int> failed{0};
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      SettingsFile own(path);  // each as its own program: its own opens of the file
+      for (int k = 0; k < kKeys; ++k) {
+        if (!own.Write("Run", "Key" + std::to_string(w) + "_" + std::to_string(k), std::to_string(w * 100 + k)))
+          ++failed;
+      }
+    });
+  }
+  for (auto& t : writers) t.join();
+  EXPECT_EQ(failed.load(), 0);
+  const SettingsFile s(path);
+  int missing = 0;
+  for (int w = 0; w < kWriters; ++w)
+    for (int k = 0; k < kKeys; ++k)
+      if (s.Read("Run", "Key" + std::to_string(w) + "_" + std::to_string(k)) != std::to_string(w * 100 + k)) ++missing;
+  EXPECT_EQ(missing, 0) << ReadText(path);
+  // No temporary file is left beside it.
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 1);
 }
 
 // The config.ini files users have were written on Chinese Windows: GBK bytes.

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <thread>
+#include <vector>
+
 #include "test_files.h"
 
 namespace romwright::app {
@@ -68,6 +73,63 @@ TEST(StatusDisplayTest, LogStartsAgainPastTenMebibytes) {
   EXPECT_TRUE(text.starts_with("\r\n"));
   EXPECT_TRUE(text.ends_with(": new"));
   EXPECT_LT(text.size(), 64u);
+}
+
+// Two windows logging to the same file: every entry arrives whole, none cut
+// into another, and none is lost when the file starts again.
+TEST(StatusDisplayTest, EntriesOfTwoWindowsSharingTheLogStayWhole) {
+  const auto dir = FreshDir();
+  const auto path = dir / "log.txt";
+  constexpr int kWindows = 4;
+  constexpr int kEntries = 100;
+  constexpr std::size_t kLength = 20000;  // longer than a stream's buffer
+  platform::ManualClock clock;
+  std::vector<std::thread> windows;
+  for (int w = 0; w < kWindows; ++w) {
+    windows.emplace_back([&, w] {
+      StatusDisplay s(clock, path.string());
+      const std::string text(kLength, static_cast<char>('a' + w));
+      for (int e = 0; e < kEntries; ++e) s.LogLine(text);
+    });
+  }
+  for (auto& t : windows) t.join();
+  const std::string log = ReadText(path);
+  std::array<int, kWindows> whole{};
+  int broken = 0;
+  for (std::size_t at = 0; at < log.size();) {
+    ASSERT_EQ(log.compare(at, 2, "\r\n"), 0) << "at " << at;
+    const std::size_t next = std::min(log.find("\r\n", at + 2), log.size());
+    const std::string entry = log.substr(at + 2, next - at - 2);
+    const std::size_t colon = entry.find(": ");
+    const std::string text = colon == std::string::npos ? "" : entry.substr(colon + 2);
+    if (text.size() == kLength && text.find_first_not_of(text[0]) == std::string::npos && text[0] >= 'a' &&
+        text[0] < 'a' + kWindows) {
+      ++whole[static_cast<std::size_t>(text[0] - 'a')];
+    } else {
+      ++broken;
+    }
+    at = next;
+  }
+  EXPECT_EQ(broken, 0);
+  for (int w = 0; w < kWindows; ++w) EXPECT_EQ(whole[static_cast<std::size_t>(w)], kEntries) << "window " << w;
+
+  // Past the limit, the writers that come together start one new file, and
+  // each one's entry is in it.
+  for (int round = 0; round < 5; ++round) {
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out << std::string(kLogRestartSize + 1, 'x');
+    }
+    std::vector<std::thread> late;
+    for (int w = 0; w < kWindows; ++w) {
+      late.emplace_back([&, w] { StatusDisplay(clock, path.string()).LogLine("late" + std::to_string(w)); });
+    }
+    for (auto& t : late) t.join();
+    const std::string fresh = ReadText(path);
+    EXPECT_LT(fresh.size(), 1024u) << "round " << round;
+    for (int w = 0; w < kWindows; ++w)
+      EXPECT_NE(fresh.find(": late" + std::to_string(w)), std::string::npos) << "round " << round << " window " << w;
+  }
 }
 
 TEST(StatusDisplayTest, ElapsedSuffix) {

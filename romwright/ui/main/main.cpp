@@ -40,8 +40,9 @@ int main(int argc, char** argv) {
   command_line_app.footer(
       "With --sim a \"Simulated programmer\" panel beside the window plugs the\n"
       "programmer, puts another chip in its socket and injects faults.\n"
-      "Settings come from config.ini beside the program; relative paths in it are\n"
-      "taken against the program's folder. Qt's own options (-platform, -style, ...)\n"
+      "Settings come from config.ini beside the program; installed, the user's own\n"
+      "changes go to $XDG_CONFIG_HOME/romwright/config.ini (~/.config by default)\n"
+      "over the shipped one. Relative paths in it are taken against the program's folder. Qt's own options (-platform, -style, ...)\n"
       "are taken as well.\n");
   // Help and version need no display.
   if (command_line::AsksForHelpOrVersion(argc, argv))
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
   romwright::ui::UseWindowFont();
 
   const std::string folder = ExecutableFolder();
-  const std::string settings = (std::filesystem::path(folder) / romwright::app::SettingsFile::kFileName).string();
+  const romwright::app::SettingsFile settings = romwright::app::SettingsFile::ForProgram(folder);
   platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
   romwright::ui::QtMessageSink sink;
   romwright::ui::QtDesktopOpener opener;
@@ -92,7 +93,8 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     romwright::ui::MainWindow window(
-        romwright::app::MainWindowServices{clock, sink, *usb, opener, settings, folder,
+        romwright::app::MainWindowServices{clock, sink, *usb, opener, settings.Path(), folder,
+                                           settings.DefaultsPath(),
                                            simulated ? std::string() : platform::linux_host::ProgrammerAccessHint()});
     sink.SetParent(&window);
     window.show();

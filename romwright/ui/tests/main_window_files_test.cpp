@@ -284,15 +284,15 @@ TEST_F(MainWindowFilesTest, SimulatedProgrammerWithABrokenDatabaseSaysDatabaseEr
   WriteFile(dir_ / "chips.db", std::string(300, 'x'));
   app::ChipDatabase db;
   std::string error;
-  EXPECT_FALSE(SimulatedChip(db, (dir_ / "config.ini").string(), dir_.string(), "", error));
+  EXPECT_FALSE(SimulatedChip(db, app::SettingsFile((dir_ / "config.ini").string()), dir_.string(), "", error));
   EXPECT_TRUE(error.starts_with("Database error!\n" + (dir_ / "chips.db").string() + ": ")) << error;
   EXPECT_EQ(error.find("is not in the database"), std::string::npos);
   // A good one gives the chip asked for, else the default chip.
   std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db", std::filesystem::copy_options::overwrite_existing);
-  const auto chip = SimulatedChip(db, (dir_ / "config.ini").string(), dir_.string(), "W25Q80", error);
+  const auto chip = SimulatedChip(db, app::SettingsFile((dir_ / "config.ini").string()), dir_.string(), "W25Q80", error);
   ASSERT_TRUE(chip);
   EXPECT_EQ(app::NameOf(*chip), "W25Q80");
-  EXPECT_EQ(app::NameOf(*SimulatedChip(db, (dir_ / "config.ini").string(), dir_.string(), "", error)), "EN25T80");
+  EXPECT_EQ(app::NameOf(*SimulatedChip(db, app::SettingsFile((dir_ / "config.ini").string()), dir_.string(), "", error)), "EN25T80");
 }
 
 TEST_F(MainWindowFilesTest, TheByteOrderNoteFitsThePanelInBothLanguages) {

@@ -127,18 +127,10 @@ TEST(StationWorld, DefaultWorldSpreadsBridgesOverRootAndExternalHubs) {
   EXPECT_EQ(serials.size(), 15u);
 }
 
-TEST(StationWorld, RestartTakesBridgeOffTheBusAndBringsItBackWithSlotZeroDescriptors) {
-  TempDir dir;
-  platform::ManualClock clock;
-  StationWorld world(DefaultWorld(2), clock, dir.path());
-  world.SetReloadDelay(3000ms);
-  std::vector<platform::DeviceEvent> events;
-  const int id = world.Subscribe([&](const platform::DeviceEvent& e) { events.push_back(e); });
-
-  // Slot 0 gets a valid type-0 block: serial "NEWSERIAL", VID 0x1234.
+// A valid type-0 configuration block for slot 0: `serial`, VID 0x1234.
+SimConfigBlock SlotZeroBlock(const std::string& serial) {
   SimConfigBlock block;
   block.fill(0xFF);
-  const std::string serial = "NEWSERIAL";
   std::copy(serial.begin(), serial.end(), block.begin() + 4);
   block[0x50] = 0x34;
   block[0x51] = 0x12;
@@ -148,6 +140,19 @@ TEST(StationWorld, RestartTakesBridgeOffTheBusAndBringsItBackWithSlotZeroDescrip
   unsigned sum = 0;
   for (int i = 4; i <= 126; ++i) sum += block[static_cast<std::size_t>(i)];
   block[127] = static_cast<std::uint8_t>(sum);
+  return block;
+}
+
+TEST(StationWorld, RestartTakesBridgeOffTheBusAndBringsItBackWithSlotZeroDescriptors) {
+  TempDir dir;
+  platform::ManualClock clock;
+  StationWorld world(DefaultWorld(2), clock, dir.path());
+  world.SetReloadDelay(3000ms);
+  std::vector<platform::DeviceEvent> events;
+  const int id = world.Subscribe([&](const platform::DeviceEvent& e) { events.push_back(e); });
+
+  // Slot 0 gets a valid type-0 block: serial "NEWSERIAL", VID 0x1234.
+  const SimConfigBlock block = SlotZeroBlock("NEWSERIAL");
 
   auto h = OpenDrive(world, 1);
   ASSERT_TRUE(h);
@@ -203,6 +208,44 @@ TEST(StationWorld, ReturningBridgeTakesTheLowestFreeNumberAndSafeRemovalNeedsAPl
   EXPECT_EQ(world.DriveNumberOf(0), 1);
   world.Plug(1);
   EXPECT_EQ(world.DriveNumberOf(1), 2);
+}
+
+TEST(StationWorld, APulledBridgeLosesItsRegistersAndKeepsItsFlash) {
+  TempDir dir;
+  platform::ManualClock clock;
+  auto spec = DefaultWorld(1);
+  BridgesOf(spec)[0]->registers[0xC100] = 0x42;  // a power-on value of the world file
+  StationWorld world(spec, clock, dir.path());
+  std::vector<std::uint8_t> data(128, 0x00);
+  const SimConfigBlock block = SlotZeroBlock("KEPTSERIAL");
+  std::copy(block.begin(), block.end(), data.begin());
+  {
+    auto h = OpenDrive(world, 1);
+    ASSERT_TRUE(h);
+    ASSERT_TRUE(h->Scsi(Cdb({0xE1, 0, 0, 0, 0, 0}, platform::ScsiDirection::kOut, 128), data).Good());
+    ASSERT_TRUE(h->Scsi(Cdb({0xE5, 0x07, 0, 0xCA, 0x02, 0}, platform::ScsiDirection::kOut, 0), data).Good());
+    ASSERT_TRUE(h->Scsi(Cdb({0xE5, 0x99, 0, 0xC1, 0x00, 0}, platform::ScsiDirection::kOut, 0), data).Good());
+  }
+  const auto reg = [&](std::uint16_t a) { return world.WithDevice(0, [a](SimBridge& b) { return b.Register(a); }); };
+  ASSERT_EQ(reg(kRegTag1), 0x07);
+  world.Unplug(0);
+  world.Plug(0);
+  EXPECT_EQ(reg(kRegTag1), 0x00);
+  EXPECT_EQ(reg(0xC100), 0x42);
+  EXPECT_EQ(reg(kRegUaspStatus), 0x80);
+  EXPECT_EQ(reg(kRegChipVariant), 0x11);
+  EXPECT_EQ(world.WithDevice(0, [](SimBridge& b) { return b.ConfigSlot(0); }), block);
+  EXPECT_EQ(world.WithDevice(0, [](SimBridge& b) { return b.Identity().serial; }), "KEPTSERIAL");
+
+  // A bridge plugged again after a safe removal was pulled in between too.
+  {
+    auto h = OpenDrive(world, 1);
+    ASSERT_TRUE(h);
+    ASSERT_TRUE(h->Scsi(Cdb({0xE5, 0x05, 0, 0xCA, 0x03, 0}, platform::ScsiDirection::kOut, 0), data).Good());
+    ASSERT_TRUE(h->Scsi(Cdb({0xE8, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, platform::ScsiDirection::kIn, 0), data).Good());
+  }
+  world.Plug(0);
+  EXPECT_EQ(reg(kRegTag2), 0x00);
 }
 
 TEST(StationWorld, ExclusiveOpensAndQueryOpens) {

@@ -409,6 +409,14 @@ TEST(VendorPassThrough, SlotsStreamsAndActionsReachTheModel) {
   // Without data the kernel's transport says "out": E5 and E8 still work.
   ASSERT_TRUE(rig.None({0xE5, 0x77, 0, 0xCA, 0x03, 0}).Good());
   EXPECT_EQ(rig.bridge->Register(sim::station::kRegTag2), 0x77);
+  // A restart keeps the tag; power that comes back after an unplug does not,
+  // and the flash slots keep what was written.
+  rig.target->Restart();
+  EXPECT_EQ(rig.bridge->Register(sim::station::kRegTag2), 0x77);
+  rig.target->PowerUp();
+  EXPECT_EQ(rig.bridge->Register(sim::station::kRegTag2), 0x00);
+  EXPECT_EQ(rig.bridge->FirmwareSlot(0).size(), 2u);
+  EXPECT_EQ(rig.In({0xE0, 1, 0, 0, 0, 0}, 128).data, block);
   EXPECT_EQ(rig.target->TakeAction(), sim::station::BridgeAction::kNone);
   ASSERT_TRUE(rig.None({0xE8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).Good());
   EXPECT_EQ(rig.target->TakeAction(), sim::station::BridgeAction::kRestart);

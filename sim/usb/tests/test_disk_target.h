@@ -20,6 +20,7 @@ class TestDiskTarget final : public ScsiTarget {
   explicit TestDiskTarget(std::shared_ptr<station::SimBridge> model) : model_(std::move(model)) {}
 
   void Restart() override { model_->Restart(); }
+  void PowerUp() override { model_->PowerUp(); }
 
   ScsiOutcome Execute(const ScsiCommand& c, std::span<std::uint8_t> data) override {
     const auto& disk = model_->Disk();

@@ -76,7 +76,8 @@ echo "not a database" >"$work/text.db"
 expect_status 1 $? "export of a file that is no store"
 
 # A line database out of reach: with line serials no run starts, and the
-# reason is given; without them the run goes on and says which records are lost.
+# reason is given; without them the run goes on and its records wait in the
+# working directory's outbox.
 away="postgresql:///line?host=$work/no-server"
 station c
 "$cli" --sim=2 --workdir "$work/c" --records "$away" --line-serials run --profile "$profile" >"$work/c.out" 2>"$work/c.err"
@@ -87,7 +88,16 @@ grep -q 'cannot reach the records database' "$work/c.err" || fail "database out 
 grep -q '^Pass:' "$work/c.out" && fail "database out of reach: a run was counted"
 "$cli" --sim=2 --workdir "$work/c" --records "$away" run --profile "$profile" >"$work/c2.out" 2>"$work/c2.err"
 expect_status 0 $? "records to a database out of reach, no line serials"
-[ "$(grep -c '^port [01] record: cannot reach the records database' "$work/c2.err")" -eq 2 ] ||
-  fail "lost records not reported: $(cat "$work/c2.err")"
+grep -q '^port [01] record:' "$work/c2.err" && fail "records lost for a server out of reach: $(cat "$work/c2.err")"
+grep -q '^records: 2 wait in the outbox for the records server (.*cannot reach the records database' "$work/c2.err" ||
+  fail "records waiting for the server not reported: $(cat "$work/c2.err")"
+[ -s "$work/c/records_outbox.sqlite" ] || fail "no outbox in the working directory"
+"$cli" --workdir "$work/c" --records "$away" records export --pending >"$work/c.pending" 2>"$work/c.pending.err"
+expect_status 0 $? "records export --pending with the server away"
+[ "$(cat "$work/c.pending")" = 2 ] || fail "records export --pending: $(cat "$work/c.pending") $(cat "$work/c.pending.err")"
+"$cli" --sim=2 --workdir "$work/c" --records "$away" run --profile "$profile" >/dev/null 2>"$work/c3.err"
+grep -q '^records: 4 wait' "$work/c3.err" || fail "a second run away from the server: $(cat "$work/c3.err")"
+"$cli" --workdir "$work/a" --records records.db records export --pending >"$work/a.pending"
+[ "$(cat "$work/a.pending")" = 0 ] || fail "records export --pending of a SQLite store: $(cat "$work/a.pending")"
 
 finish

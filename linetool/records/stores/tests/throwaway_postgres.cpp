@@ -33,7 +33,7 @@ std::string ServerBin() {
 
 }  // namespace
 
-ThrowawayPostgres::ThrowawayPostgres(bool durable) {
+ThrowawayPostgres::ThrowawayPostgres(bool durable) : durable_(durable) {
   bin_ = ServerBin();
   if (bin_.empty()) {
     skip_reason_ = "no PostgreSQL server here (initdb and pg_ctl under /usr/lib/postgresql/*/bin; "
@@ -60,12 +60,25 @@ ThrowawayPostgres::ThrowawayPostgres(bool durable) {
     skip_reason_ = "initdb failed (see " + folder_ + "/command.log)";
     return;
   }
-  started_ = Run({bin_ + "/pg_ctl", "-D", data, "-l", folder_ + "/server.log", "-w", "-t", "60", "-o",
-                  "-k " + folder_ + " -c listen_addresses= -p 5432 -c max_connections=200" +
-                      (durable ? "" : " -c fsync=off"),
-                  "start"});
-  if (!started_) skip_reason_ = "the server did not start (see " + folder_ + "/server.log)";
+  if (!StartServer()) skip_reason_ = "the server did not start (see " + folder_ + "/server.log)";
 }
+
+bool ThrowawayPostgres::StartServer() {
+  started_ = Run({bin_ + "/pg_ctl", "-D", folder_ + "/data", "-l", folder_ + "/server.log", "-w", "-t", "60", "-o",
+                  "-k " + folder_ + " -c listen_addresses= -p 5432 -c max_connections=200" +
+                      (durable_ ? "" : " -c fsync=off"),
+                  "start"});
+  return started_;
+}
+
+bool ThrowawayPostgres::Stop() {
+  if (!started_) return false;
+  if (!Run({bin_ + "/pg_ctl", "-D", folder_ + "/data", "-m", "immediate", "-w", "stop"})) return false;
+  started_ = false;
+  return true;
+}
+
+bool ThrowawayPostgres::Start() { return !started_ && !folder_.empty() && StartServer(); }
 
 ThrowawayPostgres::~ThrowawayPostgres() {
   if (started_) Run({bin_ + "/pg_ctl", "-D", folder_ + "/data", "-m", "immediate", "-w", "stop"});

@@ -25,17 +25,23 @@ class ThrowawayPostgres {
   std::string Url(const std::string& name) const;
   // Makes a new empty database; false when the server refused.
   bool CreateDatabase(const std::string& name);
+  // Stops the server at once (as a power cut or a crash would) and starts
+  // it again on the same cluster; false when it would not.
+  bool Stop();
+  bool Start();
   // The folder of the cluster and its socket.
   const std::string& Folder() const { return folder_; }
 
  private:
   bool Run(const std::vector<std::string>& argv);
+  bool StartServer();
 
   std::string bin_;
   std::string folder_;
   std::string skip_reason_;
   bool started_ = false;
   bool as_nobody_ = false;
+  bool durable_ = false;
 };
 
 }  // namespace linetool::records::testing
