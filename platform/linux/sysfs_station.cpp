@@ -400,6 +400,10 @@ std::string SysfsStation::InterfacePath(const BlockInfo& b) const {
 StorageDeviceSet SysfsStation::Enumerate() {
   StorageDeviceSet set;
   for (const auto& b : ScanBlocks()) {
+    // The USB device a disk or CD-ROM hangs on is a device of the set as
+    // well, of the USB class: a bridge that presents only its CD-ROM, on a
+    // machine whose own disk is not a block device here, is still found.
+    if (b.usb_device) set.device_classes.push_back(kUsbDeviceClassGuid);
     set.device_classes.push_back(b.cdrom ? kCdRomClassGuid : kDiskDriveClassGuid);
     set.interfaces.push_back({InterfacePath(b), b.cdrom ? StorageInterfaceClass::kCdRom : StorageInterfaceClass::kDisk,
                               b.usb_device ? UsbDriverKey(b.usb_device->filename().string()) : std::string()});

@@ -18,12 +18,13 @@ import sys
 MAX_BYTES = 16384
 
 
-TRACE = bool(os.environ.get("CAPTURE_TRACE"))
+# CAPTURE_TRACE=FILE names each attribute in FILE before it is read.
+TRACE = open(os.environ["CAPTURE_TRACE"], "a") if os.environ.get("CAPTURE_TRACE") else None
 
 
 def copy_file(src, dest):
     if TRACE:
-        print("reading " + src, file=sys.stderr, flush=True)
+        print(src, file=TRACE, flush=True)
     try:
         with open(src, "rb") as f:
             data = f.read(MAX_BYTES + 1)

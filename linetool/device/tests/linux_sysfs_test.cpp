@@ -298,5 +298,35 @@ TEST_F(CapturedTree, ABridgeOnARootPortIsAtItsConnectorAtSuperSpeedAndAtHighSpee
   }
 }
 
+// qemu's hubs are full speed: the bridge two hubs down links at full speed,
+// and its location counts the hubs above it (port + 10 x hub depth).
+TEST_F(CapturedTree, ABridgeBehindTwoHubsIsAtItsHubsPortWithTheHubDepthInItsLocation) {
+  ASSERT_TRUE(fs::exists(Tree("behind_two_hubs") / "bus/usb/devices/1-1.3.2"));
+  const DeviceTable table = Refresh("behind_two_hubs", "sda", false, 0);
+  EXPECT_EQ(station->HostControllerPaths().size(), 1u);
+  ASSERT_EQ(table.device_count, 1u);
+  const auto& r = table.records[0];
+  EXPECT_EQ(r.serial_number, "FIX0001");
+  EXPECT_EQ(r.port, 2);
+  EXPECT_EQ(r.location, 22);
+  EXPECT_EQ(r.usb_speed, "FULL");
+  EXPECT_EQ(r.physical_drive_number, 1);
+  EXPECT_EQ(r.capacity, 64LL << 20);
+}
+
+TEST_F(CapturedTree, ACdRomBridgeIsFoundByItsCdRomAndHasNoDisk) {
+  ASSERT_TRUE(fs::exists(Tree("cdrom_bridge") / "block/sr0"));
+  const DeviceTable table = Refresh("cdrom_bridge", "sr0", true, 2);
+  ASSERT_EQ(table.device_count, 1u);
+  const auto& r = table.records[0];
+  EXPECT_EQ(r.serial_number, "FIX0001");
+  EXPECT_EQ(r.location, 1);
+  EXPECT_EQ(r.usb_speed, "SUPER");
+  EXPECT_EQ(r.presents_cdrom, 1);
+  EXPECT_EQ(r.cdrom_number, 0);
+  EXPECT_EQ(table.cd_rom_present, 1);
+  EXPECT_EQ(station->DiskCount(), 0u);
+}
+
 }  // namespace
 }  // namespace linetool::device
