@@ -57,9 +57,11 @@ class StepProcess final : public ToolProcess {
       if (done_) return true;
       if (child_ && child_->Finished()) {
         const int code = child_->ExitCode();
+        const std::string said = child_->LastErrorLine();
         child_.reset();
         if (code != 0) {
-          why_ = steps_[next_ - 1].argv.front() + " ended with exit code " + std::to_string(code);
+          why_ = steps_[next_ - 1].argv.front() + " ended with exit code " + std::to_string(code) +
+                 (said.empty() ? std::string() : ": " + said);
           Finish(code);
         } else if (!StartNext()) {
           Finish(127);
@@ -111,7 +113,9 @@ class StepProcess final : public ToolProcess {
 // partition table again; udev then gives it the group of the station's bridge
 // rule. An operator who is not root uses it only after that: the step ends as
 // soon as this process may read and write the node (at once for root), and
-// gives up after 10 s (the tool that follows then fails and says so).
+// gives up after 10 s (the tool that follows then fails and says so). The
+// volume tools wait so; the partition tool does not, since udev does nothing
+// for a disk the station holds.
 StepProcess::Step AccessWait(Clock& clock, const std::string& device) {
   return {{}, {}, [&clock, device](std::string&) {
             const auto limit = clock.Now() + kNodeAccessWait;
@@ -292,7 +296,8 @@ std::unique_ptr<ToolProcess> LinuxSystemTools::Launch(const std::string& program
                          return AwaitPartitionAsWritten(disk, part, why) ? 0 : 1;
                        }});
     }
-    if (request->create_primary) steps.push_back(AccessWait(clock_, part));
+    // The new node is not waited for here: while the station holds the disk
+    // udev gives it no group (DiskHold::AwaitNewPartitions lets it go for that).
     if (letter != 0) {
       steps.push_back({{}, {}, [this, letter, part](std::string&) {
                          volumes_.Assign(letter, part);

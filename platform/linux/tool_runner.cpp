@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/capability.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -63,6 +65,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
   const std::string path = std::string(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin") +
                            ":/usr/sbin:/sbin";
   const ToolCapabilities capabilities;
+  // What the tool says on stderr, kept in memory for why it failed.
+  const int errors = ::memfd_create("tool-stderr", MFD_CLOEXEC);
   const pid_t pid = ::fork();
   if (pid == 0) {
     capabilities.PassOn();
@@ -77,7 +81,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
     const int null = ::open("/dev/null", O_RDWR);
     if (input == nullptr) ::dup2(null, 0);
     ::dup2(null, 1);
-    ::dup2(null, 2);
+    ::dup2(errors >= 0 ? errors : null, 2);
     ::setenv("PATH", path.c_str(), 1);
     ::execvp(args[0], args.data());
     const char fail = 1;
@@ -89,6 +93,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
   if (pid < 0) {
     ::close(err_pipe[0]);
     if (input != nullptr) ::close(in_pipe[1]);
+    if (errors >= 0) ::close(errors);
     return nullptr;
   }
   char byte = 0;
@@ -97,7 +102,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
     n = ::read(err_pipe[0], &byte, 1);
   } while (n < 0 && errno == EINTR);
   ::close(err_pipe[0]);
-  auto child = std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+  auto child = std::unique_ptr<ChildProcess>(new ChildProcess(pid, errors));
   if (n > 0) {  // exec failed: the program is not there
     if (input != nullptr) ::close(in_pipe[1]);
     child->Wait();
@@ -123,6 +128,23 @@ ChildProcess::~ChildProcess() {
     int status = 0;
     ::waitpid(pid_, &status, 0);
   }
+  if (errors_ >= 0) ::close(errors_);
+}
+
+std::string ChildProcess::LastErrorLine() const {
+  if (errors_ < 0) return {};
+  const off_t size = ::lseek(errors_, 0, SEEK_END);
+  if (size <= 0) return {};
+  std::string tail(static_cast<std::size_t>(std::min<off_t>(size, 4096)), '\0');
+  const ssize_t n = ::pread(errors_, tail.data(), tail.size(), size - static_cast<off_t>(tail.size()));
+  tail.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r' || tail.back() == ' ')) tail.pop_back();
+  const auto start = tail.find_last_of('\n');
+  std::string line = start == std::string::npos ? tail : tail.substr(start + 1);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return line.size() > 200 ? line.substr(0, 200) : line;
 }
 
 bool ChildProcess::Finished() {

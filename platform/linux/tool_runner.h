@@ -1,6 +1,7 @@
 #pragma once
 // Starting host programs without a shell: argument vectors, optional text on
-// standard input, output discarded, and a wait that can be bounded.
+// standard input, standard output discarded and standard error kept for the
+// reason of a failure, and a wait that can be bounded.
 // A started program holds CAP_SYS_ADMIN as an ambient capability when this
 // process has it permitted (root, or the capabilities of the station's file),
 // so that sfdisk and partx can change a disk's partitions for an operator who
@@ -27,10 +28,13 @@ class ChildProcess {
   // Blocks until the child has ended; its exit code.
   int Wait();
   int ExitCode() const { return code_; }
+  // The last line the child wrote on stderr (at most 200 characters), or empty.
+  std::string LastErrorLine() const;
 
  private:
-  explicit ChildProcess(int pid) : pid_(pid) {}
+  ChildProcess(int pid, int errors) : pid_(pid), errors_(errors) {}
   int pid_;
+  int errors_;
   bool done_ = false;
   int code_ = -1;
 };

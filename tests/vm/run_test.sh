@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
-# A production run on the guest's kernel: four bridges on SuperSpeed root
-# ports, every stage of the sample profile on (configuration, firmware,
-# restart and re-find, partition, format, write/read test, preload), once NTFS
-# (mkntfs, ntfs-3g) and once FAT32 (the station's formatter, the kernel's vfat).
-# All pass; in the guest the re-found bridges sit at their own ports with slot
-# 0's descriptors and the preload tree reads back byte for byte; on the host the
-# disk images pass ntfsfix -n / fsck.fat -n, blkid reads the label, and the
-# daily log has the lines a simulator run of the same world writes.
+# A production run on the guest's kernel by an operator who is not root, on
+# the route the package sets up: the group "linetool", the bridges' udev rule
+# (their disks and sg nodes the group's, udisks2 kept off them), the tmpfiles
+# entry for /run/linetool/drives, and linetool-cli 0750 root:linetool with the
+# file capabilities cap_sys_rawio,cap_sys_admin+ep. Four bridges on
+# SuperSpeed root ports, every stage of the sample profile on (configuration,
+# firmware, restart and re-find, partition, format, write/read test,
+# preload), once NTFS (sfdisk, mkntfs and ntfs-3g started with the
+# capabilities passed on) and once FAT32 (the station's formatter, the
+# kernel's vfat mounted by the station). All pass as the operator's uid; in
+# the guest the re-found bridges sit at their own ports with slot 0's
+# descriptors, the preload tree reads back byte for byte, nothing stays
+# mounted and the kernel's block events show no re-read behind the station's
+# back; on the host the disk images pass ntfsfix -n / fsck.fat -n, blkid
+# reads the label, and the daily log has the lines a simulator run of the
+# same world writes.
 . "$(dirname "$0")/vm_lib.sh"
 need_rig
 need_file "$linetool_cli"
 need_server bridges
-for tool in blkid ntfsfix fsck.fat; do command -v $tool >/dev/null || skip "$tool is not installed"; done
+for tool in blkid ntfsfix fsck.fat setcap setpriv systemd-tmpfiles; do
+  command -v $tool >/dev/null || skip "$tool is not installed"
+done
 res="$repo/resources"
 profile="kl_line_Tool v0.3.ini"
 
@@ -29,20 +39,48 @@ station() { # dir fs(0 NTFS, 1 FAT32) MiB
   world "$3" >"$1/world.json"
 }
 
-# In the guest: the run, the port table after it, each volume's tree.
+# In the guest: the operator's route as the package sets it up, the run as
+# the operator in a station folder of its own, the port table after it, each
+# volume's tree.
 cat >"$scratch/guest.sh" <<GUEST
 set -u
+op=/run/operator
+mkdir -p \$op/bin \$op/station
+# The operator and the station's group, in copies of the account files.
+gid=4242; uid=4242
+while getent group \$gid >/dev/null || getent passwd \$uid >/dev/null; do gid=\$((gid + 1)); uid=\$gid; done
+cp /etc/group \$op/group && echo "linetool:x:\$gid:" >>\$op/group
+cp /etc/passwd \$op/passwd && echo "operator:x:\$uid:\$gid::/nonexistent:/usr/sbin/nologin" >>\$op/passwd
+mount --bind \$op/group /etc/group && mount --bind \$op/passwd /etc/passwd || exit 3
+# What the package installs: the rule, the folders, the program.
+mkdir -p /run/udev/rules.d
+cp "$repo/resources/linetool/90-linetool-bridges.rules" /run/udev/rules.d/
+systemd-tmpfiles --create "$repo/packaging/linetool.tmpfiles" || exit 3
+install -m 0750 -o root -g linetool "$linetool_cli" \$op/bin/linetool-cli
+setcap cap_sys_rawio,cap_sys_admin+ep \$op/bin/linetool-cli || exit 3
+# udevd resolves the rule's group name now that the group exists.
+udevadm control --exit
+\$(command -v systemd-udevd || echo /lib/systemd/systemd-udevd) --daemon --resolve-names=early
+udevadm trigger --subsystem-match=block --subsystem-match=scsi_generic
+udevadm settle
+ls -l /dev/sd? /dev/sg? >nodes.txt 2>&1
+cp -r "$profile" 121105_10_0000.bin wr_test.bin preload \$op/station/
+chown -R operator:linetool \$op/station
+as_operator() { (cd \$op/station && setpriv --reuid=operator --regid=linetool --init-groups --reset-env \
+  env PATH=/usr/sbin:/usr/bin:/sbin:/bin "\$@"); }
+as_operator id -u >operator.uid
 # The kernel's block events during the run: what udev's watch and the
 # station's own steps made the kernel send.
 udevadm monitor --kernel --subsystem-match=block >uevents.txt 2>/dev/null &
 monitor=\$!
-$linetool_cli run --json --profile "$profile" >run.json 2>run.err
+as_operator \$op/bin/linetool-cli run --json --profile "$profile" >run.json 2>run.err
 echo \$? >run.status
 udevadm settle
 kill \$monitor
+cp \$op/station/*.log .
 # What is still mounted of the bridges' disks once the run has ended.
 awk '\$1 ~ "^/dev/sd" || \$2 ~ "^/run/linetool"' /proc/mounts >mounts-after.txt
-$linetool_cli list --json >after.json 2>>run.err
+as_operator \$op/bin/linetool-cli list --json >after.json 2>>run.err
 mkdir -p /run/check
 for dev in \$(lsblk -rno NAME,TYPE | awk '\$2 == "part" { print "/dev/" \$1 }'); do
   p=/run/check/\${dev##*/}; mkdir -p "\$p"
@@ -55,6 +93,8 @@ GUEST
 check_run() { # dir type(ntfs|vfat)
   local dir=$1 type=$2 img part
   [ "$(cat "$dir/run.status")" = 0 ] || fail "$type run: exit $(cat "$dir/run.status"): $(cat "$dir/run.err")"
+  [ "$(cat "$dir/operator.uid")" != 0 ] || fail "$type run: not an operator's: uid $(cat "$dir/operator.uid")"
+  grep -q ' root linetool ' "$dir/nodes.txt" || fail "$type run: the bridges' nodes are not the group's: $(cat "$dir/nodes.txt")"
   python3 - "$dir/run.json" "$dir/after.json" <<'PY' || fail "$type run: $(cat "$dir/run.json" "$dir/after.json")"
 import json, sys
 run, after = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))
@@ -70,8 +110,9 @@ PY
   # locked from the partition step through the format: udev's watch re-reads
   # no table behind the station's back, and a disk sees a few change events,
   # not one per command. A partition goes and comes back only on the
-  # station's own two re-reads of the table while it holds the disk: after
-  # the new table and after the first sector is realigned.
+  # station's own re-reads of the table while it holds the disk: after the
+  # new table, after the first sector is realigned, and once more where it
+  # waits for the volume's letter.
   python3 - "$dir/uevents.txt" <<'PY' || fail "$type run: block events: $(grep -c . "$dir/uevents.txt") lines"
 import collections, re, sys
 changes, removed = collections.Counter(), collections.Counter()
@@ -88,7 +129,7 @@ for line in open(sys.argv[1]):
         removed[name] += 1
 print("block events: disk changes %s, partitions removed %s" % (dict(changes), dict(removed)))
 assert len(changes) == 4 and max(changes.values()) <= 8, changes
-assert not removed or max(removed.values()) <= 2, removed
+assert not removed or max(removed.values()) <= 3, removed
 PY
   [ "$(grep -c ': same$' "$dir/trees.txt")" -eq 4 ] || fail "$type run: preload trees: $(cat "$dir/trees.txt")"
   for img in "$dir"/disks/usb_disk_*.img; do
@@ -135,6 +176,6 @@ for case in "ntfs 0 60" "vfat 1 540"; do
   (cd "$dir" && "$vm" --world world.json --timeout 400 -- bash guest.sh >vm.out 2>vm.err) ||
     fail "$1 run: the guest failed: $(cat "$dir/vm.err")"
   check_run "$dir" "$1" "$3"
-  echo "run $1: 4 of 4 passed, volumes clean"
+  echo "run $1: 4 of 4 passed as uid $(cat "$dir/operator.uid"), volumes clean"
 done
-echo "run: NTFS and FAT32 runs on the kernel: passed"
+echo "run: an operator's NTFS and FAT32 runs on the kernel: passed"

@@ -438,6 +438,20 @@ TEST(ToolRunner, ExitCodesInputAndMissingPrograms) {
   EXPECT_EQ(RunTool({"no-such-program-here"}, nullptr), -1);
 }
 
+// Why a tool failed is the last line it wrote on stderr; stdout is not kept.
+TEST(ToolRunner, TheLastLineOnStderrIsKeptForTheReason) {
+  auto child = ChildProcess::Start(
+      {"sh", "-c", "echo progress; echo 'first complaint' >&2; printf 'Error opening /dev/sdb1: busy\\r\\n\\n' >&2; exit 3"},
+      nullptr);
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Wait(), 3);
+  EXPECT_EQ(child->LastErrorLine(), "Error opening /dev/sdb1: busy");
+  auto quiet = ChildProcess::Start({"sh", "-c", "echo only stdout"}, nullptr);
+  ASSERT_TRUE(quiet);
+  EXPECT_EQ(quiet->Wait(), 0);
+  EXPECT_EQ(quiet->LastErrorLine(), "");
+}
+
 // A started tool holds CAP_SYS_ADMIN, and only it, as an ambient capability:
 // what it starts keeps it too (sh runs grep here).
 TEST(ToolRunner, ToolsInheritTheStationsSysAdminCapabilityAndNoOther) {
