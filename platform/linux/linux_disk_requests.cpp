@@ -227,11 +227,18 @@ class LockedDisk final : public DiskHold {
   // station that is not root could not open them for the format. So the
   // lock is let go until every partition node of the disk is this process's
   // to read and write (at once for root), within a bound, and taken again.
+  // udev may also re-read the table itself in the moment the disk is free
+  // (a write the station made to the whole disk asks it to), which makes the
+  // nodes root's again: they are looked at again once the disk is held, when
+  // nobody else can re-read it, and waited for again if need be.
   bool AwaitNewPartitions() override {
-    ::flock(fd_, LOCK_UN);
     const auto deadline = clock_.Now() + LinuxDiskRequests::kPartitionNodeLimit;
-    while (!PartitionNodesUsable() && clock_.Now() < deadline) clock_.WaitFor(std::chrono::milliseconds(20));
-    return LockWithin(fd_, clock_, LinuxDiskRequests::kHoldLimit);
+    for (;;) {
+      ::flock(fd_, LOCK_UN);
+      while (!PartitionNodesUsable() && clock_.Now() < deadline) clock_.WaitFor(std::chrono::milliseconds(20));
+      if (!LockWithin(fd_, clock_, LinuxDiskRequests::kHoldLimit)) return false;
+      if (PartitionNodesUsable() || clock_.Now() >= deadline) return true;
+    }
   }
 
  private:
