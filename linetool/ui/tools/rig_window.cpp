@@ -20,6 +20,7 @@
 
 #include "linetool/app/cli/host_station_backend.h"
 #include "linetool/ui/station_session.h"
+#include "linetool/ui/tools/pump.h"
 #include "linetool/ui/station_style.h"
 #include "linetool/ui/window_message_sink.h"
 #include "platform/linux/host_services.h"
@@ -27,18 +28,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using linetool::ui::tools::Pump;
 using namespace linetool;
 
-bool Pump(const std::function<bool()>& done, int limit_ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > limit_ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  QApplication::processEvents();
-  return true;
-}
 
 // The rows of the grid that show a bridge (its Status column, 1, is filled).
 std::vector<std::vector<std::string>> ShownPorts(app::LineToolPresenter& presenter) {

@@ -27,6 +27,7 @@
 #include "linetool/ui/sim_station_control.h"
 #include "linetool/ui/sim_station_panel.h"
 #include "linetool/ui/station_session.h"
+#include "linetool/ui/tools/pump.h"
 #include "linetool/ui/station_style.h"
 #include "linetool/ui/window_message_sink.h"
 #include "linetool/records/stores/sqlite_records_store.h"
@@ -36,6 +37,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using linetool::ui::tools::Pump;
 namespace ids = linetool::app::ids;
 using namespace linetool;
 
@@ -53,17 +55,6 @@ void Save(QWidget& w, const std::string& name) {
   std::cout << file.string() << "\n";
 }
 
-// Lets the window thread work until `done` holds (at most `limit_ms`).
-bool Pump(const std::function<bool()>& done, int limit_ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > limit_ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  QApplication::processEvents();
-  return true;
-}
 
 // Does `act` once a modal window of that object name is up.
 void WhenModal(const QString& name, const std::function<void(QWidget&)>& act) {
