@@ -71,12 +71,18 @@ class WindowRig {
   // Lets the window thread work (sleeping in between, so the clock can move)
   // until `done` holds.
   static bool WaitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, kPatienceMs); }
-  // Presses Start and waits until the run's end has reached the window.
+  // Presses Start and waits until the run's end has reached the window: the
+  // progress at 100 % and the counters the run left, which it shows only
+  // after the daily log's records are on the disk.
   bool RunToEnd() {
     const int before = session_->Run().RunsFinished();
     if (!Window().Click(1022)) return false;
     return WaitFor([&] { return session_->Run().RunsFinished() > before && !session_->Run().RunActive(); }) &&
-           WaitFor([&] { return Window().Control(1028)->property("text").toString() == "100 %"; });
+           WaitFor([&] { return Window().Control(1028)->property("text").toString() == "100 %"; }) &&
+           WaitFor([&] {
+             const auto total = std::to_string(session_->Presenter().CounterValues().total);
+             return Window().Control(1026)->property("text").toString().toStdString() == total;
+           });
   }
   // Does `act` on the next modal window (dialog or box) once it is up; with
   // `name`, on the next one of that object name.
