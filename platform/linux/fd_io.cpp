@@ -65,4 +65,8 @@ std::string ReadFirstLine(const std::string& path) {
   return line;
 }
 
+bool ReadWritable(const std::string& path) {
+  return ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+}
+
 }  // namespace platform::linux_host

@@ -26,4 +26,8 @@ bool ZeroRangeInPlace(int fd, std::uint64_t offset, std::uint64_t length);
 std::string ReadText(const std::string& path);
 std::string ReadFirstLine(const std::string& path);
 
+// True when this process may read and write the file or device node at
+// `path` (its effective ids and capabilities: at once for root).
+bool ReadWritable(const std::string& path);
+
 }  // namespace platform::linux_host

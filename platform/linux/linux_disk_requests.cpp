@@ -245,7 +245,7 @@ class LockedDisk final : public DiskHold {
   bool PartitionNodesUsable() const {
     for (int n = 1; n <= 4; ++n) {
       const auto node = naming_.PartitionDevice(drive_number_, n);
-      if (node && ::faccessat(AT_FDCWD, node->c_str(), R_OK | W_OK, AT_EACCESS) != 0) return false;
+      if (node && !ReadWritable(*node)) return false;
     }
     return true;
   }

@@ -119,7 +119,7 @@ class StepProcess final : public ToolProcess {
 StepProcess::Step AccessWait(Clock& clock, const std::string& device) {
   return {{}, {}, [&clock, device](std::string&) {
             const auto limit = clock.Now() + kNodeAccessWait;
-            while (::access(device.c_str(), R_OK | W_OK) != 0 && clock.Now() < limit) clock.WaitFor(kPoll);
+            while (!ReadWritable(device) && clock.Now() < limit) clock.WaitFor(kPoll);
             return 0;
           }};
 }
