@@ -19,6 +19,14 @@ need_rig() {
   local cache="${STATION_RIG_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/station-rig}"
   [ -f "$cache/kernel/vmlinuz" ] || skip "no guest kernel in $cache/kernel (scripts/setup could not fetch Debian's)"
   qemu-system-x86_64 -device help 2>/dev/null | grep -q virtio-9p-pci || skip "this qemu has no virtio-9p (virtfs)"
+  # The guest sees the host's root, but /tmp, /var/tmp, /run and /dev/shm are
+  # its own: programs built there are out of its reach.
+  local place
+  for place in /tmp /var/tmp /run /dev/shm; do
+    case "$(cd "$build" 2>/dev/null && pwd -P)/" in
+      "$place"/*) skip "the build tree $build lies in $place, which the guest has of its own: build in a folder outside it" ;;
+    esac
+  done
 }
 
 # The device server, able to serve bridges (needs its SCSI target) or the programmer.
