@@ -121,7 +121,9 @@ FileRewriteLock::~FileRewriteLock() {
 }
 
 bool AppendWhole(const std::string& host_path, std::string_view data, std::uint64_t restart_above) {
-  const int fd = ::open(host_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  int fd = ::open(host_path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  const bool made = fd < 0 && errno == ENOENT;
+  if (made) fd = ::open(host_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   bool ok = true;
   while (::flock(fd, LOCK_EX) != 0) {
@@ -135,7 +137,11 @@ bool AppendWhole(const std::string& host_path, std::string_view data, std::uint6
     ok = ::ftruncate(fd, 0) == 0;
   }
   if (ok) ok = WriteAll(fd, data);
+  // On the medium before the next entry: a power cut otherwise leaves the
+  // file's new length over blocks that were never written (NUL bytes).
+  if (ok && ::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) ok = false;
   if (::close(fd) != 0) ok = false;
+  if (ok && made) ok = SyncFolder(FolderOf(fs::path(host_path)).string());
   return ok;
 }
 

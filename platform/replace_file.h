@@ -54,7 +54,9 @@ class FileRewriteLock {
 // under an advisory lock on the file, so the entries of two programs that
 // share the file never run into each other, and a file that is longer than
 // `restart_above` bytes is emptied first by the same writer that then
-// appends. False when the file cannot be opened or not all of `data` went in.
+// appends; the entry (and a new file's name) is on the medium before it
+// answers. False when the file cannot be opened or not all of `data` went in
+// and onto the medium.
 bool AppendWhole(const std::string& host_path, std::string_view data, std::uint64_t restart_above);
 
 // Puts a folder's entries (files created, renamed or removed in it) on the
