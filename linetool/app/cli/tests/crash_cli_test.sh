@@ -5,10 +5,11 @@
 # opens cleanly with only whole records, no more than the log has; a run
 # afterwards in the same folder passes.
 # Usage: crash_cli_test.sh LINETOOL_CLI RESOURCE_DIR [KILLS]
+# KILLS defaults to LINETOOL_CRASH_KILLS, else 25.
 set -uo pipefail
 cli=$1
 res=$2
-kills=${3:-25}
+kills=${3:-${LINETOOL_CRASH_KILLS:-25}}
 # shellcheck source=../../../../tools/cli/cli_checks.sh
 . "$(dirname "$0")/../../../../tools/cli/cli_checks.sh"
 # A killed station cannot remove its run folder: it stays in the test's own.
