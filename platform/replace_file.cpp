@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <string>
 
 namespace platform {
 
@@ -57,6 +58,27 @@ bool WriteWhole(const fs::path& path, std::string_view data, bool create_new) {
   return ok;
 }
 
+// Writes `data` into a file of `folder` that has no name yet, puts it on the
+// medium, and only then names it `temp`: a power cut or a kill while the bytes
+// go leaves nothing behind in the folder. False where the file system makes
+// no unnamed files or the name cannot be given; the caller then writes `temp`
+// by name.
+bool WriteUnnamedThenName(const fs::path& folder, const fs::path& temp, std::string_view data) {
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, data) && (::fsync(fd) == 0 || errno == EINVAL);
+  if (ok) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  }
+  if (::close(fd) != 0 && ok) {
+    std::error_code ec;
+    fs::remove(temp, ec);
+    ok = false;
+  }
+  return ok;
+}
+
 // A name in the folder of `target` that no other writer uses at the same time.
 fs::path TemporaryBeside(const fs::path& target) {
   static thread_local std::mt19937 random{std::random_device{}()};
@@ -81,7 +103,7 @@ WriteOutcome ReplaceFile(const std::string& host_path, std::string_view data) {
 
   fs::path temp = TemporaryBeside(target);
   for (int tries = 0; fs::exists(fs::symlink_status(temp, ec)) && tries < 8; ++tries) temp = TemporaryBeside(target);
-  if (!WriteWhole(temp, data, true)) {
+  if (!WriteUnnamedThenName(folder, temp, data) && !WriteWhole(temp, data, true)) {
     fs::remove(temp, ec);
     return WriteOutcome::kFailed;
   }

@@ -7,11 +7,14 @@
 // The data go to a temporary file in the same folder, which is put on the
 // medium (fsync) and then renamed over the target; the folder is synced after
 // the rename, so a power cut too leaves the old content or the new, and
-// kWritten is answered only once the new content is durable. A symbolic link is followed and its target replaced; an
+// kWritten is answered only once the new content is durable. Where the file
+// system makes unnamed files (O_TMPFILE) the temporary gets its name
+// ("NAME.tmp-XXXXXXXX") only once it is whole and durable, so a kill or a
+// power cut while the data go leaves nothing beside the target; elsewhere a
+// program killed before the rename may leave that temporary behind, never a
+// cut target. A symbolic link is followed and its target replaced; an
 // existing file keeps its permission bits. A target that exists and is no
 // regular file (a device, a pipe) cannot be replaced and is written in place.
-// A program killed between the two steps may leave the temporary file
-// ("NAME.tmp-XXXXXXXX") behind, never a cut target.
 
 #include <cstdint>
 #include <span>

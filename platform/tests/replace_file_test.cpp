@@ -1,7 +1,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -82,4 +85,40 @@ TEST(ReplaceFile, FollowsLinksAndWritesDevicesInPlace) {
   EXPECT_EQ(std::string(got), "through");
   close(reader);
   EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST(ReplaceFile, AWriterKilledWhileTheDataGoLeavesNothingBesideTheTarget) {
+  const auto dir = FreshDir();
+  const auto file = dir / "image.bin";
+  std::ofstream(file) << "old";
+  // A writer of 192 MiB is killed a moment after it began, many times: the
+  // folder then holds the old file or the new one, and nothing else.
+  const std::string big(192u << 20, 'n');
+  int cut_mid_write = 0;
+  for (int round = 0; round < 6; ++round) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(ready[0]);
+      const char go = 1;
+      if (write(ready[1], &go, 1) != 1) _exit(2);
+      _exit(ReplaceFile(file.string(), big) == WriteOutcome::kWritten ? 0 : 1);
+    }
+    close(ready[1]);
+    char go = 0;
+    ASSERT_EQ(read(ready[0], &go, 1), 1);
+    close(ready[0]);
+    usleep(static_cast<useconds_t>(2000 + 4000 * round));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFSIGNALED(status)) ++cut_mid_write;
+    EXPECT_EQ(EntriesIn(dir), 1u) << "round " << round;
+    const auto size = fs::file_size(file);
+    EXPECT_TRUE(size == 3 || size == big.size()) << size;
+    std::ofstream(file, std::ios::trunc) << "old";
+  }
+  if (cut_mid_write == 0) GTEST_SKIP() << "every writer had finished before its kill: nothing shown";
 }

@@ -15,6 +15,7 @@
 #   never more than the log;
 # - out.bin is absent (before the first read reported done) or the whole
 #   chip of the last read reported done or of the read after it;
+# - no temporary of a replaced file is left beside it;
 # - the station runs again in the same folder: every run that ended, ended
 #   passed, and a last boot without a cut runs every stage to "Pass: 4".
 # Rounds go on while STATION_POWER_CUT_SECONDS (default 130) last, at least
@@ -157,6 +158,8 @@ def verify(n):
         bad.append("out.bin is %s, not %s" % (now["rom"], " or ".join(allowed)))
     if now["chips"] != "ok":
         bad.append("the chip images: " + now["chips"])
+    if now["temps"] != "0":
+        bad.append("%s temporaries of replaced files are left in the folder" % now["temps"])
     if now["romlog"] != "whole":
         bad.append("romwright.log is " + now["romlog"])
     return bad
