@@ -6,7 +6,7 @@
 #          choosing: the profile saved again and again as Save INI saves it,
 #          Romwright reading a chip into out.bin (alternately chip A and B),
 #          and the station running on the four bridges (every stage, then
-#          runs with Update Config alone), each with its unit records;
+#          short runs of configuration and firmware), each with its unit records;
 #   final: runs the station once more, every stage, and says the state again.
 # Each writer says "try: WHAT" before a write and "ack: WHAT" once the
 # program has reported it done, so the host knows what must have survived.
