@@ -94,7 +94,7 @@ PY
 station_run() { # K PROFILE
   echo "try: run $1"
   "$linetool_cli" --records records.db run --profile "$2" 2>>run.err |
-    tr -d '\r' | sed -u -n "s/^Pass: [0-9]* Fail: [0-9]* Total: \([0-9]*\)$/ack: run $1 total \1/p; s/^port [0-9]* \([A-Za-z/ ]*\): \(PASS\|FAIL\)$/at: run $1 \1 \2/p"
+    sed -u -n "s/\r\$//; s/^Pass: [0-9]* Fail: [0-9]* Total: \([0-9]*\)$/ack: run $1 total \1/p; s/^port [0-9]* \([A-Za-z/ ]*\): \(PASS\|FAIL\)$/at: run $1 \1 \2/p"
   echo "done: run $1 ${PIPESTATUS[0]}"
 }
 
