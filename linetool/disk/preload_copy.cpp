@@ -47,7 +47,9 @@ bool PreloadCopy::CopyFile(const DiskServices& s, const std::string& source, con
   const auto size = in ? in->Size() : std::nullopt;
   if (!size) return false;
   if (s.files.Exists(destination)) s.files.RemoveFile(destination);
-  auto out = s.files.Open(destination, platform::FileOpen::kOpenAlways);
+  // Whole units go straight to the volume: a file system in user space
+  // otherwise takes the cache's writes a page at a time.
+  auto out = s.files.Open(destination, platform::FileOpen::kCreateAlwaysUncached);
   if (!out) return false;
   try {
     const auto need = static_cast<std::size_t>(std::min<std::uint64_t>(*size, kCopyChunkBytes));
@@ -64,13 +66,32 @@ bool PreloadCopy::CopyFile(const DiskServices& s, const std::string& source, con
     ++report_.chunks;
     offset += n;
   }
-  if (!out->Flush()) return false;
-  report_.bytes += *size;
-  ++report_.files;
-  return true;
+  unflushed_.push_back({std::move(out), source, *size});
+  return unflushed_.size() < kFlushBatch || FlushCopied();
+}
+
+bool PreloadCopy::FlushCopied() {
+  bool ok = true;
+  for (auto& f : unflushed_) {
+    if (ok && f.file->Flush()) {
+      report_.bytes += f.bytes;
+      ++report_.files;
+    } else if (ok) {
+      ok = false;
+      if (report_.failed_path.empty()) report_.failed_path = f.source;
+    }
+  }
+  unflushed_.clear();
+  return ok;
 }
 
 bool PreloadCopy::CopyFolder(const DiskServices& s, const std::string& source, const std::string& destination) {
+  const bool copied = CopyTree(s, source, destination);
+  const bool flushed = FlushCopied();
+  return copied && flushed;
+}
+
+bool PreloadCopy::CopyTree(const DiskServices& s, const std::string& source, const std::string& destination) {
   const auto entries = s.files.List(source);
   if (!entries) return true;
   for (const auto& e : *entries) {
@@ -81,7 +102,7 @@ bool PreloadCopy::CopyFolder(const DiskServices& s, const std::string& source, c
       case platform::EntryKind::kFolder:
         s.files.CreateFolder(to);  // an existing folder is fine
         ++report_.folders;
-        ok = CopyFolder(s, from, to);
+        ok = CopyTree(s, from, to);
         break;
       case platform::EntryKind::kFile:
         ok = CopyFile(s, from, to);

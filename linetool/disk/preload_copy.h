@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,8 +46,18 @@ class PreloadCopy {
   // Copies a host folder tree into another; false at the first failure. A
   // source that cannot be listed counts as empty.
   bool CopyFolder(const DiskServices& s, const std::string& source, const std::string& destination);
-  // Copies one file in chunks of at most 64 MiB.
+  // Copies one file in chunks of at most 64 MiB, past the host's cache where
+  // the volume takes direct transfers. The file is put on the medium with the
+  // next batch of kFlushBatch files, or by FlushCopied: it counts as copied
+  // only then.
   bool CopyFile(const DiskServices& s, const std::string& source, const std::string& destination);
+  // Puts every file copied and not yet flushed on the medium; false (with the
+  // failed path) when one does not get there. CopyFolder ends with it.
+  bool FlushCopied();
+
+  // Files written before their data and names are flushed together: the
+  // medium's cache is emptied once for all of them rather than once a file.
+  static constexpr std::size_t kFlushBatch = 16;
 
   // The preload step of a port under `preload_lock`: looks the drive letter up
   // again from the drive number (stored in `port`), checks the folder and the
@@ -56,9 +67,19 @@ class PreloadCopy {
   const Report& LastReport() const { return report_; }
 
  private:
+  bool CopyTree(const DiskServices& s, const std::string& source, const std::string& destination);
+
+  // A file written and not yet on the medium.
+  struct Unflushed {
+    std::unique_ptr<platform::HostFile> file;
+    std::string source;
+    std::uint64_t bytes = 0;
+  };
+
   Report report_;
   // The chunk buffer, kept from one file to the next of a copy.
   std::vector<std::uint8_t> chunk_;
+  std::vector<Unflushed> unflushed_;
 };
 
 }  // namespace linetool::disk

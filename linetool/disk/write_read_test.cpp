@@ -17,9 +17,12 @@ using Outcome = WriteReadTest::Outcome;
 // Transfers past the host's cache want their memory aligned to the device's
 // block; 4 KiB covers every device.
 constexpr std::size_t kAlign = 4096;
-// The unit in which the reference moves from the station to the volume and
-// the read-back is compared.
+// The unit in which the reference moves from the station to the volume.
 constexpr std::size_t kChunk = 1 << 20;
+// The unit in which the read-back arrives and is compared. A direct read of
+// several MiB lets a file system in user space (ntfs-3g) have its parts in
+// flight together, instead of waiting for this thread between them.
+constexpr std::size_t kReadBackWindow = 8 << 20;
 
 struct AlignedDelete {
   void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t{kAlign}); }
@@ -160,7 +163,7 @@ WriteReadTest::Outcome WriteReadTest::Run(const DiskServices& s, char letter, co
 
   // The reference data, and a window the read-back passes through. Both are
   // aligned so that transfers past the cache need no copy on the way.
-  const std::size_t window_bytes = std::min<std::size_t>(length, kChunk);
+  const std::size_t window_bytes = std::min<std::size_t>(length, kReadBackWindow);
   const AlignedBytes data = AllocateAligned(length);
   const AlignedBytes window = AllocateAligned(window_bytes);
   if (!data || !window) return Outcome::kReadReference;

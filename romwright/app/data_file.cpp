@@ -1,6 +1,7 @@
 #include "romwright/app/data_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,19 +20,29 @@ namespace {
 
 constexpr std::uint32_t kTextFileTooLong = 23;
 
-// Upper-case hexadecimal digit value, or -1.
-constexpr int DigitOf(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// A hexadecimal digit's value, or kNotDigit for any other character: only
+// "0"-"9" and "A"-"F" are digits.
+constexpr std::uint8_t kNotDigit = 0xFF;
+constexpr std::array<std::uint8_t, 256> kDigitValue = [] {
+  std::array<std::uint8_t, 256> t{};
+  t.fill(kNotDigit);
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
+  return t;
+}();
+
+// The characters of a record after its ":": count, address, type, up to 255
+// data bytes and the checksum, two digits each.
+constexpr std::size_t kLongestRecord = 2 * (4 + 255 + 1);
 
 // Characters from a file in memory.
 class SpanSource {
  public:
   explicit SpanSource(std::span<const std::uint8_t> file) : file_(file) {}
-  // The next character, or -1 at the end.
-  int Get() { return pos_ < file_.size() ? file_[pos_++] : -1; }
+  // The characters not yet taken: at least `want` of them unless the file
+  // ends first.
+  std::span<const std::uint8_t> Ahead(std::size_t /*want*/) { return file_.subspan(pos_); }
+  void Take(std::size_t n) { pos_ += n; }
   void Rewind() { pos_ = 0; }
 
  private:
@@ -43,20 +54,29 @@ class SpanSource {
 // parsed in constant memory.
 class StreamSource {
  public:
-  explicit StreamSource(std::istream& in) : in_(in), block_(1 << 16) {}
-  int Get() {
-    if (pos_ == size_) {
-      in_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(block_.size()));
-      size_ = static_cast<std::size_t>(in_.gcount());
+  explicit StreamSource(std::istream& in) : in_(in), block_(kIntelHexBlock) {}
+  std::span<const std::uint8_t> Ahead(std::size_t want) {
+    if (size_ - pos_ < want && !ended_) {
+      // What is left moves to the front and the block is filled up behind it.
+      std::copy(block_.begin() + static_cast<std::ptrdiff_t>(pos_), block_.begin() + static_cast<std::ptrdiff_t>(size_),
+                block_.begin());
+      size_ -= pos_;
       pos_ = 0;
-      if (size_ == 0) return -1;
+      while (size_ < block_.size() && !ended_) {
+        in_.read(reinterpret_cast<char*>(block_.data() + size_), static_cast<std::streamsize>(block_.size() - size_));
+        const auto got = static_cast<std::size_t>(in_.gcount());
+        size_ += got;
+        if (got == 0 || !in_) ended_ = true;
+      }
     }
-    return block_[pos_++];
+    return std::span<const std::uint8_t>(block_).subspan(pos_, size_ - pos_);
   }
+  void Take(std::size_t n) { pos_ += n; }
   void Rewind() {
     in_.clear();
     in_.seekg(0);
     pos_ = size_ = 0;
+    ended_ = false;
   }
 
  private:
@@ -64,6 +84,7 @@ class StreamSource {
   std::vector<std::uint8_t> block_;
   std::size_t pos_ = 0;
   std::size_t size_ = 0;
+  bool ended_ = false;
 };
 
 std::string Hex8(std::uint64_t v) {
@@ -72,55 +93,60 @@ std::string Hex8(std::uint64_t v) {
   return text;
 }
 
-template <typename Source>
-class HexParser {
- public:
-  explicit HexParser(Source& source) : source_(source) {}
+// One record as read from the file.
+struct Record {
+  std::uint8_t count = 0;
+  std::uint16_t address = 0;
+  std::uint8_t type = 0;
+  std::uint8_t check = 0;
+  std::uint8_t data[255];
+};
 
-  // Skips to the character after the next ":"; false when there is none.
-  bool NextRecord() {
-    for (int c = Get(); c >= 0; c = Get()) {
-      if (c == ':') return true;
-    }
-    return false;
-  }
-  // One byte from two digits; false (with the fault) on a short read or a
-  // bad digit.
-  bool Byte(std::uint8_t& out) {
-    const int a = Get();
-    const int b = a < 0 ? -1 : Get();
-    if (a < 0 || b < 0) return Fail("the record ends early");
-    for (const int c : {a, b}) {
-      if (DigitOf(static_cast<std::uint8_t>(c)) < 0) {
+// Decodes the record in `text` (the characters after its ":") when every
+// character it needs is there and a digit; the number of characters it
+// took, or 0 when it is not.
+std::size_t DecodeWhole(std::span<const std::uint8_t> text, Record& r) {
+  if (text.size() < 8) return 0;
+  const std::uint8_t* t = text.data();
+  unsigned bad = 0;
+  const auto pair = [&](std::size_t at) {
+    const std::uint8_t hi = kDigitValue[t[at]];
+    const std::uint8_t lo = kDigitValue[t[at + 1]];
+    bad |= hi | lo;
+    return static_cast<std::uint8_t>((hi << 4) | lo);
+  };
+  r.count = pair(0);
+  r.address = static_cast<std::uint16_t>((pair(2) << 8) | pair(4));
+  r.type = pair(6);
+  // A digit's value has no bit above the low four; kNotDigit has them all.
+  if ((bad & 0xF0) != 0) return 0;
+  const std::size_t length = 8 + 2 * static_cast<std::size_t>(r.count) + 2;
+  if (text.size() < length) return 0;
+  for (unsigned i = 0; i < r.count; ++i) r.data[i] = pair(8 + 2 * i);
+  r.check = pair(length - 2);
+  return (bad & 0xF0) != 0 ? 0 : length;
+}
+
+// Goes through the record in `text` two characters at a time, as far as it
+// is sound, and says what is wrong with it first: the record ends before its
+// checksum, or a character is not a digit. Empty when nothing is wrong.
+std::string RecordFault(std::span<const std::uint8_t> text) {
+  std::size_t at = 0;
+  std::size_t length = 10;  // until the count is known: count, address, type, checksum
+  while (at < length) {
+    if (text.size() - at < 2) return "the record ends early";
+    for (const std::uint8_t c : {text[at], text[at + 1]}) {
+      if (kDigitValue[c] == kNotDigit) {
         const bool printable = c > 0x20 && c < 0x7F;
-        return Fail(printable ? "\"" + std::string(1, static_cast<char>(c)) + "\" is not an upper-case hexadecimal digit"
-                              : std::string("a character that is not an upper-case hexadecimal digit"));
+        return printable ? "\"" + std::string(1, static_cast<char>(c)) + "\" is not an upper-case hexadecimal digit"
+                         : std::string("a character that is not an upper-case hexadecimal digit");
       }
     }
-    out = static_cast<std::uint8_t>(DigitOf(static_cast<std::uint8_t>(a)) * 16 + DigitOf(static_cast<std::uint8_t>(b)));
-    return true;
+    if (at == 0) length = 8 + 2 * static_cast<std::size_t>(kDigitValue[text[0]] * 16 + kDigitValue[text[1]]) + 2;
+    at += 2;
   }
-  bool Fail(std::string why) {
-    fault_ = std::move(why);
-    return false;
-  }
-  // The line the current record started on (from 1).
-  std::uint64_t RecordLine() const { return record_line_; }
-  const std::string& Fault() const { return fault_; }
-
- private:
-  int Get() {
-    const int c = source_.Get();
-    if (c == '\n') ++line_;
-    if (c == ':') record_line_ = line_;
-    return c;
-  }
-
-  Source& source_;
-  std::uint64_t line_ = 1;
-  std::uint64_t record_line_ = 1;
-  std::string fault_;
-};
+  return {};
+}
 
 // What one pass over the records found.
 struct Pass {
@@ -134,58 +160,74 @@ template <typename Source>
 Pass ReadRecords(Source& source, std::span<std::uint8_t> view, std::uint64_t shift) {
   Pass pass;
   IntelHexResult& result = pass.result;
-  HexParser<Source> p(source);
+  std::uint64_t line = 1;         // the line the reading has reached (from 1)
+  std::uint64_t record_line = 1;  // the line the current record started on
   std::uint64_t offset = 0;
   std::uint64_t base = 0;
   bool base_fixed = false;     // set by the first data or extended address record
   std::uint64_t stored_end = 0;  // highest end of data stored in the view
   std::uint64_t beyond_end = 0;  // highest end of non-0xFF data beyond the view
-  std::uint8_t data[255];
-  const auto fail = [&](const std::string& why) {
-    result.line = p.RecordLine();
-    result.fault = why.empty() ? p.Fault() : why;
+  Record r;
+  const auto fail = [&](std::string why) {
+    result.line = record_line;
+    result.fault = std::move(why);
     return pass;
   };
 
-  while (p.NextRecord()) {
-    std::uint8_t count = 0, addr_hi = 0, addr_lo = 0, type = 0, check = 0;
-    if (!p.Byte(count) || !p.Byte(addr_hi) || !p.Byte(addr_lo) || !p.Byte(type)) return fail({});
-    std::uint8_t sum = static_cast<std::uint8_t>(count + addr_hi + addr_lo + type);
-    for (unsigned i = 0; i < count; ++i) {
-      if (!p.Byte(data[i])) return fail({});
-      sum = static_cast<std::uint8_t>(sum + data[i]);
+  for (;;) {
+    // Everything up to the next ":" is skipped; only its line breaks count.
+    const auto skipped = source.Ahead(1);
+    if (skipped.empty()) break;
+    const auto colon = std::find(skipped.begin(), skipped.end(), static_cast<std::uint8_t>(':'));
+    line += static_cast<std::uint64_t>(std::count(skipped.begin(), colon, static_cast<std::uint8_t>('\n')));
+    if (colon == skipped.end()) {
+      source.Take(skipped.size());
+      continue;
     }
-    if (!p.Byte(check)) return fail({});
-    if (static_cast<std::uint8_t>(sum + check) != 0) return fail("the checksum does not match");
+    source.Take(static_cast<std::size_t>(colon - skipped.begin()) + 1);
+    record_line = line;
 
-    switch (type) {
+    const auto text = source.Ahead(kLongestRecord);
+    const std::size_t length = DecodeWhole(text, r);
+    if (length == 0) return fail(RecordFault(text));
+    source.Take(length);
+    std::uint8_t sum = static_cast<std::uint8_t>(r.count + (r.address >> 8) + (r.address & 0xFF) + r.type + r.check);
+    for (unsigned i = 0; i < r.count; ++i) sum = static_cast<std::uint8_t>(sum + r.data[i]);
+    if (sum != 0) return fail("the checksum does not match");
+
+    switch (r.type) {
       case 0x00: {
         base_fixed = true;
-        const std::uint64_t address = offset + ((addr_hi << 8) | addr_lo) - base;
-        if (count > 0 && (!pass.any_data || address < pass.lowest)) {
+        const std::uint64_t address = offset + r.address - base;
+        if (r.count > 0 && (!pass.any_data || address < pass.lowest)) {
           pass.lowest = address;
           pass.lowest_base = offset - base;
         }
-        pass.any_data = pass.any_data || count > 0;
+        pass.any_data = pass.any_data || r.count > 0;
         const std::uint64_t position = address - shift;
-        for (unsigned i = 0; i < count; ++i) {
-          const std::uint64_t at = position + i;
-          if (at < view.size()) {
-            view[at] = data[i];
-            stored_end = std::max(stored_end, at + 1);
-          } else if (data[i] != 0xFF) {
-            beyond_end = std::max(beyond_end, at + 1);
+        // The part that lies in the view is stored; beyond it only the end of
+        // the last byte that is not 0xFF counts.
+        const std::size_t stored =
+            position < view.size() ? static_cast<std::size_t>(std::min<std::uint64_t>(r.count, view.size() - position)) : 0;
+        if (stored > 0) {
+          std::copy_n(r.data, stored, view.begin() + static_cast<std::ptrdiff_t>(position));
+          stored_end = std::max(stored_end, position + stored);
+        }
+        for (std::size_t i = r.count; i > stored; --i) {
+          if (r.data[i - 1] != 0xFF) {
+            beyond_end = std::max(beyond_end, position + i);
+            break;
           }
         }
         break;
       }
       case 0x02:
       case 0x04: {
-        if (count != 2) return fail("an extended address record holds " + std::to_string(count) + " bytes, not 2");
-        const std::uint64_t value = (static_cast<std::uint64_t>(data[0]) << 8) | data[1];
-        offset = type == 0x02 ? value * 16 : value * 65536;
+        if (r.count != 2) return fail("an extended address record holds " + std::to_string(r.count) + " bytes, not 2");
+        const std::uint64_t value = (static_cast<std::uint64_t>(r.data[0]) << 8) | r.data[1];
+        offset = r.type == 0x02 ? value * 16 : value * 65536;
         // A file that starts with a segment is taken relative to it.
-        if (!base_fixed && type == 0x02) base = offset;
+        if (!base_fixed && r.type == 0x02) base = offset;
         base_fixed = true;
         if (offset < base) return fail("the segment lies below the file's first segment");
         break;
@@ -202,7 +244,7 @@ Pass ReadRecords(Source& source, std::span<std::uint8_t> view, std::uint64_t shi
       }
       default: {
         char why[48];
-        std::snprintf(why, sizeof why, "record type %02X is not known", static_cast<unsigned>(type));
+        std::snprintf(why, sizeof why, "record type %02X is not known", static_cast<unsigned>(r.type));
         return fail(why);
       }
     }
@@ -211,7 +253,6 @@ Pass ReadRecords(Source& source, std::span<std::uint8_t> view, std::uint64_t shi
   result.fault = "the file has no end record (it may be cut short)";
   return pass;
 }
-
 // Reads once at the file's own addresses; a file whose data all lie above
 // the largest chip is read again, moved down.
 template <typename Source>

@@ -6,6 +6,7 @@
 // first set to 0xFF and their change marks cleared, so a failed load leaves
 // 0xFF with whatever was placed before the fault.
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <span>
@@ -49,9 +50,11 @@ struct IntelHexResult {
 // record, a bad digit, a checksum that does not sum to 0, another type, no
 // end record) fails.
 IntelHexResult ReadIntelHex(std::span<const std::uint8_t> file, std::span<std::uint8_t> view);
-// The same, reading the file from a stream in blocks (a file moved down is
-// read twice: the stream must be able to seek back to its start).
+// The same, reading the file from a stream in blocks of kIntelHexBlock bytes
+// (a file moved down is read twice: the stream must be able to seek back to
+// its start).
 IntelHexResult ReadIntelHex(std::istream& file, std::span<std::uint8_t> view);
+inline constexpr std::size_t kIntelHexBlock = 1 << 18;
 
 // True when the path names an Intel HEX file ("...HEX" or "...hex").
 bool IsIntelHexPath(std::string_view path);

@@ -11,20 +11,29 @@
 # - a 16-port run against a 1-port run (wall time), with the time each port
 #   spent in the serialised sections (re-find, partition, preload) summed.
 # The stages' times come from the grid lines linetool-cli prints, stamped as
-# they arrive. Needs root and loop devices; not part of the test suite.
+# they arrive. Needs root and loop devices; not part of the test suite. Each
+# section ends with its figures for scripts/bench:
+# FIGURE name ours reference unit ratio goal what.
 #
-#   linetool/app/bench/loop_disk_bench.sh [BUILD_DIR [SECTION...]]
+#   linetool/app/bench/loop_disk_bench.sh [--quick] [BUILD_DIR [SECTION...]]
 #
 # BUILD_DIR defaults to build/default; SECTION is volume (write/read test and
-# preload), format or ports, all three by default.
+# preload), format or ports, all three by default. --quick takes the median
+# of 3 runs instead of 5, with a 32 MiB test file and 32 preload files.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
+reps=5 wr_mib=64 pre_files=64
+if [ "${1:-}" = --quick ]; then
+  reps=3 wr_mib=32 pre_files=32
+  shift
+fi
 res=$PWD/resources
-cli=$PWD/${1:-build/default}/linetool/app/linetool-cli
+cli=$(find "${1:-build/default}" -name linetool-cli -type f -perm -u+x -not -path '*/_CPack_Packages/*' -print -quit)
+cli=${cli:+$(realpath "$cli")}
 shift || true
 sections=" ${*:-volume format ports} "
 wanted() { [[ $sections == *" $1 "* ]]; }
-[ -x "$cli" ] || { echo "no $cli: build first" >&2; exit 1; }
+[ -n "$cli" ] || { echo "no linetool-cli: build first" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] && [ -e /dev/loop-control ] || { echo "loop devices need root and /dev/loop-control" >&2; exit 1; }
 
 dir=$(mktemp -d "${TMPDIR:-/var/tmp}/loop_disk_bench.XXXXXX")
@@ -96,7 +105,8 @@ ntfs_volume() {  # MiB
 
 # Microseconds dd takes to write $1 to the volume and read it back, past the
 # cache as the station goes: direct where the volume takes it, else
-# fdatasync, the device's cache dropped between write and read.
+# fdatasync, the device's cache dropped between write and read; the file is
+# deleted at the end, as the station's test deletes its own.
 dd_write_read_us() {  # file
   local t0 t1 wflag=(conv=fdatasync) rflag=()
   if dd if=/dev/zero of="$point/probe" bs=4096 count=1 oflag=direct 2>/dev/null; then
@@ -108,21 +118,20 @@ dd_write_read_us() {  # file
   dd if="$1" of="$point/wr_test.bin" bs=1M "${wflag[@]}" 2>/dev/null
   blockdev --flushbufs "$part"
   dd if="$point/wr_test.bin" of=/dev/null bs=1M "${rflag[@]}" 2>/dev/null
-  t1=$(now_us)
   rm -f "$point/wr_test.bin"
+  t1=$(now_us)
   echo $((t1 - t0))
 }
 
 # The middle one of an odd number of figures.
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
-reps=5
 
 if wanted volume; then
-echo "== write/read test and preload on one NTFS loop volume (64 MiB test file, 64 x 1 MiB preload), median of $reps"
+echo "== write/read test and preload on one NTFS loop volume ($wr_mib MiB test file, $pre_files x 1 MiB preload), median of $reps"
 ntfs_volume 2048
 wr=() dds=() pre=() cps=() cpfs=()
 for rep in $(seq "$reps"); do
-  station_run "one$rep" 64 64 1 2048
+  station_run "one$rep" "$wr_mib" "$pre_files" 1 2048
   wr+=("$(stage_us "$dir/one$rep/out" 0 Format "R/W Test")")
   pre+=("$(stage_us "$dir/one$rep/out" 0 "R/W Test" Preload)")
   dds+=("$(dd_write_read_us "$dir/one$rep/wr_test.bin")")
@@ -146,12 +155,16 @@ cp_us=$(median "${cps[@]}")
 cpf_us=$(median "${cpfs[@]}")
 copy_us=$((ours_pre - 500000))
 echo "write/read test: ours ${ours_wr} us, dd ${dd_us} us, throughput ours/dd = $(ratio "$dd_us" "$ours_wr")"
-echo "  (ours includes the free-space query and the test file's delete; dd's runs: ${dds[*]} us, ours: ${wr[*]} us)"
+echo "  (ours includes the free-space query; dd's runs: ${dds[*]} us, ours: ${wr[*]} us)"
 echo "preload stage:   ours ${ours_pre} us, cp -r ${cp_us} us, throughput ours/cp = $(ratio "$cp_us" "$ours_pre")"
 echo "  the copy alone (the stage less its fixed 500 ms settle wait before the remount): ${copy_us} us," \
      "throughput ours/cp = $(ratio "$cp_us" "$copy_us")"
 echo "  (ours flushes every file and remounts the volume, cp is followed by one sync; cp's runs: ${cps[*]} us)"
 echo "  against cp -r with every file synced after it (${cpf_us} us): the copy alone $(ratio "$cpf_us" "$copy_us")"
+echo "FIGURE write_read_test $ours_wr $dd_us us $(ratio "$dd_us" "$ours_wr") >=0.9 throughput: the station's write/read test / dd, past the cache alike ($wr_mib MiB, median of $reps)"
+echo "FIGURE preload_copy $copy_us $cpf_us us $(ratio "$cpf_us" "$copy_us") >=1.0 throughput: the preload copy / cp -r with every file synced ($pre_files x 1 MiB, median of $reps)"
+echo "FIGURE preload_copy_vs_one_sync $copy_us $cp_us us $(ratio "$cp_us" "$copy_us") - throughput: the preload copy / cp -r and one sync of the volume"
+echo "FIGURE preload_stage $ours_pre $cpf_us us $(ratio "$cpf_us" "$ours_pre") - throughput: the whole preload stage (500 ms settle and remount included) / cp -r with every file synced"
 fi
 
 if wanted format; then
@@ -168,6 +181,7 @@ mkfs.fat -F 32 -s 64 -n BENCH "$big" >/dev/null
 sync
 mkfs_fmt=$(( $(now_us) - t0 ))
 echo "format: ours ${ours_fmt} us, mkfs.fat ${mkfs_fmt} us, ours/mkfs.fat = $(ratio "$ours_fmt" "$mkfs_fmt")"
+echo "FIGURE fat32_format_loop_1900GiB $ours_fmt $mkfs_fmt us $(ratio "$ours_fmt" "$mkfs_fmt") - time: ours / mkfs.fat -F 32 -s 64 and sync, the same loop device"
 fi
 
 if wanted ports; then
@@ -178,10 +192,18 @@ station_run p16 1 4 16 256
 w1=$(run_us "$dir/p1/out")
 w16=$(run_us "$dir/p16/out")
 echo "wall: 1 port ${w1} us, 16 ports ${w16} us, ratio 16/1 = $(ratio "$w16" "$w1") (one after the other: 16.00)"
+declare -A refind partition preload
 for n in 1 16; do
   out=$dir/p$n/out
-  echo "  $n port(s), summed over ports: re-find $(stage_sum_us "$out" "$n" "FW Update" ReLink) us," \
-       "partition $(stage_sum_us "$out" "$n" ReLink Partition) us (lock and wait at the barrier included)," \
-       "preload $(stage_sum_us "$out" "$n" "R/W Test" Preload) us"
+  refind[$n]=$(stage_sum_us "$out" "$n" "FW Update" ReLink)
+  partition[$n]=$(stage_sum_us "$out" "$n" ReLink Partition)
+  preload[$n]=$(stage_sum_us "$out" "$n" "R/W Test" Preload)
+  echo "  $n port(s), summed over ports: re-find ${refind[$n]} us," \
+       "partition ${partition[$n]} us (lock and wait at the barrier included)," \
+       "preload ${preload[$n]} us"
 done
+echo "FIGURE loop_run_16_vs_1_wall $w16 $w1 us $(ratio "$w16" "$w1") - wall time of a run on loop disks: 16 ports / 1 (one after the other: 16)"
+echo "FIGURE loop_run_16_vs_1_refind ${refind[16]} ${refind[1]} us $(ratio "${refind[16]}" "${refind[1]}") - serialised re-find, summed over the ports: 16 ports / 1"
+echo "FIGURE loop_run_16_vs_1_partition ${partition[16]} ${partition[1]} us $(ratio "${partition[16]}" "${partition[1]}") - serialised partition (lock and barrier wait included), summed: 16 ports / 1"
+echo "FIGURE loop_run_16_vs_1_preload ${preload[16]} ${preload[1]} us $(ratio "${preload[16]}" "${preload[1]}") - serialised preload, summed over the ports: 16 ports / 1"
 fi

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <map>
 #include <sstream>
 
 #include "linetool/disk/fat32_format.h"
@@ -10,6 +13,8 @@
 #include "linetool/disk/preload_copy.h"
 #include "linetool/disk/production_log.h"
 #include "linetool/disk/write_read_test.h"
+#include "platform/linux/posix_files.h"
+#include "tools/testing/scratch_dir.h"
 #include "sim_station_fixture.h"
 
 namespace disk_test {
@@ -287,6 +292,97 @@ std::string ReadAll(const fs::path& p) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// Watches the files a copy writes: which of them were put on the medium, how
+// many were written and not yet flushed at the worst moment, and one path
+// whose flush fails when asked.
+class FlushWatch final : public platform::HostFiles {
+ public:
+  explicit FlushWatch(platform::HostFiles& inner) : inner_(inner) {}
+  std::map<std::string, int> flushes;  // by path, for every file opened to write
+  std::size_t unflushed = 0;
+  std::size_t most_unflushed = 0;
+  std::string failing;
+  std::unique_ptr<platform::HostFile> Open(const std::string& p, platform::FileOpen m) override {
+    auto f = inner_.Open(p, m);
+    if (!f || m == platform::FileOpen::kReadExisting) return f;
+    flushes[p] = 0;
+    most_unflushed = std::max(most_unflushed, ++unflushed);
+    return std::make_unique<File>(std::move(f), *this, p);
+  }
+  bool Exists(const std::string& p) override { return inner_.Exists(p); }
+  bool RemoveFile(const std::string& p) override { return inner_.RemoveFile(p); }
+  bool CreateFolder(const std::string& p) override { return inner_.CreateFolder(p); }
+  bool RemoveFolder(const std::string& p) override { return inner_.RemoveFolder(p); }
+  std::optional<std::vector<platform::FolderEntry>> List(const std::string& p) override { return inner_.List(p); }
+
+ private:
+  class File final : public platform::HostFile {
+   public:
+    File(std::unique_ptr<platform::HostFile> f, FlushWatch& w, std::string p) : f_(std::move(f)), w_(w), p_(std::move(p)) {}
+    ~File() override {
+      if (w_.flushes[p_] == 0) --w_.unflushed;
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    std::optional<std::uint64_t> Size() override { return f_->Size(); }
+    std::optional<std::size_t> ReadAt(std::uint64_t o, std::span<std::uint8_t> d) override { return f_->ReadAt(o, d); }
+    bool WriteAt(std::uint64_t o, std::span<const std::uint8_t> d) override { return f_->WriteAt(o, d); }
+    bool Flush() override {
+      if (p_ == w_.failing || !f_->Flush()) return false;
+      if (w_.flushes[p_]++ == 0) --w_.unflushed;
+      return true;
+    }
+
+   private:
+    std::unique_ptr<platform::HostFile> f_;
+    FlushWatch& w_;
+    std::string p_;
+  };
+  platform::HostFiles& inner_;
+};
+
+// The copy on the host's own files, past the cache where the file system
+// takes it: every byte arrives, whatever the file's length against the
+// direct transfers' units, and every file is on the medium before the copy
+// answers, also those of a last batch that is not full.
+TEST_F(VolumeWorkTest, PreloadOnHostFilesArrivesWholeAndIsFlushedBeforeItSucceeds) {
+  const fs::path root = test_support::ScratchDir("preload_host_files");
+  const fs::path src = root / "src", dst = root / "dst";
+  const std::uint64_t sizes[] = {0, 1, 4095, 4096, 4097, kMiB + 3, 3 * kMiB};
+  std::vector<std::pair<fs::path, std::string>> expected;
+  const std::size_t count = 2 * PreloadCopy::kFlushBatch + 5;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string bytes(sizes[i % std::size(sizes)], '\0');
+    for (std::size_t b = 0; b < bytes.size(); ++b) bytes[b] = static_cast<char>((b * 31 + i * 7 + b / 4096) & 0xFF);
+    const fs::path rel = fs::path(i % 2 ? "a" : "b") / ("f" + std::to_string(i) + ".bin");
+    fs::create_directories((src / rel).parent_path());
+    std::ofstream(src / rel, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    expected.emplace_back(rel, std::move(bytes));
+  }
+  platform::linux_host::PosixFiles posix;
+  FlushWatch watch(posix);
+  const auto host = With(watch);
+  PreloadCopy copy;
+  fs::create_directories(dst);
+  ASSERT_TRUE(copy.CopyFolder(host, src.string(), dst.string()));
+  EXPECT_EQ(copy.LastReport().files, count);
+  EXPECT_EQ(watch.flushes.size(), count);
+  for (const auto& [path, n] : watch.flushes) EXPECT_EQ(n, 1) << path;
+  EXPECT_LE(watch.most_unflushed, PreloadCopy::kFlushBatch);
+  for (const auto& [rel, bytes] : expected) {
+    const std::string got = ReadAll(dst / rel);
+    EXPECT_TRUE(got == bytes) << rel << ": " << got.size() << " bytes of " << bytes.size();
+  }
+
+  // A file that does not reach the medium fails the copy and is named; the
+  // files flushed before it count.
+  PreloadCopy again;
+  watch.failing = (dst / expected[PreloadCopy::kFlushBatch + 2].first).string();
+  EXPECT_FALSE(again.CopyFolder(host, src.string(), dst.string()));
+  EXPECT_EQ(again.LastReport().failed_path, (src / expected[PreloadCopy::kFlushBatch + 2].first).string());
+  EXPECT_LT(again.LastReport().files, count);
 }
 
 TEST_F(VolumeWorkTest, DailyLogHeaderOnceAndItsGroups) {

@@ -328,5 +328,50 @@ TEST(IntelHexReader, ReportsTheLoadedEnd) {
   EXPECT_FALSE(ReadIntelHex(Bytes(""), view).ok);
 }
 
+// The stream reader takes the file in blocks: a record split between two of
+// them, at any character, reads as it does from the file in memory, with the
+// same bytes, end, line and fault.
+TEST(IntelHexReader, ARecordSplitBetweenReadBlocksReadsAsInMemory) {
+  const std::string data = Record(0, 0x20, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC});
+  const std::string bad_digit = data.substr(0, data.size() - 4) + "g" + data.substr(data.size() - 3);
+  struct Case {
+    std::string tail;
+    bool ok;
+    std::string fault;
+  } cases[] = {
+      {data + kEnd, true, ""},
+      {bad_digit + kEnd, false, "\"g\" is not an upper-case hexadecimal digit"},
+      {data.substr(0, data.size() - 5), false, "the record ends early"},
+  };
+  // Lines of text before the record, ending at every character around the
+  // end of the first block.
+  for (std::size_t lead = kIntelHexBlock - data.size() - 2; lead <= kIntelHexBlock + 1; ++lead) {
+    std::string head(lead, 'x');
+    for (std::size_t i = 99; i < lead; i += 100) head[i] = '\n';
+    const auto lines = static_cast<std::uint64_t>(std::count(head.begin(), head.end(), '\n'));
+    for (const auto& c : cases) {
+      const std::string text = head + c.tail;
+      std::vector<std::uint8_t> in_memory(64, 0xFF), streamed(64, 0xFF);
+      const IntelHexResult a = ReadIntelHex(Bytes(text), in_memory);
+      std::istringstream stream(text);
+      const IntelHexResult b = ReadIntelHex(stream, streamed);
+      ASSERT_EQ(a.ok, c.ok) << lead << " " << c.tail;
+      ASSERT_EQ(b.ok, c.ok) << lead << " " << c.tail;
+      ASSERT_EQ(b.fault, c.fault) << lead;
+      ASSERT_EQ(a.fault, c.fault) << lead;
+      ASSERT_EQ(b.end, a.end) << lead;
+      ASSERT_EQ(streamed, in_memory) << lead;
+      if (c.ok) {
+        EXPECT_EQ(b.end, 0x2Cu);
+        EXPECT_EQ(streamed[0x20], 0x11);
+        EXPECT_EQ(streamed[0x2B], 0xCC);
+      } else {
+        ASSERT_EQ(b.line, lines + 1) << lead;
+        ASSERT_EQ(a.line, lines + 1) << lead;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace romwright::app
