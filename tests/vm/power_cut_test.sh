@@ -20,7 +20,7 @@
 #   passed, and a last boot without a cut runs every stage to "Pass: 4".
 # Rounds go on while STATION_POWER_CUT_SECONDS (default 0) last, at least
 # STATION_POWER_CUT_ROUNDS (default 2: the test suite's few); each round's moment is uniform in
-# 1-50 s after the guest's command started. The rounds, moments and what each
+# 1-80 s after the guest's command started. The rounds, moments and what each
 # cut hit are printed at the end.
 . "$(dirname "$0")/vm_lib.sh"
 need_rig
@@ -220,7 +220,7 @@ PY
 began=$SECONDS
 n=0
 while ((n < min_rounds || SECONDS - began < budget)); do
-  cut=$(awk -v r=$RANDOM 'BEGIN { printf "%.1f", 1 + 49 * r / 32767 }')
+  cut=$(awk -v r=$RANDOM 'BEGIN { printf "%.1f", 1 + 79 * r / 32767 }')
   echo "$cut" >"$host/boot-$n.cut"
   boot $n work "$cut"
   status=$?
