@@ -8,7 +8,7 @@
 #include "romwright/app/hex_view_model.h"
 #include "romwright/app/language_table.h"
 #include "romwright/app/settings_file.h"
-#include "test_files.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

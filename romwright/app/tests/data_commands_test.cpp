@@ -4,7 +4,7 @@
 #include "romwright/app/data_commands_presenter.h"
 #include "romwright/app/hex_view_model.h"
 #include "romwright/app/language_table.h"
-#include "test_files.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

@@ -6,7 +6,7 @@
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/data_file.h"
 #include "romwright/app/language_table.h"
-#include "test_files.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

@@ -3,7 +3,7 @@
 #include "romwright/app/language_table.h"
 #include "romwright/app/main_window_texts.h"
 #include "romwright/app/settings_file.h"
-#include "test_files.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

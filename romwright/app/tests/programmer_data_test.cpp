@@ -2,7 +2,7 @@
 
 #include "romwright/app/chip_list.h"
 #include "romwright/app/programmer_data.h"
-#include "test_files.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

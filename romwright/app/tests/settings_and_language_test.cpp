@@ -7,7 +7,7 @@
 
 #include "romwright/app/language_table.h"
 #include "romwright/app/settings_file.h"
-#include "test_files.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {
