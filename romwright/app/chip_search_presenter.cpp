@@ -2,7 +2,7 @@
 
 #include "romwright/app/chip_database.h"
 #include "romwright/app/chip_texts.h"
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::app {
 

@@ -4,8 +4,8 @@
 #include "romwright/app/chip_texts.h"
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 
 namespace romwright::app {
 

@@ -4,7 +4,7 @@
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/data_file.h"
 #include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::app {
 

@@ -12,7 +12,7 @@
 
 #include "platform/replace_file.h"
 #include "romwright/app/data_buffer.h"
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::app {
 

@@ -8,7 +8,7 @@
 #include "romwright/app/cli/cli_database.h"
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/data_file.h"
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::cli {
 

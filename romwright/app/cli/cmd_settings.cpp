@@ -6,8 +6,8 @@
 #include <ostream>
 
 #include "romwright/app/cli/cli_database.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 
 namespace romwright::cli {
 

@@ -15,7 +15,7 @@
 #include "platform/message_sink.h"
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/data_file.h"
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 #include "tools/fuzz/fuzz_input.h"
 
 namespace {

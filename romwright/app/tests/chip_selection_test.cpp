@@ -6,8 +6,8 @@
 #include "romwright/app/chip_selection_presenter.h"
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {

@@ -3,7 +3,7 @@
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/data_commands_presenter.h"
 #include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {

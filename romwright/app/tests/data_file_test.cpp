@@ -5,7 +5,7 @@
 
 #include "romwright/app/data_buffer.h"
 #include "romwright/app/data_file.h"
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {

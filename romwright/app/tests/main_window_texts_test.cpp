@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "romwright/app/language_table.h"
 #include "romwright/app/main_window_texts.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {

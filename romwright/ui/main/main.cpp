@@ -11,7 +11,7 @@
 #include "platform/linux/programmer_usb_libusb.h"
 #include "platform/replace_file.h"
 #include "romwright/app/cli/cli_command.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/settings_file.h"
 #include "romwright/ui/app_font.h"
 #include "romwright/ui/main_window.h"
 #include "romwright/ui/qt_services.h"

@@ -1,4 +1,4 @@
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/settings_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/replace_file.h"
-#include "romwright/app/text_encoding.h"
+#include "romwright/settings/text_encoding.h"
 
 namespace romwright::app {
 

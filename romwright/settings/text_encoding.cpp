@@ -1,4 +1,4 @@
-#include "romwright/app/text_encoding.h"
+#include "romwright/settings/text_encoding.h"
 
 #include <iconv.h>
 

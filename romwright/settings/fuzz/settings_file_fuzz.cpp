@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/settings_file.h"
 #include "tools/fuzz/fuzz_input.h"
 
 namespace {

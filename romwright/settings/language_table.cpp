@@ -1,6 +1,6 @@
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/settings_file.h"
 
 namespace romwright::app {
 

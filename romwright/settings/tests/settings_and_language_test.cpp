@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {
