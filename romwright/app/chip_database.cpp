@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "romwright/app/data_buffer.h"
 #include "romwright/app/database_scrambler.h"
+#include "romwright/data/data_buffer.h"
 
 namespace romwright::app {
 

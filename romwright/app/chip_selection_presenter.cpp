@@ -2,8 +2,8 @@
 
 #include "romwright/app/chip_database.h"
 #include "romwright/app/chip_texts.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/hex_view_model.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/hex_view_model.h"
 #include "romwright/settings/language_table.h"
 #include "romwright/settings/settings_file.h"
 

@@ -1,9 +1,9 @@
 #include "romwright/app/data_commands_presenter.h"
 
-#include "romwright/app/buffer_edit.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/data_file.h"
-#include "romwright/app/hex_view_model.h"
+#include "romwright/data/buffer_edit.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/data_file.h"
+#include "romwright/data/hex_view_model.h"
 #include "romwright/settings/language_table.h"
 
 namespace romwright::app {

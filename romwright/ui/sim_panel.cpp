@@ -13,9 +13,9 @@
 #include <QVBoxLayout>
 
 #include "platform/path_access.h"
-#include "romwright/app/buffer_edit.h"
 #include "romwright/app/chip_database.h"
 #include "romwright/app/programmer_data.h"
+#include "romwright/data/buffer_edit.h"
 #include "romwright/settings/language_table.h"
 #include "romwright/settings/settings_file.h"
 #include "romwright/ui/dialogs.h"

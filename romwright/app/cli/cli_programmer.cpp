@@ -12,7 +12,7 @@
 #include "platform/path_access.h"
 #include "platform/replace_file.h"
 #include "romwright/app/cli/cli_database.h"
-#include "romwright/app/data_file.h"
+#include "romwright/data/data_file.h"
 #include "romwright/settings/settings_file.h"
 #include "sim/programmer/chip_image_file.h"
 #include "sim/programmer/sim_programmer.h"

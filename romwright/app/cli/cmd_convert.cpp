@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "romwright/app/cli/cli_database.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/data_file.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/data_file.h"
 #include "romwright/settings/language_table.h"
 
 namespace romwright::cli {

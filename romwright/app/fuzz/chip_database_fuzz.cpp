@@ -12,8 +12,8 @@
 
 #include "romwright/app/chip_database.h"
 #include "romwright/app/chip_list.h"
-#include "romwright/app/data_buffer.h"
 #include "romwright/app/database_scrambler.h"
+#include "romwright/data/data_buffer.h"
 #include "romwright/link/chip_params.h"
 #include "tools/fuzz/fuzz_input.h"
 

@@ -4,7 +4,7 @@
 
 #include "romwright/app/chip_database.h"
 #include "romwright/app/chip_list.h"
-#include "romwright/app/data_buffer.h"
+#include "romwright/data/data_buffer.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {

@@ -1,4 +1,4 @@
-#include "romwright/app/data_buffer.h"
+#include "romwright/data/data_buffer.h"
 
 #include <algorithm>
 #include <cstdio>

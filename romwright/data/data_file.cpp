@@ -1,4 +1,4 @@
-#include "romwright/app/data_file.h"
+#include "romwright/data/data_file.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/replace_file.h"
-#include "romwright/app/data_buffer.h"
+#include "romwright/data/data_buffer.h"
 #include "romwright/settings/language_table.h"
 
 namespace romwright::app {

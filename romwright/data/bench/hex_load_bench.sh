@@ -7,7 +7,7 @@
 # HEX file was made from. The last line is the figure for
 # scripts/bench: FIGURE name ours reference unit ratio goal what.
 #
-#   romwright/app/bench/hex_load_bench.sh [ROMWRIGHT_CLI] [RUNS]
+#   romwright/data/bench/hex_load_bench.sh [ROMWRIGHT_CLI] [RUNS]
 #
 # The HEX file is written by objcopy (data records first, a type 04 record at
 # each 64 KiB boundary); a second file starts with a type 04 record for 0000,

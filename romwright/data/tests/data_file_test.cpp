@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/data_file.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/data_file.h"
 #include "romwright/settings/language_table.h"
 #include "romwright/testing/test_files.h"
 

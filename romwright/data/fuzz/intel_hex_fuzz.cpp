@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/message_sink.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/data_file.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/data_file.h"
 #include "romwright/settings/language_table.h"
 #include "tools/fuzz/fuzz_input.h"
 

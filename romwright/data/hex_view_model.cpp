@@ -1,9 +1,9 @@
-#include "romwright/app/hex_view_model.h"
+#include "romwright/data/hex_view_model.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "romwright/app/data_buffer.h"
+#include "romwright/data/data_buffer.h"
 
 namespace romwright::app {
 

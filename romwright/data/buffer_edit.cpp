@@ -1,9 +1,9 @@
-#include "romwright/app/buffer_edit.h"
+#include "romwright/data/buffer_edit.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "romwright/app/data_buffer.h"
+#include "romwright/data/data_buffer.h"
 
 namespace romwright::app {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "romwright/app/buffer_edit.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/hex_view_model.h"
+#include "romwright/data/buffer_edit.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/hex_view_model.h"
 
 namespace romwright::app {
 namespace {
