@@ -13,8 +13,8 @@
 
 #include "platform/clock.h"
 #include "platform/message_sink.h"
-#include "romwright/app/chip_database.h"
 #include "romwright/app/status_display.h"
+#include "romwright/chips/chip_database.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/link/chip_record.h"
 #include "romwright/link/programmer_link.h"

@@ -1,7 +1,7 @@
 #include "romwright/app/chip_search_presenter.h"
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_texts.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_texts.h"
 #include "romwright/settings/language_table.h"
 
 namespace romwright::app {

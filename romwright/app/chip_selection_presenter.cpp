@@ -1,7 +1,7 @@
 #include "romwright/app/chip_selection_presenter.h"
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_texts.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_texts.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/data/hex_view_model.h"
 #include "romwright/settings/language_table.h"

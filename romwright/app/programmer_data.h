@@ -15,9 +15,9 @@
 #include <string>
 
 #include "platform/message_sink.h"
-#include "romwright/app/chip_database.h"
 #include "romwright/app/chip_selection_presenter.h"
 #include "romwright/app/data_commands_presenter.h"
+#include "romwright/chips/chip_database.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/data/hex_view_model.h"
 #include "romwright/settings/language_table.h"

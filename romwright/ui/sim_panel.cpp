@@ -13,8 +13,8 @@
 #include <QVBoxLayout>
 
 #include "platform/path_access.h"
-#include "romwright/app/chip_database.h"
 #include "romwright/app/programmer_data.h"
+#include "romwright/chips/chip_database.h"
 #include "romwright/data/buffer_edit.h"
 #include "romwright/settings/language_table.h"
 #include "romwright/settings/settings_file.h"

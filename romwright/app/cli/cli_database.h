@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "romwright/app/chip_database.h"
 #include "romwright/app/cli/cli_command.h"
+#include "romwright/chips/chip_database.h"
 
 namespace romwright::cli {
 

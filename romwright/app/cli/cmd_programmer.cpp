@@ -11,9 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "romwright/app/chip_database.h"
 #include "romwright/app/cli/cli_database.h"
 #include "romwright/app/cli/cli_programmer.h"
+#include "romwright/chips/chip_database.h"
 #include "romwright/data/data_file.h"
 
 namespace romwright::cli {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_list.h"
 #include "romwright/app/chip_search_presenter.h"
 #include "romwright/app/chip_selection_presenter.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_list.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/data/hex_view_model.h"
 #include "romwright/settings/language_table.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "romwright/app/chip_list.h"
 #include "romwright/app/programmer_data.h"
+#include "romwright/chips/chip_list.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/linux/host_services.h"
-#include "romwright/app/chip_database.h"
+#include "romwright/chips/chip_database.h"
 #include "sim/station/world_file.h"
 #include "sim/usb/bridge_scsi_target.h"
 #include "sim/usb/device_server.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_list.h"
-#include "romwright/app/database_scrambler.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_list.h"
+#include "romwright/chips/database_scrambler.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/link/chip_params.h"
 #include "tools/fuzz/fuzz_input.h"

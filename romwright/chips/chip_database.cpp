@@ -1,11 +1,11 @@
-#include "romwright/app/chip_database.h"
+#include "romwright/chips/chip_database.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
-#include "romwright/app/database_scrambler.h"
+#include "romwright/chips/database_scrambler.h"
 #include "romwright/data/data_buffer.h"
 
 namespace romwright::app {

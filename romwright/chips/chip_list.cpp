@@ -1,11 +1,11 @@
-#include "romwright/app/chip_list.h"
+#include "romwright/chips/chip_list.h"
 
 #include <set>
 #include <sstream>
 
 #include "platform/number_text.h"
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_texts.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_texts.h"
 
 namespace romwright::app {
 

@@ -2,9 +2,9 @@
 
 #include <numeric>
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_texts.h"
-#include "romwright/app/database_scrambler.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_texts.h"
+#include "romwright/chips/database_scrambler.h"
 #include "romwright/testing/test_files.h"
 
 namespace romwright::app {

@@ -1,4 +1,4 @@
-#include "romwright/app/chip_texts.h"
+#include "romwright/chips/chip_texts.h"
 
 #include <array>
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_list.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_list.h"
 #include "tools/fuzz/fuzz_input.h"
 
 using namespace romwright;

@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_list.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_list.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/testing/test_files.h"
 
