@@ -496,29 +496,15 @@ bool ProductionRun::LineSerialsWanted() const {
 void ProductionRun::ProfileLoaded() {
   if (!LineSerialsWanted()) return;
   const ProfileSettings& s = engine_.Settings();
-  std::lock_guard lock(serial_mutex_);
-  serial_request_ = std::array<std::string, 3>{std::string(TextOf(s.vendor_id)), std::string(TextOf(s.product_id)),
-                                               std::string(TextOf(s.serial_number))};
-  if (!serial_reader_.joinable()) {
-    serial_reader_ = std::jthread([this](std::stop_token stop) { NextSerialReader(stop); });
-  }
-  serial_wanted_.notify_one();
+  serial_reader_.Post({std::string(TextOf(s.vendor_id)), std::string(TextOf(s.product_id)),
+                       std::string(TextOf(s.serial_number))});
 }
 
-void ProductionRun::NextSerialReader(std::stop_token stop) {
-  for (;;) {
-    std::array<std::string, 3> wanted;
-    {
-      std::unique_lock lock(serial_mutex_);
-      if (!serial_wanted_.wait(lock, stop, [this] { return serial_request_.has_value(); })) return;
-      wanted = *serial_request_;
-      serial_request_.reset();
-    }
-    const auto& [vid, pid, serial] = wanted;
-    // A store that cannot be read leaves the profile's serial; a run says why.
-    const auto next = records::NextLineSerial(*records_.store, vid, pid, serial);
-    if (next && !run_active_.load()) presenter_.ReplaceSerial(serial, *next);
-  }
+void ProductionRun::ReadNextSerial(const std::array<std::string, 3>& wanted) {
+  const auto& [vid, pid, serial] = wanted;
+  // A store that cannot be read leaves the profile's serial; a run says why.
+  const auto next = records::NextLineSerial(*records_.store, vid, pid, serial);
+  if (next && !run_active_.load()) presenter_.ReplaceSerial(serial, *next);
 }
 
 bool ProductionRun::ShowNextLineSerial() {

@@ -9,7 +9,6 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +27,7 @@
 #include "linetool/disk/disk_services.h"
 #include "linetool/disk/fat32_format.h"
 #include "linetool/records/records_store.h"
+#include "platform/latest_request_worker.h"
 
 namespace linetool::app {
 
@@ -134,7 +134,7 @@ class ProductionRun final : public StationRun {
   void PortWorker(std::stop_token stop, int port);
   void AutoStarter(std::stop_token stop);
   void SafeRemover();
-  void NextSerialReader(std::stop_token stop);
+  void ReadNextSerial(const std::array<std::string, 3>& wanted);
   void FinishRun();
   void OnDeviceEvent(const platform::DeviceEvent& event);
   void RefreshOnPlug();
@@ -210,11 +210,10 @@ class ProductionRun final : public StationRun {
   std::string run_id_;
   std::string firmware_file_, firmware_sha256_, profile_file_, profile_sha256_;
 
-  // The newest profile whose next line serial is wanted: VID, PID, serial.
-  std::mutex serial_mutex_;
-  std::condition_variable_any serial_wanted_;
-  std::optional<std::array<std::string, 3>> serial_request_;
-  std::jthread serial_reader_;  // last, so it stops before the rest goes
+  // Reads the line's next free serial for the newest profile asked about:
+  // VID, PID, serial. Last, so it stops before the rest goes.
+  platform::LatestRequestWorker<std::array<std::string, 3>> serial_reader_{
+      [this](std::array<std::string, 3> wanted) { ReadNextSerial(wanted); }};
 };
 
 }  // namespace linetool::app
