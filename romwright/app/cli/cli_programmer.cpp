@@ -118,7 +118,7 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
   if (!chip) return nullptr;
 
   // The texts of config.ini's language (English when it names none).
-  if (const std::string folder = ProgramFolder(); !folder.empty()) {
+  if (const std::string folder = platform::linux_host::ExecutableFolder(); !folder.empty()) {
     p->texts_ = app::LanguageTable(app::SettingsFile::ForProgram(folder));
   }
   if (p->texts_.Language() != app::kLanguageEnglish && p->texts_.Language() != app::kLanguageChinese) {

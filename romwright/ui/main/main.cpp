@@ -17,16 +17,6 @@
 #include "romwright/ui/qt_services.h"
 #include "romwright/ui/sim_panel.h"
 
-namespace {
-
-std::string ExecutableFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::current_path().string() : exe.parent_path().string();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   CLI::App command_line_app(
       "The SPI flash and EEPROM programmer. FILE (binary, or Intel HEX when its name\n"
@@ -56,7 +46,8 @@ int main(int argc, char** argv) {
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   romwright::ui::UseWindowFont();
 
-  const std::string folder = ExecutableFolder();
+  std::string folder = platform::linux_host::ExecutableFolder();
+  if (folder.empty()) folder = platform::linux_host::CurrentDirectory();
   const romwright::app::SettingsFile settings = romwright::app::SettingsFile::ForProgram(folder);
   platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
   romwright::ui::QtMessageSink sink;
