@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "platform/linux/host_services.h"
 #include "platform/linux/programmer_usb_libusb.h"
@@ -16,6 +17,7 @@
 #include "romwright/ui/main_window.h"
 #include "romwright/ui/qt_services.h"
 #include "romwright/ui/sim_panel.h"
+#include "tools/qt/window_start.h"
 
 int main(int argc, char** argv) {
   CLI::App command_line_app(
@@ -34,12 +36,8 @@ int main(int argc, char** argv) {
       "changes go to $XDG_CONFIG_HOME/romwright/config.ini (~/.config by default)\n"
       "over the shipped one. Relative paths in it are taken against the program's folder. Qt's own options (-platform, -style, ...)\n"
       "are taken as well.\n");
-  // Help and version need no display.
-  if (command_line::AsksForHelpOrVersion(argc, argv))
-    return command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr).value_or(0);
-  QApplication app(argc, argv);
-  // Qt took the options it knows out of argv.
-  if (const auto done = command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr)) return *done;
+  std::optional<QApplication> app;
+  if (const auto done = qt_views::StartApplication(command_line_app, argc, argv, app)) return *done;
   const bool sim = command_options.sim;
   std::string sim_chip = command_options.sim_chip;
   const std::string sim_image = command_options.sim_image;
