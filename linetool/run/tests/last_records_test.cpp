@@ -9,10 +9,10 @@
 
 #include "linetool/app/control_ids.h"
 #include "linetool/app/last_records.h"
+#include "linetool/app/tests/presenter_fixture.h"
 #include "linetool/records/stores/open_records_store.h"
 #include "linetool/records/stores/postgres_records_store.h"
 #include "linetool/records/stores/sqlite_records_store.h"
-#include "presenter_fixture.h"
 #include "run_fixture.h"
 
 namespace linetool::app {

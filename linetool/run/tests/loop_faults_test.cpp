@@ -25,11 +25,11 @@
 #include <vector>
 
 #include "linetool/app/cli/loop_station_backend.h"
-#include "linetool/app/production_run.h"
+#include "linetool/app/tests/presenter_fixture.h"
 #include "linetool/disk/production_log.h"
+#include "linetool/run/production_run.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/posix_files.h"
-#include "presenter_fixture.h"
 
 namespace linetool::app {
 namespace {

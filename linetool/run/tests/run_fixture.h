@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "linetool/app/cli/sim_station_backend.h"
-#include "linetool/app/production_run.h"
+#include "linetool/app/tests/presenter_fixture.h"
+#include "linetool/run/production_run.h"
 #include "platform/linux/quiescent_clock.h"
-#include "presenter_fixture.h"
 #include "sim/station/world_description.h"
 
 namespace linetool::app::testing {

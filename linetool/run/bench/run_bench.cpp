@@ -16,7 +16,7 @@
 #include "linetool/app/control_ids.h"
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/app/no_window_dialogs.h"
-#include "linetool/app/production_run.h"
+#include "linetool/run/production_run.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/quiescent_clock.h"
 #include "platform/message_sink.h"

@@ -1,4 +1,4 @@
-#include "linetool/app/production_run.h"
+#include "linetool/run/production_run.h"
 
 #include <cstdio>
 #include <exception>
@@ -11,9 +11,9 @@
 #include "linetool/disk/preload_copy.h"
 #include "linetool/disk/production_log.h"
 #include "linetool/disk/write_read_test.h"
+#include "linetool/profile/station_files.h"
 #include "linetool/records/file_digest.h"
 #include "linetool/records/line_serials.h"
-#include "linetool/profile/station_files.h"
 #include "platform/path_access.h"
 
 namespace linetool::app {

@@ -20,13 +20,13 @@
 
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/app/station_run.h"
-#include "linetool/app/station_services.h"
 #include "linetool/device/bridge_operations.h"
 #include "linetool/device/device_table.h"
 #include "linetool/device/kelv_usb_lib.h"
 #include "linetool/disk/disk_services.h"
 #include "linetool/disk/fat32_format.h"
 #include "linetool/records/records_store.h"
+#include "linetool/run/station_services.h"
 #include "platform/latest_request_worker.h"
 
 namespace linetool::app {
