@@ -60,25 +60,21 @@ const std::vector<std::string>& LastRecords::Columns() {
 }
 
 LastRecords::LastRecords(records::RecordsStore& store, std::string station, std::size_t count)
-    : store_(store), station_(std::move(station)), count_(count) {
+    : store_(store),
+      station_(std::move(station)),
+      count_(count),
+      reader_([this](std::uint64_t asked) { Read(asked); }) {
   state_.message = "Not read yet.";
-  reader_ = std::jthread([this](std::stop_token stop) { Read(stop); });
 }
 
-LastRecords::~LastRecords() {
-  reader_.request_stop();
-  if (reader_.joinable()) reader_.join();
-}
+LastRecords::~LastRecords() { reader_.Stop(); }
 
 std::string LastRecords::Title() const { return "Last records of station " + station_; }
 
 void LastRecords::Refresh() {
-  {
-    std::lock_guard lock(mutex_);
-    wanted_ = true;
-    state_.reading = true;
-  }
-  changed_.notify_all();
+  std::lock_guard lock(mutex_);
+  state_.reading = true;
+  reader_.Post(++asked_);
 }
 
 void LastRecords::NoteLost(int port, const std::string& why) {
@@ -118,47 +114,42 @@ void LastRecords::WaitIdle() const {
   changed_.wait(lock, [this] { return !state_.reading; });
 }
 
-void LastRecords::Read(std::stop_token stop) {
+void LastRecords::Read(std::uint64_t asked) {
   records::RecordQuery query;
   query.station = station_;
   query.last = count_;
+  const auto pending = store_.Pending();
+  const auto found = store_.Find(query);
+  const std::string error = found ? std::string() : store_.Error();
   std::unique_lock lock(mutex_);
-  while (changed_.wait(lock, stop, [this] { return wanted_; })) {
-    wanted_ = false;
-    lock.unlock();
-    const auto pending = store_.Pending();
-    const auto found = store_.Find(query);
-    const std::string error = found ? std::string() : store_.Error();
-    lock.lock();
-    if (found) {
-      state_.rows.clear();
-      for (auto it = found->rbegin(); it != found->rend(); ++it) state_.rows.push_back(LastRecordsRowOf(*it));
-      state_.message = state_.rows.empty() ? "No records of this station yet."
-                                           : "The newest " + std::to_string(state_.rows.size()) + " records, newest first.";
-      state_.unreadable = false;
-    } else {
-      state_.message = "The records store cannot be read: " + error + "." +
-                       (state_.rows.empty() ? "" : " The records shown are those read before.") +
-                       " The station works on and keeps its log.";
-      state_.unreadable = true;
-    }
-    if (pending) {
-      state_.pending = *pending;
-      state_.waiting = *pending == 0 ? std::string()
-                       : *pending == 1
-                           ? "1 record waits in the outbox for the records server; it goes there once the server answers."
-                           : std::to_string(*pending) +
-                                 " records wait in the outbox for the records server; they go there once the server "
-                                 "answers.";
-    }
-    ++state_.reads;
-    state_.reading = wanted_;
-    const Observer observer = observer_;
-    lock.unlock();
-    changed_.notify_all();
-    if (observer) observer();
-    lock.lock();
+  if (found) {
+    state_.rows.clear();
+    for (auto it = found->rbegin(); it != found->rend(); ++it) state_.rows.push_back(LastRecordsRowOf(*it));
+    state_.message = state_.rows.empty() ? "No records of this station yet."
+                                         : "The newest " + std::to_string(state_.rows.size()) + " records, newest first.";
+    state_.unreadable = false;
+  } else {
+    state_.message = "The records store cannot be read: " + error + "." +
+                     (state_.rows.empty() ? "" : " The records shown are those read before.") +
+                     " The station works on and keeps its log.";
+    state_.unreadable = true;
   }
+  if (pending) {
+    state_.pending = *pending;
+    state_.waiting = *pending == 0 ? std::string()
+                     : *pending == 1
+                         ? "1 record waits in the outbox for the records server; it goes there once the server answers."
+                         : std::to_string(*pending) +
+                               " records wait in the outbox for the records server; they go there once the server "
+                               "answers.";
+  }
+  ++state_.reads;
+  // A read asked for meanwhile is answered next.
+  state_.reading = asked != asked_;
+  const Observer observer = observer_;
+  lock.unlock();
+  changed_.notify_all();
+  if (observer) observer();
 }
 
 }  // namespace linetool::app

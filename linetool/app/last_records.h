@@ -16,13 +16,12 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <stop_token>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "linetool/records/records_store.h"
 #include "linetool/records/unit_record.h"
+#include "platform/latest_request_worker.h"
 
 namespace linetool::app {
 
@@ -78,20 +77,21 @@ class LastRecords {
   void WaitIdle() const;
 
  private:
-  void Read(std::stop_token stop);
+  // Answers the read asked for as the `asked`th.
+  void Read(std::uint64_t asked);
 
   records::RecordsStore& store_;
   const std::string station_;
   const std::size_t count_;
 
   mutable std::mutex mutex_;
-  mutable std::condition_variable_any changed_;
-  bool wanted_ = false;
+  mutable std::condition_variable changed_;
+  std::uint64_t asked_ = 0;  // reads asked for so far
   std::vector<int> lost_ports_;
   std::string lost_why_;
   State state_;
   Observer observer_;
-  std::jthread reader_;  // last: it stops and joins before the rest goes
+  platform::LatestRequestWorker<std::uint64_t> reader_;  // last: it stops and joins before the rest goes
 };
 
 }  // namespace linetool::app

@@ -10,9 +10,9 @@
 
 #include "linetool/app/last_records.h"
 #include "linetool/app/line_tool_presenter.h"
-#include "linetool/app/production_run.h"
-#include "linetool/app/station_services.h"
 #include "linetool/profile/line_engine.h"
+#include "linetool/run/production_run.h"
+#include "linetool/run/station_services.h"
 #include "linetool/ui/line_tool_window.h"
 #include "linetool/ui/station_dialogs.h"
 #include "linetool/ui/window_thread_dispatch.h"

@@ -78,4 +78,10 @@ std::string CurrentDirectory() {
   return ec ? std::string(".") : p.string();
 }
 
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
 }  // namespace platform::linux_host

@@ -35,5 +35,7 @@ std::vector<std::string> MissingRunCapabilities();
 
 // The process's current directory (the station's working directory).
 std::string CurrentDirectory();
+// The folder of the running program; empty when the system does not say.
+std::string ExecutableFolder();
 
 }  // namespace platform::linux_host

@@ -13,13 +13,13 @@
 
 #include "platform/clock.h"
 #include "platform/message_sink.h"
-#include "romwright/app/chip_database.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/language_table.h"
 #include "romwright/app/status_display.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/data/data_buffer.h"
 #include "romwright/link/chip_record.h"
 #include "romwright/link/programmer_link.h"
 #include "romwright/link/transfer_engine.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::app {
 

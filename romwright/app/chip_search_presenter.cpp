@@ -1,8 +1,8 @@
 #include "romwright/app/chip_search_presenter.h"
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_texts.h"
-#include "romwright/app/language_table.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_texts.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::app {
 

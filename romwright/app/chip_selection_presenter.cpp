@@ -1,11 +1,11 @@
 #include "romwright/app/chip_selection_presenter.h"
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_texts.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_texts.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/hex_view_model.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 
 namespace romwright::app {
 

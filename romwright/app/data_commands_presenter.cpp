@@ -1,10 +1,10 @@
 #include "romwright/app/data_commands_presenter.h"
 
-#include "romwright/app/buffer_edit.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/data_file.h"
-#include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
+#include "romwright/data/buffer_edit.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/data_file.h"
+#include "romwright/data/hex_view_model.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::app {
 

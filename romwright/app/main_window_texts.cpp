@@ -1,6 +1,6 @@
 #include "romwright/app/main_window_texts.h"
 
-#include "romwright/app/language_table.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::app {
 

@@ -15,13 +15,13 @@
 #include <string>
 
 #include "platform/message_sink.h"
-#include "romwright/app/chip_database.h"
 #include "romwright/app/chip_selection_presenter.h"
-#include "romwright/app/data_buffer.h"
 #include "romwright/app/data_commands_presenter.h"
-#include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/hex_view_model.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 
 namespace romwright::app {
 

@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "romwright/app/buffer_edit.h"
+#include "romwright/data/buffer_edit.h"
 
 namespace romwright::ui {
 

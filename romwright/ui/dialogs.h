@@ -9,8 +9,8 @@
 
 #include "romwright/app/chip_search_presenter.h"
 #include "romwright/app/data_commands_presenter.h"
-#include "romwright/app/language_table.h"
 #include "romwright/app/main_window_texts.h"
+#include "romwright/settings/language_table.h"
 
 class QLabel;
 class QLineEdit;

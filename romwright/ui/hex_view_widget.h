@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "romwright/app/hex_view_model.h"
+#include "romwright/data/hex_view_model.h"
 
 namespace romwright::ui {
 

@@ -12,12 +12,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "romwright/app/buffer_edit.h"
-#include "romwright/app/chip_database.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/programmer_data.h"
-#include "romwright/app/settings_file.h"
 #include "platform/path_access.h"
+#include "romwright/app/programmer_data.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/data/buffer_edit.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 #include "romwright/ui/dialogs.h"
 
 namespace romwright::ui {

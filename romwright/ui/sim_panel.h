@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/settings/settings_file.h"
 #include "sim/programmer/sim_programmer.h"
 
 class QCheckBox;

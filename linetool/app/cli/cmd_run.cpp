@@ -25,9 +25,9 @@
 #include "linetool/app/line_tool_presenter.h"
 #include "linetool/app/no_window_dialogs.h"
 #include "linetool/app/port_grid.h"
-#include "linetool/app/production_run.h"
 #include "linetool/app/scaled_clock.h"
 #include "linetool/app/single_instance.h"
+#include "linetool/run/production_run.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/instance_lock_file.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "linetool/app/station_services.h"
+#include "linetool/run/station_services.h"
 #include "platform/linux/drive_naming.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/linux_disk_requests.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "linetool/app/cli/host_disk_services.h"
-#include "linetool/app/station_services.h"
+#include "linetool/run/station_services.h"
 #include "platform/linux/drive_naming.h"
 #include "platform/linux/scsi_transport.h"
 #include "platform/linux/sysfs_station.h"

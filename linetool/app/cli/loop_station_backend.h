@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "linetool/app/cli/host_disk_services.h"
-#include "linetool/app/station_services.h"
+#include "linetool/run/station_services.h"
 #include "platform/linux/drive_naming.h"
 #include "platform/linux/loop_device.h"
 #include "sim/station/station_world.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "linetool/app/cli/cli_command.h"
-#include "linetool/app/production_run.h"
 #include "linetool/records/records_store.h"
+#include "linetool/run/production_run.h"
 
 namespace linetool::cli {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "linetool/app/station_services.h"
+#include "linetool/run/station_services.h"
 #include "platform/linux/host_services.h"
 #include "sim/station/sim_system_tools.h"
 #include "sim/station/sim_volume_files.h"

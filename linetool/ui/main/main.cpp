@@ -8,6 +8,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -30,6 +31,7 @@
 #include "platform/linux/host_services.h"
 #include "platform/linux/instance_lock_file.h"
 #include "tools/cli/interruption.h"
+#include "tools/qt/window_start.h"
 
 namespace {
 
@@ -127,13 +129,10 @@ int main(int argc, char** argv) {
       "\n"
       "Exit status: 18 when the window was closed, 2 for bad options or when\n"
       "another station is running.\n");
-  // Help and version need no display.
-  if (command_line::AsksForHelpOrVersion(argc, argv))
-    return command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr).value_or(0);
-  QApplication app(argc, argv);
+  std::optional<QApplication> application;
+  if (const auto done = qt_views::StartApplication(command_line_app, argc, argv, application)) return *done;
+  QApplication& app = *application;
   ui::ApplyStationStyle(app);
-  // Qt took the options it knows (-platform, -style, ...) out of argv.
-  if (const auto done = command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr)) return *done;
   std::string error = cli::RecordsOptionsError(options);
   const std::string workdir = error.empty() ? cli::WorkdirOf(options, error) : std::string();
   if (workdir.empty()) {

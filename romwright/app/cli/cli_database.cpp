@@ -4,17 +4,13 @@
 #include <ostream>
 #include <system_error>
 
-namespace romwright::cli {
+#include "platform/linux/host_services.h"
 
-std::string ProgramFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
-}
+namespace romwright::cli {
 
 std::string DatabasePath(const CliContext& ctx) {
   if (!ctx.options.db.empty()) return ctx.options.db;
-  const std::string folder = ProgramFolder();
+  const std::string folder = platform::linux_host::ExecutableFolder();
   if (folder.empty()) return kDefaultDatabaseName;
   return (std::filesystem::path(folder) / kDefaultDatabaseName).string();
 }

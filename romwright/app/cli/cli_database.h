@@ -9,17 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "romwright/app/chip_database.h"
 #include "romwright/app/cli/cli_command.h"
+#include "romwright/chips/chip_database.h"
 
 namespace romwright::cli {
 
 inline constexpr const char* kDefaultDatabaseName = "chips.db";
 // The chip a command works on when none is named.
 inline constexpr const char* kDefaultChipName = "EN25T80";
-
-// The folder of the romwright-cli executable; empty when it cannot be told.
-std::string ProgramFolder();
 
 // --db, else chips.db beside the executable.
 std::string DatabasePath(const CliContext& ctx);

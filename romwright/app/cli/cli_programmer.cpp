@@ -12,8 +12,8 @@
 #include "platform/path_access.h"
 #include "platform/replace_file.h"
 #include "romwright/app/cli/cli_database.h"
-#include "romwright/app/data_file.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/data/data_file.h"
+#include "romwright/settings/settings_file.h"
 #include "sim/programmer/chip_image_file.h"
 #include "sim/programmer/sim_programmer.h"
 #include "tools/cli/progress_line.h"
@@ -118,7 +118,7 @@ std::unique_ptr<CliProgrammer> CliProgrammer::Start(CliContext& ctx, int& exit_c
   if (!chip) return nullptr;
 
   // The texts of config.ini's language (English when it names none).
-  if (const std::string folder = ProgramFolder(); !folder.empty()) {
+  if (const std::string folder = platform::linux_host::ExecutableFolder(); !folder.empty()) {
     p->texts_ = app::LanguageTable(app::SettingsFile::ForProgram(folder));
   }
   if (p->texts_.Language() != app::kLanguageEnglish && p->texts_.Language() != app::kLanguageChinese) {

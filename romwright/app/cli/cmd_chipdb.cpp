@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "platform/replace_file.h"
-#include "romwright/app/chip_list.h"
 #include "romwright/app/cli/cli_database.h"
+#include "romwright/chips/chip_list.h"
 
 namespace romwright::cli {
 

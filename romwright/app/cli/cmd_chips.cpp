@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "romwright/app/chip_texts.h"
 #include "romwright/app/cli/cli_database.h"
+#include "romwright/chips/chip_texts.h"
 
 namespace romwright::cli {
 

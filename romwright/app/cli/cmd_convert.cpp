@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "romwright/app/cli/cli_database.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/data_file.h"
-#include "romwright/app/language_table.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/data_file.h"
+#include "romwright/settings/language_table.h"
 
 namespace romwright::cli {
 

@@ -11,10 +11,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "romwright/app/chip_database.h"
 #include "romwright/app/cli/cli_database.h"
 #include "romwright/app/cli/cli_programmer.h"
-#include "romwright/app/data_file.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/data/data_file.h"
 
 namespace romwright::cli {
 

@@ -5,9 +5,10 @@
 #include <memory>
 #include <ostream>
 
+#include "platform/linux/host_services.h"
 #include "romwright/app/cli/cli_database.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
 
 namespace romwright::cli {
 
@@ -19,7 +20,7 @@ struct SettingsArgs {
 };
 
 int RunSettings(CliContext& ctx, const SettingsArgs& a) {
-  app::SettingsFile settings = app::SettingsFile::ForProgram(ProgramFolder());
+  app::SettingsFile settings = app::SettingsFile::ForProgram(platform::linux_host::ExecutableFolder());
   if (!a.chip.empty()) {
     app::ChipDatabase db;
     if (!LoadCliDatabase(ctx, db)) return kExitFailed;

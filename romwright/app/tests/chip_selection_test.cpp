@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "romwright/app/chip_database.h"
-#include "romwright/app/chip_list.h"
 #include "romwright/app/chip_search_presenter.h"
 #include "romwright/app/chip_selection_presenter.h"
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
-#include "romwright/app/settings_file.h"
-#include "test_files.h"
+#include "romwright/chips/chip_database.h"
+#include "romwright/chips/chip_list.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/hex_view_model.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/settings/settings_file.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include "platform/message_sink.h"
-#include "romwright/app/chip_database.h"
 #include "romwright/app/cli/cli_command.h"
+#include "romwright/chips/chip_database.h"
 #include "romwright/link/tests/link_test_support.h"
+#include "romwright/testing/test_files.h"
 #include "sim/programmer/sim_programmer.h"
-#include "test_files.h"
 
 namespace romwright::cli {
 namespace {

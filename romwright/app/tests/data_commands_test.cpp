@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "romwright/app/data_buffer.h"
 #include "romwright/app/data_commands_presenter.h"
-#include "romwright/app/hex_view_model.h"
-#include "romwright/app/language_table.h"
-#include "test_files.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/hex_view_model.h"
+#include "romwright/settings/language_table.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

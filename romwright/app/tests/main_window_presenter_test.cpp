@@ -7,8 +7,8 @@
 #include <functional>
 
 #include "romwright/link/tests/link_test_support.h"
+#include "romwright/testing/test_files.h"
 #include "sim/programmer/sim_programmer.h"
-#include "test_files.h"
 
 namespace romwright::app {
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "romwright/app/chip_list.h"
 #include "romwright/app/programmer_data.h"
-#include "test_files.h"
+#include "romwright/chips/chip_list.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

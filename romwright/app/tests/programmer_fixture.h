@@ -12,8 +12,8 @@
 #include "romwright/app/chip_operations.h"
 #include "romwright/app/maintenance.h"
 #include "romwright/link/tests/link_test_support.h"
+#include "romwright/testing/test_files.h"
 #include "sim/programmer/sim_programmer.h"
-#include "test_files.h"
 
 namespace romwright::app::testing {
 

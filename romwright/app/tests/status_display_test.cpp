@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "test_files.h"
+#include "romwright/testing/test_files.h"
 
 namespace romwright::app {
 namespace {

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "romwright/app/data_buffer.h"
-#include "romwright/app/hex_view_model.h"
+#include "romwright/data/data_buffer.h"
+#include "romwright/data/hex_view_model.h"
 #include "romwright/ui/hex_view_widget.h"
 
 namespace {

@@ -6,26 +6,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "platform/linux/host_services.h"
 #include "platform/linux/programmer_usb_libusb.h"
 #include "platform/replace_file.h"
 #include "romwright/app/cli/cli_command.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/settings_file.h"
 #include "romwright/ui/app_font.h"
 #include "romwright/ui/main_window.h"
 #include "romwright/ui/qt_services.h"
 #include "romwright/ui/sim_panel.h"
-
-namespace {
-
-std::string ExecutableFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::current_path().string() : exe.parent_path().string();
-}
-
-}  // namespace
+#include "tools/qt/window_start.h"
 
 int main(int argc, char** argv) {
   CLI::App command_line_app(
@@ -44,19 +36,16 @@ int main(int argc, char** argv) {
       "changes go to $XDG_CONFIG_HOME/romwright/config.ini (~/.config by default)\n"
       "over the shipped one. Relative paths in it are taken against the program's folder. Qt's own options (-platform, -style, ...)\n"
       "are taken as well.\n");
-  // Help and version need no display.
-  if (command_line::AsksForHelpOrVersion(argc, argv))
-    return command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr).value_or(0);
-  QApplication app(argc, argv);
-  // Qt took the options it knows out of argv.
-  if (const auto done = command_line::Parse(command_line_app, argc, argv, std::cout, std::cerr)) return *done;
+  std::optional<QApplication> app;
+  if (const auto done = qt_views::StartApplication(command_line_app, argc, argv, app)) return *done;
   const bool sim = command_options.sim;
   std::string sim_chip = command_options.sim_chip;
   const std::string sim_image = command_options.sim_image;
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   romwright::ui::UseWindowFont();
 
-  const std::string folder = ExecutableFolder();
+  std::string folder = platform::linux_host::ExecutableFolder();
+  if (folder.empty()) folder = platform::linux_host::CurrentDirectory();
   const romwright::app::SettingsFile settings = romwright::app::SettingsFile::ForProgram(folder);
   platform::SteadyClock clock = platform::linux_host::MakeSystemClock();
   romwright::ui::QtMessageSink sink;

@@ -25,7 +25,7 @@
 #include <functional>
 
 #include "platform/linux/quiescent_clock.h"
-#include "romwright/app/data_buffer.h"
+#include "romwright/data/data_buffer.h"
 #include "romwright/ui/dialogs.h"
 #include "romwright/ui/main_window.h"
 #include "romwright/ui/qt_services.h"

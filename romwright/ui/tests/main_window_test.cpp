@@ -28,13 +28,13 @@
 #include <functional>
 
 #include "platform/linux/quiescent_clock.h"
-#include "tools/testing/scratch_dir.h"
-#include "romwright/app/settings_file.h"
+#include "romwright/settings/settings_file.h"
 #include "romwright/ui/app_font.h"
 #include "romwright/ui/dialogs.h"
 #include "romwright/ui/hex_view_widget.h"
 #include "romwright/ui/sim_panel.h"
 #include "sim/programmer/sim_programmer.h"
+#include "tools/testing/scratch_dir.h"
 
 namespace romwright::ui {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/linux/host_services.h"
-#include "romwright/app/chip_database.h"
+#include "romwright/chips/chip_database.h"
 #include "sim/station/world_file.h"
 #include "sim/usb/bridge_scsi_target.h"
 #include "sim/usb/device_server.h"
@@ -25,15 +25,10 @@ int Fail(const std::string& why) {
   return kExitError;
 }
 
-std::filesystem::path ExecutableFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : exe.parent_path();
-}
-
 // chips.db beside romwright-cli in the same build tree.
 std::string DefaultDatabase() {
-  return (ExecutableFolder() / ".." / ".." / ".." / "romwright" / "app" / "chips.db").lexically_normal().string();
+  const std::filesystem::path folder = platform::linux_host::ExecutableFolder();
+  return (folder / ".." / ".." / ".." / "romwright" / "app" / "chips.db").lexically_normal().string();
 }
 
 sim::usb::TargetFactory BridgeTargets() {
