@@ -100,7 +100,7 @@ run_us() { awk 'NR == 1 { t0 = $1 } /Pass: / { t1 = $1 } END { print t1 - t0 }' 
 # The system calls the write/read steps are timed by: strace follows every
 # thread and child; seccomp keeps the untraced calls (the transfers) from
 # stopping at it.
-tracer=(strace -f -ttt -T --seccomp-bpf -e trace=execve,openat,fdatasync,fsync,fadvise64,unlink,unlinkat)
+tracer=(strace -f -ttt -T --seccomp-bpf -e "trace=execve,openat,fdatasync,fsync,fadvise64,unlink,unlinkat")
 
 # A fresh NTFS volume like the station's, formatted and mounted through
 # ntfs-3g as the station does just before its test: $point on $part. The
