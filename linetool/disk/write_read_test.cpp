@@ -1,12 +1,9 @@
 #include "linetool/disk/write_read_test.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
-#include <thread>
 
 namespace linetool::disk {
 
@@ -17,12 +14,12 @@ using Outcome = WriteReadTest::Outcome;
 // Transfers past the host's cache want their memory aligned to the device's
 // block; 4 KiB covers every device.
 constexpr std::size_t kAlign = 4096;
-// The unit in which the reference moves from the station to the volume.
+// The unit in which the reference moves to the volume and in which the
+// read-back arrives and is compared with it. Two such buffers stay in the
+// processor's cache, where a buffer of the whole file would have the host
+// fault in and clear every page of it first, and would fall out of the cache
+// between a read and its compare.
 constexpr std::size_t kChunk = 1 << 20;
-// The unit in which the read-back arrives and is compared. A direct read of
-// several MiB lets a file system in user space (ntfs-3g) have its parts in
-// flight together, instead of waiting for this thread between them.
-constexpr std::size_t kReadBackWindow = 8 << 20;
 
 struct AlignedDelete {
   void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t{kAlign}); }
@@ -35,72 +32,43 @@ AlignedBytes AllocateAligned(std::size_t bytes) {
       ::operator new[](std::max<std::size_t>(bytes, 1), std::align_val_t{kAlign}, std::nothrow)));
 }
 
-// Reads the reference file into `data` and writes it as the new target file
-// past the host's cache, then puts it on the medium. Each chunk goes to the
-// volume as soon as it is in memory: the reading and the writing overlap.
-// Nothing when every byte arrived, was written and the file's size can be
-// queried; else what failed first.
-std::optional<Outcome> CopyToTarget(const DiskServices& s, const std::string& reference,
-                                    const std::string& host_target, std::span<std::uint8_t> data) {
-  if (!s.PathUsable(reference)) return Outcome::kReadReference;
-  const auto in = s.files.Open(s.HostPath(reference), platform::FileOpen::kReadWriteExisting);
+// Fills `part` from `file` at `offset`; false when the file ends or fails
+// before it is full.
+bool ReadWhole(platform::HostFile& file, std::uint64_t offset, std::span<std::uint8_t> part) {
+  std::size_t got = 0;
+  while (got < part.size()) {
+    const auto n = file.ReadAt(offset + got, part.subspan(got));
+    if (!n || *n == 0) return false;
+    got += *n;
+  }
+  return true;
+}
+
+// The reference file, opened as the station opens it: for reading and
+// writing, existing only.
+std::unique_ptr<platform::HostFile> OpenReference(const DiskServices& s, const std::string& reference) {
+  if (!s.PathUsable(reference)) return nullptr;
+  return s.files.Open(s.HostPath(reference), platform::FileOpen::kReadWriteExisting);
+}
+
+// Writes the first `length` bytes of the reference file as the new target
+// file past the host's cache, a chunk at a time through `chunk`, then puts it
+// on the medium. Nothing when every byte arrived, was written and the file's
+// size can be queried; else what failed first.
+std::optional<Outcome> CopyToTarget(const DiskServices& s, const std::string& reference, const std::string& host_target,
+                                    std::uint32_t length, std::span<std::uint8_t> chunk) {
+  const auto in = OpenReference(s, reference);
   if (!in) return Outcome::kReadReference;
   const auto out = s.files.Open(host_target, platform::FileOpen::kCreateAlwaysUncached);
   if (!out) return Outcome::kWriteTarget;
-
-  std::mutex lock;
-  std::condition_variable changed;
-  std::size_t ready = 0;  // bytes of `data` read so far
-  bool reading = true;
-  bool write_failed = false;
-  std::thread writer([&] {
-    std::size_t written = 0;
-    for (;;) {
-      std::size_t upto = 0;
-      {
-        std::unique_lock held(lock);
-        changed.wait(held, [&] { return ready > written || !reading; });
-        upto = ready;
-      }
-      if (upto == written) return;
-      const bool ok = out->WriteAt(written, data.subspan(written, upto - written));
-      if (!ok) {
-        const std::lock_guard held(lock);
-        write_failed = true;
-        return;
-      }
-      written = upto;
-    }
-  });
-  bool read_ok = true;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    {
-      const std::lock_guard held(lock);
-      if (write_failed) break;
-    }
-    const auto n = in->ReadAt(done, data.subspan(done, std::min(kChunk, data.size() - done)));
-    if (!n || *n == 0) {
-      read_ok = false;
-      break;
-    }
-    done += *n;
-    // Direct writes start on whole units: hand over at unit boundaries and at
-    // the end.
-    if (done % kAlign == 0 || done == data.size()) {
-      const std::lock_guard held(lock);
-      ready = done;
-      changed.notify_one();
-    }
+  for (std::size_t done = 0; done < length;) {
+    // Whole chunks keep every write but the last on whole units, as direct
+    // writes want them.
+    const auto part = chunk.first(std::min<std::size_t>(chunk.size(), length - done));
+    if (!ReadWhole(*in, done, part)) return Outcome::kReadReference;
+    if (!out->WriteAt(done, part)) return Outcome::kWriteTarget;
+    done += part.size();
   }
-  {
-    const std::lock_guard held(lock);
-    reading = false;
-    changed.notify_one();
-  }
-  writer.join();
-  if (!read_ok) return Outcome::kReadReference;
-  if (write_failed) return Outcome::kWriteTarget;
   // The data must be on the device, not only in the host's cache, so that
   // the read-back tests the disk path.
   if (!out->Flush() || !out->Size()) return Outcome::kWriteTarget;
@@ -108,23 +76,24 @@ std::optional<Outcome> CopyToTarget(const DiskServices& s, const std::string& re
 }
 
 // Reads the target file back from the medium through `window` and compares
-// every byte with `data`; nothing when all of it arrived and matched.
-std::optional<Outcome> CompareTarget(const DiskServices& s, const std::string& target, std::span<const std::uint8_t> data,
-                                     std::span<std::uint8_t> window) {
+// every byte with the reference file's, read again through `chunk`; nothing
+// when all of it arrived and matched. A reference that changed since it was
+// written fails the compare: the test never passes on bytes it did not write.
+std::optional<Outcome> CompareTarget(const DiskServices& s, const std::string& reference, const std::string& target,
+                                     std::uint32_t length, std::span<std::uint8_t> window, std::span<std::uint8_t> chunk) {
   if (!s.PathUsable(target)) return Outcome::kReadTarget;
   const auto in = s.files.Open(s.HostPath(target), platform::FileOpen::kReadExistingUncached);
   if (!in) return Outcome::kReadTarget;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const auto part = window.first(std::min(window.size(), data.size() - done));
-    std::size_t got = 0;
-    while (got < part.size()) {
-      const auto n = in->ReadAt(done + got, part.subspan(got));
-      if (!n || *n == 0) return Outcome::kReadTarget;
-      got += *n;
+  const auto ref = OpenReference(s, reference);
+  if (!ref) return Outcome::kReadReference;
+  for (std::size_t done = 0; done < length;) {
+    const std::size_t n = std::min<std::size_t>(window.size(), length - done);
+    if (!ReadWhole(*in, done, window.first(n))) return Outcome::kReadTarget;
+    if (!ReadWhole(*ref, done, chunk.first(n))) return Outcome::kReadReference;
+    if (!std::equal(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(n), chunk.begin())) {
+      return Outcome::kMismatch;
     }
-    if (!std::equal(part.begin(), part.end(), data.begin() + static_cast<std::ptrdiff_t>(done))) return Outcome::kMismatch;
-    done += part.size();
+    done += n;
   }
   return std::nullopt;
 }
@@ -161,26 +130,27 @@ WriteReadTest::Outcome WriteReadTest::Run(const DiskServices& s, char letter, co
   const std::uint32_t needed = static_cast<std::uint32_t>(length * 10u) / 1048576u;
   if (free != kUnknownMiB && free < needed) return Outcome::kTooLittleRoom;
 
-  // The reference data, and a window the read-back passes through. Both are
+  // A chunk of the reference and a window the read-back passes through,
   // aligned so that transfers past the cache need no copy on the way.
-  const std::size_t window_bytes = std::min<std::size_t>(length, kReadBackWindow);
-  const AlignedBytes data = AllocateAligned(length);
-  const AlignedBytes window = AllocateAligned(window_bytes);
-  if (!data || !window) return Outcome::kReadReference;
-  const std::span<std::uint8_t> bytes(data.get(), length);
-  const std::span<std::uint8_t> read_back(window.get(), window_bytes);
+  const std::size_t chunk_bytes = std::min<std::size_t>(length, kChunk);
+  const AlignedBytes chunk = AllocateAligned(chunk_bytes);
+  const AlignedBytes window = AllocateAligned(chunk_bytes);
+  if (!chunk || !window) return Outcome::kReadReference;
+  const std::span<std::uint8_t> reference_part(chunk.get(), chunk_bytes);
+  const std::span<std::uint8_t> read_back(window.get(), chunk_bytes);
   const auto clear_head = [](std::span<std::uint8_t> v) { std::fill_n(v.begin(), std::min<std::size_t>(4, v.size()), 0); };
   for (int cycle = 1; cycle <= cycles; ++cycle) {
-    clear_head(bytes);
+    clear_head(reference_part);
+    clear_head(read_back);
     const std::string host_target = s.HostPath(target);
     if (s.files.Exists(host_target)) s.files.RemoveFile(host_target);
-    if (const auto failed = CopyToTarget(s, reference, host_target, bytes)) return *failed;
+    if (const auto failed = CopyToTarget(s, reference, host_target, length, reference_part)) return *failed;
     // The read-back proves the disk only when nothing on the way (the file's
     // pages, the volume device's cache under a driver outside the kernel)
     // still holds what was written.
     if (!s.volumes.DropDeviceCache(letter)) return Outcome::kWriteTarget;
     clear_head(read_back);
-    if (const auto failed = CompareTarget(s, target, bytes, read_back)) return *failed;
+    if (const auto failed = CompareTarget(s, reference, target, length, read_back, reference_part)) return *failed;
     s.files.RemoveFile(host_target);
     ++cycles_passed_;
   }

@@ -1,8 +1,9 @@
 #pragma once
 // The write/read test of a freshly formatted volume: the reference file from
 // the station's working directory is written to the volume's root, read back
-// from the device and compared byte for byte, a given number of times. The
-// reference is held in memory once; the read-back streams past it.
+// from the device and compared byte for byte with the reference, a given
+// number of times. Both move a megabyte at a time: the test needs two
+// megabytes of memory per port whatever the file's size.
 
 #include <cstdint>
 #include <string>
@@ -12,7 +13,7 @@
 
 namespace linetool::disk {
 
-// The largest reference file: the test holds it in memory, per port.
+// The largest reference file.
 inline constexpr std::uint32_t kMaxTestFileBytes = 0xB400000;
 
 // Free space of a volume in MiB, kUnknownMiB when the system cannot tell.

@@ -3,7 +3,11 @@
 # measured in the same run on the same kind of device:
 # - write/read test throughput on a mounted NTFS volume, against dd writing
 #   and reading the same bytes past the cache in the same way (direct where
-#   the volume takes it, else fdatasync and the device's cache dropped);
+#   the volume takes it, else fdatasync and the device's cache dropped), on a
+#   volume formatted and mounted just before as the station's is, the two
+#   taking turns at going first; with the time of each step (write,
+#   fdatasync, cache drop, read-back, delete) on both sides, read from their
+#   system calls (strace);
 # - preload copy of a tree, against cp -r of the same tree to the same kind
 #   of volume;
 # - FAT32 format of a 1.9 TiB loop device, against mkfs.fat -F 32 with the
@@ -20,6 +24,7 @@
 # BUILD_DIR defaults to build/default; SECTION is volume (write/read test and
 # preload), format or ports, all three by default. --quick takes the median
 # of 3 runs instead of 5, with a 32 MiB test file and 32 preload files.
+# Needs strace for the volume section.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
 reps=5 wr_mib=64 pre_files=64
@@ -35,6 +40,7 @@ sections=" ${*:-volume format ports} "
 wanted() { [[ $sections == *" $1 "* ]]; }
 [ -n "$cli" ] || { echo "no linetool-cli: build first" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] && [ -e /dev/loop-control ] || { echo "loop devices need root and /dev/loop-control" >&2; exit 1; }
+! wanted volume || command -v strace >/dev/null || { echo "the volume section needs strace (scripts/setup)" >&2; exit 1; }
 
 dir=$(mktemp -d "${TMPDIR:-/var/tmp}/loop_disk_bench.XXXXXX")
 loops=()
@@ -53,12 +59,14 @@ now_us() { echo $(( ${EPOCHREALTIME/./} )); }
 # A station folder with a write/read test file of $2 MiB and a preload tree of
 # $3 files of 1 MiB, run on a world of $4 loop-backed NTFS disks of $5 MiB.
 # The grid lines land in $1/out, each led by its arrival time in microseconds.
+# With $trace set, the run goes under strace, its calls in $1/trace.
 station_run() {  # name wr-MiB preload-files ports disk-MiB
-  local d=$dir/$1 i entries=()
+  local d=$dir/$1 i entries=() traced=()
+  [ -z "${trace:-}" ] || traced=("${tracer[@]}" -o "$d/trace")
   mkdir -p "$d/preload/sub"
   cp "$res/$profile" "$res/121105_10_0000.bin" "$d/"
   sed -i -e 's/^format_drive_type=.*/format_drive_type=0/' -e 's/^wr_test_count=.*/wr_test_count=1/' "$d/$profile"
-  head -c $(($2 << 20)) /dev/urandom >"$d/wr_test.bin"
+  [ -f "$d/wr_test.bin" ] || head -c $(($2 << 20)) /dev/urandom >"$d/wr_test.bin"
   for i in $(seq "$3"); do head -c $((1 << 20)) /dev/urandom >"$d/preload/sub/f$i.bin"; done
   for i in $(seq "$4"); do
     entries+=("{ \"port\": $(( (i - 1) % 4 + 1 )), \"bridge\": { \"serial\": \"B$i\", \"disk_size\": \"$5MiB\", \"disk_backing\": \"loop\" } }")
@@ -71,7 +79,7 @@ station_run() {  # name wr-MiB preload-files ports disk-MiB
   local IFS=,
   printf '{ "disk_folder": "disks", "reload_delay_ms": 200, "controllers": [ %s ] }\n' "${hubs[*]}" >"$d/world.json"
   unset IFS
-  (cd "$d" && "$cli" --sim=world.json run --profile "$profile" 2>"$d/err") |
+  (cd "$d" && "${traced[@]}" "$cli" --sim=world.json run --profile "$profile" 2>"$d/err") |
     while IFS= read -r line; do echo "$(now_us) $line"; done >"$d/out"
   grep -q "^[0-9]* Pass: $4 Fail: 0" "$d/out" || { echo "$1: the run failed: $(tail -3 "$d/out") $(cat "$d/err")" >&2; exit 1; }
 }
@@ -89,8 +97,24 @@ stage_sum_us() {  # out ports from to
 }
 run_us() { awk 'NR == 1 { t0 = $1 } /Pass: / { t1 = $1 } END { print t1 - t0 }' "$1"; }
 
-# An NTFS volume like the station's, mounted through ntfs-3g: $point on $part.
+# The system calls the write/read steps are timed by: strace follows every
+# thread and child; seccomp keeps the untraced calls (the transfers) from
+# stopping at it.
+tracer=(strace -f -ttt -T --seccomp-bpf -e "trace=execve,openat,fdatasync,fsync,fadvise64,unlink,unlinkat")
+
+# A fresh NTFS volume like the station's, formatted and mounted through
+# ntfs-3g as the station does just before its test: $point on $part. The
+# previous one is taken off first.
 ntfs_volume() {  # MiB
+  if [ -n "${part:-}" ]; then
+    umount "$point"
+    points=()
+    losetup -d "$part"
+    local kept=() l
+    for l in "${loops[@]}"; do [ "$l" = "$part" ] || kept+=("$l"); done
+    loops=("${kept[@]}")
+    rm -f "$dir/ref.img"
+  fi
   truncate -s "$(($1 << 20))" "$dir/ref.img"
   local l
   l=$(losetup -f --show "$dir/ref.img")
@@ -103,24 +127,73 @@ ntfs_volume() {  # MiB
   points+=("$point")
 }
 
-# Microseconds dd takes to write $1 to the volume and read it back, past the
-# cache as the station goes: direct where the volume takes it, else
-# fdatasync, the device's cache dropped between write and read; the file is
-# deleted at the end, as the station's test deletes its own.
+# The write/read steps in a trace of $1, on the target file whose path
+# matches $2: "write sync drop read delete span" in microseconds. write: from
+# the target's creation to its fdatasync; sync: to the end of the writer's
+# last fdatasync, fsync or fadvise; drop: to the target's opening for the
+# read-back; read: to its unlinking (the compare and the reader's exit
+# included); delete: the unlink; span: from the first execve of a program
+# named $3 (empty: the creation) to the end of the unlink.
+steps_us() {  # trace target-regex [program]
+  python3 - "$@" <<'EOF'
+import re, sys
+trace, target, program = sys.argv[1], re.compile(sys.argv[2]), sys.argv[3] if len(sys.argv) > 3 else ""
+calls, pending = [], {}
+for line in open(trace):
+    m = re.match(r"(\d+) +(\d+\.\d+) (.*)$", line.rstrip("\n"))
+    if not m:
+        continue
+    pid, at, text = int(m[1]), float(m[2]), m[3]
+    took = re.search(r"<(\d+\.\d+)>$", text)
+    if text.startswith("<... "):
+        if pid in pending:
+            name, start, head = pending.pop(pid)
+            calls.append((pid, name, start, start + (float(took[1]) if took else at - start), head + text))
+        continue
+    call = re.match(r"(\w+)\(", text)
+    if not call:
+        continue
+    if text.endswith("<unfinished ...>"):
+        pending[pid] = (call[1], at, text)
+    else:
+        calls.append((pid, call[1], at, at + (float(took[1]) if took else 0.0), text))
+calls.sort(key=lambda c: c[2])
+def first(after, test):
+    return next(c for c in calls if c[2] >= after and test(c))
+on_target = lambda c: target.search(c[4]) is not None
+create = first(0, lambda c: c[1] == "openat" and on_target(c) and "O_CREAT" in c[4])
+writer = create[0]
+sync = first(create[2], lambda c: c[1] == "fdatasync" and c[0] == writer)
+reopen = first(sync[2], lambda c: c[1] == "openat" and on_target(c) and "O_CREAT" not in c[4])
+synced = max(c[3] for c in calls if c[0] == writer and c[1] in ("fdatasync", "fsync", "fadvise64")
+             and sync[2] <= c[2] < reopen[2])
+unlink = first(reopen[2], lambda c: c[1] in ("unlink", "unlinkat") and on_target(c))
+began = create[2]
+if program:
+    began = first(0, lambda c: c[1] == "execve" and re.search(r'^execve\("[^"]*/' + re.escape(program) + '"', c[4]))[2]
+us = lambda a, b: round((b - a) * 1e6)
+print(us(create[2], sync[2]), us(sync[2], synced), us(synced, reopen[2]), us(reopen[2], unlink[2]),
+      us(unlink[2], unlink[3]), us(began, unlink[3]))
+EOF
+}
+
+# dd writing $1 to the volume and reading it back, past the cache as the
+# station goes: direct where the volume takes it, else fdatasync, the
+# device's cache dropped between write and read; the file is deleted at the
+# end, as the station's test deletes its own. Prints steps_us's figures.
 dd_write_read_us() {  # file
-  local t0 t1 wflag=(conv=fdatasync) rflag=()
+  local wflag=(conv=fdatasync) rflag=()
   if dd if=/dev/zero of="$point/probe" bs=4096 count=1 oflag=direct 2>/dev/null; then
     wflag=(oflag=direct conv=fdatasync)
     rflag=(iflag=direct)
   fi
   rm -f "$point/probe"
-  t0=$(now_us)
-  dd if="$1" of="$point/wr_test.bin" bs=1M "${wflag[@]}" 2>/dev/null
-  blockdev --flushbufs "$part"
-  dd if="$point/wr_test.bin" of=/dev/null bs=1M "${rflag[@]}" 2>/dev/null
-  rm -f "$point/wr_test.bin"
-  t1=$(now_us)
-  echo $((t1 - t0))
+  "${tracer[@]}" -o "$dir/dd.trace" bash -c '
+    dd if="$1" of="$2/wr_test.bin" bs=1M $3 2>/dev/null
+    blockdev --flushbufs "$4"
+    dd if="$2/wr_test.bin" of=/dev/null bs=1M $5 2>/dev/null
+    rm -f "$2/wr_test.bin"' - "$1" "$point" "${wflag[*]}" "$part" "${rflag[*]}"
+  steps_us "$dir/dd.trace" "\"$point/wr_test\\.bin\"" dd
 }
 
 # The middle one of an odd number of figures.
@@ -128,13 +201,28 @@ median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 
 if wanted volume; then
 echo "== write/read test and preload on one NTFS loop volume ($wr_mib MiB test file, $pre_files x 1 MiB preload), median of $reps"
-ntfs_volume 2048
 wr=() dds=() pre=() cps=() cpfs=()
+step_names=(write sync drop read delete)
+declare -A ours_step dd_step
 for rep in $(seq "$reps"); do
-  station_run "one$rep" "$wr_mib" "$pre_files" 1 2048
-  wr+=("$(stage_us "$dir/one$rep/out" 0 Format "R/W Test")")
-  pre+=("$(stage_us "$dir/one$rep/out" 0 "R/W Test" Preload)")
-  dds+=("$(dd_write_read_us "$dir/one$rep/wr_test.bin")")
+  # Ours and dd take turns at going first, so that a swing of the machine's
+  # load does not always land on the same side.
+  for side in $([ $((rep % 2)) = 1 ] && echo "ours dd" || echo "dd ours"); do
+    if [ "$side" = ours ]; then
+      trace=1 station_run "one$rep" "$wr_mib" "$pre_files" 1 2048
+      wr+=("$(stage_us "$dir/one$rep/out" 0 Format "R/W Test")")
+      pre+=("$(stage_us "$dir/one$rep/out" 0 "R/W Test" Preload)")
+      read -ra got <<<"$(steps_us "$dir/one$rep/trace" '/drives/[A-Z]/wr_test\.bin"')"
+      for i in "${!step_names[@]}"; do ours_step[${step_names[$i]}]+=" ${got[$i]}"; done
+      continue
+    fi
+    [ -f "$dir/one$rep/wr_test.bin" ] || { mkdir -p "$dir/one$rep"; head -c $((wr_mib << 20)) /dev/urandom >"$dir/one$rep/wr_test.bin"; }
+    ntfs_volume 2048
+    read -ra got <<<"$(dd_write_read_us "$dir/one$rep/wr_test.bin")"
+    for i in "${!step_names[@]}"; do dd_step[${step_names[$i]}]+=" ${got[$i]}"; done
+    dds+=("${got[5]}")
+  done
+  # The preload references on the dd side's volume, with the station's tree.
   rm -rf "${point:?}"/*
   t0=$(now_us)
   cp -r "$dir/one$rep/preload/." "$point/"
@@ -155,13 +243,30 @@ cp_us=$(median "${cps[@]}")
 cpf_us=$(median "${cpfs[@]}")
 copy_us=$((ours_pre - 500000))
 echo "write/read test: ours ${ours_wr} us, dd ${dd_us} us, throughput ours/dd = $(ratio "$dd_us" "$ours_wr")"
-echo "  (ours includes the free-space query; dd's runs: ${dds[*]} us, ours: ${wr[*]} us)"
+echo "  (ours: the whole stage, the free-space query and the reference's opening included; dd: from its"
+echo "  first start to the end of the delete; dd's runs: ${dds[*]} us, ours: ${wr[*]} us)"
+declare -A step_what=(
+  [write]="writing the file past the cache (ours reads its reference alongside)"
+  [sync]="fdatasync (ours also syncs the folder of the new name)"
+  [drop]="dropping the volume device's cache (dd: blockdev --flushbufs, its start included)"
+  [read]="reading back past the cache (ours compares; dd: its exit and rm's start included)"
+  [delete]="deleting the file")
+step_figures=() steps_sum=0
+for name in "${step_names[@]}"; do
+  # shellcheck disable=SC2086  # the runs' figures, one word each
+  o=$(median ${ours_step[$name]}) r=$(median ${dd_step[$name]})
+  steps_sum=$((steps_sum + o))
+  echo "  $name: ours $o us (runs:${ours_step[$name]}), dd $r us (runs:${dd_step[$name]})"
+  step_figures+=("FIGURE write_read_test_$name $o $r us $(ratio "$r" "$((o > 0 ? o : 1))") - throughput of one step: ${step_what[$name]}, ours / dd (median of $reps)")
+done
+echo "  the stage less the medians of its steps: $((ours_wr - steps_sum)) us"
 echo "preload stage:   ours ${ours_pre} us, cp -r ${cp_us} us, throughput ours/cp = $(ratio "$cp_us" "$ours_pre")"
 echo "  the copy alone (the stage less its fixed 500 ms settle wait before the remount): ${copy_us} us," \
      "throughput ours/cp = $(ratio "$cp_us" "$copy_us")"
 echo "  (ours flushes every file and remounts the volume, cp is followed by one sync; cp's runs: ${cps[*]} us)"
 echo "  against cp -r with every file synced after it (${cpf_us} us): the copy alone $(ratio "$cpf_us" "$copy_us")"
 echo "FIGURE write_read_test $ours_wr $dd_us us $(ratio "$dd_us" "$ours_wr") >=0.9 throughput: the station's write/read test / dd, past the cache alike ($wr_mib MiB, median of $reps)"
+printf '%s\n' "${step_figures[@]}"
 echo "FIGURE preload_copy $copy_us $cpf_us us $(ratio "$cpf_us" "$copy_us") >=1.0 throughput: the preload copy / cp -r with every file synced ($pre_files x 1 MiB, median of $reps)"
 echo "FIGURE preload_copy_vs_one_sync $copy_us $cp_us us $(ratio "$cp_us" "$copy_us") - throughput: the preload copy / cp -r and one sync of the volume"
 echo "FIGURE preload_stage $ours_pre $cpf_us us $(ratio "$cpf_us" "$ours_pre") - throughput: the whole preload stage (500 ms settle and remount included) / cp -r with every file synced"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -24,12 +25,15 @@ using linetool::disk::PreloadCopy;
 using linetool::disk::WriteReadTest;
 using namespace std::chrono_literals;
 
-// Reports a chosen free space (in MiB), everything else from the simulator.
+// Reports a chosen free space (in MiB), everything else from the simulator;
+// runs `before_drop` where the device's cache would be dropped, between the
+// write/read test's writing and its read-back.
 class RoomOverride final : public platform::Volumes {
  public:
   explicit RoomOverride(platform::Volumes& inner) : inner_(inner) {}
   std::optional<std::uint32_t> free_mib;
   bool unknown = false;
+  std::function<void()> before_drop;
   platform::DriveType TypeOf(char l) override { return inner_.TypeOf(l); }
   std::optional<std::string> VolumeName(char l) override { return inner_.VolumeName(l); }
   std::optional<std::vector<platform::DiskExtent>> Extents(const std::string& n) override { return inner_.Extents(n); }
@@ -42,6 +46,10 @@ class RoomOverride final : public platform::Volumes {
     return platform::FreeSpace{8, 512, *free_mib * 256u, *free_mib * 256u};
   }
   std::string DriveRoot() const override { return inner_.DriveRoot(); }
+  bool DropDeviceCache(char l) override {
+    if (before_drop) before_drop();
+    return inner_.DropDeviceCache(l);
+  }
   bool LetterMayAppear(std::uint32_t d) override { return inner_.LetterMayAppear(d); }
   bool UnmountDisk(std::uint32_t d) override { return inner_.UnmountDisk(d); }
 
@@ -167,6 +175,38 @@ TEST_F(VolumeWorkTest, WriteReadTestComparesEveryByteAndStopsCleanlyOnAShortRefe
   // An empty reference passes: nothing to write, nothing to compare.
   MakeFile(fs::path(Workdir()) / "empty.bin", 0);
   EXPECT_EQ(test.Run(s, 'E', "empty.bin", 0, 1), WriteReadTest::Outcome::kPassed);
+}
+
+TEST_F(VolumeWorkTest, WriteReadTestComparesWithTheReferenceItWrote) {
+  constexpr std::uint32_t kLength = 2 * kMiB + 7;
+  const fs::path reference = fs::path(Workdir()) / "wr.bin";
+  MakeFile(reference, kLength, true);
+  RoomOverride hook(*volumes_);
+  CountingFiles files(*files_);
+  const linetool::disk::DiskServices& d = *services_;
+  const linetool::disk::DiskServices s{d.disks, hook, d.tools, files, d.access, d.clock, d.host_workdir, d.polling_allowed, {}};
+  WriteReadTest test;
+  EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 1), WriteReadTest::Outcome::kPassed);
+  // Whole megabytes but the last, so that every write but the tail goes
+  // past the cache in whole units.
+  EXPECT_EQ(files.writes, (std::vector<std::size_t>{kMiB, kMiB, 7}));
+
+  // The station's file changed while the volume held the copy: the copy no
+  // longer matches it, and the test fails rather than pass on bytes it did
+  // not write.
+  hook.before_drop = [&] {
+    std::fstream f(reference, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(kMiB + 3);
+    const char c = static_cast<char>(f.get());
+    f.seekp(kMiB + 3);
+    f.put(static_cast<char>(c ^ 0x01));
+  };
+  EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 1), WriteReadTest::Outcome::kMismatch);
+  EXPECT_TRUE(fs::exists(DriveFolder('E') / "wr.bin"));  // left behind by the failed cycle
+  // Gone before the read-back: the compare cannot be made.
+  hook.before_drop = [&] { fs::remove(reference); };
+  EXPECT_EQ(test.Run(s, 'E', "wr.bin", kLength, 1), WriteReadTest::Outcome::kReadReference);
+  EXPECT_EQ(test.CyclesPassed(), 0);
 }
 
 TEST_F(VolumeWorkTest, ReferenceFileOfAtMost180MiB) {
