@@ -57,11 +57,26 @@ class RoomOverride final : public platform::Volumes {
   platform::Volumes& inner_;
 };
 
+// Files of another HostFiles, passed through but for the files it opens,
+// which the watchers below wrap.
+class PassThroughFiles : public platform::HostFiles {
+ public:
+  explicit PassThroughFiles(platform::HostFiles& inner) : inner_(inner) {}
+  bool Exists(const std::string& p) override { return inner_.Exists(p); }
+  bool RemoveFile(const std::string& p) override { return inner_.RemoveFile(p); }
+  bool CreateFolder(const std::string& p) override { return inner_.CreateFolder(p); }
+  bool RemoveFolder(const std::string& p) override { return inner_.RemoveFolder(p); }
+  std::optional<std::vector<platform::FolderEntry>> List(const std::string& p) override { return inner_.List(p); }
+
+ protected:
+  platform::HostFiles& inner_;
+};
+
 // Counts the writes of files and the bytes of each; where asked, the reads
 // that must come from the medium hand back one byte changed.
-class CountingFiles final : public platform::HostFiles {
+class CountingFiles final : public PassThroughFiles {
  public:
-  explicit CountingFiles(platform::HostFiles& inner) : inner_(inner) {}
+  using PassThroughFiles::PassThroughFiles;
   std::vector<std::size_t> writes;
   std::optional<std::uint64_t> change_read_at;  // file offset of the changed byte
   std::unique_ptr<platform::HostFile> Open(const std::string& p, platform::FileOpen m) override {
@@ -70,11 +85,6 @@ class CountingFiles final : public platform::HostFiles {
     const auto change = m == platform::FileOpen::kReadExistingUncached ? change_read_at : std::nullopt;
     return std::make_unique<File>(std::move(f), writes, change);
   }
-  bool Exists(const std::string& p) override { return inner_.Exists(p); }
-  bool RemoveFile(const std::string& p) override { return inner_.RemoveFile(p); }
-  bool CreateFolder(const std::string& p) override { return inner_.CreateFolder(p); }
-  bool RemoveFolder(const std::string& p) override { return inner_.RemoveFolder(p); }
-  std::optional<std::vector<platform::FolderEntry>> List(const std::string& p) override { return inner_.List(p); }
 
  private:
   class File final : public platform::HostFile {
@@ -98,7 +108,6 @@ class CountingFiles final : public platform::HostFiles {
     std::vector<std::size_t>& w_;
     std::optional<std::uint64_t> change_;
   };
-  platform::HostFiles& inner_;
 };
 
 class VolumeWorkTest : public SimStationTest {
@@ -337,9 +346,9 @@ std::string ReadAll(const fs::path& p) {
 // Watches the files a copy writes: which of them were put on the medium, how
 // many were written and not yet flushed at the worst moment, and one path
 // whose flush fails when asked.
-class FlushWatch final : public platform::HostFiles {
+class FlushWatch final : public PassThroughFiles {
  public:
-  explicit FlushWatch(platform::HostFiles& inner) : inner_(inner) {}
+  using PassThroughFiles::PassThroughFiles;
   std::map<std::string, int> flushes;  // by path, for every file opened to write
   std::size_t unflushed = 0;
   std::size_t most_unflushed = 0;
@@ -351,11 +360,6 @@ class FlushWatch final : public platform::HostFiles {
     most_unflushed = std::max(most_unflushed, ++unflushed);
     return std::make_unique<File>(std::move(f), *this, p);
   }
-  bool Exists(const std::string& p) override { return inner_.Exists(p); }
-  bool RemoveFile(const std::string& p) override { return inner_.RemoveFile(p); }
-  bool CreateFolder(const std::string& p) override { return inner_.CreateFolder(p); }
-  bool RemoveFolder(const std::string& p) override { return inner_.RemoveFolder(p); }
-  std::optional<std::vector<platform::FolderEntry>> List(const std::string& p) override { return inner_.List(p); }
 
  private:
   class File final : public platform::HostFile {
@@ -380,7 +384,6 @@ class FlushWatch final : public platform::HostFiles {
     FlushWatch& w_;
     std::string p_;
   };
-  platform::HostFiles& inner_;
 };
 
 // The copy on the host's own files, past the cache where the file system
