@@ -30,6 +30,14 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+// Puts what was written to `fd` on the medium (`data_only`: its data and
+// length, not its times). A device or pipe written in place has nothing to
+// sync (EINVAL), nor has a read-only medium (EROFS).
+bool OnMedium(int fd, bool data_only) {
+  const int r = data_only ? ::fdatasync(fd) : ::fsync(fd);
+  return r == 0 || errno == EINVAL || errno == EROFS;
+}
+
 // The file `host_path` names, a symbolic link followed.
 fs::path Followed(const std::string& host_path) {
   std::error_code ec;
@@ -51,9 +59,7 @@ bool WriteWhole(const fs::path& path, std::string_view data, bool create_new) {
   const int flags = O_WRONLY | O_CLOEXEC | (create_new ? O_CREAT | O_EXCL : O_TRUNC);
   const int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, data);
-  // A device or pipe written in place has nothing to sync.
-  if (ok && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) ok = false;
+  bool ok = WriteAll(fd, data) && OnMedium(fd, false);
   if (::close(fd) != 0) ok = false;
   return ok;
 }
@@ -66,7 +72,7 @@ bool WriteWhole(const fs::path& path, std::string_view data, bool create_new) {
 bool WriteUnnamedThenName(const fs::path& folder, const fs::path& temp, std::string_view data) {
   const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, data) && (::fsync(fd) == 0 || errno == EINVAL);
+  bool ok = WriteAll(fd, data) && OnMedium(fd, false);
   if (ok) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -161,7 +167,7 @@ bool AppendWhole(const std::string& host_path, std::string_view data, std::uint6
   if (ok) ok = WriteAll(fd, data);
   // On the medium before the next entry: a power cut otherwise leaves the
   // file's new length over blocks that were never written (NUL bytes).
-  if (ok && ::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) ok = false;
+  if (ok) ok = OnMedium(fd, true);
   if (::close(fd) != 0) ok = false;
   if (ok && made) ok = SyncFolder(FolderOf(fs::path(host_path)).string());
   return ok;
