@@ -8,8 +8,8 @@
 namespace linetool::app {
 
 // True when this process may run the station. Otherwise shows "LineTool is
-// already running." and answers false; the caller ends without touching any
-// device.
+// already running." (or, when the lock cannot be had at all, why) and
+// answers false; the caller ends without touching any device.
 bool ClaimSingleInstance(platform::InstanceLock& lock, platform::MessageSink& sink);
 
 }  // namespace linetool::app

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace platform::linux_host {
@@ -15,14 +16,22 @@ InstanceLockFile::InstanceLockFile(std::string path) : path_(std::move(path)) {}
 InstanceLockFile::~InstanceLockFile() { Release(); }
 
 bool InstanceLockFile::TryAcquire() {
+  fault_.clear();
   if (fd_ >= 0) return true;
-  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // flock needs no write access: a lock file this user may only read still
+  // serves (made by another user, or on a read-only folder).
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    fault_ = path_ + ": " + std::strerror(errno);
+    return false;
+  }
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
+    if (errno != EWOULDBLOCK) fault_ = path_ + ": " + std::strerror(errno);
     ::close(fd);
     return false;
   }

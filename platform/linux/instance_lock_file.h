@@ -17,13 +17,17 @@ class InstanceLockFile final : public InstanceLock {
   InstanceLockFile(const InstanceLockFile&) = delete;
   InstanceLockFile& operator=(const InstanceLockFile&) = delete;
 
+  // The file is made when missing. One another user made (root's, say) may
+  // be open to this user for reading only: that is enough for the lock.
   bool TryAcquire() override;
   void Release() override;
+  std::string Fault() const override { return fault_; }
   const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
   int fd_ = -1;
+  std::string fault_;
 };
 
 // The lock file of the station on this machine, the same for every user and

@@ -323,5 +323,16 @@ TEST(SingleInstance, SecondStartLeavesTheFirstAloneAndSaysSo) {
   EXPECT_TRUE(ClaimSingleInstance(second, sink));
 }
 
+TEST(SingleInstance, ALockFileThatCannotBeUsedIsNotCalledARunningStation) {
+  const std::string dir = testing::FreshDir("instance_fault");
+  platform::linux_host::InstanceLockFile lock(dir + "/no such folder/LineTool.lock");
+  platform::RecordingSink sink;
+  EXPECT_FALSE(ClaimSingleInstance(lock, sink));
+  ASSERT_EQ(sink.Texts().size(), 1u);
+  EXPECT_EQ(sink.Texts()[0],
+            "The station cannot make sure it runs alone: its lock file cannot be used (" + dir +
+                "/no such folder/LineTool.lock: No such file or directory).");
+}
+
 }  // namespace
 }  // namespace linetool::app
