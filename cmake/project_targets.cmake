@@ -36,10 +36,10 @@ function(project_tests name)
     return()
   endif()
   add_executable(${name} ${_src})
-  target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gmock GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE
-    STATION_RESOURCE_DIR="${STATION_RESOURCE_DIR}"
-    STATION_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  # The tree's and the build's paths come from station_test_paths
+  # (tools/testing/test_paths.h), not from the command line, so that the
+  # test objects are the same in every clone.
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} station_test_paths GTest::gmock GTest::gtest_main)
   project_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
     PROPERTIES LABELS "${name};${ARG_LABELS}" TIMEOUT 600)

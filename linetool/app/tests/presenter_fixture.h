@@ -24,6 +24,7 @@
 #include "platform/message_sink.h"
 #include "platform/path_access.h"
 #include "tools/testing/scratch_dir.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::app::testing {
 
@@ -118,7 +119,7 @@ inline void WriteText(const std::string& path, const std::string& text) {
 
 // The sample profile of the station, with auto mode set as asked.
 inline std::string SampleProfile(bool auto_mode = false) {
-  const auto bytes = profile::ReadFileBytes(std::string(STATION_RESOURCE_DIR) + "/kl_line_Tool v0.3.ini");
+  const auto bytes = profile::ReadFileBytes(std::string(test_support::kResourceDir) + "/kl_line_Tool v0.3.ini");
   std::string t = bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
   if (auto_mode) {
     const auto at = t.find("auto_mp=0");

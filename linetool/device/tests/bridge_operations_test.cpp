@@ -9,6 +9,7 @@
 #include "linetool/profile/line_engine.h"
 #include "linetool/profile/station_files.h"
 #include "sim_fixture.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::device {
 namespace {
@@ -162,7 +163,7 @@ TEST(DeviceSequence, ConfigFirmwareReloadRefindAndRestoreOnOneBridge) {
   text(set.product_string, "Dock Pro");
   text(set.serial_number, "AC0000000017");
   ASSERT_TRUE(engine.ComposePortBlock(0, s.table.records[0].config));
-  engine.SetFirmwarePath(std::string(STATION_RESOURCE_DIR) + "/121105_10_0000.bin");
+  engine.SetFirmwarePath(std::string(test_support::kResourceDir) + "/121105_10_0000.bin");
   engine.SetChipCode("001");
   ASSERT_TRUE(engine.ComposeImageFile(false, ""));
 

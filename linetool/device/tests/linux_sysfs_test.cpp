@@ -13,6 +13,7 @@
 #include "platform/linux/sysfs_station.h"
 #include "platform/linux/tests/kernel_sysfs_tree.h"
 #include "sim_fixture.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::device {
 namespace {
@@ -243,7 +244,7 @@ TEST_F(KernelTree, AHandleKeepsOneDeviceNodeOpenForAllItsRequests) {
 class CapturedTree : public ::testing::Test {
  protected:
   static fs::path Tree(const std::string& name) {
-    return fs::path(STATION_RESOURCE_DIR) / ".." / "platform/linux/tests/data" / ("sysfs_" + name);
+    return fs::path(test_support::kResourceDir) / ".." / "platform/linux/tests/data" / ("sysfs_" + name);
   }
   // Refreshes the station over the captured tree; the bridge's disk or
   // CD-ROM answers through the simulated bridge model.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/linux/linux_volumes.h"
+#include "tools/testing/test_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -97,7 +98,7 @@ class Fat32Oracle : public ::testing::TestWithParam<Case> {
 TEST_P(Fat32Oracle, FsckFindsNothingButTheBootSectorLabelAndTheLabelReadsBack) {
   const Case& c = GetParam();
   SparseImage img(c.bytes);
-  std::string cmd = std::string(LINETOOL_CLI) + " format-fat32 " + Quote(img.path()) + " --label " + c.label;
+  std::string cmd = std::string(test_support::kLinetoolCli) + " format-fat32 " + Quote(img.path()) + " --label " + c.label;
   if (*c.cluster != 0) cmd += std::string(" --cluster ") + c.cluster;
   const ShellRun fmt = Shell(cmd);
   ASSERT_EQ(fmt.status, 0) << fmt.output;
@@ -135,21 +136,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Fat32OracleCli, RefusesVolumesFat32CannotHold) {
   SparseImage at_limit(0xFFFFFFFFull * 512);
-  ShellRun r = Shell(std::string(LINETOOL_CLI) + " format-fat32 " + Quote(at_limit.path()) + " --label X");
+  ShellRun r = Shell(std::string(test_support::kLinetoolCli) + " format-fat32 " + Quote(at_limit.path()) + " --label X");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("4,294,967,295 sectors; FAT32 needs 65,536"), std::string::npos) << r.output;
   EXPECT_EQ(at_limit.AllocatedBytes(), 0u);
 
   SparseImage tiny(64ull << 20);
-  r = Shell(std::string(LINETOOL_CLI) + " format-fat32 " + Quote(tiny.path()) + " --label X --cluster 64");
+  r = Shell(std::string(test_support::kLinetoolCli) + " format-fat32 " + Quote(tiny.path()) + " --label X --cluster 64");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("choose another --cluster"), std::string::npos) << r.output;
 
-  r = Shell(std::string(LINETOOL_CLI) + " format-fat32 " + Quote(tiny.path()) + " --label TWELVECHARSX");
+  r = Shell(std::string(test_support::kLinetoolCli) + " format-fat32 " + Quote(tiny.path()) + " --label TWELVECHARSX");
   EXPECT_EQ(r.status, 2);
-  r = Shell(std::string(LINETOOL_CLI) + " format-fat32 " + Quote(tiny.path()) + " --label 'A.B'");
+  r = Shell(std::string(test_support::kLinetoolCli) + " format-fat32 " + Quote(tiny.path()) + " --label 'A.B'");
   EXPECT_EQ(r.status, 2);
-  r = Shell(std::string(LINETOOL_CLI) + " format-fat32 " + Quote(tiny.path()) + " --label X --cluster 3");
+  r = Shell(std::string(test_support::kLinetoolCli) + " format-fat32 " + Quote(tiny.path()) + " --label X --cluster 3");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(tiny.AllocatedBytes(), 0u);
 }

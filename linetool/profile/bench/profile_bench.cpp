@@ -15,6 +15,7 @@
 #include "linetool/profile/station_files.h"
 #include "platform/linux/host_services.h"
 #include "platform/message_sink.h"
+#include "tools/testing/test_paths.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ const fs::path& WorkDir() {
     std::string fw(65535, '\0');
     for (std::size_t i = 0; i < fw.size(); ++i) fw[i] = static_cast<char>((i * 131) ^ (i >> 7));
     std::ofstream(d / "120416_10_0000.bin", std::ios::binary) << fw;
-    fs::copy_file(fs::path(STATION_RESOURCE_DIR) / "kl_line_Tool v0.3.ini", d / "p.ini",
+    fs::copy_file(fs::path(test_support::kResourceDir) / "kl_line_Tool v0.3.ini", d / "p.ini",
                   fs::copy_options::overwrite_existing);
     return d;
   }();

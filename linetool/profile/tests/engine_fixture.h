@@ -13,6 +13,7 @@
 #include "linetool/profile/station_files.h"
 #include "platform/linux/host_services.h"
 #include "platform/message_sink.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::profile::testing {
 
@@ -27,7 +28,7 @@ class EngineTest : public ::testing::Test {
   static std::filesystem::path MakeDir() {
     static std::atomic<int> counter{0};
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::path(STATION_TEST_BINARY_DIR) / "profile_tests" /
+    auto dir = std::filesystem::path(test_support::kBinaryDir) / "profile_tests" /
                (std::string(info->test_suite_name()) + "." + info->name() + "." + std::to_string(counter++));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);

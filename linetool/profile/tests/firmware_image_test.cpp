@@ -6,6 +6,7 @@
 
 #include "engine_fixture.h"
 #include "linetool/profile/firmware_image.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::profile {
 namespace {
@@ -178,7 +179,7 @@ TEST_F(ImageFileTest, RememberedFirmwarePathsReplaceTheFile) {
 }
 
 TEST(SampleFirmware, ComposesForTheDefaultChipVariant) {
-  const std::filesystem::path res(STATION_RESOURCE_DIR);
+  const std::filesystem::path res(test_support::kResourceDir);
   const auto size = std::filesystem::file_size(res / "121105_10_0000.bin");
   EXPECT_GT(size, 0u);
   EXPECT_LE(size, kMaxFirmwareSize);

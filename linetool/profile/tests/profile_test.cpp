@@ -5,6 +5,7 @@
 
 #include "engine_fixture.h"
 #include "linetool/profile/profile_format.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::profile {
 namespace {
@@ -152,7 +153,7 @@ TEST_F(EngineTest, ACutThatEndsInABlankReadsBackTheSameAfterASave) {
   EXPECT_EQ(TextOf(engine_.Settings().fw_binary_name), TextOf(first.fw_binary_name));
 
   // The input that showed it: read, written and read again, nothing changes.
-  const auto bytes = ReadFileBytes(LINETOOL_PROFILE_TEST_DATA "/profile-cut-ends-in-blank.ini");
+  const auto bytes = ReadFileBytes(std::string(test_support::kProfileTestData) + "/profile-cut-ends-in-blank.ini");
   ASSERT_TRUE(bytes);
   ProfileSettings once{}, twice{};
   ReadProfileText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), once);
@@ -371,7 +372,7 @@ TEST_F(EngineTest, ResetClearsSettingsTypeAndBlocks) {
 }
 
 TEST(SampleProfile, LoadsWithoutAnyMessage) {
-  const std::filesystem::path res(STATION_RESOURCE_DIR);
+  const std::filesystem::path res(test_support::kResourceDir);
   platform::RecordingSink sink;
   platform::linux_host::HostPathAccess access;
   CLineEngine engine(sink, access, res.string());

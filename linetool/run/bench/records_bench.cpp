@@ -27,6 +27,7 @@
 #include "platform/linux/posix_files.h"
 #include "platform/linux/quiescent_clock.h"
 #include "sim/station/world_description.h"
+#include "tools/testing/test_paths.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ void BM_LogLine(benchmark::State& state) {
   platform::linux_host::HostPathAccess access;
   const disk::DiskServices ds{s.disks, s.volumes, s.tools, files, access, s.clock, work.string(), nullptr, {}};
   profile::ProfileSettings settings{};
-  const auto text = profile::ReadFileBytes(std::string(STATION_RESOURCE_DIR) + "/kl_line_Tool v0.3.ini").value();
+  const auto text = profile::ReadFileBytes(std::string(test_support::kResourceDir) + "/kl_line_Tool v0.3.ini").value();
   profile::ReadProfileText(std::string(text.begin(), text.end()), settings);
   disk::LogPort port;
   port.slot = 3;

@@ -21,6 +21,7 @@
 #include "platform/linux/quiescent_clock.h"
 #include "platform/message_sink.h"
 #include "sim/station/world_description.h"
+#include "tools/testing/test_paths.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ class Station {
   explicit Station(int bridges) {
     root_ = fs::temp_directory_path() / ("linetool_run_bench." + std::to_string(std::random_device{}()));
     fs::create_directories(root_ / "work");
-    const fs::path res(STATION_RESOURCE_DIR);
+    const fs::path res(test_support::kResourceDir);
     for (const char* f : {"kl_line_Tool v0.3.ini", "121105_10_0000.bin", "wr_test.bin"})
       fs::copy_file(res / f, root_ / "work" / f);
     fs::copy(res / "preload", root_ / "work" / "preload", fs::copy_options::recursive);

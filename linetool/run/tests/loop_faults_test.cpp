@@ -30,6 +30,7 @@
 #include "linetool/run/production_run.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/posix_files.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::app {
 namespace {
@@ -91,7 +92,7 @@ class LoopRig {
     root_ = fs::temp_directory_path() / ("linetool_loop_" + std::to_string(std::random_device{}()));
     const fs::path work = root_ / "work";
     fs::create_directories(work);
-    const fs::path res(STATION_RESOURCE_DIR);
+    const fs::path res(test_support::kResourceDir);
     for (const char* f : {"121105_10_0000.bin", "wr_test.bin"}) fs::copy_file(res / f, work / f);
     fs::copy(res / "preload", work / "preload", fs::copy_options::recursive);
     std::ifstream in(res / "kl_line_Tool v0.3.ini", std::ios::binary);
@@ -202,7 +203,7 @@ TEST(LoopFaults, EachFaultOnARealDiskFailsItsOwnPortOnly) {
   if (const auto why = LoopRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
   // Port 3's disk changes under the write/read test's file once the file is
   // written, before it is read back.
-  std::ifstream ref(fs::path(STATION_RESOURCE_DIR) / "wr_test.bin", std::ios::binary);
+  std::ifstream ref(fs::path(test_support::kResourceDir) / "wr_test.bin", std::ios::binary);
   const std::vector<char> reference{std::istreambuf_iterator<char>(ref), {}};
   ASSERT_GE(reference.size(), 2u * 4096);
   LoopRig* rig_of_files = nullptr;

@@ -20,6 +20,7 @@
 #include "linetool/run/production_run.h"
 #include "platform/linux/quiescent_clock.h"
 #include "sim/station/world_description.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::app::testing {
 
@@ -36,7 +37,7 @@ class RunRig {
     root_ = fs::temp_directory_path() / ("linetool_run_" + std::to_string(rd()));
     fs::create_directories(root_ / "work");
     work_ = (root_ / "work").string();
-    const fs::path res(STATION_RESOURCE_DIR);
+    const fs::path res(test_support::kResourceDir);
     for (const char* f : {"kl_line_Tool v0.3.ini", "121105_10_0000.bin", "wr_test.bin"})
       fs::copy_file(res / f, root_ / "work" / f);
     fs::copy(res / "preload", root_ / "work" / "preload", fs::copy_options::recursive);

@@ -29,6 +29,7 @@
 #include "linetool/ui/window_message_sink.h"
 #include "platform/linux/quiescent_clock.h"
 #include "sim/station/world_description.h"
+#include "tools/testing/test_paths.h"
 
 namespace linetool::ui::testing {
 
@@ -46,7 +47,7 @@ class WindowRig {
     root_ = fs::temp_directory_path() / ("linetool_window_" + std::to_string(rd()));
     work_ = root_ / "work";
     fs::create_directories(work_);
-    const fs::path res(STATION_RESOURCE_DIR);
+    const fs::path res(test_support::kResourceDir);
     for (const char* f : {"kl_line_Tool v0.3.ini", "121105_10_0000.bin", "wr_test.bin"})
       fs::copy_file(res / f, work_ / f);
     fs::copy(res / "preload", work_ / "preload", fs::copy_options::recursive);

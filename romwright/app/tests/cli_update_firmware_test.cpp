@@ -13,6 +13,7 @@
 #include "romwright/link/tests/link_test_support.h"
 #include "romwright/testing/test_files.h"
 #include "sim/programmer/sim_programmer.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::cli {
 namespace {
@@ -27,7 +28,7 @@ class CliUpdateFirmwareTest : public ::testing::Test {
     ASSERT_EQ(::getcwd(cwd_, sizeof cwd_), cwd_);
     ASSERT_EQ(::chdir(dir_.c_str()), 0);
     app::ChipDatabase db;
-    ASSERT_TRUE(db.LoadDatabase(ROMWRIGHT_CHIP_DB));
+    ASSERT_TRUE(db.LoadDatabase(test_support::kChipDb));
     const auto chip = db.FindByName("EN25T80");
     ASSERT_TRUE(chip);
     sim::programmer::SimProgrammerOptions options;
@@ -43,7 +44,7 @@ class CliUpdateFirmwareTest : public ::testing::Test {
   int Run() {
     CliDevices devices{clock_, *sim_};
     CliContext ctx{GlobalOptions{}, out_, err_, sink_, &devices};
-    return RunCommandLine({"--db", ROMWRIGHT_CHIP_DB, "update-firmware", (dir_ / "fw.fpr").string()}, ctx);
+    return RunCommandLine({"--db", test_support::kChipDb, "update-firmware", (dir_ / "fw.fpr").string()}, ctx);
   }
 
   std::filesystem::path dir_;

@@ -9,6 +9,7 @@
 #include "romwright/link/tests/link_test_support.h"
 #include "romwright/testing/test_files.h"
 #include "sim/programmer/sim_programmer.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::app {
 namespace {
@@ -46,13 +47,13 @@ class MainWindowPresenterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = FreshDir();
-    std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db");
+    std::filesystem::copy_file(test_support::kChipDb, dir_ / "chips.db");
     WriteText(dir_ / "config.ini",
               "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=EN25T80\r\n"
               "[English]\r\nCaption=Romwright\r\nVersion=FPR7100 Programmer\r\nLogFile=rw.log\r\n"
               "DataBaseFile=chips.db\r\nManualFile=manual.pdf\r\n"
               "[SimpleChinese]\r\nCaption=Romwright\r\nLogFile=rw.log\r\nDataBaseFile=chips.db\r\n");
-    ASSERT_TRUE(db_.LoadDatabase(ROMWRIGHT_CHIP_DB));
+    ASSERT_TRUE(db_.LoadDatabase(test_support::kChipDb));
   }
 
   // A programmer holding `chip` on the bus, and the window started with

@@ -3,6 +3,7 @@
 #include "romwright/app/programmer_data.h"
 #include "romwright/chips/chip_list.h"
 #include "romwright/testing/test_files.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::app {
 namespace {
@@ -12,7 +13,7 @@ class ProgrammerDataTest : public ::testing::Test {
   void SetUp() override {
     dir_ = testing::FreshDir();
     std::filesystem::create_directories(dir_ / "data");
-    std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "data" / "chips.db");
+    std::filesystem::copy_file(test_support::kChipDb, dir_ / "data" / "chips.db");
   }
   void Config(const std::string& run, const std::string& db_file) {
     testing::WriteText(dir_ / "config.ini", "[Run]\r\n" + run + "[English]\r\nCaption=Romwright\r\nDataBaseFile=" +
@@ -36,8 +37,8 @@ TEST_F(ProgrammerDataTest, StartsWithTheDefaultChipFromTheNamedDatabase) {
 }
 
 TEST_F(ProgrammerDataTest, TheSampleSettingsStartInBothLanguages) {
-  std::filesystem::copy_file(STATION_RESOURCE_DIR "/romwright/config.ini", dir_ / "config.ini");
-  std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db");
+  std::filesystem::copy_file(std::filesystem::path(test_support::kResourceDir) / "romwright/config.ini", dir_ / "config.ini");
+  std::filesystem::copy_file(test_support::kChipDb, dir_ / "chips.db");
   auto data = Make();
   ASSERT_EQ(data.StartUp(), ProgrammerData::StartResult::kReady);
   EXPECT_EQ(NameOf(data.SelectedChip()), "EN25T80");

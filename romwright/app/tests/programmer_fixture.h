@@ -14,6 +14,7 @@
 #include "romwright/link/tests/link_test_support.h"
 #include "romwright/testing/test_files.h"
 #include "sim/programmer/sim_programmer.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::app::testing {
 
@@ -22,7 +23,7 @@ class ProgrammerFixture : public ::testing::Test {
   void SetUp() override {
     dir_ = FreshDir();
     texts_.SetLanguage(std::string(kLanguageEnglish));
-    ASSERT_TRUE(database_.LoadDatabase(ROMWRIGHT_CHIP_DB));
+    ASSERT_TRUE(database_.LoadDatabase(test_support::kChipDb));
     buffer_ = DataBuffer::Create();
     ASSERT_TRUE(buffer_);
     status_ = std::make_unique<StatusDisplay>(clock_, (dir_ / "romwright.log").string());

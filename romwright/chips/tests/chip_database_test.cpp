@@ -6,6 +6,7 @@
 #include "romwright/chips/chip_texts.h"
 #include "romwright/chips/database_scrambler.h"
 #include "romwright/testing/test_files.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::app {
 namespace {
@@ -106,7 +107,7 @@ TEST(ChipDatabase, KnownFileLoadsFieldByFieldAndBuildsByteForByte) {
        0x80, 10, 16},
   };
   ChipDatabase db;
-  ASSERT_TRUE(db.LoadDatabase(ROMWRIGHT_TEST_DATA "/known_chips.db")) << db.LoadFault();
+  ASSERT_TRUE(db.LoadDatabase(std::string(test_support::kRomwrightTestData) + "/known_chips.db")) << db.LoadFault();
   ASSERT_EQ(db.Records().size(), std::size(known));
   std::vector<ChipRecord> records;
   for (std::size_t i = 0; i < std::size(known); ++i) {
@@ -140,7 +141,7 @@ TEST(ChipDatabase, KnownFileLoadsFieldByFieldAndBuildsByteForByte) {
     built.organisation = k.organisation;
     records.push_back(built);
   }
-  const std::string expected = testing::ReadText(ROMWRIGHT_TEST_DATA "/known_chips.db");
+  const std::string expected = testing::ReadText(std::string(test_support::kRomwrightTestData) + "/known_chips.db");
   const auto file = BuildDatabaseFile(records);
   EXPECT_EQ(std::string(file.begin(), file.end()), expected);
 }
@@ -235,7 +236,7 @@ TEST(ChipDatabase, RefusesRecordsNoChipCanHave) {
   EXPECT_TRUE(db.LoadFault().empty());
 
   // The file the fuzzer found: count and checksum right, a 32 MiB chip.
-  EXPECT_FALSE(db.LoadDatabase(ROMWRIGHT_TEST_DATA "/chip-capacity-32MiB.db"));
+  EXPECT_FALSE(db.LoadDatabase(std::string(test_support::kRomwrightTestData) + "/chip-capacity-32MiB.db"));
   EXPECT_NE(db.LoadFault().find("\"BIG\": capacity 33554432"), std::string::npos) << db.LoadFault();
 }
 

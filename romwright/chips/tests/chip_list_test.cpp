@@ -6,13 +6,14 @@
 #include "romwright/chips/chip_list.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/testing/test_files.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::app {
 namespace {
 
 // The chip list the build turns into the database, checked as a whole.
 TEST(ShippedChipList, IsFitForTheProgrammer) {
-  const auto list = ParseChipList(testing::ReadText(ROMWRIGHT_CHIP_LIST));
+  const auto list = ParseChipList(testing::ReadText(test_support::kChipList));
   EXPECT_EQ(list.errors, std::vector<std::string>{});
   ASSERT_GE(list.chips.size(), 90u);
   EXPECT_EQ(CheckChipList(list.chips), std::vector<std::string>{});
@@ -38,9 +39,9 @@ TEST(ShippedChipList, IsFitForTheProgrammer) {
 }
 
 TEST(ShippedChipList, TheBuiltDatabaseHoldsExactlyTheList) {
-  const auto list = ParseChipList(testing::ReadText(ROMWRIGHT_CHIP_LIST));
+  const auto list = ParseChipList(testing::ReadText(test_support::kChipList));
   ChipDatabase db;
-  ASSERT_TRUE(db.LoadDatabase(ROMWRIGHT_CHIP_DB));
+  ASSERT_TRUE(db.LoadDatabase(test_support::kChipDb));
   EXPECT_EQ(db.Records(), list.chips);
   // The readable form round-trips.
   EXPECT_EQ(ParseChipList(FormatChipList(db.Records())).chips, list.chips);

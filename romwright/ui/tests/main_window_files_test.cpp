@@ -32,6 +32,7 @@
 #include "romwright/ui/sim_panel.h"
 #include "sim/programmer/sim_programmer.h"
 #include "tools/testing/scratch_dir.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::ui {
 namespace {
@@ -77,12 +78,12 @@ class MainWindowFilesTest : public ::testing::Test {
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = test_support::ScratchDir(std::string("romwright_files_") + info->name());
-    std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db");
+    std::filesystem::copy_file(test_support::kChipDb, dir_ / "chips.db");
     WriteFile(dir_ / "config.ini",
               "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=EN25T80\r\n"
               "[English]\r\nCaption=Romwright\r\nLogFile=rw.log\r\nDataBaseFile=chips.db\r\n"
               "[SimpleChinese]\r\nCaption=Romwright\r\nLogFile=rw.log\r\nDataBaseFile=chips.db\r\n");
-    ASSERT_TRUE(db_.LoadDatabase(ROMWRIGHT_CHIP_DB));
+    ASSERT_TRUE(db_.LoadDatabase(test_support::kChipDb));
     sim_ = std::make_unique<sim::programmer::SimProgrammer>(clock_, *db_.FindByName("EN25T80"));
   }
   void TearDown() override { window_.reset(); }
@@ -288,7 +289,7 @@ TEST_F(MainWindowFilesTest, SimulatedProgrammerWithABrokenDatabaseSaysDatabaseEr
   EXPECT_TRUE(error.starts_with("Database error!\n" + (dir_ / "chips.db").string() + ": ")) << error;
   EXPECT_EQ(error.find("is not in the database"), std::string::npos);
   // A good one gives the chip asked for, else the default chip.
-  std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db", std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(test_support::kChipDb, dir_ / "chips.db", std::filesystem::copy_options::overwrite_existing);
   const auto chip = SimulatedChip(db, app::SettingsFile((dir_ / "config.ini").string()), dir_.string(), "W25Q80", error);
   ASSERT_TRUE(chip);
   EXPECT_EQ(app::NameOf(*chip), "W25Q80");

@@ -35,6 +35,7 @@
 #include "romwright/ui/sim_panel.h"
 #include "sim/programmer/sim_programmer.h"
 #include "tools/testing/scratch_dir.h"
+#include "tools/testing/test_paths.h"
 
 namespace romwright::ui {
 namespace {
@@ -61,13 +62,13 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = test_support::ScratchDir(std::string("romwright_ui_") + info->name());
-    std::filesystem::copy_file(ROMWRIGHT_CHIP_DB, dir_ / "chips.db");
+    std::filesystem::copy_file(test_support::kChipDb, dir_ / "chips.db");
     std::ofstream(dir_ / "config.ini", std::ios::binary)
         << "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=EN25T80\r\n"
            "[English]\r\nCaption=Romwright\r\nVersion=FPR7100 Programmer\r\nLogFile=rw.log\r\n"
            "DataBaseFile=chips.db\r\n"
            "[SimpleChinese]\r\nCaption=Romwright 编程器\r\nLogFile=rw.log\r\nDataBaseFile=chips.db\r\n";
-    ASSERT_TRUE(db_.LoadDatabase(ROMWRIGHT_CHIP_DB));
+    ASSERT_TRUE(db_.LoadDatabase(test_support::kChipDb));
     sim_ = std::make_unique<sim::programmer::SimProgrammer>(clock_, *db_.FindByName("W25Q80"));
     window_ = std::make_unique<MainWindow>(
         app::MainWindowServices{clock_, sink_, *sim_, opener_, (dir_ / "config.ini").string(), dir_.string()});

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "sim/station/world_file.h"
+#include "tools/testing/test_paths.h"
 
 namespace sim::station {
 namespace {
@@ -344,7 +345,7 @@ TEST(WorldFile, HostileFilesAreRefusedWithTheirLineAndField) {
   };
   for (const auto& [file, message] : cases) {
     std::string error;
-    const auto path = std::filesystem::path(SIM_TEST_DATA_DIR) / file;
+    const auto path = std::filesystem::path(test_support::kSimTestData) / file;
     EXPECT_FALSE(ReadWorldFile(path, error)) << file;
     EXPECT_EQ(error.rfind(path.string() + ": " + message, 0), 0u) << error;
   }

@@ -20,6 +20,7 @@
 
 #include "linetool/records/stores/postgres_records_store.h"
 #include "linetool/records/stores/tests/throwaway_postgres.h"
+#include "tools/testing/test_paths.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ class Folder {
 fs::path Station(const fs::path& root, const std::string& name) {
   const fs::path work = root / name;
   fs::create_directories(work);
-  const fs::path res(STATION_RESOURCE_DIR);
+  const fs::path res(test_support::kResourceDir);
   for (const char* f : {kProfile, "121105_10_0000.bin", "wr_test.bin"}) fs::copy_file(res / f, work / f);
   fs::copy(res / "preload", work / "preload", fs::copy_options::recursive);
   return work;
@@ -62,7 +63,7 @@ fs::path Station(const fs::path& root, const std::string& name) {
 
 // Starts linetool-cli with `args`, stdout and stderr into files of `out_prefix`.
 pid_t Spawn(const std::vector<std::string>& args, const fs::path& out_prefix) {
-  std::vector<std::string> full = {LINETOOL_CLI};
+  std::vector<std::string> full = {test_support::kLinetoolCli};
   full.insert(full.end(), args.begin(), args.end());
   const pid_t pid = ::fork();
   if (pid == 0) {
