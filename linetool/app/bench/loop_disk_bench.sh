@@ -56,18 +56,25 @@ profile="kl_line_Tool v0.3.ini"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 now_us() { echo $(( ${EPOCHREALTIME/./} )); }
 
-# A station folder with a write/read test file of $2 MiB and a preload tree of
-# $3 files of 1 MiB, run on a world of $4 loop-backed NTFS disks of $5 MiB.
-# The grid lines land in $1/out, each led by its arrival time in microseconds.
-# With $trace set, the run goes under strace, its calls in $1/trace.
-station_run() {  # name wr-MiB preload-files ports disk-MiB
-  local d=$dir/$1 i entries=() traced=()
-  [ -z "${trace:-}" ] || traced=("${tracer[@]}" -o "$d/trace")
+# A station folder $dir/$1 with a write/read test file of $2 MiB and a
+# preload tree of $3 files of 1 MiB (each made once).
+station_files() {  # name wr-MiB preload-files
+  local d=$dir/$1 i
+  [ ! -f "$d/$profile" ] || return 0
   mkdir -p "$d/preload/sub"
   cp "$res/$profile" "$res/121105_10_0000.bin" "$d/"
   sed -i -e 's/^format_drive_type=.*/format_drive_type=0/' -e 's/^wr_test_count=.*/wr_test_count=1/' "$d/$profile"
   [ -f "$d/wr_test.bin" ] || head -c $(($2 << 20)) /dev/urandom >"$d/wr_test.bin"
   for i in $(seq "$3"); do head -c $((1 << 20)) /dev/urandom >"$d/preload/sub/f$i.bin"; done
+}
+
+# That station folder run on a world of $4 loop-backed NTFS disks of $5 MiB.
+# The grid lines land in $1/out, each led by its arrival time in microseconds.
+# With $trace set, the run goes under strace, its calls in $1/trace.
+station_run() {  # name wr-MiB preload-files ports disk-MiB
+  local d=$dir/$1 i entries=() traced=()
+  [ -z "${trace:-}" ] || traced=("${tracer[@]}" -o "$d/trace")
+  station_files "$1" "$2" "$3"
   for i in $(seq "$4"); do
     entries+=("{ \"port\": $(( (i - 1) % 4 + 1 )), \"bridge\": { \"serial\": \"B$i\", \"disk_size\": \"$5MiB\", \"disk_backing\": \"loop\" } }")
   done
@@ -205,6 +212,12 @@ wr=() dds=() pre=() cps=() cpfs=()
 step_names=(write sync drop read delete)
 declare -A ours_step dd_step
 for rep in $(seq "$reps"); do
+  # The files both sides read are made and put on this machine's disk before
+  # either side starts: the volume's flushes reach the disk its image lies
+  # on, and would otherwise wait for whatever of the files is still to be
+  # written there (as much as the preload tree, for the side that made them).
+  station_files "one$rep" "$wr_mib" "$pre_files"
+  sync
   # Ours and dd take turns at going first, so that a swing of the machine's
   # load does not always land on the same side.
   for side in $([ $((rep % 2)) = 1 ] && echo "ours dd" || echo "dd ours"); do
@@ -216,7 +229,6 @@ for rep in $(seq "$reps"); do
       for i in "${!step_names[@]}"; do ours_step[${step_names[$i]}]+=" ${got[$i]}"; done
       continue
     fi
-    [ -f "$dir/one$rep/wr_test.bin" ] || { mkdir -p "$dir/one$rep"; head -c $((wr_mib << 20)) /dev/urandom >"$dir/one$rep/wr_test.bin"; }
     ntfs_volume 2048
     read -ra got <<<"$(dd_write_read_us "$dir/one$rep/wr_test.bin")"
     for i in "${!step_names[@]}"; do dd_step[${step_names[$i]}]+=" ${got[$i]}"; done
