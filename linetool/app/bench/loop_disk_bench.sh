@@ -227,6 +227,9 @@ for rep in $(seq "$reps"); do
       pre+=("$(stage_us "$dir/one$rep/out" 0 "R/W Test" Preload)")
       read -ra got <<<"$(steps_us "$dir/one$rep/trace" '/drives/[A-Z]/wr_test\.bin"')"
       for i in "${!step_names[@]}"; do ours_step[${step_names[$i]}]+=" ${got[$i]}"; done
+      # Its disk image goes, as dd's volume image goes before the next one:
+      # images left from earlier repetitions slow whichever side comes later.
+      rm -rf "$dir/one$rep/disks"
       continue
     fi
     ntfs_volume 2048
