@@ -110,28 +110,31 @@ run_us() { awk 'NR == 1 { t0 = $1 } /Pass: / { t1 = $1 } END { print t1 - t0 }' 
 tracer=(strace -f -ttt -T --seccomp-bpf -e "trace=execve,openat,fdatasync,fsync,fadvise64,unlink,unlinkat")
 
 # A fresh NTFS volume like the station's, formatted and mounted through
-# ntfs-3g as the station does just before its test: $point on $part. The
-# previous one is taken off first.
+# ntfs-3g as the station does just before its test: $point on $part.
 ntfs_volume() {  # MiB
-  if [ -n "${part:-}" ]; then
-    umount "$point"
-    points=()
-    losetup -d "$part"
-    local kept=() l
-    for l in "${loops[@]}"; do [ "$l" = "$part" ] || kept+=("$l"); done
-    loops=("${kept[@]}")
-    rm -f "$dir/ref.img"
-  fi
   truncate -s "$(($1 << 20))" "$dir/ref.img"
-  local l
-  l=$(losetup -f --show "$dir/ref.img")
-  loops+=("$l")
-  part=$l
+  part=$(losetup -f --show "$dir/ref.img")
+  loops+=("$part")
   mkntfs --quick --force "$part" >/dev/null 2>&1
   point=$dir/ref
   mkdir -p "$point"
   ntfs-3g "$part" "$point"
   points+=("$point")
+}
+
+# That volume taken off again, its image gone, and what that leaves to do on
+# this machine's disk (the freed blocks, the volume's last writes) done
+# before anything else is timed. The station's side ends alike: its run
+# takes its volume off, and its disk image goes.
+ntfs_volume_gone() {
+  umount "$point"
+  points=()
+  losetup -d "$part"
+  local kept=() l
+  for l in "${loops[@]}"; do [ "$l" = "$part" ] || kept+=("$l"); done
+  loops=("${kept[@]}")
+  rm -f "$dir/ref.img"
+  sync
 }
 
 # The write/read steps in a trace of $1, on the target file whose path
@@ -227,29 +230,31 @@ for rep in $(seq "$reps"); do
       pre+=("$(stage_us "$dir/one$rep/out" 0 "R/W Test" Preload)")
       read -ra got <<<"$(steps_us "$dir/one$rep/trace" '/drives/[A-Z]/wr_test\.bin"')"
       for i in "${!step_names[@]}"; do ours_step[${step_names[$i]}]+=" ${got[$i]}"; done
-      # Its disk image goes, as dd's volume image goes before the next one:
-      # images left from earlier repetitions slow whichever side comes later.
+      # Its disk image goes, and the host's disk catches up, as after dd's
+      # side: images and writes left from earlier runs slow whoever comes
+      # later.
       rm -rf "$dir/one$rep/disks"
+      sync
       continue
     fi
     ntfs_volume 2048
     read -ra got <<<"$(dd_write_read_us "$dir/one$rep/wr_test.bin")"
     for i in "${!step_names[@]}"; do dd_step[${step_names[$i]}]+=" ${got[$i]}"; done
     dds+=("${got[5]}")
+    # The preload references on the same volume after its test, as the
+    # station preloads after its own, with the station's tree.
+    t0=$(now_us)
+    cp -r "$dir/one$rep/preload/." "$point/"
+    sync -f "$point"
+    cps+=($(( $(now_us) - t0 )))
+    rm -rf "${point:?}"/*
+    # The same with every file put on the medium, as the station's copy does.
+    t0=$(now_us)
+    cp -r "$dir/one$rep/preload/." "$point/"
+    find "$point" -type f -exec sync {} +
+    cpfs+=($(( $(now_us) - t0 )))
+    ntfs_volume_gone
   done
-  # The preload references on the dd side's volume, with the station's tree.
-  rm -rf "${point:?}"/*
-  t0=$(now_us)
-  cp -r "$dir/one$rep/preload/." "$point/"
-  sync -f "$point"
-  cps+=($(( $(now_us) - t0 )))
-  rm -rf "${point:?}"/*
-  # The same with every file put on the medium, as the station's copy does.
-  t0=$(now_us)
-  cp -r "$dir/one$rep/preload/." "$point/"
-  find "$point" -type f -exec sync {} +
-  cpfs+=($(( $(now_us) - t0 )))
-  rm -rf "${point:?}"/*
 done
 ours_wr=$(median "${wr[@]}")
 dd_us=$(median "${dds[@]}")
