@@ -5,6 +5,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/large_pages.h"
+
 namespace romwright::app {
 
 namespace {
@@ -167,7 +169,7 @@ bool ChipOperations::VerifyChip() {
   const std::uint32_t capacity = selected_.capacity;
   std::vector<std::uint8_t> chip;
   try {
-    chip.assign(capacity, 0);
+    chip = platform::FilledBytes(capacity, 0);
   } catch (const std::bad_alloc&) {
     ctx_.sink.Show(T(kTextMemoryOverflow));
     return false;

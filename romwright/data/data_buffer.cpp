@@ -5,6 +5,8 @@
 #include <new>
 #include <numeric>
 
+#include "platform/large_pages.h"
+
 namespace romwright::app {
 
 namespace {
@@ -27,6 +29,8 @@ std::unique_ptr<DataBuffer> DataBuffer::Create() {
   buffer->data_.reset(new (std::nothrow) std::uint8_t[kDataBufferSize]);
   buffer->marks_.reset(new (std::nothrow) std::uint8_t[kChangeMarkSize]);
   if (!buffer->data_ || !buffer->marks_) return nullptr;
+  platform::PreferLargePages(buffer->data_.get(), kDataBufferSize);
+  platform::PreferLargePages(buffer->marks_.get(), kChangeMarkSize);
   std::fill_n(buffer->data_.get(), kDataBufferSize, std::uint8_t{0xFF});
   std::fill_n(buffer->marks_.get(), kChangeMarkSize, std::uint8_t{0});
   return buffer;

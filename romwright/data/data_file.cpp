@@ -10,6 +10,7 @@
 #include <istream>
 #include <vector>
 
+#include "platform/large_pages.h"
 #include "platform/replace_file.h"
 #include "romwright/data/data_buffer.h"
 #include "romwright/settings/language_table.h"
@@ -314,7 +315,7 @@ LoadOutcome LoadFile(DataBuffer& buffer, const std::string& host_path, platform:
   // The file is read aside and takes the buffer's place only when it loaded.
   std::vector<std::uint8_t> image;
   try {
-    image.assign(buffer.ViewLength(), 0xFF);
+    image = platform::FilledBytes(buffer.ViewLength(), 0xFF);
   } catch (const std::bad_alloc&) {
     outcome.fault = "there is not enough memory to read it";
     return outcome;
