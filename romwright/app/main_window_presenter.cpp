@@ -1,5 +1,7 @@
 #include "romwright/app/main_window_presenter.h"
 
+#include <filesystem>
+
 #include "platform/path_access.h"
 
 namespace romwright::app {
@@ -42,7 +44,15 @@ MainWindowPresenter::MainWindowPresenter(MainWindowServices services, StatusView
                 [this] { return running_ || engine_.State() != link::kIdle; }}),
       link_(services_.usb, services_.sink),
       engine_(services_.clock) {
-  status_ = std::make_unique<StatusDisplay>(services_.clock, HostPathOfSetting(kTextLogFile), view);
+  status_ = std::make_unique<StatusDisplay>(services_.clock, LogPath(), view);
+}
+
+std::string MainWindowPresenter::LogPath() const {
+  const std::string& setting = T(kTextLogFile);
+  if (setting.empty() || services_.log_host_folder.empty()) return HostPathOfSetting(kTextLogFile);
+  std::error_code ec;
+  std::filesystem::create_directories(services_.log_host_folder, ec);  // a failure shows as no log, as before
+  return platform::ToHostPath(setting, services_.log_host_folder);
 }
 
 MainWindowPresenter::~MainWindowPresenter() {

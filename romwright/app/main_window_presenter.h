@@ -59,6 +59,10 @@ struct MainWindowServices {
   // Said under "No programmer linked to computer!" at start-up: where the
   // host's access to the programmer comes from.
   std::string no_programmer_hint = {};
+  // The folder a relative log name is taken against, made when missing
+  // (installed: the user's state folder, SettingsFile::StateFolder); empty:
+  // host_workdir.
+  std::string log_host_folder = {};
 };
 
 class MainWindowPresenter {
@@ -151,6 +155,9 @@ class MainWindowPresenter {
 
  private:
   std::string HostPathOfSetting(std::uint32_t id) const;
+  // The log file: the log setting taken against log_host_folder, else as
+  // every other setting path.
+  std::string LogPath() const;
   void ApplyLanguage();
   void SyncChip();
   bool RunOperation(std::uint32_t id);

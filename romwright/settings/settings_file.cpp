@@ -71,6 +71,15 @@ std::optional<std::string_view> KeyOf(std::string_view line) {
   return Trim(line.substr(0, eq));
 }
 
+// One of the user's base folders: the XDG variable's value when it is an
+// absolute path, else `under_home` in the home folder; empty without either.
+std::filesystem::path UserFolder(const char* xdg_value, const char* home, const char* under_home) {
+  namespace fs = std::filesystem;
+  if (xdg_value != nullptr && fs::path(xdg_value).is_absolute()) return xdg_value;
+  if (home != nullptr && fs::path(home).is_absolute()) return fs::path(home) / under_home;
+  return {};
+}
+
 }  // namespace
 
 SettingsFile::Place SettingsFile::PlaceFor(std::string_view executable_folder, std::string_view build_tree,
@@ -84,14 +93,8 @@ SettingsFile::Place SettingsFile::PlaceFor(std::string_view executable_folder, s
     // An empty last part is the trailing "/" of a folder name.
     if (t == tree.end() || (std::next(t) == tree.end() && t->empty())) return {beside, {}};
   }
-  fs::path config_home;
-  if (xdg_config_home != nullptr && fs::path(xdg_config_home).is_absolute()) {
-    config_home = xdg_config_home;
-  } else if (home != nullptr && fs::path(home).is_absolute()) {
-    config_home = fs::path(home) / ".config";
-  } else {
-    return {beside, {}};
-  }
+  const fs::path config_home = UserFolder(xdg_config_home, home, ".config");
+  if (config_home.empty()) return {beside, {}};
   return {(config_home / "romwright" / kFileName).lexically_normal().string(), beside};
 }
 
@@ -101,6 +104,16 @@ SettingsFile SettingsFile::ForProgram(std::string_view executable_folder) {
   Place p = PlaceFor(ec ? std::string(executable_folder) : real.string(), ROMWRIGHT_BUILD_TREE,
                      std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   return SettingsFile(std::move(p.user), std::move(p.defaults));
+}
+
+std::string SettingsFile::StateFolderFor(const Place& place, const char* xdg_state_home, const char* home) {
+  if (place.defaults.empty()) return {};
+  const std::filesystem::path state_home = UserFolder(xdg_state_home, home, ".local/state");
+  return state_home.empty() ? std::string() : (state_home / "romwright").lexically_normal().string();
+}
+
+std::string SettingsFile::StateFolder() const {
+  return StateFolderFor(Place{path_, defaults_}, std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 }
 
 std::optional<std::string> SettingsFile::Load(const std::string& path) {

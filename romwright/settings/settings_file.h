@@ -58,6 +58,15 @@ class SettingsFile {
   // The settings of this program, whose executable lies in `executable_folder`.
   static SettingsFile ForProgram(std::string_view executable_folder);
 
+  // Where a program whose settings lie at `place` keeps what it writes as it
+  // runs (its log): installed, the user's state folder ($XDG_STATE_HOME when
+  // it is an absolute path, else $HOME/.local/state) "/romwright"; empty where
+  // the settings lie beside the executable alone, whose folder then takes
+  // the log too.
+  static std::string StateFolderFor(const Place& place, const char* xdg_state_home, const char* home);
+  // That folder for these settings, from this program's environment.
+  std::string StateFolder() const;
+
 
   const std::string& Path() const { return path_; }
   const std::string& DefaultsPath() const { return defaults_; }

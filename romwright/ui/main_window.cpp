@@ -108,8 +108,15 @@ QRect MainWindow::DialogRect(int x, int y, int w, int h) {
 
 namespace {
 app::MainWindowServices WithSink(app::MainWindowServices s, platform::MessageSink& sink) {
-  return app::MainWindowServices{s.clock, sink, s.usb, s.opener, std::move(s.settings_host_path),
-                                 std::move(s.host_workdir), std::move(s.no_programmer_hint)};
+  return app::MainWindowServices{.clock = s.clock,
+                                 .sink = sink,
+                                 .usb = s.usb,
+                                 .opener = s.opener,
+                                 .settings_host_path = std::move(s.settings_host_path),
+                                 .host_workdir = std::move(s.host_workdir),
+                                 .settings_defaults_host_path = std::move(s.settings_defaults_host_path),
+                                 .no_programmer_hint = std::move(s.no_programmer_hint),
+                                 .log_host_folder = std::move(s.log_host_folder)};
 }
 }  // namespace
 

@@ -120,6 +120,24 @@ TEST_F(MainWindowPresenterTest, StartUpWithoutProgrammerSaysSoAndGoesOn) {
   EXPECT_EQ(sink_.Texts(), std::vector<std::string>{"No programmer linked to computer!"});
 }
 
+// Installed, the program's folder takes no writes: a relative log name goes
+// to the folder the services name for it, made when missing.
+TEST_F(MainWindowPresenterTest, TheLogGoesToItsOwnFolderWhenOneIsNamed) {
+  romwright::testing::VirtualClock clock;
+  const auto state = dir_ / "state" / "romwright";
+  sim_ = std::make_unique<sim::programmer::SimProgrammer>(clock, *db_.FindByName("EN25T80"));
+  sim_->Unplug();
+  usb_ = std::make_unique<romwright::testing::WatchedUsb>(*sim_);
+  MainWindowServices services{clock, sink_, *usb_, opener_, (dir_ / "config.ini").string(), dir_.string()};
+  services.log_host_folder = state.string();
+  window_ = std::make_unique<MainWindowPresenter>(std::move(services), &view_);
+  window_->StartUp({});
+  ASSERT_TRUE(window_->Ready());
+  ASSERT_TRUE(std::filesystem::exists(state / "rw.log"));
+  EXPECT_NE(ReadText(state / "rw.log").find("No programmer linked to computer!"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "rw.log"));
+}
+
 TEST_F(MainWindowPresenterTest, MissingDatabaseStopsTheStartUpAndNoOperationRuns) {
   romwright::testing::VirtualClock clock;
   std::filesystem::remove(dir_ / "chips.db");

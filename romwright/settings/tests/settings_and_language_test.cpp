@@ -86,6 +86,13 @@ TEST(SettingsFile, AnInstalledProgramKeepsTheUsersSettingsInTheirHome) {
             (Place{"/src/build/config.ini", ""}));
   EXPECT_EQ(SettingsFile::PlaceFor("/opt/rw", "/src/build", nullptr, nullptr), (Place{"/opt/rw/config.ini", ""}));
 
+  // Its log goes to the user's state folder, the build tree's beside the program.
+  const Place installed{"/home/u/.config/romwright/config.ini", "/usr/lib/romwright/config.ini"};
+  EXPECT_EQ(SettingsFile::StateFolderFor(installed, "/home/u/st", "/home/u"), "/home/u/st/romwright");
+  EXPECT_EQ(SettingsFile::StateFolderFor(installed, "st", "/home/u"), "/home/u/.local/state/romwright");
+  EXPECT_EQ(SettingsFile::StateFolderFor(installed, nullptr, nullptr), "");
+  EXPECT_EQ(SettingsFile::StateFolderFor(Place{"/src/build/config.ini", ""}, "/home/u/st", "/home/u"), "");
+
   const auto dir = FreshDir();
   std::filesystem::create_directories(dir / "lib");
   WriteText(dir / "lib" / "config.ini",

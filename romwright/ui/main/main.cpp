@@ -34,8 +34,10 @@ int main(int argc, char** argv) {
       "programmer, puts another chip in its socket and injects faults.\n"
       "Settings come from config.ini beside the program; installed, the user's own\n"
       "changes go to $XDG_CONFIG_HOME/romwright/config.ini (~/.config by default)\n"
-      "over the shipped one. Relative paths in it are taken against the program's folder. Qt's own options (-platform, -style, ...)\n"
-      "are taken as well.\n");
+      "over the shipped one. Relative paths in it are taken against the program's\n"
+      "folder; installed, a relative log name against $XDG_STATE_HOME/romwright\n"
+      "(~/.local/state by default). Qt's own options (-platform, -style, ...) are\n"
+      "taken as well.\n");
   std::optional<QApplication> app;
   if (const auto done = qt_views::StartApplication(command_line_app, argc, argv, app)) return *done;
   const bool sim = command_options.sim;
@@ -82,9 +84,16 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     romwright::ui::MainWindow window(
-        romwright::app::MainWindowServices{clock, sink, *usb, opener, settings.Path(), folder,
-                                           settings.DefaultsPath(),
-                                           simulated ? std::string() : platform::linux_host::ProgrammerAccessHint()});
+        romwright::app::MainWindowServices{
+            .clock = clock,
+            .sink = sink,
+            .usb = *usb,
+            .opener = opener,
+            .settings_host_path = settings.Path(),
+            .host_workdir = folder,
+            .settings_defaults_host_path = settings.DefaultsPath(),
+            .no_programmer_hint = simulated ? std::string() : platform::linux_host::ProgrammerAccessHint(),
+            .log_host_folder = settings.StateFolder()});
     sink.SetParent(&window);
     window.show();
     window.StartUp(files);

@@ -367,6 +367,45 @@ TEST_F(MainWindowTest, SimPanelUnplugsTheProgrammerAndChangesAChipByteForVerify)
   EXPECT_EQ(window_->link_state->text(), "No USB Link!");
 }
 
+// Installed, the window reads the shipped config.ini for what the user's own
+// lacks (here: all of it, the database's name included), says where the
+// access to the programmer comes from when there is none, and logs into the
+// user's state folder.
+TEST(MainWindowInstalled, TheShippedSettingsTheHintAndTheLogFolderReachThePresenter) {
+  const auto dir = test_support::ScratchDir("romwright_ui_installed");
+  std::filesystem::create_directories(dir / "lib");
+  std::filesystem::copy_file(test_support::kChipDb, dir / "lib" / "chips.db");
+  std::ofstream(dir / "lib" / "config.ini", std::ios::binary)
+      << "[Run]\r\nDefaultLanguage=English\r\nDefaultChipName=W25Q80\r\n"
+         "[English]\r\nCaption=Romwright\r\nLogFile=rw.log\r\nDataBaseFile=chips.db\r\n";
+  platform::linux_host::QuiescentClock clock;
+  platform::RecordingSink sink;
+  NoOpener opener;
+  app::ChipDatabase db;
+  ASSERT_TRUE(db.LoadDatabase(test_support::kChipDb));
+  sim::programmer::SimProgrammer sim(clock, *db.FindByName("W25Q80"));
+  sim.Unplug();
+  {
+    MainWindow window(app::MainWindowServices{.clock = clock,
+                                              .sink = sink,
+                                              .usb = sim,
+                                              .opener = opener,
+                                              .settings_host_path = (dir / "home" / "config.ini").string(),
+                                              .host_workdir = (dir / "lib").string(),
+                                              .settings_defaults_host_path = (dir / "lib" / "config.ini").string(),
+                                              .no_programmer_hint = "Ask for the plugdev group.",
+                                              .log_host_folder = (dir / "state").string()});
+    window.show();
+    window.StartUp({});
+    ASSERT_TRUE(window.Presenter().Ready());
+    EXPECT_EQ(window.Presenter().Operations().SelectedChip(), *db.FindByName("W25Q80"))
+        << "the shipped settings were not read";
+    EXPECT_EQ(sink.Texts(), std::vector<std::string>{"No programmer linked to computer!\nAsk for the plugdev group."});
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir / "state" / "rw.log"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "lib" / "rw.log"));
+}
+
 }  // namespace
 }  // namespace romwright::ui
 
