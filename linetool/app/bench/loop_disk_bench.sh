@@ -4,8 +4,9 @@
 # - write/read test throughput on a mounted NTFS volume, against dd writing
 #   and reading the same bytes past the cache in the same way (direct where
 #   the volume takes it, else fdatasync and the device's cache dropped), on a
-#   volume formatted and mounted just before as the station's is, the two
-#   taking turns at going first; with the time of each step (write,
+#   volume formatted and mounted just before as the station's is and taken
+#   off, its image removed and the host synced, right after, the two taking
+#   turns at going first; with the time of each step (write,
 #   fdatasync, cache drop, read-back, delete) on both sides, read from their
 #   system calls (strace);
 # - preload copy of a tree, against cp -r of the same tree to the same kind
