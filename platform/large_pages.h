@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// The large page the hint asks for; a block aligned to it, and of its size,
+// can be given in one piece.
+inline constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+
 // Asks the host to back the whole pages inside [data, data + bytes) with
 // large pages where it has them. Call before the memory is first written. A
 // hint only: where the host has no such pages nothing changes.

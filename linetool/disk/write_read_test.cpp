@@ -18,7 +18,7 @@ using Outcome = WriteReadTest::Outcome;
 // to a large page, which the host can then give in one piece instead of a
 // fault per 4 KiB.
 constexpr std::size_t kDeviceBlock = 4096;
-constexpr std::size_t kAlign = 2u << 20;
+constexpr std::size_t kAlign = platform::kLargePageBytes;
 // The unit in which the reference moves to the volume and in which the
 // read-back arrives and is compared with it. Two such buffers stay in the
 // processor's cache, where a buffer of the whole file would have the host

@@ -51,7 +51,7 @@ std::string MainWindowPresenter::LogPath() const {
   const std::string& setting = T(kTextLogFile);
   if (setting.empty() || services_.log_host_folder.empty()) return HostPathOfSetting(kTextLogFile);
   std::error_code ec;
-  std::filesystem::create_directories(services_.log_host_folder, ec);  // a failure shows as no log, as before
+  std::filesystem::create_directories(services_.log_host_folder, ec);  // a folder not made leaves the log unwritten
   return platform::ToHostPath(setting, services_.log_host_folder);
 }
 
